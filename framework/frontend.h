@@ -1,0 +1,87 @@
+// The window system behind the framework. A front end creates dialog windows from templates,
+// delivers messages to the dialog objects (CDialog::WindowProc) and carries out requests: set
+// or read a control's text, enable a control, move the progress bar, show a message box, and
+// the few window operations the modal run and the centring rule need. Implementations: Win32
+// (platform/win32), FLTK and terminal (platform/posix), and a recording one for tests.
+//
+// Every front end paints each text and progress change at once, even while a handler runs for
+// a long time, and discards input given while a handler ran instead of replaying it afterwards.
+#pragma once
+
+#include <memory>
+
+#include "cstring.h"
+#include "platform/win32api.h"
+
+class CDialog;
+
+class IDialogWindow {
+public:
+    virtual ~IDialogWindow() = default;
+
+    // Controls, by id.
+    virtual void SetItemText(int id, const CString& text) = 0;
+    virtual CString GetItemText(int id) const = 0;
+    virtual void EnableItem(int id, bool enable) = 0;
+    virtual bool IsItemEnabled(int id) const = 0;
+    // A control message; the front ends understand PBM_SETPOS (result: the previous position).
+    virtual LRESULT SendItemMessage(int id, UINT message, WPARAM wParam, LPARAM lParam) = 0;
+
+    // The window itself.
+    virtual bool IsVisible() const = 0;
+    virtual void Show(bool show) = 0;
+    virtual bool IsEnabled() const = 0;
+    virtual void Enable(bool enable) = 0;
+    virtual bool IsActive() const = 0;
+    virtual void Activate() = 0;
+    virtual bool IsIconic() const = 0;
+    virtual bool IsChild() const = 0;
+    // Screen rectangle of the whole window, and its client rectangle (left and top 0).
+    virtual RECT GetWindowRect() const = 0;
+    virtual RECT GetClientRect() const = 0;
+    virtual void MoveTo(int left, int top) = 0;
+
+    // Appends to the window's system menu; false when the window has none.
+    virtual bool AppendSystemMenu(UINT flags, UINT commandId, const char* text) = 0;
+    // WM_SETICON: which is ICON_BIG or ICON_SMALL.
+    virtual void SetIcon(int which, HICON icon) = 0;
+    // The minimised window's paint: begin painting, send WM_ICONERASEBKGND, draw the icon with
+    // its top-left corner at (x, y) of the client area, end painting.
+    virtual void PaintIconic(HICON icon, int x, int y) = 0;
+    // What the window system does with a message the dialog left unhandled (WM_SYSCOMMAND:
+    // move, close and the rest; WM_PAINT: the usual painting).
+    virtual LRESULT DefaultProc(UINT message, WPARAM wParam, LPARAM lParam) = 0;
+};
+
+class CFrontEnd {
+public:
+    virtual ~CFrontEnd() = default;
+
+    // Whether a dialog template of this id exists.
+    virtual bool HasTemplate(int templateId) const = 0;
+    // Creates the dialog's window from the template, owned by owner (may be null), without
+    // showing it unless the template says WS_VISIBLE, and delivers WM_INITDIALOG to the dialog
+    // before returning (the dialog learns its window through CDialog::Attach first). Null when
+    // the window cannot be created.
+    virtual std::unique_ptr<IDialogWindow> CreateDialogWindow(CDialog& dialog, int templateId,
+                                                              IDialogWindow* owner) = 0;
+    // Shows the window if it is not yet visible and delivers messages to the dialog until
+    // dialog.IsEnded() (or until the window system can deliver nothing more, in which case the
+    // front end ends the dialog with IDCANCEL).
+    virtual void RunModalLoop(CDialog& dialog, IDialogWindow& window) = 0;
+
+    // A modal message box over owner (may be null); returns the button pressed (IDOK).
+    virtual int MessageBox(IDialogWindow* owner, const CString& text, const CString& caption,
+                           UINT style) = 0;
+
+    // Resources and system metrics.
+    virtual HICON LoadIcon(int iconId) = 0;
+    virtual CString LoadString(int stringId) = 0;
+    virtual int GetSystemMetrics(int index) = 0;
+    // The work area of the screen that holds window (or of the main screen when null).
+    virtual RECT GetWorkArea(const IDialogWindow* window) = 0;
+};
+
+// The front end the framework uses; set once by the program's entry point (or by a test).
+CFrontEnd& AfxFrontEnd();
+void AfxSetFrontEnd(CFrontEnd* frontEnd);

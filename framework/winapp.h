@@ -1,0 +1,52 @@
+// The application object: its name, its settings-store names and its start-up.
+#pragma once
+
+#include "cstring.h"
+#include "platform/win32api.h"
+
+class CDialog;
+
+class CWinApp {
+public:
+    CWinApp();
+    virtual ~CWinApp();
+    CWinApp(const CWinApp&) = delete;
+    CWinApp& operator=(const CWinApp&) = delete;
+
+    // The framework's start-up: takes the application name from the executable's file name
+    // (without directory and extension), sets the process error mode, makes the INI fallback
+    // the settings store, then calls StartUp; when that returns FALSE, the run is over.
+    // Returns the process exit status (0).
+    int Run();
+
+    // The whole program run. FALSE ends the process.
+    virtual BOOL StartUp() = 0;
+
+    // A modal message box captioned with the application name, over the window of the main
+    // dialog when it has one.
+    int DoMessageBox(const CString& text, UINT style);
+
+    // The settings store (settings/): registry reads under Software\company\profile once a
+    // company key is set, INI-file reads before.
+    void SetCompanyKey(const char* company);
+    CString ReadSetting(const char* section, const char* entry, const char* defaultValue);
+    // Software\company\profile, created when missing; null when any step fails. The caller
+    // closes it.
+    HKEY OpenAppKey();
+    // The section key under it, created when missing; null when it cannot be had.
+    HKEY OpenSectionKey(const char* section);
+
+    CString m_appName;
+    const char* m_companyKey = nullptr;  // owned; null until SetCompanyKey
+    const char* m_profileName = nullptr;  // owned
+    CDialog* m_pMainWnd = nullptr;
+
+protected:
+    // Replaces an owned text member with a copy of value (null stays null).
+    static void ReplaceText(const char*& member, const char* value);
+};
+
+// The one application object.
+CWinApp* AfxGetApp();
+// A message box through the application (style 64 unless told otherwise).
+int AfxMessageBox(const CString& text, UINT style = MB_ICONINFORMATION);

@@ -1,0 +1,73 @@
+// The FTP session, the connection and the exception they raise, over the platform's WinInet
+// (the system's on Windows, ours on libcurl elsewhere).
+#pragma once
+
+#include "framework/cstring.h"
+#include "framework/exceptions.h"
+#include "platform/win32api.h"
+
+class CInternetSession;
+
+// Raised when a session cannot be opened or a connection cannot be made.
+class CInternetException : public CException {
+public:
+    CInternetException(DWORD errorCode, DWORD context) : m_errorCode(errorCode), m_context(context) {}
+    CString GetErrorMessage() const override;
+    DWORD m_errorCode;  // the platform's last-error number at the failure
+    DWORD m_context;
+};
+
+class CInternetConnection {
+public:
+    CInternetConnection(CInternetSession* session, const char* server, INTERNET_PORT port,
+                        DWORD context);
+    virtual ~CInternetConnection();
+    CInternetConnection(const CInternetConnection&) = delete;
+    CInternetConnection& operator=(const CInternetConnection&) = delete;
+    // Closes the handle when one is held; calling it again does nothing.
+    virtual void Close();
+
+    HINTERNET m_handle = nullptr;
+    DWORD m_context;
+    CInternetSession* m_pSession;  // not owned
+    CString m_strServer;
+    INTERNET_PORT m_nPort;
+};
+
+class CFtpConnection : public CInternetConnection {
+public:
+    using CInternetConnection::CInternetConnection;
+    ~CFtpConnection() override;
+    void Close() override;
+
+    // Fetches remotePath (relative to the login directory, "/" separated) to localPath. The
+    // file lands whole or not at all: it is written beside the target under a temporary name
+    // and renamed over the target once complete; after a failure no temporary file remains
+    // and an earlier copy of the target is untouched. A file that lands counts as created
+    // now. Never raises. context 1 means the connection's own.
+    bool DownloadFile(const char* remotePath, const char* localPath, bool failIfExists,
+                      DWORD attributes, DWORD transferFlags, DWORD_PTR context);
+};
+
+class CInternetSession {
+public:
+    // Opens the platform session at once (no network traffic); raises CInternetException
+    // when it cannot. A null agent stands for the application's name.
+    explicit CInternetSession(const char* agent = nullptr, DWORD context = 1,
+                              DWORD accessType = INTERNET_OPEN_TYPE_PRECONFIG,
+                              const char* proxyName = nullptr, const char* proxyBypass = nullptr,
+                              DWORD flags = 0);
+    virtual ~CInternetSession();
+    CInternetSession(const CInternetSession&) = delete;
+    CInternetSession& operator=(const CInternetSession&) = delete;
+    virtual void Close();
+
+    // Connects and logs in; the caller owns the result. Raises CInternetException when no
+    // connection could be made (CMemoryException when memory runs out).
+    CFtpConnection* OpenFtpConnection(const char* server, const char* user, const char* password,
+                                      INTERNET_PORT port = INTERNET_INVALID_PORT_NUMBER,
+                                      bool passive = false);
+
+    DWORD m_context;
+    HINTERNET m_handle = nullptr;
+};

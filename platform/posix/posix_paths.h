@@ -1,0 +1,19 @@
+// How a Windows path names a POSIX file. A backslash is a directory separator like a slash.
+// A leading "C:" (either case) is the user's home directory ($HOME, else the password
+// database's entry). Any other drive letter names no directory here: the conversion fails
+// and the caller reports ERROR_PATH_NOT_FOUND. A path without a drive is used as it stands,
+// relative to the working directory when it does not start with a separator.
+#pragma once
+
+#include <optional>
+#include <string>
+
+namespace posix {
+
+// The POSIX path for a Windows path, or nothing when it names no place (another drive).
+std::optional<std::string> ToPosixPath(const char* windowsPath);
+
+// The user's home directory, never empty ("/" at worst).
+std::string HomeDirectory();
+
+}  // namespace posix

@@ -1,0 +1,32 @@
+// Process services: the last-error number, the raw command line, the module path and the
+// temporary directory.
+#pragma once
+
+#include "win32_types.h"
+
+DWORD GetLastError();
+void SetLastError(DWORD error);
+
+// The raw command line as Windows would hand it over: the program path first, then each
+// argument, separated by one blank; an argument that is empty or holds a blank or tab is
+// quoted, with backslashes before a quote doubled as CommandLineToArgvW expects. Built once
+// from the arguments given to PosixSetCommandLine (or from /proc/self/cmdline).
+LPSTR GetCommandLineA();
+void PosixSetCommandLine(int argc, char** argv);
+
+// The executable's path in Windows form ("/usr/bin/kestrin" comes back as is). hModule must be
+// null.
+DWORD GetModuleFileNameA(HINSTANCE hModule, LPSTR lpFilename, DWORD nSize);
+
+// The user's private temporary directory with a trailing backslash... written as a POSIX path
+// ending in '/', which the path rules treat as a separator like a backslash. The directory is
+// ${XDG_RUNTIME_DIR}/kestrin or ${TMPDIR:-/tmp}/kestrin-<uid>, created with mode 0700, owned by
+// the user and not a symbolic link; anything else makes the call fail (result 0).
+// Returns the length written without the terminating zero, or the size needed (including the
+// zero) when the buffer is too small, or 0 on failure, as on Windows.
+DWORD GetTempPathA(DWORD nBufferLength, LPSTR lpBuffer);
+
+// Process error mode: accepted and remembered; POSIX shows no critical-error boxes anyway.
+UINT SetErrorMode(UINT uMode);
+#define SEM_FAILCRITICALERRORS 0x0001
+#define SEM_NOOPENFILEERRORBOX 0x8000

@@ -1,0 +1,65 @@
+// The update dialog: the program's one window. It owns the internet session and the FTP
+// connection, holds the temporary directory, and runs the version check and the file-list
+// synchronisation from its Update button or from the command-line switches.
+#pragma once
+
+#include "engine/update_host.h"
+#include "framework/dialog.h"
+#include "net/internet.h"
+
+class CUpdateDialog : public CDialog, public IUpdateHost {
+public:
+    // Opens the internet session; raises CInternetException when it cannot be opened.
+    explicit CUpdateDialog(CDialog* parent = nullptr);
+    ~CUpdateDialog() override;
+
+    // Replaces the status line's text.
+    void SetStatus(CString status) override;
+    // Releases the held connection, then connects and logs in to the update server: 1 when a
+    // connection is held afterwards, 0 after any failure at all (nothing is shown).
+    int Connect();
+    void CheckVersion(bool interactive);
+    void UpdateFiles();
+
+    CString m_strCmdLine;
+    CProgressCtrl m_progress;
+    CString m_strStatus;
+    char m_szTempPath[MAX_PATH];
+    HICON m_hIcon;
+    CFtpConnection* m_pConnection = nullptr;
+    CInternetSession m_session;
+
+    // IUpdateHost
+    CFtpConnection* Connection() override { return m_pConnection; }
+    const char* TempPath() const override { return m_szTempPath; }
+    CProgressCtrl& Progress() override { return m_progress; }
+    void ShowMessage(const CString& text) override;
+    CString ReadSetting(const char* section, const char* entry,
+                        const char* defaultValue) override;
+    CString InstallDirectory() const override;
+
+    // Handlers (public so that tests can drive them as the front end would).
+    void OnSysCommand(UINT nID, LPARAM lParam);
+    void OnPaint();
+    HICON OnQueryDragIcon();
+    void OnUpdate();
+
+protected:
+    const MessageMap* GetMessageMap() const override;
+    void ExchangeData(CDataExchange* pDX) override;
+    BOOL OnInitDialog() override;
+};
+
+// Where the minimised window draws its icon: centred, with (client − icon + 1) / 2 in signed
+// arithmetic truncating toward zero, unclamped (negative when the client area is the smaller).
+POINT IconicIconOrigin(const RECT& client, int iconWidth, int iconHeight);
+
+class CAboutDialog : public CDialog {
+public:
+    CAboutDialog();
+    ~CAboutDialog() override;
+
+protected:
+    const MessageMap* GetMessageMap() const override;
+    void ExchangeData(CDataExchange* pDX) override;
+};
