@@ -1,0 +1,42 @@
+#include "app/updater_app.h"
+
+#include <optional>
+#include <string>
+
+#include "ui/update_dialog.h"
+
+CString WithTrailingBackslash(CString directory) {
+    if (directory.empty() || directory.back() != '\\') directory += '\\';
+    return directory;
+}
+
+CUpdaterApp::CUpdaterApp() = default;
+
+CUpdaterApp::~CUpdaterApp() = default;
+
+BOOL CUpdaterApp::StartUp() {
+    SetCompanyKey("Vantorel");
+    ReplaceText(m_profileName, "Tamwix");
+
+    CString commandLine = GetCommandLineA();
+    m_strDirectory = WithTrailingBackslash(ReadSetting("FILES", "Directory", "C:\\Tamwix\\"));
+
+    // The dialog opens its internet session as it is built; without one there is nothing the
+    // updater can do, so it says why and ends.
+    std::optional<CUpdateDialog> dialog;
+    try {
+        dialog.emplace(nullptr);
+    } catch (const CInternetException& e) {
+        AfxMessageBox("The updater could not start its internet session (error " +
+                          std::to_string(e.m_errorCode) + ").",
+                      MB_ICONINFORMATION);
+        return FALSE;
+    }
+    m_pMainWnd = &*dialog;
+    dialog->m_strCmdLine = commandLine;
+    dialog->RunModal();
+    // The dialog's window record is cleared when its window goes; make sure no stale pointer
+    // outlives the object when the run failed before a window existed.
+    m_pMainWnd = nullptr;
+    return FALSE;
+}

@@ -4,7 +4,7 @@
 #include "framework/winapp.h"
 
 class CUpdaterApp : public CWinApp {
-public:
+  public:
     CUpdaterApp();
     ~CUpdaterApp() override;
 

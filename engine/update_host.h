@@ -9,7 +9,7 @@ class CFtpConnection;
 class CProgressCtrl;
 
 class IUpdateHost {
-public:
+  public:
     virtual ~IUpdateHost() = default;
     virtual void SetStatus(CString status) = 0;
     // The connection held, or null.

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <memory>
+#include <vector>
 
 #include "cstring.h"
 #include "frontend.h"
@@ -57,7 +58,7 @@ constexpr MessageMapEntry OnCommandEntry(UINT code, int id) {
 
 // The progress bar, driven by PBM_SETPOS on a 0 to 100 range that nothing changes.
 class CProgressCtrl {
-public:
+  public:
     CProgressCtrl() = default;
     CProgressCtrl(const CProgressCtrl&) = delete;
     CProgressCtrl& operator=(const CProgressCtrl&) = delete;
@@ -69,13 +70,13 @@ public:
     int SetPos(int pos);
     LRESULT SendMessage(UINT message, WPARAM wParam, LPARAM lParam);
 
-private:
+  private:
     IDialogWindow* window_ = nullptr;
     int id_ = 0;
 };
 
 class CDataExchange {
-public:
+  public:
     CDataExchange(CDialog& dialog, bool saveAndValidate)
         : m_pDlgWnd(&dialog), m_bSaveAndValidate(saveAndValidate) {}
     CDialog* m_pDlgWnd;
@@ -88,7 +89,7 @@ void DDX_Control(CDataExchange* pDX, int id, CProgressCtrl& control);
 void DDX_Text(CDataExchange* pDX, int id, CString& value);
 
 class CDialog {
-public:
+  public:
     CDialog(int templateId, CDialog* parent);
     virtual ~CDialog();
     CDialog(const CDialog&) = delete;
@@ -125,7 +126,10 @@ public:
     CString GetDlgItemText(int id) const;
     void EnableDlgItem(int id, bool enable);
 
-protected:
+    // A control wrapper attached by data exchange; detached when the window is destroyed.
+    void RegisterControl(CProgressCtrl* control);
+
+  protected:
     virtual const MessageMap* GetMessageMap() const;
     virtual void ExchangeData(CDataExchange* pDX);
     // The first data exchange towards the controls; result TRUE to let the system set the
@@ -136,9 +140,12 @@ protected:
     // Passes the message being handled on to the window's default handling.
     LRESULT Default();
 
-private:
+  private:
     static const MessageMap* BaseMessageMap();
-    void CentreIfNeeded(const RECT& before, bool wasVisible);
+    LRESULT Dispatch(UINT message, WPARAM wParam, LPARAM lParam, bool* handled);
+    LRESULT HandleInitDialog();
+    void CentreWindow();
+    void DestroyWindow(std::unique_ptr<IDialogWindow> window);
 
     int m_templateId;
     CDialog* m_pParent;
@@ -150,5 +157,5 @@ private:
     UINT m_curMessage = 0;
     WPARAM m_curWParam = 0;
     LPARAM m_curLParam = 0;
-    bool m_bPassedOn = false;
+    std::vector<CProgressCtrl*> m_controls;
 };

@@ -16,7 +16,7 @@
 class CDialog;
 
 class IDialogWindow {
-public:
+  public:
     virtual ~IDialogWindow() = default;
 
     // Controls, by id.
@@ -54,7 +54,7 @@ public:
 };
 
 class CFrontEnd {
-public:
+  public:
     virtual ~CFrontEnd() = default;
 
     // Whether a dialog template of this id exists.

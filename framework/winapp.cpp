@@ -1,0 +1,68 @@
+#include "framework/winapp.h"
+
+#include <cstring>
+
+#include "framework/dialog.h"
+#include "framework/frontend.h"
+
+namespace {
+CWinApp* g_app = nullptr;
+
+// The executable's file name without directory and extension.
+CString NameFromModulePath(const CString& path) {
+    size_t slash = path.find_last_of("\\/");
+    CString name = slash == CString::npos ? path : path.substr(slash + 1);
+    size_t dot = name.find_last_of('.');
+    if (dot != CString::npos && dot > 0) name.erase(dot);
+    return name;
+}
+}  // namespace
+
+CWinApp* AfxGetApp() {
+    return g_app;
+}
+
+CWinApp::CWinApp() {
+    g_app = this;
+}
+
+CWinApp::~CWinApp() {
+    ReplaceText(m_companyKey, nullptr);
+    ReplaceText(m_profileName, nullptr);
+    if (g_app == this) g_app = nullptr;
+}
+
+void CWinApp::ReplaceText(const char*& member, const char* value) {
+    delete[] member;
+    member = nullptr;
+    if (value != nullptr) {
+        size_t length = std::strlen(value);
+        char* copy = new char[length + 1];
+        std::memcpy(copy, value, length + 1);
+        member = copy;
+    }
+}
+
+int CWinApp::Run() {
+    char path[MAX_PATH] = {};
+    DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
+    m_appName = NameFromModulePath(CString(path, length < MAX_PATH ? length : 0));
+    SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
+    // Until a company key is named, settings come from an INI file named after the program.
+    ReplaceText(m_profileName, (m_appName + ".INI").c_str());
+    if (!StartUp()) {
+        // No message loop of our own: the run is over, and the default exit writes nothing.
+        return 0;
+    }
+    return 0;
+}
+
+int CWinApp::DoMessageBox(const CString& text, UINT style) {
+    IDialogWindow* owner = m_pMainWnd != nullptr ? m_pMainWnd->GetWindow() : nullptr;
+    return AfxFrontEnd().MessageBox(owner, text, m_appName, style);
+}
+
+int AfxMessageBox(const CString& text, UINT style) {
+    if (CWinApp* app = AfxGetApp(); app != nullptr) return app->DoMessageBox(text, style);
+    return AfxFrontEnd().MessageBox(nullptr, text, CString(), style);
+}

@@ -7,7 +7,7 @@
 class CDialog;
 
 class CWinApp {
-public:
+  public:
     CWinApp();
     virtual ~CWinApp();
     CWinApp(const CWinApp&) = delete;
@@ -37,11 +37,11 @@ public:
     HKEY OpenSectionKey(const char* section);
 
     CString m_appName;
-    const char* m_companyKey = nullptr;  // owned; null until SetCompanyKey
+    const char* m_companyKey = nullptr;   // owned; null until SetCompanyKey
     const char* m_profileName = nullptr;  // owned
     CDialog* m_pMainWnd = nullptr;
 
-protected:
+  protected:
     // Replaces an owned text member with a copy of value (null stays null).
     static void ReplaceText(const char*& member, const char* value);
 };

@@ -1,0 +1,83 @@
+// The per-user settings store: reads of section/entry/default under
+// HKEY_CURRENT_USER\Software\<company>\<profile>, walking the whole path on every read so
+// that nothing is cached and no key stays open between reads. Before a company key is named
+// the reads go to an INI file instead.
+#include <memory>
+#include <new>
+#include <vector>
+
+#include "framework/winapp.h"
+
+namespace {
+
+constexpr REGSAM kAccess = KEY_READ | KEY_WRITE;
+
+struct KeyCloser {
+    void operator()(HKEY key) const { RegCloseKey(key); }
+};
+using RegKey = std::unique_ptr<std::remove_pointer_t<HKEY>, KeyCloser>;
+
+// Opens, or creates when missing, name under parent; null when that fails.
+RegKey CreateOrOpen(HKEY parent, const char* name) {
+    HKEY key = nullptr;
+    DWORD disposition = 0;
+    if (RegCreateKeyExA(parent, name, 0, nullptr, REG_OPTION_NON_VOLATILE, kAccess, nullptr, &key,
+                        &disposition) != ERROR_SUCCESS) {
+        return RegKey();
+    }
+    return RegKey(key);
+}
+
+}  // namespace
+
+void CWinApp::SetCompanyKey(const char* company) {
+    ReplaceText(m_companyKey, company);
+    ReplaceText(m_profileName, m_appName.c_str());
+}
+
+HKEY CWinApp::OpenAppKey() {
+    HKEY rawSoftware = nullptr;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, "software", 0, kAccess, &rawSoftware) != ERROR_SUCCESS) {
+        return nullptr;
+    }
+    RegKey software(rawSoftware);
+    RegKey company = CreateOrOpen(software.get(), m_companyKey);
+    if (!company) return nullptr;
+    return CreateOrOpen(company.get(), m_profileName).release();
+}
+
+HKEY CWinApp::OpenSectionKey(const char* section) {
+    RegKey app(OpenAppKey());
+    if (!app) return nullptr;
+    return CreateOrOpen(app.get(), section).release();
+}
+
+CString CWinApp::ReadSetting(const char* section, const char* entry, const char* defaultValue) {
+    const CString fallback = defaultValue != nullptr ? defaultValue : "";
+    if (m_companyKey == nullptr) {
+        char buffer[4096] = {};
+        GetPrivateProfileStringA(section, entry, fallback.c_str(), buffer, sizeof buffer,
+                                 m_profileName);
+        return buffer;
+    }
+
+    RegKey key(OpenSectionKey(section));
+    if (!key) return fallback;
+    DWORD type = 0;
+    DWORD size = 0;
+    if (RegQueryValueExA(key.get(), entry, nullptr, &type, nullptr, &size) != ERROR_SUCCESS) {
+        return fallback;
+    }
+    try {
+        // One byte more than the value, zero, so that a value stored without its terminating
+        // zero still ends; the text ends at the first zero byte.
+        std::vector<char> data(static_cast<size_t>(size) + 1, '\0');
+        if (RegQueryValueExA(key.get(), entry, nullptr, &type,
+                             reinterpret_cast<LPBYTE>(data.data()), &size) != ERROR_SUCCESS) {
+            return fallback;
+        }
+        return CString(data.data());
+    } catch (const std::bad_alloc&) {
+        return fallback;
+    }
+}

@@ -1,0 +1,197 @@
+#include "ui/update_dialog.h"
+
+#include <cstring>
+
+#include "app/updater_app.h"
+#include "framework/winapp.h"
+#include "net/update_server.h"
+#include "ui/res/resource.h"
+
+namespace {
+
+const char kNoConnectionForRequest[] =
+    "The System could not connect to the internet.\nCould not check for new version at this "
+    "time.";
+const char kNoConnectionForUpdate[] =
+    "An error occured while trying to connect to the server\nPlease check your connections and "
+    "try again\n";
+
+}  // namespace
+
+CUpdateDialog::CUpdateDialog(CDialog* parent)
+    : CDialog(IDD_UPDATE_DIALOG, parent),
+      m_szTempPath{},
+      m_hIcon(AfxFrontEnd().LoadIcon(IDR_MAINFRAME)),
+      m_session(nullptr, 1, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0) {
+    m_szTempPath[0] = '\0';
+    GetTempPathA(MAX_PATH, m_szTempPath);
+}
+
+CUpdateDialog::~CUpdateDialog() {
+    // The connection is closed before the session (a member, destroyed after this body).
+    if (m_pConnection != nullptr) {
+        m_pConnection->Close();
+        delete m_pConnection;
+        m_pConnection = nullptr;
+    }
+}
+
+const MessageMap* CUpdateDialog::GetMessageMap() const {
+    static const MessageMapEntry entries[] = {
+        OnSysCommandEntry<CUpdateDialog, &CUpdateDialog::OnSysCommand>(),
+        OnMessageEntry<CUpdateDialog, &CUpdateDialog::OnPaint>(WM_PAINT),
+        OnQueryDragIconEntry<CUpdateDialog, &CUpdateDialog::OnQueryDragIcon>(),
+        OnCommandEntry<CUpdateDialog, &CUpdateDialog::OnUpdate>(BN_CLICKED, IDC_UPDATE),
+    };
+    static const MessageMap map{CDialog::GetMessageMap(), entries,
+                                static_cast<int>(std::size(entries))};
+    return &map;
+}
+
+void CUpdateDialog::ExchangeData(CDataExchange* pDX) {
+    CDialog::ExchangeData(pDX);
+    DDX_Control(pDX, IDC_PROGRESS, m_progress);
+    DDX_Text(pDX, IDC_STATUS, m_strStatus);
+}
+
+BOOL CUpdateDialog::OnInitDialog() {
+    CDialog::OnInitDialog();
+
+    // Command-line modes: a version check, then the dialog ends before it takes any input.
+    // The dialog ends even when the check fails with an exception.
+    struct EndAfterCheck {
+        CDialog* dialog;
+        bool armed = false;
+        ~EndAfterCheck() {
+            if (armed) dialog->EndDialog(IDCANCEL);
+        }
+    } endAfterCheck{this};
+    if (m_strCmdLine.find("UPDATE_NOREQUEST") != CString::npos) {
+        endAfterCheck.armed = true;
+        Connect();
+        CheckVersion(false);
+    } else if (m_strCmdLine.find("UPDATE_REQUEST") != CString::npos) {
+        endAfterCheck.armed = true;
+        if (Connect() != 0) {
+            CheckVersion(true);
+        } else {
+            AfxMessageBox(kNoConnectionForRequest, MB_ICONINFORMATION);
+        }
+    }
+
+    CString about = AfxFrontEnd().LoadString(IDS_ABOUTBOX);
+    if (!about.empty() && GetWindow() != nullptr) {
+        if (GetWindow()->AppendSystemMenu(MF_SEPARATOR, 0, nullptr)) {
+            GetWindow()->AppendSystemMenu(MF_STRING, IDM_ABOUTBOX, about.c_str());
+        }
+    }
+    if (GetWindow() != nullptr) {
+        GetWindow()->SetIcon(ICON_BIG, m_hIcon);
+        GetWindow()->SetIcon(ICON_SMALL, m_hIcon);
+    }
+    return TRUE;
+}
+
+void CUpdateDialog::OnUpdate() {
+    // Whatever happens during the run, the dialog is left usable: status cleared and the
+    // button enabled again, also when an exception passes out of the run.
+    struct RestoreAfterRun {
+        CUpdateDialog* dialog;
+        ~RestoreAfterRun() {
+            try {
+                dialog->SetStatus("");
+            } catch (...) {
+                // Clearing a text cannot reasonably fail; the button must come back anyway.
+            }
+            dialog->EnableDlgItem(IDC_UPDATE, true);
+        }
+    } restore{this};
+
+    EnableDlgItem(IDC_UPDATE, false);
+    SetStatus("Connecting to Server");
+    if (Connect() != 0) {
+        SetStatus("Connected");
+        CheckVersion(false);
+        UpdateFiles();
+    } else {
+        AfxMessageBox(kNoConnectionForUpdate, MB_ICONINFORMATION);
+    }
+}
+
+void CUpdateDialog::SetStatus(CString status) {
+    UpdateData(true);
+    m_strStatus = status;
+    UpdateData(false);
+}
+
+int CUpdateDialog::Connect() {
+    if (m_pConnection != nullptr) {
+        m_pConnection->Close();
+        delete m_pConnection;
+        m_pConnection = nullptr;
+    }
+    try {
+        UpdateServer server = CompiledUpdateServer();
+        m_pConnection = m_session.OpenFtpConnection(server.host.c_str(), server.user.c_str(),
+                                                    server.password.c_str(), server.port, false);
+        return m_pConnection != nullptr ? 1 : 0;
+    } catch (...) {
+        // Every failure is the same to the callers: no connection. They say so themselves.
+        m_pConnection = nullptr;
+        return 0;
+    }
+}
+
+void CUpdateDialog::CheckVersion(bool interactive) {
+    engine::CheckVersion(*this, interactive);
+}
+
+void CUpdateDialog::UpdateFiles() {
+    engine::UpdateFiles(*this);
+}
+
+void CUpdateDialog::ShowMessage(const CString& text) {
+    AfxMessageBox(text, MB_ICONINFORMATION);
+}
+
+CString CUpdateDialog::ReadSetting(const char* section, const char* entry,
+                                   const char* defaultValue) {
+    return AfxGetApp()->ReadSetting(section, entry, defaultValue);
+}
+
+CString CUpdateDialog::InstallDirectory() const {
+    // The one application object of this program is the updater's.
+    return static_cast<const CUpdaterApp*>(AfxGetApp())->m_strDirectory;
+}
+
+void CUpdateDialog::OnSysCommand(UINT nID, LPARAM) {
+    if ((nID & 0xFFF0) == IDM_ABOUTBOX) {
+        CAboutDialog about;
+        about.RunModal();
+    } else {
+        Default();
+    }
+}
+
+POINT IconicIconOrigin(const RECT& client, int iconWidth, int iconHeight) {
+    LONG width = client.right - client.left;
+    LONG height = client.bottom - client.top;
+    return POINT{(width - iconWidth + 1) / 2, (height - iconHeight + 1) / 2};
+}
+
+void CUpdateDialog::OnPaint() {
+    IDialogWindow* window = GetWindow();
+    if (window != nullptr && window->IsIconic()) {
+        CFrontEnd& frontEnd = AfxFrontEnd();
+        POINT origin =
+            IconicIconOrigin(window->GetClientRect(), frontEnd.GetSystemMetrics(SM_CXICON),
+                             frontEnd.GetSystemMetrics(SM_CYICON));
+        window->PaintIconic(m_hIcon, origin.x, origin.y);
+    } else {
+        Default();
+    }
+}
+
+HICON CUpdateDialog::OnQueryDragIcon() {
+    return m_hIcon;
+}

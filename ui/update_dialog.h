@@ -8,7 +8,7 @@
 #include "net/internet.h"
 
 class CUpdateDialog : public CDialog, public IUpdateHost {
-public:
+  public:
     // Opens the internet session; raises CInternetException when it cannot be opened.
     explicit CUpdateDialog(CDialog* parent = nullptr);
     ~CUpdateDialog() override;
@@ -34,8 +34,7 @@ public:
     const char* TempPath() const override { return m_szTempPath; }
     CProgressCtrl& Progress() override { return m_progress; }
     void ShowMessage(const CString& text) override;
-    CString ReadSetting(const char* section, const char* entry,
-                        const char* defaultValue) override;
+    CString ReadSetting(const char* section, const char* entry, const char* defaultValue) override;
     CString InstallDirectory() const override;
 
     // Handlers (public so that tests can drive them as the front end would).
@@ -44,7 +43,7 @@ public:
     HICON OnQueryDragIcon();
     void OnUpdate();
 
-protected:
+  protected:
     const MessageMap* GetMessageMap() const override;
     void ExchangeData(CDataExchange* pDX) override;
     BOOL OnInitDialog() override;
@@ -55,11 +54,11 @@ protected:
 POINT IconicIconOrigin(const RECT& client, int iconWidth, int iconHeight);
 
 class CAboutDialog : public CDialog {
-public:
+  public:
     CAboutDialog();
     ~CAboutDialog() override;
 
-protected:
+  protected:
     const MessageMap* GetMessageMap() const override;
     void ExchangeData(CDataExchange* pDX) override;
 };

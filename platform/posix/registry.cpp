@@ -1,0 +1,275 @@
+// The registry subset on a directory tree.
+// Supports: HKEY_CURRENT_USER\Software (and keys below it) opened or created any number of
+// levels deep, values read as REG_SZ, the INI fallback's GetPrivateProfileStringA.
+// Quirks: HKEY_CURRENT_USER itself holds only Software; other roots hold nothing. The
+// Software directory (the XDG config home) always exists in the registry, so opening it
+// creates the directory when a fresh account has none. A key or value name holding "/" or
+// being "." or ".." cannot be expressed as a file name and is refused (ERROR_BADKEY).
+// Keys are created with mkdir, so concurrent readers and writers lose nothing.
+#include <dirent.h>
+#include <fcntl.h>
+#include <strings.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "posix_paths.h"
+#include "win32_process.h"
+#include "win32_registry.h"
+
+struct HKEY__ {
+    std::string directory;
+};
+
+namespace {
+
+std::string ConfigHome() {
+    if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && xdg[0] == '/') return xdg;
+    return posix::HomeDirectory() + "/.config";
+}
+
+bool IsPredefined(HKEY key) {
+    uintptr_t value = reinterpret_cast<uintptr_t>(key);
+    return value >= 0x80000000u && value <= 0x80000006u;
+}
+
+LONG ErrnoToRegistryError(int error) {
+    switch (error) {
+        case ENOENT:
+        case ENOTDIR:
+            return ERROR_FILE_NOT_FOUND;
+        case EACCES:
+        case EPERM:
+        case EROFS:
+            return ERROR_ACCESS_DENIED;
+        case ENOMEM:
+            return ERROR_NOT_ENOUGH_MEMORY;
+        default:
+            return ERROR_CANTOPEN;
+    }
+}
+
+bool ValidName(const std::string& name) {
+    return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos;
+}
+
+struct DirCloser {
+    void operator()(DIR* dir) const { closedir(dir); }
+};
+
+// The entry of directory whose name equals name without regard to case (an exact match
+// first), of the wanted kind; nothing when there is none.
+std::optional<std::string> FindEntry(const std::string& directory, const std::string& name,
+                                     bool wantDirectory) {
+    auto kindMatches = [&](const std::string& path) {
+        struct stat st {};
+        if (stat(path.c_str(), &st) != 0) return false;
+        return wantDirectory ? S_ISDIR(st.st_mode) : S_ISREG(st.st_mode);
+    };
+    std::string exact = directory + "/" + name;
+    if (kindMatches(exact)) return exact;
+    std::unique_ptr<DIR, DirCloser> dir(opendir(directory.c_str()));
+    if (!dir) return std::nullopt;
+    while (const dirent* entry = readdir(dir.get())) {
+        if (strcasecmp(entry->d_name, name.c_str()) == 0) {
+            std::string path = directory + "/" + entry->d_name;
+            if (kindMatches(path)) return path;
+        }
+    }
+    return std::nullopt;
+}
+
+// Splits a subkey path at backslashes; false when a component cannot be a key name.
+bool SplitKeyPath(const char* subKey, std::string* first, std::string* rest) {
+    std::string path = subKey ? subKey : "";
+    size_t sep = path.find('\\');
+    *first = path.substr(0, sep);
+    *rest = sep == std::string::npos ? std::string() : path.substr(sep + 1);
+    return ValidName(*first);
+}
+
+// Resolves (and with create, makes) the chain of keys below base. Returns an error number.
+LONG Walk(HKEY base, const char* subKey, bool create, std::string* result, bool* created) {
+    std::string directory;
+    std::string path = subKey ? subKey : "";
+    if (IsPredefined(base)) {
+        if (base != HKEY_CURRENT_USER) return ERROR_FILE_NOT_FOUND;
+        std::string first, rest;
+        if (!SplitKeyPath(path.c_str(), &first, &rest)) return ERROR_BADKEY;
+        if (strcasecmp(first.c_str(), "software") != 0) return ERROR_FILE_NOT_FOUND;
+        directory = ConfigHome();
+        struct stat st {};
+        if (stat(directory.c_str(), &st) != 0) {
+            // mkdir -p with a private mode, as XDG asks of the config home.
+            for (size_t i = 1; i <= directory.size(); ++i) {
+                if (i == directory.size() || directory[i] == '/') {
+                    std::string part = directory.substr(0, i);
+                    if (mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) {
+                        return ErrnoToRegistryError(errno);
+                    }
+                }
+            }
+        } else if (!S_ISDIR(st.st_mode)) {
+            return ERROR_FILE_NOT_FOUND;
+        }
+        path = rest;
+    } else {
+        if (base == nullptr) return ERROR_INVALID_HANDLE;
+        directory = base->directory;
+    }
+    *created = false;
+    while (!path.empty()) {
+        std::string name, rest;
+        if (!SplitKeyPath(path.c_str(), &name, &rest)) return ERROR_BADKEY;
+        std::optional<std::string> found = FindEntry(directory, name, true);
+        if (!found && create) {
+            std::string target = directory + "/" + name;
+            if (mkdir(target.c_str(), 0700) == 0) {
+                *created = true;
+                found = target;
+            } else if (errno == EEXIST) {
+                found = FindEntry(directory, name, true);  // made meanwhile by another process
+            } else {
+                return ErrnoToRegistryError(errno);
+            }
+        }
+        if (!found) return ERROR_FILE_NOT_FOUND;
+        directory = *found;
+        path = rest;
+    }
+    if (access(directory.c_str(), R_OK | X_OK) != 0) return ErrnoToRegistryError(errno);
+    *result = directory;
+    return ERROR_SUCCESS;
+}
+
+LONG OpenOrCreate(HKEY base, const char* subKey, bool create, PHKEY out, LPDWORD disposition) {
+    if (out == nullptr) return ERROR_INVALID_PARAMETER;
+    *out = nullptr;
+    std::string directory;
+    bool created = false;
+    LONG error = Walk(base, subKey, create, &directory, &created);
+    if (error != ERROR_SUCCESS) return error;
+    *out = new (std::nothrow) HKEY__{directory};
+    if (*out == nullptr) return ERROR_NOT_ENOUGH_MEMORY;
+    if (disposition) *disposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
+    return ERROR_SUCCESS;
+}
+
+struct FdCloser {
+    int fd;
+    ~FdCloser() {
+        if (fd >= 0) close(fd);
+    }
+};
+
+// Reads a whole file; false with errno set on failure.
+bool ReadWholeFile(const std::string& path, std::string* data) {
+    FdCloser file{open(path.c_str(), O_RDONLY | O_CLOEXEC)};
+    if (file.fd < 0) return false;
+    data->clear();
+    char buffer[4096];
+    for (;;) {
+        ssize_t n = read(file.fd, buffer, sizeof buffer);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        if (n == 0) return true;
+        data->append(buffer, static_cast<size_t>(n));
+    }
+}
+
+}  // namespace
+
+LSTATUS RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, REGSAM, PHKEY phkResult) {
+    return OpenOrCreate(hKey, lpSubKey, false, phkResult, nullptr);
+}
+
+LSTATUS RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, LPSTR, DWORD, REGSAM,
+                        const SECURITY_ATTRIBUTES*, PHKEY phkResult, LPDWORD lpdwDisposition) {
+    return OpenOrCreate(hKey, lpSubKey, true, phkResult, lpdwDisposition);
+}
+
+LSTATUS RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD, LPDWORD lpType, LPBYTE lpData,
+                         LPDWORD lpcbData) {
+    if (hKey == nullptr || IsPredefined(hKey)) return ERROR_INVALID_HANDLE;
+    std::string name = lpValueName ? lpValueName : "";
+    if (!ValidName(name)) return ERROR_FILE_NOT_FOUND;
+    std::optional<std::string> path = FindEntry(hKey->directory, name, false);
+    if (!path) return ERROR_FILE_NOT_FOUND;
+    std::string data;
+    if (!ReadWholeFile(*path, &data)) {
+        return errno == ENOENT ? ERROR_FILE_NOT_FOUND : ERROR_ACCESS_DENIED;
+    }
+    // One trailing line feed (or CR LF) is the editor's, not the value's.
+    if (!data.empty() && data.back() == '\n') {
+        data.pop_back();
+        if (!data.empty() && data.back() == '\r') data.pop_back();
+    }
+    if (data.size() > 0xFFFFFFF0u) return ERROR_CANTREAD;
+    if (lpType) *lpType = REG_SZ;
+    DWORD size = static_cast<DWORD>(data.size());
+    if (lpData != nullptr) {
+        if (lpcbData == nullptr) return ERROR_INVALID_PARAMETER;
+        if (*lpcbData < size) {
+            *lpcbData = size;
+            return ERROR_MORE_DATA;
+        }
+        std::memcpy(lpData, data.data(), size);
+    }
+    if (lpcbData) *lpcbData = size;
+    return ERROR_SUCCESS;
+}
+
+LSTATUS RegCloseKey(HKEY hKey) {
+    if (hKey == nullptr) return ERROR_INVALID_HANDLE;
+    if (!IsPredefined(hKey)) delete hKey;
+    return ERROR_SUCCESS;
+}
+
+DWORD GetPrivateProfileStringA(LPCSTR lpAppName, LPCSTR lpKeyName, LPCSTR lpDefault,
+                               LPSTR lpReturnedString, DWORD nSize, LPCSTR lpFileName) {
+    if (lpReturnedString == nullptr || nSize == 0) return 0;
+    std::string value = lpDefault ? lpDefault : "";
+    std::string file = lpFileName ? lpFileName : "";
+    std::string path = file.find_first_of("/\\") == std::string::npos
+                           ? ConfigHome() + "/" + file
+                           : posix::ToPosixPath(file.c_str()).value_or(std::string());
+    std::string data;
+    if (lpAppName && lpKeyName && !path.empty() && ReadWholeFile(path, &data)) {
+        auto trim = [](std::string s) {
+            size_t b = s.find_first_not_of(" \t\r");
+            size_t e = s.find_last_not_of(" \t\r");
+            return b == std::string::npos ? std::string() : s.substr(b, e - b + 1);
+        };
+        bool inSection = false;
+        size_t pos = 0;
+        while (pos <= data.size()) {
+            size_t end = data.find('\n', pos);
+            std::string line =
+                trim(data.substr(pos, end == std::string::npos ? std::string::npos : end - pos));
+            pos = end == std::string::npos ? data.size() + 1 : end + 1;
+            if (!line.empty() && line.front() == '[' && line.back() == ']') {
+                inSection =
+                    strcasecmp(trim(line.substr(1, line.size() - 2)).c_str(), lpAppName) == 0;
+            } else if (inSection) {
+                size_t eq = line.find('=');
+                if (eq != std::string::npos &&
+                    strcasecmp(trim(line.substr(0, eq)).c_str(), lpKeyName) == 0) {
+                    value = trim(line.substr(eq + 1));
+                    break;
+                }
+            }
+        }
+    }
+    size_t n = value.size() < nSize - 1 ? value.size() : nSize - 1;
+    std::memcpy(lpReturnedString, value.data(), n);
+    lpReturnedString[n] = '\0';
+    return static_cast<DWORD>(n);
+}

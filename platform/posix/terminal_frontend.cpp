@@ -1,0 +1,397 @@
+// The terminal front end, used when no display can be opened (or KESTRIN_FRONTEND=terminal).
+// Supports: both dialogs, message boxes, the Update/Cancel buttons, the About entry of the
+// window menu, the progress bar and status line.
+// Output: on a terminal the dialog is drawn in place and redrawn at each change. Otherwise one
+// line per visible change, for scripts:
+//   dialog: <caption>        a dialog window appears
+//   status: <text>           the status line changed
+//   progress: <n>            the progress bar moved
+//   caption: <caption>       a message box appears, with this caption...
+//   message: <text>          ...and this text, each line break written as the two characters \n
+// Input, one line at a time: an empty line or "update" presses the default button, "about"
+// opens the About box, "cancel", "close", Escape or the end of input closes the dialog. A
+// message box waits for one line; the end of input acknowledges it.
+// Quirks: nothing is shown of a dialog until its modal loop shows it, so the command-line
+// modes print only their message boxes. Input typed on a terminal while a run is under way is
+// discarded when the run ends; input from a pipe or file is a script and is kept.
+#include "terminal_frontend.h"
+
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <iostream>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "framework/dialog.h"
+#include "framework/dialog_template.h"
+
+namespace {
+
+constexpr int kInnerWidth = 62;
+
+class TerminalFrontEnd;
+
+class TerminalWindow : public IDialogWindow {
+  public:
+    TerminalWindow(TerminalFrontEnd& frontEnd, CDialog& dialog, const DialogTemplate& tmpl)
+        : frontEnd_(frontEnd), dialog_(dialog), template_(tmpl) {
+        for (int i = 0; i < tmpl.controlCount; ++i) {
+            const DialogControl& c = tmpl.controls[i];
+            texts_[c.id] = c.text;
+            enabled_[c.id] = (c.style & dlgstyle::kDisabled) == 0;
+        }
+        rect_ = RECT{0, 0, tmpl.cx * 6 / 4, tmpl.cy * 13 / 8};
+    }
+    ~TerminalWindow() override;
+
+    void SetItemText(int id, const CString& text) override;
+    CString GetItemText(int id) const override {
+        auto it = texts_.find(id);
+        return it == texts_.end() ? CString() : it->second;
+    }
+    void EnableItem(int id, bool enable) override;
+    bool IsItemEnabled(int id) const override {
+        auto it = enabled_.find(id);
+        return it != enabled_.end() && it->second;
+    }
+    LRESULT SendItemMessage(int id, UINT message, WPARAM wParam, LPARAM lParam) override;
+    bool IsVisible() const override { return visible_; }
+    void Show(bool show) override;
+    bool IsEnabled() const override { return enabledWindow_; }
+    void Enable(bool enable) override { enabledWindow_ = enable; }
+    bool IsActive() const override { return visible_; }
+    void Activate() override {}
+    bool IsIconic() const override { return false; }
+    bool IsChild() const override { return false; }
+    RECT GetWindowRect() const override { return rect_; }
+    RECT GetClientRect() const override {
+        return RECT{0, 0, rect_.right - rect_.left, rect_.bottom - rect_.top};
+    }
+    void MoveTo(int left, int top) override {
+        LONG w = rect_.right - rect_.left, h = rect_.bottom - rect_.top;
+        rect_ = RECT{left, top, left + w, top + h};
+    }
+    bool AppendSystemMenu(UINT flags, UINT commandId, const char* text) override {
+        if ((flags & MF_SEPARATOR) == 0) menu_.push_back({commandId, text ? text : ""});
+        return true;
+    }
+    void SetIcon(int, HICON) override {}
+    // A terminal has no minimised window to paint.
+    void PaintIconic(HICON, int, int) override {}
+    LRESULT DefaultProc(UINT message, WPARAM wParam, LPARAM lParam) override;
+
+    // Delivers a message as the window system would, with its default treatment when the
+    // dialog leaves it.
+    void Deliver(UINT message, WPARAM wParam, LPARAM lParam) {
+        bool handled = false;
+        LRESULT result = dialog_.WindowProc(message, wParam, lParam, &handled);
+        (void)result;
+        if (!handled) DefaultProc(message, wParam, lParam);
+    }
+    bool HasMenuCommand(UINT command) const {
+        return std::any_of(menu_.begin(), menu_.end(),
+                           [&](const auto& item) { return item.first == command; });
+    }
+    int DefaultButton() const {
+        for (int i = 0; i < template_.controlCount; ++i) {
+            const DialogControl& c = template_.controls[i];
+            if (CString(c.className) == "button" && (c.style & 0xF) == dlgstyle::kDefPushButton) {
+                return c.id;
+            }
+        }
+        return IDOK;
+    }
+    void Draw(std::vector<std::string>* lines) const;
+    const DialogTemplate& Template() const { return template_; }
+    int Progress() const { return progress_; }
+
+  private:
+    TerminalFrontEnd& frontEnd_;
+    CDialog& dialog_;
+    const DialogTemplate& template_;
+    std::map<int, CString> texts_;
+    std::map<int, bool> enabled_;
+    std::vector<std::pair<UINT, std::string>> menu_;
+    int progress_ = 0;
+    bool visible_ = false;
+    bool enabledWindow_ = true;
+    RECT rect_{};
+};
+
+class TerminalFrontEnd : public CFrontEnd {
+  public:
+    TerminalFrontEnd(std::istream& in, std::FILE* out, bool drawn)
+        : in_(in), out_(out), drawn_(drawn) {}
+
+    bool HasTemplate(int templateId) const override {
+        return FindDialogTemplate(templateId) != nullptr;
+    }
+    std::unique_ptr<IDialogWindow> CreateDialogWindow(CDialog& dialog, int templateId,
+                                                      IDialogWindow*) override {
+        const DialogTemplate* tmpl = FindDialogTemplate(templateId);
+        if (tmpl == nullptr) return nullptr;
+        auto window = std::make_unique<TerminalWindow>(*this, dialog, *tmpl);
+        dialog.Attach(window.get());
+        window->Deliver(WM_INITDIALOG, 0, 0);
+        return window;
+    }
+    void RunModalLoop(CDialog& dialog, IDialogWindow& window) override;
+    int MessageBox(IDialogWindow*, const CString& text, const CString& caption, UINT) override;
+    HICON LoadIcon(int iconId) override {
+        // Nothing is drawn from it; a distinct non-null value per icon is all callers need.
+        return reinterpret_cast<HICON>(static_cast<intptr_t>(iconId));
+    }
+    CString LoadString(int stringId) override {
+        const char* text = FindStringResource(stringId);
+        return text ? text : "";
+    }
+    int GetSystemMetrics(int index) override {
+        return index == SM_CXICON || index == SM_CYICON ? 32 : 0;
+    }
+    RECT GetWorkArea(const IDialogWindow*) override { return RECT{0, 0, 1024, 768}; }
+
+    // Window changes.
+    void Shown(TerminalWindow& window);
+    void Hidden(TerminalWindow& window);
+    void Changed(TerminalWindow& window, const char* kind, const std::string& value);
+
+  private:
+    bool ReadLine(std::string* line) {
+        if (!std::getline(in_, *line)) return false;
+        if (!line->empty() && line->back() == '\r') line->pop_back();
+        return true;
+    }
+    void Print(const std::string& kind, const std::string& value) {
+        std::fprintf(out_, "%s: %s\n", kind.c_str(), value.c_str());
+        std::fflush(out_);
+    }
+    void Redraw();
+    void DiscardTypedInput() {
+        if (drawn_ && isatty(STDIN_FILENO)) tcflush(STDIN_FILENO, TCIFLUSH);
+    }
+
+    std::istream& in_;
+    std::FILE* out_;
+    bool drawn_;
+    std::vector<TerminalWindow*> shown_;
+    int drawnLines_ = 0;
+};
+
+std::string Escaped(const std::string& text) {
+    std::string out;
+    for (char c : text) {
+        if (c == '\n') {
+            out += "\\n";
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+// A label without its access-key marks ("&Update" is Update, "&&" an ampersand).
+std::string WithoutAccessKeys(const std::string& text) {
+    std::string out;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '&' && i + 1 < text.size()) ++i;
+        out += text[i];
+    }
+    return out;
+}
+
+std::string Centred(const std::string& text, size_t width) {
+    if (text.size() >= width) return text.substr(0, width);
+    size_t left = (width - text.size()) / 2;
+    return std::string(left, ' ') + text + std::string(width - text.size() - left, ' ');
+}
+
+TerminalWindow::~TerminalWindow() {
+    frontEnd_.Hidden(*this);
+}
+
+void TerminalWindow::SetItemText(int id, const CString& text) {
+    bool changed = texts_[id] != text;
+    texts_[id] = text;
+    for (int i = 0; i < template_.controlCount; ++i) {
+        const DialogControl& c = template_.controls[i];
+        if (c.id == id && changed && CString(c.className) == "static") {
+            frontEnd_.Changed(*this, "status", text);
+        }
+    }
+}
+
+void TerminalWindow::EnableItem(int id, bool enable) {
+    bool changed = IsItemEnabled(id) != enable;
+    enabled_[id] = enable;
+    if (changed) frontEnd_.Changed(*this, "", "");
+}
+
+LRESULT TerminalWindow::SendItemMessage(int, UINT message, WPARAM wParam, LPARAM) {
+    if (message != PBM_SETPOS) return 0;
+    int previous = progress_;
+    int pos = std::clamp(static_cast<int>(wParam), 0, 100);
+    progress_ = pos;
+    if (pos != previous) frontEnd_.Changed(*this, "progress", std::to_string(pos));
+    return previous;
+}
+
+void TerminalWindow::Show(bool show) {
+    if (show == visible_) return;
+    visible_ = show;
+    if (show) {
+        frontEnd_.Shown(*this);
+    } else {
+        frontEnd_.Hidden(*this);
+    }
+}
+
+LRESULT TerminalWindow::DefaultProc(UINT message, WPARAM wParam, LPARAM) {
+    if (message == WM_SYSCOMMAND && (wParam & 0xFFF0) == SC_CLOSE) Deliver(WM_CLOSE, 0, 0);
+    return 0;
+}
+
+void TerminalWindow::Draw(std::vector<std::string>* lines) const {
+    const std::string border = "+" + std::string(kInnerWidth, '-') + "+";
+    lines->push_back("+" + Centred(" " + std::string(template_.caption) + " ", kInnerWidth) + "+");
+    std::vector<std::string> body;
+    std::vector<std::string> buttons;
+    for (int i = 0; i < template_.controlCount; ++i) {
+        const DialogControl& c = template_.controls[i];
+        std::string cls = c.className;
+        if (cls == "button") {
+            std::string label = WithoutAccessKeys(GetItemText(c.id));
+            buttons.push_back(IsItemEnabled(c.id) ? "[" + label + "]" : "(" + label + ")");
+        } else if (cls == "msctls_progress32") {
+            int filled = progress_ * 40 / 100;
+            body.push_back("[" + std::string(filled, '#') + std::string(40 - filled, '.') + "] " +
+                           std::to_string(progress_) + "%");
+        } else if (cls == "static" && (c.style & dlgstyle::kSsTypeMask) != dlgstyle::kSsIcon) {
+            std::string text = GetItemText(c.id);
+            if ((c.style & dlgstyle::kSsNoPrefix) == 0) text = WithoutAccessKeys(text);
+            body.push_back((c.style & dlgstyle::kSsTypeMask) == dlgstyle::kSsCenter
+                               ? Centred(text, 48)
+                               : text);
+        }
+    }
+    std::string buttonRow;
+    for (const std::string& b : buttons) buttonRow += b + " ";
+    body.push_back(buttonRow);
+    for (const std::string& line : body) {
+        std::string padded = " " + line;
+        padded.resize(kInnerWidth, ' ');
+        lines->push_back("|" + padded + "|");
+    }
+    lines->push_back(border);
+    if (HasMenuCommand(0x0010)) lines->push_back("  Enter: Update   about: About   Esc: Close");
+}
+
+void TerminalFrontEnd::Shown(TerminalWindow& window) {
+    shown_.push_back(&window);
+    if (drawn_) {
+        Redraw();
+    } else {
+        Print("dialog", window.Template().caption);
+    }
+}
+
+void TerminalFrontEnd::Hidden(TerminalWindow& window) {
+    auto it = std::find(shown_.begin(), shown_.end(), &window);
+    if (it == shown_.end()) return;
+    shown_.erase(it);
+    if (drawn_) Redraw();
+}
+
+void TerminalFrontEnd::Changed(TerminalWindow& window, const char* kind, const std::string& value) {
+    if (!window.IsVisible()) return;
+    if (drawn_) {
+        Redraw();
+    } else if (*kind != '\0') {
+        Print(kind, value);
+    }
+}
+
+void TerminalFrontEnd::Redraw() {
+    // Back over what was drawn last, then draw the window on top of the stack.
+    if (drawnLines_ > 0) std::fprintf(out_, "\x1b[%dF\x1b[J", drawnLines_);
+    std::vector<std::string> lines;
+    if (!shown_.empty()) shown_.back()->Draw(&lines);
+    for (const std::string& line : lines) std::fprintf(out_, "%s\n", line.c_str());
+    drawnLines_ = static_cast<int>(lines.size());
+    std::fflush(out_);
+}
+
+void TerminalFrontEnd::RunModalLoop(CDialog& dialog, IDialogWindow& baseWindow) {
+    auto& window = static_cast<TerminalWindow&>(baseWindow);
+    window.Show(true);
+    while (!dialog.IsEnded()) {
+        std::string line;
+        if (!ReadLine(&line)) {
+            window.Deliver(WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+            // Nothing more can come: the dialog ends whatever its handlers did.
+            if (!dialog.IsEnded()) dialog.EndDialog(IDCANCEL);
+            break;
+        }
+        if (line.empty() || line == "update") {
+            int button = window.DefaultButton();
+            if (window.IsItemEnabled(button)) {
+                window.Deliver(WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), 0);
+            }
+        } else if (line == "about") {
+            if (window.HasMenuCommand(0x0010)) window.Deliver(WM_SYSCOMMAND, 0x0010, 0);
+        } else if (line == "cancel" || line == "\x1b" || line == "close") {
+            if (line == "close") {
+                window.Deliver(WM_SYSCOMMAND, SC_CLOSE, 0);
+            } else {
+                window.Deliver(WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+            }
+        } else {
+            std::fprintf(stderr, "commands: an empty line or update, about, cancel\n");
+        }
+        DiscardTypedInput();
+    }
+}
+
+int TerminalFrontEnd::MessageBox(IDialogWindow*, const CString& text, const CString& caption,
+                                 UINT) {
+    if (drawn_) {
+        std::vector<std::string> lines;
+        lines.push_back("+" + Centred(" " + caption + " ", kInnerWidth) + "+");
+        size_t start = 0;
+        while (start <= text.size()) {
+            size_t end = text.find('\n', start);
+            std::string part =
+                text.substr(start, end == CString::npos ? CString::npos : end - start);
+            part = " (i) " + part;
+            part.resize(kInnerWidth, ' ');
+            lines.push_back("|" + part + "|");
+            if (end == CString::npos) break;
+            start = end + 1;
+        }
+        lines.push_back("|" + Centred("[OK]", kInnerWidth) + "|");
+        lines.push_back("+" + std::string(kInnerWidth, '-') + "+");
+        for (const std::string& line : lines) std::fprintf(out_, "%s\n", line.c_str());
+        std::fflush(out_);
+        drawnLines_ = 0;  // the box stays above the next drawing
+    } else {
+        Print("caption", caption);
+        Print("message", Escaped(text));
+    }
+    std::string line;
+    ReadLine(&line);
+    if (drawn_) Redraw();
+    return IDOK;
+}
+
+}  // namespace
+
+std::unique_ptr<CFrontEnd> CreateTerminalFrontEnd() {
+    bool drawn = isatty(STDOUT_FILENO) != 0;
+    return std::make_unique<TerminalFrontEnd>(std::cin, stdout, drawn);
+}
+
+std::unique_ptr<CFrontEnd> CreateTerminalFrontEnd(std::istream& in, std::FILE* out) {
+    return std::make_unique<TerminalFrontEnd>(in, out, false);
+}

@@ -37,10 +37,9 @@ typedef struct _SECURITY_ATTRIBUTES {
 // for a bad key, ERROR_MORE_DATA when the buffer is too small).
 LSTATUS RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM samDesired,
                       PHKEY phkResult);
-LSTATUS RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, LPSTR lpClass,
-                        DWORD dwOptions, REGSAM samDesired,
-                        const SECURITY_ATTRIBUTES* lpSecurityAttributes, PHKEY phkResult,
-                        LPDWORD lpdwDisposition);
+LSTATUS RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, LPSTR lpClass, DWORD dwOptions,
+                        REGSAM samDesired, const SECURITY_ATTRIBUTES* lpSecurityAttributes,
+                        PHKEY phkResult, LPDWORD lpdwDisposition);
 // Every value reads as REG_SZ holding the file's bytes (no terminating zero is added, as for
 // a value stored without one).
 LSTATUS RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType,

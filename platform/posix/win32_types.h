@@ -97,8 +97,9 @@ typedef uint16_t INTERNET_PORT;
 
 #define LOWORD(l) (static_cast<WORD>(static_cast<DWORD_PTR>(l) & 0xffff))
 #define HIWORD(l) (static_cast<WORD>((static_cast<DWORD_PTR>(l) >> 16) & 0xffff))
-#define MAKEWPARAM(l, h) \
-    (static_cast<WPARAM>(static_cast<DWORD>(static_cast<WORD>(l) | (static_cast<DWORD>(static_cast<WORD>(h)) << 16))))
+#define MAKEWPARAM(l, h)                                           \
+    (static_cast<WPARAM>(static_cast<DWORD>(static_cast<WORD>(l) | \
+                                            (static_cast<DWORD>(static_cast<WORD>(h)) << 16))))
 
 typedef struct _FILETIME {
     DWORD dwLowDateTime;
