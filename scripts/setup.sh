@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# Installs what building, running and testing Kestrin needs on a Debian machine (as root, or
+# with sudo). Does nothing when everything is there already.
+set -euo pipefail
+
+packages=(
+  cmake g++ make pkg-config python3 clang-format
+  libgtest-dev libgmock-dev googletest
+  libfltk1.3-dev libcurl4-openssl-dev
+  python3-pyftpdlib
+  xvfb xdotool x11-apps imagemagick
+  g++-mingw-w64-i686 binutils-mingw-w64-i686 icoutils
+  wine wine32:i386 fonts-wine
+)
+
+sudo_cmd=()
+if [ "$(id -u)" -ne 0 ]; then sudo_cmd=(sudo); fi
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$p")
+  fi
+done
+if [ ${#missing[@]} -eq 0 ]; then
+  exit 0
+fi
+echo "setup: installing ${missing[*]}"
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  "${sudo_cmd[@]}" dpkg --add-architecture i386
+fi
+"${sudo_cmd[@]}" apt-get update -qq
+DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq \
+  "${missing[@]}" >/dev/null
