@@ -15,11 +15,12 @@ class CUpdateDialog : public CDialog, public IUpdateHost {
 
     // Replaces the status line's text.
     void SetStatus(CString status) override;
+    // The three operations are virtual only so that tests can stand in for them.
     // Releases the held connection, then connects and logs in to the update server: 1 when a
     // connection is held afterwards, 0 after any failure at all (nothing is shown).
-    int Connect();
-    void CheckVersion(bool interactive);
-    void UpdateFiles();
+    virtual int Connect();
+    virtual void CheckVersion(bool interactive);
+    virtual void UpdateFiles();
 
     CString m_strCmdLine;
     CProgressCtrl m_progress;
