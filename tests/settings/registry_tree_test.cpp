@@ -16,7 +16,7 @@ namespace fs = std::filesystem;
 namespace {
 
 class RegistryTree : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         app_.m_appName = "kestrin";
         app_.SetCompanyKey("Vantorel");
@@ -58,22 +58,21 @@ TEST_F(RegistryTree, FreshHomeGetsExactlyTheKeysOfTheFirstRead) {
 TEST_F(RegistryTree, ValuesAreReadAsTheyAreStored) {
     UseProfile("Tamwix");
     struct Case {
-        const char* bytes;
-        size_t size;
+        std::string bytes;
         const char* expected;
     } cases[] = {
-        {"D:\\Apps", 8, "D:\\Apps"},           // no trailing line feed
-        {"D:\\Apps\n", 9, "D:\\Apps"},         // one line feed, as echo writes it
-        {"D:\\Apps\r\n", 10, "D:\\Apps"},      // CR LF
-        {"D:\\Apps\n\n", 10, "D:\\Apps\n"},    // only one line feed is the editor's
-        {"D:\\A\0pps", 8, "D:\\A"},            // the text ends at a zero byte
-        {"", 0, ""},                           // empty is a value, not the default
-        {" spaced \t", 9, " spaced \t"},       // nothing trimmed
+        {"D:\\Apps", "D:\\Apps"},                 // no trailing line feed
+        {"D:\\Apps\n", "D:\\Apps"},               // one line feed, as echo writes it
+        {"D:\\Apps\r\n", "D:\\Apps"},             // CR LF
+        {"D:\\Apps\n\n", "D:\\Apps\n"},           // only one line feed is the editor's
+        {std::string("D:\\A\0pps", 8), "D:\\A"},  // the text ends at a zero byte
+        {"", ""},                                 // empty is a value, not the default
+        {" spaced \t", " spaced \t"},             // nothing trimmed
     };
     for (const Case& c : cases) {
-        WriteFile(home_.path() / "Vantorel/Tamwix/FILES/Directory", std::string(c.bytes, c.size));
+        WriteFile(home_.path() / "Vantorel/Tamwix/FILES/Directory", c.bytes);
         EXPECT_EQ(app_.ReadSetting("FILES", "Directory", "default"), c.expected)
-            << "stored: " << std::string(c.bytes, c.size);
+            << "stored: " << c.bytes;
     }
 }
 
@@ -82,9 +81,9 @@ TEST_F(RegistryTree, NamesMatchWithoutRegardToCase) {
     WriteFile(home_.path() / "vantorel/TAMWIX/update/versiona", "7");
     EXPECT_EQ(app_.ReadSetting("Update", "VersionA", "1"), "7");
     // Nothing new was created beside the existing keys.
-    EXPECT_EQ(Tree(), (std::vector<std::string>{"vantorel/", "vantorel/TAMWIX/",
-                                                "vantorel/TAMWIX/update/",
-                                                "vantorel/TAMWIX/update/versiona"}));
+    EXPECT_EQ(Tree(),
+              (std::vector<std::string>{"vantorel/", "vantorel/TAMWIX/", "vantorel/TAMWIX/update/",
+                                        "vantorel/TAMWIX/update/versiona"}));
     // A key directory is not a value, and a value file is not a key.
     fs::create_directories(home_.path() / "vantorel/TAMWIX/update/VersionB");
     EXPECT_EQ(app_.ReadSetting("Update", "VersionB", "A"), "A");
@@ -128,8 +127,9 @@ TEST_F(RegistryTree, IniFallbackBeforeACompanyIsNamed) {
     app.m_appName = "kestrin";
     delete[] app.m_profileName;
     app.m_profileName = new char[12]{"kestrin.INI"};
-    WriteFile(home_.path() / "kestrin.INI",
-              "[Other]\nDirectory=no\n[ files ]\n  directory = D:\\Apps  \n" + std::string(5000, 'x'));
+    WriteFile(
+        home_.path() / "kestrin.INI",
+        "[Other]\nDirectory=no\n[ files ]\n  directory = D:\\Apps  \n" + std::string(5000, 'x'));
     EXPECT_EQ(app.ReadSetting("FILES", "Directory", "C:\\Tamwix\\"), "D:\\Apps");
     EXPECT_EQ(app.ReadSetting("FILES", "Missing", "dflt"), "dflt");
     WriteFile(home_.path() / "kestrin.INI", "[FILES]\nDirectory=" + std::string(5000, 'y') + "\n");

@@ -22,7 +22,7 @@ const char kUpdateNoConnection[] =
 
 // Stands in for the network and the engine: records what ran, fails or throws on request.
 class ScriptedDialog : public CUpdateDialog {
-public:
+  public:
     int connectResult = 0;
     bool throwInCheck = false;
     std::vector<std::string> calls;
@@ -42,7 +42,7 @@ public:
 };
 
 class UpdateDialog : public ::testing::Test {
-protected:
+  protected:
     UpdateDialog() { app_.m_appName = "kestrin"; }
     int Run(ScriptedDialog& dialog, const std::string& commandLine) {
         app_.m_pMainWnd = &dialog;
@@ -143,15 +143,14 @@ TEST_F(UpdateDialog, UpdateRunWithConnectionRunsCheckThenFiles) {
     ui().script.push_back([](RecordingWindow& w) { w.Click(IDC_UPDATE); });
     Run(dialog, "kestrin");
     EXPECT_EQ(dialog.calls, (std::vector<std::string>{"connect", "check silent", "update files",
-                                                      "connect", "check silent",
-                                                      "update files"}));
-    EXPECT_EQ(ui().Lines("text 1001"),
-              (std::vector<std::string>{
-                  "text 1001: ", "text 1001: Connecting to Server", "text 1001: Connected",
-                  "text 1001: Checking version", "text 1001: Completed- Press Cancel",
-                  "text 1001: ", "text 1001: Connecting to Server", "text 1001: Connected",
-                  "text 1001: Checking version", "text 1001: Completed- Press Cancel",
-                  "text 1001: "}));
+                                                      "connect", "check silent", "update files"}));
+    EXPECT_EQ(
+        ui().Lines("text 1001"),
+        (std::vector<std::string>{
+            "text 1001: ", "text 1001: Connecting to Server", "text 1001: Connected",
+            "text 1001: Checking version", "text 1001: Completed- Press Cancel",
+            "text 1001: ", "text 1001: Connecting to Server", "text 1001: Connected",
+            "text 1001: Checking version", "text 1001: Completed- Press Cancel", "text 1001: "}));
     EXPECT_TRUE(ui().Messages().empty());
 }
 
@@ -188,6 +187,13 @@ TEST_F(UpdateDialog, SystemCommands16To31OpenTheAboutBox) {
     for (UINT command = 0; command < 48; ++command) {
         ui().script.push_back(
             [command](RecordingWindow& w) { w.Deliver(WM_SYSCOMMAND, command, 0); });
+        // An About box that opened takes the next action in its own modal loop: its OK.
+        if (command >= 16 && command < 32) {
+            ui().script.push_back([](RecordingWindow& w) {
+                EXPECT_EQ(w.templateId(), 100);
+                w.Click(IDOK);
+            });
+        }
     }
     Run(dialog, "kestrin");
     // Each About box ran its own modal loop (closed by the empty script of its loop).
