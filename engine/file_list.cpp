@@ -1,0 +1,94 @@
+// The file-list synchronisation: fetches the server's file list into the temporary directory
+// and brings the product directory up to date with it, entry by entry in list order. A file
+// is fetched when it is missing or was created before local midnight of its listed date.
+// Names from the server are used only when they stay inside the product directory; a refused
+// name and a failed fetch are both shown as "Failed..." and the run goes on.
+#include "engine/rules.h"
+#include "engine/update_host.h"
+#include "framework/dialog.h"
+#include "framework/file_find.h"
+#include "framework/stdio_file.h"
+#include "net/internet.h"
+
+namespace engine {
+
+namespace {
+
+constexpr const char* kRemoteFileList = "Update/File_list.txt";
+constexpr const char* kRemoteDirectory = "Update/";
+constexpr const char* kProductSubdirectory = "Pelmora\\";
+
+// Whether the local copy at localPath is missing or older than its listed date.
+bool NeedsFetch(CFileFind& finder, const CString& localPath, const CString& date) {
+    if (!finder.FindFile(localPath.c_str())) return true;
+    finder.FindNextFile();
+    FILETIME created{};
+    if (!finder.GetCreationTime(&created)) return true;
+    return IsOutdated(created, ListedTime(date));
+}
+
+// Fetches one entry, first making the directories it lies in below the product directory.
+bool Fetch(CFtpConnection& connection, const CString& productDirectory, const CString& name,
+           const CString& localPath) {
+    for (const CString& directory : EnclosingDirectories(name)) {
+        // One that exists already is fine; one that cannot be made fails the fetch.
+        CreateDirectoryA((productDirectory + directory).c_str(), nullptr);
+    }
+    const CString remotePath = kRemoteDirectory + name;
+    return connection.DownloadFile(remotePath.c_str(), localPath.c_str(), false,
+                                   FILE_ATTRIBUTE_NORMAL, FTP_TRANSFER_TYPE_BINARY, 1);
+}
+
+}  // namespace
+
+void UpdateFiles(IUpdateHost& host) {
+    host.SetStatus("Checking file list");
+    CFtpConnection* connection = host.Connection();
+    if (connection == nullptr) return;
+
+    const CString tempDirectory = host.TempPath();
+    if (tempDirectory.empty()) return;
+    const CString listPath = PathInDirectory(tempDirectory, "File_list.txt");
+    if (!connection->DownloadFile(kRemoteFileList, listPath.c_str(), false, FILE_ATTRIBUTE_NORMAL,
+                                  FTP_TRANSFER_TYPE_BINARY, 1)) {
+        return;
+    }
+
+    CStdioFile list;
+    if (!list.Open(listPath.c_str(),
+                   CStdioFile::modeRead | CStdioFile::typeText | CStdioFile::shareExclusive)) {
+        return;
+    }
+    CStringArray names;
+    CStringArray dates;
+    ReadFileList(list, names, dates);
+
+    const CString productDirectory = host.InstallDirectory() + kProductSubdirectory;
+    CProgressCtrl& progress = host.Progress();
+    progress.SetPos(0);
+    // Only the last level is made; when it cannot be, every fetch into it fails and says so.
+    CreateDirectoryA(productDirectory.c_str(), nullptr);
+
+    CFileFind finder;
+    const std::ptrdiff_t count = names.GetSize();
+    for (std::ptrdiff_t i = 0; i < count; ++i) {
+        const CString& name = names[i];
+        const CString localPath = productDirectory + name;
+        if (!IsSafeListedName(name, productDirectory.size())) {
+            host.SetStatus("Updating..." + name);
+            host.SetStatus("Failed..." + name);
+        } else if (!NeedsFetch(finder, localPath, dates[i])) {
+            host.SetStatus("Unchanged..." + name);
+        } else {
+            host.SetStatus("Updating..." + name);
+            const bool fetched = Fetch(*connection, productDirectory, name, localPath);
+            host.SetStatus((fetched ? "Updated..." : "Failed...") + name);
+        }
+        progress.SetPos(ProgressPosition(i, count));
+    }
+
+    host.SetStatus("Completed- Press Cancel");
+    progress.SetPos(0);
+}
+
+}  // namespace engine

@@ -1,0 +1,79 @@
+// The version check: fetches the server's version file into the temporary directory, compares
+// its release with the installed one from the settings, and tells the user. A silent check
+// speaks only to announce a newer release.
+#include "engine/rules.h"
+#include "engine/update_host.h"
+#include "framework/stdio_file.h"
+#include "kestrin_config.h"
+#include "net/internet.h"
+
+namespace engine {
+
+namespace {
+
+constexpr const char* kRemoteVersionFile = "Update/Version.txt";
+
+// A value as a C string would carry it into the message: up to its first zero byte.
+CString AsText(const CString& value) {
+    return CString(value.c_str());
+}
+
+}  // namespace
+
+void CheckVersion(IUpdateHost& host, bool interactive) {
+    host.SetStatus("Checking version");
+    CFtpConnection* connection = host.Connection();
+    if (connection == nullptr) return;
+
+    const CString tempDirectory = host.TempPath();
+    if (tempDirectory.empty()) {
+        if (interactive) host.ShowMessage("Could not locate your window temp file");
+        return;
+    }
+    const CString localPath = PathInDirectory(tempDirectory, "Version.txt");
+
+    if (!connection->DownloadFile(kRemoteVersionFile, localPath.c_str(), false,
+                                  FILE_ATTRIBUTE_NORMAL, FTP_TRANSFER_TYPE_BINARY, 1)) {
+        if (interactive) {
+            host.ShowMessage("An error occured on the server.\nPlease try again latter.");
+        }
+        return;
+    }
+
+    CStdioFile file;
+    if (!file.Open(localPath.c_str(),
+                   CStdioFile::modeRead | CStdioFile::typeText | CStdioFile::shareExclusive)) {
+        if (interactive) {
+            host.ShowMessage(
+                "The system could not read the file on your PC\nPlease ensure that you have "
+                "'Read access' to your temp directory\n");
+        }
+        return;
+    }
+
+    // A line the file does not have reads as empty.
+    CString line;
+    CString serverNumber;
+    CString serverLetter;
+    file.ReadString(line);
+    file.ReadString(serverNumber);
+    file.ReadString(serverLetter);
+
+    const CString installedNumber = host.ReadSetting("Update", "VersionA", "1");
+    const CString installedLetter = host.ReadSetting("Update", "VersionB", "A");
+    const CString home = host.ReadSetting("Web", "Home", KESTRIN_HOME_URL);
+
+    if (IsNewerRelease(serverNumber, serverLetter, installedNumber, installedLetter)) {
+        host.ShowMessage("You are currently version " + AsText(installedNumber) +
+                         AsText(installedLetter) + ",\na new version, " + AsText(serverNumber) +
+                         AsText(serverLetter) + ", is available.\nPlease go to " + AsText(home) +
+                         " for the latest version.");
+    } else if (interactive) {
+        host.ShowMessage("You are currently using the lattest version");
+    }
+
+    file.Close();
+    DeleteFileA(localPath.c_str());  // a copy left behind is overwritten by the next check
+}
+
+}  // namespace engine

@@ -1,0 +1,88 @@
+// The rules the version check and the file-list synchronisation rest on: text to integer,
+// the release comparison, the list's values and pairing, listed dates and file times as
+// instants, the progress position, and which listed names may be used at all.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+#include "framework/cstring.h"
+#include "framework/string_array.h"
+#include "platform/win32api.h"
+
+class CStdioFile;
+
+namespace engine {
+
+// The integer at the start of text, read as the C library's atoi reads it: leading white
+// space (0x09 to 0x0D, 0x20) skipped, an optional sign, then decimal digits up to the first
+// other character; text without leading digits gives 0. Values beyond int are held at its
+// bounds.
+int TextToInt(const CString& text);
+
+// Whether the server's release is newer than the installed one: its number is greater, or
+// the numbers are equal and its letter text sorts after the installed letter text. Letter
+// texts compare byte by byte as unsigned codes, without folding case or trimming; a text that
+// is a proper beginning of the other sorts first.
+bool IsNewerRelease(const CString& serverNumber, const CString& serverLetter,
+                    const CString& installedNumber, const CString& installedLetter);
+
+// fileName in directory: a backslash goes between them unless directory ends in one.
+CString PathInDirectory(const CString& directory, const char* fileName);
+
+// text without leading and trailing white space: 0x09 to 0x0D and 0x20. Bytes from 0x80 up
+// are never white space, whatever the code page.
+CString TrimListValue(const CString& text);
+
+// Reads the file list to its end as pairs of lines, a name and then a date, each trimmed. The
+// list ends where a name line would begin and the file has ended; a last name without a date
+// line gets an empty date. An empty line is a value like any other. Appends to names and
+// dates, which end up of equal length.
+void ReadFileList(CStdioFile& file, CStringArray& names, CStringArray& dates);
+
+struct ListedDate {
+    int year;
+    int month;
+    int day;
+};
+
+// A listed date taken apart by character positions: 1 to 4 the year, 6 and 7 the month, 9
+// and 10 the day, each read by TextToInt (the separators at 5 and 8 are not checked; a part
+// beyond the end of a short date is empty and gives 0).
+ListedDate ParseListedDate(const CString& date);
+
+// The instant, in seconds since 1970-01-01 00:00 UTC, of local midnight at the start of the
+// listed date: months and days out of range carry over into the neighbouring months and
+// years, and the local-time conversion decides on daylight saving. Nothing when the date
+// cannot be converted: the result must lie from 1970 to the end of the year 3000, the span
+// that the C libraries of both systems convert.
+std::optional<std::int64_t> ListedTime(const CString& date);
+
+// The instant of a file time in whole seconds since 1970-01-01 00:00 UTC, rounded down.
+std::int64_t InstantOf(const FILETIME& time);
+
+// Whether a local file created at `created` is older than an entry listed at listedTime,
+// comparing the two instants (strictly earlier). A date that could not be converted never
+// makes an existing file outdated.
+bool IsOutdated(const FILETIME& created, std::optional<std::int64_t> listedTime);
+
+// The progress bar's position once entry `index` of `count` entries is done:
+// (index ÷ (count − 1)) × 100 in double precision, truncated; 0 for a list of one entry.
+int ProgressPosition(std::ptrdiff_t index, std::ptrdiff_t count);
+
+// Whether a name from the server may be used inside the product directory, whose path is
+// productDirectoryLength characters long. Refused: an empty name; an absolute one or one with
+// a drive; a component that is empty, ends in a dot or a blank (so "." and ".." too), holds a
+// control character or one of < > : " | ? *, or names a device (CON, PRN, AUX, NUL, COM0 to
+// COM9, LPT0 to LPT9 and their superscript-digit forms, CONIN$, CONOUT$, with or without an
+// extension, in any case); and a name that makes the local path longer than 259 characters.
+// Backslash and slash both separate components.
+bool IsSafeListedName(const CString& name, std::size_t productDirectoryLength);
+
+// The directories that a listed name's file lies in, below the product directory and
+// outermost first: "a\b\c.dll" gives "a" and "a\b".
+std::vector<CString> EnclosingDirectories(const CString& name);
+
+}  // namespace engine

@@ -1,0 +1,207 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <ctime>
+#include <string>
+#include <vector>
+
+#include "engine/update_host.h"
+#include "fake_host.h"
+#include "net/internet.h"
+#include "support/test_env.h"
+
+#include <cstdio>
+#include <memory>
+
+namespace {
+
+namespace fs = std::filesystem;
+using Lines = std::vector<std::string>;
+
+// The early stops leave the status at "Checking file list", the bar untouched and the product
+// directory unmade.
+TEST(UpdateFiles, StopsEarlyWithoutAWord) {
+    TempDir temp;
+    TempDir install;
+    CFtpConnection unconnected(nullptr, "", 0, 1);
+    const struct {
+        const char* what;
+        bool connected;
+        bool tempDirectory;
+    } cases[] = {
+        {"no connection", false, true},
+        {"no temporary directory", true, false},
+        {"list cannot be fetched", true, true},
+    };
+    for (const auto& c : cases) {
+        FakeHost host;
+        host.connection = c.connected ? &unconnected : nullptr;
+        host.tempPath = c.tempDirectory ? temp.str() : "";
+        host.installDirectory = install.str() + "\\";
+        engine::UpdateFiles(host);
+        EXPECT_EQ(host.log, Lines{"status: Checking file list"}) << c.what;
+        EXPECT_FALSE(fs::exists(install.path() / "Pelmora")) << c.what;
+    }
+}
+
+// The local date daysFromToday days from now, written YYYY-MM-DD.
+std::string LocalDate(int daysFromToday) {
+    const std::time_t now = std::time(nullptr);
+    std::tm date = *std::localtime(&now);
+    date.tm_mday += daysFromToday;
+    date.tm_hour = 12;
+    date.tm_isdst = -1;
+    std::mktime(&date);
+    char text[48];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02d", date.tm_year + 1900, date.tm_mon + 1,
+                  date.tm_mday);
+    return text;
+}
+
+// A server and an install directory for one synchronisation or more.
+class UpdateFilesTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        if (server_.Unavailable()) GTEST_SKIP() << server_.Error();
+        ASSERT_TRUE(server_.Running()) << server_.Error();
+        link_ = std::make_unique<ServerConnection>(server_);
+        ASSERT_TRUE(link_->connection);
+        install_ = std::make_unique<TempDir>();
+        product_ = install_->path() / "Tamwix" / "Pelmora";
+        fs::create_directories(install_->path() / "Tamwix");
+    }
+
+    // One run; the log of what the user saw.
+    Lines Run(const std::string& installDirectory) {
+        FakeHost host;
+        host.connection = link_->connection.get();
+        host.tempPath = temp_.str();
+        host.installDirectory = installDirectory;
+        engine::UpdateFiles(host);
+        return host.log;
+    }
+    Lines Run() { return Run((install_->path() / "Tamwix").string() + "\\"); }
+
+    FtpServer server_;
+    std::unique_ptr<ServerConnection> link_;
+    TempDir temp_;
+    std::unique_ptr<TempDir> install_;
+    fs::path product_;
+};
+
+TEST_F(UpdateFilesTest, BringsTheProductDirectoryUpToDate) {
+    const std::string past = LocalDate(-1);
+    const std::string future = LocalDate(2);
+    server_.Put("Update/File_list.txt", "new.dll\n" + past + "\nold.dll\n" + future +
+                                            "\ngone.dll\n" + past + "\n..\\evil.dll\n" + past +
+                                            "\nsub/deep/c.dll\n" + past + "\n \ta.dll \r\n\t" +
+                                            past + " \r\n");
+    for (const char* name : {"new.dll", "old.dll", "sub/deep/c.dll", "a.dll"}) {
+        server_.Put(std::string("Update/") + name, std::string("server ") + name);
+    }
+    server_.Put("evil.dll", "outside");
+    fs::create_directories(product_);
+    WriteFile(product_ / "new.dll", "local new");  // created now: after yesterday's midnight
+    WriteFile(product_ / "old.dll", "local old");  // created before the day after tomorrow
+
+    EXPECT_EQ(Run(), (Lines{
+                         "status: Checking file list",
+                         "pos: 0",
+                         "status: Unchanged...new.dll",
+                         "pos: 0",
+                         "status: Updating...old.dll",
+                         "status: Updated...old.dll",
+                         "pos: 20",
+                         "status: Updating...gone.dll",
+                         "status: Failed...gone.dll",
+                         "pos: 40",
+                         "status: Updating.....\\evil.dll",
+                         "status: Failed.....\\evil.dll",
+                         "pos: 60",
+                         "status: Updating...sub/deep/c.dll",
+                         "status: Updated...sub/deep/c.dll",
+                         "pos: 80",
+                         "status: Updating...a.dll",
+                         "status: Updated...a.dll",
+                         "pos: 100",
+                         "status: Completed- Press Cancel",
+                         "pos: 0",
+                     }));
+    EXPECT_EQ(ReadFile(product_ / "new.dll"), "local new");
+    EXPECT_EQ(ReadFile(product_ / "old.dll"), "server old.dll");
+    EXPECT_EQ(ReadFile(product_ / "sub" / "deep" / "c.dll"), "server sub/deep/c.dll");
+    EXPECT_EQ(ReadFile(product_ / "a.dll"), "server a.dll");
+    EXPECT_FALSE(fs::exists(product_ / "gone.dll"));
+    EXPECT_FALSE(fs::exists(product_.parent_path() / "evil.dll"));
+    // All over one connection; the missing file was asked for (whether a client tries RETR
+    // on it or learns from SIZE that it is missing), the refused name never was.
+    EXPECT_EQ(server_.Connections(), 1);
+    Lines fetched = server_.Commands("RETR");
+    std::erase(fetched, "Update/gone.dll");
+    EXPECT_EQ(fetched, (Lines{"Update/File_list.txt", "Update/old.dll", "Update/sub/deep/c.dll",
+                              "Update/a.dll"}));
+    bool askedForGone = false;
+    for (const FtpLogEntry& entry : server_.Log()) {
+        if (entry.event != "cmd") continue;
+        EXPECT_EQ(entry.argument.find("evil"), std::string::npos) << entry.argument;
+        askedForGone = askedForGone || entry.argument.ends_with(" Update/gone.dll");
+    }
+    EXPECT_TRUE(askedForGone);
+    // The list stays in the temporary directory.
+    EXPECT_TRUE(fs::exists(temp_.path() / "File_list.txt"));
+}
+
+// What was fetched counts as current on the next run.
+TEST_F(UpdateFilesTest, ASecondRunFindsEverythingUnchanged) {
+    const std::string today = LocalDate(0);
+    server_.Put("Update/File_list.txt", "one.dll\n" + today + "\nsub/two.dll\n" + today + "\n");
+    server_.Put("Update/one.dll", "1");
+    server_.Put("Update/sub/two.dll", "2");
+    Lines first = Run();
+    ASSERT_EQ(first.size(), 10u);
+    EXPECT_EQ(first[3], "status: Updated...one.dll");
+    EXPECT_EQ(first[6], "status: Updated...sub/two.dll");
+    EXPECT_EQ(Run(), (Lines{"status: Checking file list", "pos: 0", "status: Unchanged...one.dll",
+                            "pos: 0", "status: Unchanged...sub/two.dll", "pos: 100",
+                            "status: Completed- Press Cancel", "pos: 0"}));
+}
+
+// A name written with backslashes, as the list writes subdirectories: the server is asked for
+// it as listed, and the missing local directories are made.
+TEST_F(UpdateFilesTest, FetchesIntoSubdirectoriesThatDoNotExistYet) {
+    // A name holding a backslash cannot be put on the server from Windows.
+    if (server_.External()) GTEST_SKIP() << "the server's files are put from Windows";
+    server_.Put("Update/File_list.txt", "lib\\x86\\b.dll\n2001-01-01\n");
+    WriteFile(server_.Root() / "Update" / "lib\\x86\\b.dll", "b");
+    EXPECT_EQ(Run(),
+              (Lines{"status: Checking file list", "pos: 0", "status: Updating...lib\\x86\\b.dll",
+                     "status: Updated...lib\\x86\\b.dll", "pos: 0",
+                     "status: Completed- Press Cancel", "pos: 0"}));
+    EXPECT_EQ(ReadFile(product_ / "lib" / "x86" / "b.dll"), "b");
+}
+
+TEST_F(UpdateFilesTest, ShortListsAndAMissingInstallDirectory) {
+    // An empty list still makes the product directory.
+    server_.Put("Update/File_list.txt", "");
+    EXPECT_EQ(Run(), (Lines{"status: Checking file list", "pos: 0",
+                            "status: Completed- Press Cancel", "pos: 0"}));
+    EXPECT_TRUE(fs::is_directory(product_));
+
+    // One entry without a date line: fetched, as it is missing; the bar stays at 0.
+    server_.Put("Update/File_list.txt", "only.dll");
+    server_.Put("Update/only.dll", "x");
+    EXPECT_EQ(Run(), (Lines{"status: Checking file list", "pos: 0", "status: Updating...only.dll",
+                            "status: Updated...only.dll", "pos: 0",
+                            "status: Completed- Press Cancel", "pos: 0"}));
+
+    // Only the last level is made: under a missing install directory every fetch fails, and
+    // says so.
+    const fs::path missing = install_->path() / "Nowhere";
+    EXPECT_EQ(Run(missing.string() + "\\"),
+              (Lines{"status: Checking file list", "pos: 0", "status: Updating...only.dll",
+                     "status: Failed...only.dll", "pos: 0", "status: Completed- Press Cancel",
+                     "pos: 0"}));
+    EXPECT_FALSE(fs::exists(missing));
+}
+
+}  // namespace
