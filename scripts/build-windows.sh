@@ -1,0 +1,64 @@
+#!/usr/bin/env bash
+# Cross-builds the 32-bit Windows program, Kestrin.exe (mingw-w64 i686, statically linked: it
+# needs only system DLLs), and with --run starts it under Wine.
+#   scripts/build-windows.sh [--build-dir DIR] [--release] [--run [ARGS...]]
+# DIR defaults to build/windows; the program is DIR/app/Kestrin.exe.
+# --release  keeps the compiled-in update server whatever the environment says; otherwise the
+#            build lets KESTRIN_UPDATE_HOST/PORT name another one, as the tests and --run need.
+# --run      starts the program on the current display against scripts/sample_update served by
+#            the local FTP server, in a Wine prefix of its own (DIR/wine-demo) with Wine's own
+#            fonts; its settings are that prefix's registry, its product directory
+#            DIR/wine-demo/drive_c/Tamwix/Pelmora. Arguments after --run go to the program
+#            (e.g. UPDATE_REQUEST). The prefix's Wine processes are stopped at the end.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+
+dir=$root/build/windows
+from_env=ON
+run=0
+while [ $# -gt 0 ]; do
+    case $1 in
+        --build-dir) dir=$(realpath -m "$2"); shift 2 ;;
+        --release) from_env=OFF; shift ;;
+        --run) run=1; shift; break ;;
+        *) echo "usage: $0 [--build-dir DIR] [--release] [--run [ARGS...]]" >&2; exit 2 ;;
+    esac
+done
+
+bash scripts/setup.sh
+cmake -S . -B "$dir" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" \
+    -DCMAKE_BUILD_TYPE=Release -DKESTRIN_SERVER_FROM_ENV=$from_env >/dev/null
+cmake --build "$dir" --target kestrin -j"$(nproc)" >/dev/null
+exe=$dir/app/Kestrin.exe
+echo "built $exe"
+[ "$run" -eq 1 ] || exit 0
+
+if [ -z "${DISPLAY:-}" ]; then
+    echo "--run needs a display (DISPLAY is not set)" >&2
+    exit 1
+fi
+[ "$from_env" = ON ] || echo "note: a --release build ignores the local server" >&2
+
+export WINEPREFIX=$dir/wine-demo WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+if [ ! -f "$WINEPREFIX/system.reg" ]; then
+    echo "making the Wine prefix $WINEPREFIX (once)"
+    mkdir -p "$WINEPREFIX"
+    wineboot -i >/dev/null 2>&1
+    # Debian's Wine installs no fonts into a prefix; without them the dialog grows.
+    cp /usr/share/wine/fonts/* "$WINEPREFIX/drive_c/windows/Fonts/"
+fi
+
+user=$(sed -n 's/^KESTRIN_UPDATE_USER:STRING=//p' "$dir/CMakeCache.txt")
+password=$(sed -n 's/^KESTRIN_UPDATE_PASSWORD:STRING=//p' "$dir/CMakeCache.txt")
+rm -f "$dir/ftp.port"
+/usr/bin/python3 scripts/ftp_server.py --host 127.0.0.1 --port 0 --root scripts/sample_update \
+    --user "$user" --password "$password" --port-file "$dir/ftp.port" --log "$dir/ftp.log" &
+server=$!
+trap 'kill $server 2>/dev/null; wait $server 2>/dev/null; wineserver -k 2>/dev/null || true' EXIT
+for _ in $(seq 100); do [ -s "$dir/ftp.port" ] && break; sleep 0.1; done
+[ -s "$dir/ftp.port" ] || { echo "the local FTP server did not start" >&2; exit 1; }
+
+echo "update server on 127.0.0.1:$(cat "$dir/ftp.port");" \
+    "product directory $WINEPREFIX/drive_c/Tamwix/Pelmora"
+KESTRIN_UPDATE_HOST=127.0.0.1 KESTRIN_UPDATE_PORT=$(cat "$dir/ftp.port") wine "$exe" "$@"
