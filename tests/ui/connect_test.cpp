@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
+#include <thread>
 #include <string>
 
 #include "app/updater_app.h"
@@ -67,7 +69,13 @@ TEST_F(DialogConnection, UpdatePressedTwiceHoldsAtMostOneConnection) {
         EXPECT_EQ(held, 1);
         EXPECT_TRUE(ui_.frontEnd.Messages().empty());
     }
-    std::vector<std::string> events = Lifecycle();
+    // The server writes its log as it goes; give it a moment to catch up with the client.
+    std::vector<std::string> events;
+    for (int i = 0; i < 100; ++i) {
+        events = Lifecycle();
+        if (std::count(events.begin(), events.end(), "2 disconnect") > 0) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
     // The first connection ended before the second logged in; the second ended with the dialog.
     auto at = [&](const std::string& e) { return std::find(events.begin(), events.end(), e); };
     ASSERT_NE(at("1 login"), events.end());
