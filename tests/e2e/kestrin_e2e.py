@@ -6,21 +6,55 @@ import socket
 import subprocess
 import sys
 import tempfile
+import time
 import unittest
 
 KESTRIN = None
 SOURCE = None
+BUILD = None
 
 
 def parse_args():
-    """Takes --kestrin and --source off the command line; the rest goes to unittest."""
-    global KESTRIN, SOURCE
+    """Takes --kestrin, --source and --build off the command line; the rest goes to unittest.
+
+    Without --build the build directory is the nearest one above the program that holds a
+    CMake cache."""
+    global KESTRIN, SOURCE, BUILD
     parser = argparse.ArgumentParser(add_help=False)
     parser.add_argument('--kestrin', required=True)
     parser.add_argument('--source', required=True)
+    parser.add_argument('--build')
     args, rest = parser.parse_known_args()
     KESTRIN, SOURCE = os.path.abspath(args.kestrin), os.path.abspath(args.source)
+    BUILD = os.path.abspath(args.build) if args.build else _build_above(KESTRIN)
     return [sys.argv[0]] + rest
+
+
+def _build_above(path):
+    d = os.path.dirname(path)
+    while not os.path.exists(os.path.join(d, 'CMakeCache.txt')):
+        parent = os.path.dirname(d)
+        if parent == d:
+            return None
+        d = parent
+    return d
+
+
+def cache_value(name):
+    """An entry of the build's CMake cache, as text; None when there is no such entry."""
+    if BUILD is None:
+        return None
+    with open(os.path.join(BUILD, 'CMakeCache.txt'), encoding='utf-8') as f:
+        for line in f:
+            key, sep, value = line.rstrip('\n').partition('=')
+            if sep and key.split(':')[0] == name:
+                return value
+    return None
+
+
+def server_from_env():
+    """Whether this build lets the environment point kestrin at a local server."""
+    return (cache_value('KESTRIN_SERVER_FROM_ENV') or '').upper() in ('ON', '1', 'TRUE', 'YES')
 
 
 def closed_port():
@@ -61,26 +95,178 @@ class Sandbox:
             'KESTRIN_UPDATE_HOST': host,
             'KESTRIN_UPDATE_PORT': str(port),
             'KESTRIN_FTP_TIMEOUT_MS': '5000',
+            'KESTRIN_NET_TIMEOUT_MS': '5000',
         })
         env.update(extra or {})
         return env
 
-    def run(self, args, stdin='', port=None, program=None, timeout=60, extra_env=None):
-        """Runs kestrin; returns (exit status, output lines)."""
+    def temp_dir(self):
+        """The private temporary directory kestrin takes under this sandbox's TMPDIR."""
+        return os.path.join(self.tmp, 'kestrin-%d' % os.geteuid())
+
+    def run(self, args, stdin='', port=None, program=None, timeout=60, extra_env=None,
+            hold_input=False, umask=-1, wrapper=()):
+        """Runs kestrin; returns (exit status, output lines, standard error).
+
+        hold_input keeps standard input open after stdin was written: a program that waits
+        for more input then fails the test instead of ending at the end of input. wrapper is
+        a command put before kestrin's (e.g. one that drops privileges)."""
         if port is None:
             port = closed_port()
-        proc = subprocess.run([program or KESTRIN] + list(args), input=stdin.encode('latin-1'),
-                              stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                              env=self.env(port, extra=extra_env), timeout=timeout,
-                              cwd=self.root)
-        out = proc.stdout.decode('latin-1').splitlines()
-        return proc.returncode, out, proc.stderr.decode('latin-1')
+        command = list(wrapper) + [program or KESTRIN] + list(args)
+        env = self.env(port, extra=extra_env)
+        if not hold_input:
+            proc = subprocess.run(command, input=stdin.encode('latin-1'),
+                                  stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                                  env=env, timeout=timeout, cwd=self.root, umask=umask)
+            out = proc.stdout.decode('latin-1').splitlines()
+            return proc.returncode, out, proc.stderr.decode('latin-1')
+        # Output goes to files, so that nothing waits on a full pipe while input stays open.
+        with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+            proc = subprocess.Popen(command, stdin=subprocess.PIPE, stdout=out, stderr=err,
+                                    env=env, cwd=self.root, umask=umask)
+            try:
+                try:
+                    proc.stdin.write(stdin.encode('latin-1'))
+                    proc.stdin.flush()
+                except BrokenPipeError:
+                    pass
+                try:
+                    proc.wait(timeout=timeout)
+                except subprocess.TimeoutExpired:
+                    proc.kill()
+                    proc.wait()
+                    raise AssertionError('%s did not end by itself within %s s'
+                                         % (' '.join(['kestrin'] + list(args)), timeout))
+            finally:
+                proc.stdin.close()
+            out.seek(0)
+            err.seek(0)
+            return (proc.returncode, out.read().decode('latin-1').splitlines(),
+                    err.read().decode('latin-1'))
+
+
+def write_files(base, files):
+    """Writes {relative POSIX path: bytes or text} under base, making the directories."""
+    for name, content in files.items():
+        path = os.path.join(base, name)
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(path, 'wb') as f:
+            f.write(content.encode('latin-1') if isinstance(content, str) else content)
+
+
+class FtpServer:
+    """The local update server (scripts/ftp_server.py) on a free loopback port, serving root
+    with the account compiled into kestrin; its event log is read back by the tests.
+
+    Start it with start() or a with statement; stop() ends it."""
+
+    def __init__(self, root, work_dir, options=()):
+        self.root = root
+        self.log_path = os.path.join(work_dir, 'ftp.log')
+        self._port_file = os.path.join(work_dir, 'ftp.port')
+        self._stderr_path = os.path.join(work_dir, 'ftp.stderr')
+        self._options = list(options)
+        self.process = None
+        self.port = None
+
+    @staticmethod
+    def account():
+        user, password = cache_value('KESTRIN_UPDATE_USER'), cache_value('KESTRIN_UPDATE_PASSWORD')
+        if user is None or password is None:
+            raise RuntimeError('the update account is not in the build\'s CMake cache (%s)'
+                               % BUILD)
+        return user, password
+
+    def start(self, timeout=15):
+        user, password = self.account()
+        for path in (self.log_path, self._port_file):
+            if os.path.exists(path):
+                os.remove(path)
+        with open(self._stderr_path, 'wb') as err:
+            self.process = subprocess.Popen(
+                ['/usr/bin/python3', os.path.join(SOURCE, 'scripts', 'ftp_server.py'),
+                 '--host', '127.0.0.1', '--port', '0', '--root', self.root, '--user', user,
+                 '--password', password, '--port-file', self._port_file,
+                 '--log', self.log_path] + self._options,
+                stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=err)
+        deadline = time.monotonic() + timeout
+        while not os.path.exists(self._port_file):
+            if self.process.poll() is not None or time.monotonic() > deadline:
+                self.stop()
+                with open(self._stderr_path, encoding='utf-8', errors='replace') as f:
+                    raise RuntimeError('the local FTP server did not start:\n' + f.read())
+            time.sleep(0.05)
+        with open(self._port_file, encoding='ascii') as f:
+            self.port = int(f.read())
+        return self
+
+    def stop(self):
+        if self.process is not None and self.process.poll() is None:
+            self.process.terminate()
+            try:
+                self.process.wait(timeout=10)
+            except subprocess.TimeoutExpired:
+                self.process.kill()
+                self.process.wait()
+
+    def __enter__(self):
+        return self.start()
+
+    def __exit__(self, *exc):
+        self.stop()
+
+    def events(self):
+        """The log as (connection id, event, argument) tuples; the server's own lines (id 0)
+        are left out."""
+        result = []
+        with open(self.log_path, encoding='utf-8') as f:
+            for line in f:
+                conn, event, argument = (line.rstrip('\n').split(' ', 2) + [''])[:3]
+                if conn != '0':
+                    result.append((int(conn), event, argument))
+        return result
+
+    def connections(self):
+        """The ids of the control connections made, in order."""
+        return [conn for conn, event, _ in self.events() if event == 'connect']
+
+    def commands(self):
+        """Every command received, as (connection id, command line) pairs."""
+        return [(conn, arg) for conn, event, arg in self.events() if event == 'cmd']
+
+    def sent(self):
+        """The paths of the completed downloads, as (connection id, path) pairs."""
+        return [(conn, arg.rsplit(' ', 1)[0]) for conn, event, arg in self.events()
+                if event == 'sent']
 
 
 class KestrinTestCase(unittest.TestCase):
     def setUp(self):
         self.box = Sandbox()
         self.addCleanup(self.box.close)
+
+
+class ServerTestCase(KestrinTestCase):
+    """A sandbox and a local update server whose login directory is self.served."""
+
+    def setUp(self):
+        super().setUp()
+        if not server_from_env():
+            self.skipTest('this build cannot be pointed at a local server '
+                          '(configure with -DKESTRIN_SERVER_FROM_ENV=ON)')
+        self.served = os.path.join(self.box.root, 'served')
+        os.makedirs(self.served)
+        self.server = FtpServer(self.served, self.box.root).start()
+        self.addCleanup(self.server.stop)
+
+    def serve(self, files):
+        """Puts {path below the login directory: content} on the server."""
+        write_files(self.served, files)
+
+    def kestrin(self, args, **kwargs):
+        """Runs kestrin against this test's server; returns (exit status, output, stderr)."""
+        return self.box.run(args, port=self.server.port, **kwargs)
 
 
 def main():

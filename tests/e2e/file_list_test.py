@@ -1,0 +1,195 @@
+"""The file-list synchronisation of the real kestrin against the local update server, into a
+real product directory."""
+import datetime
+import os
+import shutil
+import subprocess
+
+import kestrin_e2e
+from kestrin_e2e import ServerTestCase
+
+RUN_START = ['dialog: Updating System', 'status: Connecting to Server', 'status: Connected',
+             'status: Checking version', 'status: Checking file list']
+RUN_END = ['status: Completed- Press Cancel', 'progress: 0', 'status: ']
+OLD_DATE = '2001-01-01'
+
+
+def creation_date(path):
+    """The local date on which the file came to be, as kestrin sees it: its birth time, or
+    where the file system keeps none, the earlier of its last-write and status-change times."""
+    birth = subprocess.run(['stat', '-c', '%W', path], stdout=subprocess.PIPE,
+                           text=True).stdout.strip()
+    if birth.isdigit() and int(birth) > 0:
+        seconds = int(birth)
+    else:
+        st = os.stat(path)
+        seconds = min(st.st_mtime, st.st_ctime)
+    return datetime.date.fromtimestamp(seconds)
+
+
+def local_path(product, name):
+    """Where a listed name lands on Linux: a backslash separates directories too."""
+    return os.path.join(product, *name.replace('\\', '/').split('/'))
+
+
+def tree(base):
+    """The files below base, as {relative path: content}."""
+    result = {}
+    for d, _, files in os.walk(base):
+        for name in files:
+            path = os.path.join(d, name)
+            with open(path, 'rb') as f:
+                result[os.path.relpath(path, base)] = f.read()
+    return result
+
+
+def fetched(name):
+    return ['status: Updating...' + name, 'status: Updated...' + name]
+
+
+def failed(name):
+    return ['status: Updating...' + name, 'status: Failed...' + name]
+
+
+def unchanged(name):
+    return ['status: Unchanged...' + name]
+
+
+class Synchronisation(ServerTestCase):
+    def setUp(self):
+        super().setUp()
+        self.install = os.path.join(self.box.root, 'install')
+        os.makedirs(self.install)
+        self.product = os.path.join(self.install, 'Pelmora')
+        self.box.set_setting('FILES', 'Directory', self.install)
+        # No settings for the release: 1A installed, 1A on the server, nothing announced.
+        self.serve({'Update/Version.txt': 'Tamwix\r\n1\r\nA\r\n'})
+
+    def serve_list(self, entries):
+        self.serve({'Update/File_list.txt': ''.join('%s\r\n%s\r\n' % e for e in entries)})
+
+    def update(self):
+        """Presses Update once; returns the output lines."""
+        status, out, err = self.kestrin([], stdin='\n', timeout=60)
+        self.assertEqual(status, 0, err)
+        return out
+
+    def test_missing_outdated_and_current_files(self):
+        self.serve({'Update/a.txt': 'server a',
+                    # The server path is "Update/" and the name as listed, backslash and all.
+                    'Update/sub\\b.dll': b'server b\x00\x1a\r\n',
+                    'Update/lib/c.txt': 'server c',
+                    'Update/old.dat': 'server old',
+                    'Update/new.dat': 'server new'})
+        kestrin_e2e.write_files(self.product, {'old.dat': 'local old', 'new.dat': 'local new'})
+        # Created today: before local midnight of tomorrow, not before that of today.
+        tomorrow = creation_date(os.path.join(self.product, 'old.dat')) + datetime.timedelta(1)
+        today = creation_date(os.path.join(self.product, 'new.dat'))
+        entries = [('a.txt', OLD_DATE), ('sub\\b.dll', OLD_DATE), ('lib/c.txt', OLD_DATE),
+                   ('old.dat', tomorrow.isoformat()), ('new.dat', today.isoformat())]
+        self.serve_list(entries)
+
+        self.assertEqual(self.update(),
+                         RUN_START + fetched('a.txt') + fetched('sub\\b.dll') + ['progress: 25'] +
+                         fetched('lib/c.txt') + ['progress: 50'] +
+                         fetched('old.dat') + ['progress: 75'] +
+                         unchanged('new.dat') + ['progress: 100'] + RUN_END)
+        self.assertEqual(tree(self.install), {
+            'Pelmora/a.txt': b'server a',
+            'Pelmora/sub/b.dll': b'server b\x00\x1a\r\n',
+            'Pelmora/lib/c.txt': b'server c',
+            'Pelmora/old.dat': b'server old',
+            'Pelmora/new.dat': b'local new',
+        })
+        self.assertEqual(self.server.connections(), [1])
+        self.assertEqual(self.server.sent(), [
+            (1, 'Update/Version.txt'), (1, 'Update/File_list.txt'), (1, 'Update/a.txt'),
+            (1, 'Update/sub\\b.dll'), (1, 'Update/lib/c.txt'), (1, 'Update/old.dat')])
+
+        # Right after, each entry dated the day its local copy was made (a later date would
+        # still ask for old.dat): whatever was fetched counts as current now.
+        self.serve_list([(name, creation_date(local_path(self.product, name)).isoformat())
+                         for name, _ in entries])
+        self.assertEqual(self.update(),
+                         RUN_START + unchanged('a.txt') + unchanged('sub\\b.dll') +
+                         ['progress: 25'] + unchanged('lib/c.txt') + ['progress: 50'] +
+                         unchanged('old.dat') + ['progress: 75'] + unchanged('new.dat') +
+                         ['progress: 100'] + RUN_END)
+        self.assertEqual(self.server.connections(), [1, 2])
+        self.assertEqual([path for conn, path in self.server.sent() if conn == 2],
+                         ['Update/Version.txt', 'Update/File_list.txt'])
+
+    def test_failed_and_refused_entries_do_not_stop_the_run(self):
+        # Were the climbing names fetched, the server would hand over a file for each, and
+        # it would land in the install directory, outside the product directory.
+        self.serve({'Update/a.txt': 'a', 'Update/b.txt': 'b', 'Update/c.txt': 'c',
+                    'Update/..\\outside.txt': 'outside', 'outside.txt': 'outside'})
+        entries = [('a.txt', OLD_DATE), ('missing.txt', OLD_DATE), ('b.txt', OLD_DATE),
+                   ('..\\outside.txt', OLD_DATE), ('sub/../../outside.txt', OLD_DATE),
+                   ('c.txt', OLD_DATE)]
+        self.serve_list(entries)
+
+        self.assertEqual(self.update(),
+                         RUN_START + fetched('a.txt') + failed('missing.txt') + ['progress: 20'] +
+                         fetched('b.txt') + ['progress: 40'] +
+                         failed('..\\outside.txt') + ['progress: 60'] +
+                         failed('sub/../../outside.txt') + ['progress: 80'] +
+                         fetched('c.txt') + ['progress: 100'] + RUN_END)
+        # The product directory was made, and holds the fetched files only.
+        self.assertEqual(tree(self.install),
+                         {'Pelmora/a.txt': b'a', 'Pelmora/b.txt': b'b', 'Pelmora/c.txt': b'c'})
+        self.assertEqual(sorted(os.listdir(self.install)), ['Pelmora'])
+        outside = [os.path.join(d, n) for d, _, files in os.walk(self.box.root)
+                   for n in files if 'outside' in n and not d.startswith(self.served)]
+        self.assertEqual(outside, [])
+
+        # One control connection throughout: the missing file was asked for on it, and the
+        # next one still came over it. The refused names never reached the server.
+        self.assertEqual(self.server.connections(), [1])
+        commands = self.server.commands()
+        self.assertEqual({conn for conn, _ in commands}, {1})
+        self.assertTrue(any('Update/missing.txt' in line for _, line in commands), commands)
+        self.assertEqual([line for _, line in commands if 'outside' in line], [])
+        self.assertEqual(self.server.sent(), [
+            (1, 'Update/Version.txt'), (1, 'Update/File_list.txt'), (1, 'Update/a.txt'),
+            (1, 'Update/b.txt'), (1, 'Update/c.txt')])
+
+
+class SampleUpdate(ServerTestCase):
+    """The demo's server tree (scripts/sample_update) syncs cleanly, and only once."""
+
+    def test_demo_tree(self):
+        sample = os.path.join(kestrin_e2e.SOURCE, 'scripts', 'sample_update')
+        shutil.copytree(sample, self.served, dirs_exist_ok=True)
+        # The install directory exists, as the demo makes it; only Pelmora/ is made below it.
+        install = os.path.join(self.box.root, 'install')
+        os.makedirs(install)
+        self.box.set_setting('FILES', 'Directory', install)
+        # Installed as the sample's release, so that no announcement waits for a line.
+        with open(os.path.join(sample, 'Update', 'Version.txt'), encoding='latin-1') as f:
+            lines = f.read().splitlines() + ['', '', '']
+        self.box.set_setting('Update', 'VersionA', lines[1])
+        self.box.set_setting('Update', 'VersionB', lines[2])
+        with open(os.path.join(sample, 'Update', 'File_list.txt'), encoding='latin-1') as f:
+            names = [line.strip() for line in f.read().splitlines()[0::2]]
+        self.assertTrue(names)
+
+        for verb in ('Updated...', 'Unchanged...'):
+            with self.subTest(verb):
+                status, out, err = self.kestrin([], stdin='\n')
+                self.assertEqual(status, 0, err)
+                outcomes = ('status: Updated...', 'status: Unchanged...', 'status: Failed...')
+                self.assertEqual([line for line in out if line.startswith(outcomes)],
+                                 ['status: ' + verb + name for name in names])
+                end = RUN_END if len(names) > 1 else [RUN_END[0], RUN_END[2]]
+                self.assertEqual(out[-len(end):], end)
+        product = os.path.join(install, 'Pelmora')
+        expected = {}
+        for name in names:
+            with open(os.path.join(sample, 'Update', name), 'rb') as f:
+                expected[os.path.relpath(local_path(product, name), product)] = f.read()
+        self.assertEqual(tree(product), expected)
+
+
+if __name__ == '__main__':
+    kestrin_e2e.main()
