@@ -1,0 +1,481 @@
+// WinInet's FTP subset on libcurl: InternetOpenA, InternetConnectA, FtpGetFileA,
+// InternetCloseHandle, InternetSetOptionA.
+// Supports: one easy handle per connection, logged in by InternetConnectA with a request that
+// fetches nothing (USER, PASS, PWD) and kept in that handle's connection cache, so that every
+// FtpGetFileA of the connection reuses the one control connection; active mode ("-": the
+// address of the control connection) or passive on request; binary or ASCII; the remote path
+// sent in one RETR as given (NOCWD), each segment escaped; proxy settings from the environment
+// as libcurl reads them; connect and receive time-outs that bound every wait.
+// Quirks:
+// - Errors are decided on the CURLcode alone, never on the error text. libcurl reports some
+//   server refusals as other codes than WinInet would: a 421 reply arrives as a time-out.
+// - When the server has closed the control connection (a dropped transfer, an idle time-out),
+//   the next FtpGetFileA logs in again on a new one, where WinInet would fail with
+//   ERROR_FTP_DROPPED.
+// - Handles belong to one thread: closing a handle while another thread is inside a call on
+//   it is not supported, so it cannot be used to cancel a transfer.
+// - The receive time-out has whole seconds as its grain (libcurl's server-response and
+//   low-speed limits); shorter values count as one second. A transfer that stops moving is
+//   noticed up to about five seconds after the time-out: libcurl judges its speed over a
+//   window of the last seconds, in which the bytes received before the stall still count.
+#include <curl/curl.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "inet_url.h"
+#include "posix_errors.h"
+#include "posix_paths.h"
+#include "win32_files.h"
+#include "win32_inet.h"
+#include "win32_process.h"
+
+namespace posix {
+
+namespace {
+
+struct CurlFree {
+    void operator()(char* text) const { curl_free(text); }
+};
+using CurlText = std::unique_ptr<char, CurlFree>;
+
+struct CurlUrlCleanup {
+    void operator()(CURLU* url) const { curl_url_cleanup(url); }
+};
+
+}  // namespace
+
+std::optional<std::string> FtpServerUrl(const char* host, INTERNET_PORT port) {
+    if (host == nullptr || *host == '\0') return std::nullopt;
+    std::string name = host;
+    // An IPv6 address is written in brackets inside a URL; a name never holds a colon.
+    if (name.find(':') != std::string::npos && name.front() != '[') name = "[" + name + "]";
+    std::unique_ptr<CURLU, CurlUrlCleanup> url(curl_url());
+    if (!url) return std::nullopt;
+    const std::string portText = std::to_string(port == 0 ? INTERNET_DEFAULT_FTP_PORT : port);
+    if (curl_url_set(url.get(), CURLUPART_SCHEME, "ftp", 0) != CURLUE_OK ||
+        curl_url_set(url.get(), CURLUPART_HOST, name.c_str(), 0) != CURLUE_OK ||
+        curl_url_set(url.get(), CURLUPART_PORT, portText.c_str(), 0) != CURLUE_OK ||
+        curl_url_set(url.get(), CURLUPART_PATH, "/", 0) != CURLUE_OK) {
+        return std::nullopt;
+    }
+    char* text = nullptr;
+    if (curl_url_get(url.get(), CURLUPART_URL, &text, CURLU_DEFAULT_PORT) != CURLUE_OK) {
+        return std::nullopt;
+    }
+    const CurlText owned(text);
+    return std::string(owned.get());
+}
+
+std::optional<std::string> FtpFileUrl(const std::string& serverUrl, const char* remotePath) {
+    if (remotePath == nullptr) return std::nullopt;
+    const std::string path = remotePath;
+    if (path.empty() || path.back() == '/') return std::nullopt;
+    std::string url = serverUrl;
+    size_t start = 0;
+    for (;;) {
+        const size_t end = path.find('/', start);
+        const std::string segment = path.substr(start, end - start);
+        if (!segment.empty()) {
+            const CurlText escaped(
+                curl_easy_escape(nullptr, segment.data(), static_cast<int>(segment.size())));
+            if (!escaped) return std::nullopt;
+            url += escaped.get();
+        }
+        if (end == std::string::npos) break;
+        // An empty first segment makes "//": libcurl's way of naming an absolute path.
+        url += '/';
+        start = end + 1;
+    }
+    return url;
+}
+
+}  // namespace posix
+
+namespace {
+
+constexpr DWORD kDefaultTimeoutMs = 60000;
+
+// What an HINTERNET points to. Only pointers found in the table of live objects are
+// accepted, so a stale or foreign handle is refused rather than followed.
+enum class Kind { Session, Connection };
+
+struct Timeouts {
+    DWORD connectMs = kDefaultTimeoutMs;
+    DWORD receiveMs = kDefaultTimeoutMs;
+};
+
+struct InternetObject {
+    explicit InternetObject(Kind k) : kind(k) {}
+    virtual ~InternetObject() = default;
+    Kind kind;
+    Timeouts timeouts;
+};
+
+struct Session : InternetObject {
+    Session() : InternetObject(Kind::Session) {}
+    bool direct = false;  // no proxy, whatever the environment says
+};
+
+struct CurlCleanup {
+    void operator()(CURL* curl) const { curl_easy_cleanup(curl); }
+};
+
+struct Connection : InternetObject {
+    Connection() : InternetObject(Kind::Connection) {}
+    Session* session = nullptr;
+    std::string serverUrl;
+    // Last member: destroyed first, while the rest is still there. Its clean-up sends QUIT.
+    std::unique_ptr<CURL, CurlCleanup> curl;
+};
+
+std::map<const InternetObject*, std::unique_ptr<InternetObject>>& LiveObjects() {
+    static std::map<const InternetObject*, std::unique_ptr<InternetObject>> objects;
+    return objects;
+}
+
+InternetObject* Find(HINTERNET handle) {
+    auto& objects = LiveObjects();
+    auto found = objects.find(static_cast<const InternetObject*>(handle));
+    return found == objects.end() ? nullptr : found->second.get();
+}
+
+template <class T>
+T* FindAs(HINTERNET handle, Kind kind) {
+    InternetObject* object = Find(handle);
+    if (object == nullptr) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return nullptr;
+    }
+    if (object->kind != kind) {
+        SetLastError(ERROR_INTERNET_INCORRECT_HANDLE_TYPE);
+        return nullptr;
+    }
+    return static_cast<T*>(object);
+}
+
+HINTERNET Register(std::unique_ptr<InternetObject> object) {
+    InternetObject* raw = object.get();
+    LiveObjects().emplace(raw, std::move(object));
+    return raw;
+}
+
+bool CurlReady() {
+    static const bool ready = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
+    return ready;
+}
+
+DWORD WinInetError(CURLcode code) {
+    switch (code) {
+        case CURLE_OK:
+            return ERROR_SUCCESS;
+        case CURLE_COULDNT_RESOLVE_HOST:
+        case CURLE_COULDNT_RESOLVE_PROXY:
+            return ERROR_INTERNET_NAME_NOT_RESOLVED;
+        case CURLE_COULDNT_CONNECT:
+            return ERROR_INTERNET_CANNOT_CONNECT;
+        case CURLE_OPERATION_TIMEDOUT:
+        case CURLE_FTP_ACCEPT_TIMEOUT:
+            return ERROR_INTERNET_TIMEOUT;
+        case CURLE_LOGIN_DENIED:
+        case CURLE_FTP_WEIRD_PASS_REPLY:
+            return ERROR_INTERNET_LOGIN_FAILURE;
+        case CURLE_URL_MALFORMAT:
+            return ERROR_INTERNET_INVALID_URL;
+        case CURLE_OUT_OF_MEMORY:
+            return ERROR_NOT_ENOUGH_MEMORY;
+        case CURLE_ABORTED_BY_CALLBACK:
+            return ERROR_INTERNET_OPERATION_CANCELLED;
+        case CURLE_PARTIAL_FILE:
+        case CURLE_GOT_NOTHING:
+        case CURLE_RECV_ERROR:
+        case CURLE_SEND_ERROR:
+            return ERROR_INTERNET_CONNECTION_ABORTED;
+        // The server answered with a refusal: WinInet reports those as "extended error",
+        // with the reply as its text.
+        case CURLE_REMOTE_FILE_NOT_FOUND:
+        case CURLE_REMOTE_ACCESS_DENIED:
+        case CURLE_FTP_COULDNT_RETR_FILE:
+        case CURLE_FTP_COULDNT_SET_TYPE:
+        case CURLE_FTP_PORT_FAILED:
+        case CURLE_FTP_ACCEPT_FAILED:
+        case CURLE_FTP_WEIRD_PASV_REPLY:
+        case CURLE_FTP_WEIRD_227_FORMAT:
+        case CURLE_FTP_CANT_GET_HOST:
+        case CURLE_WEIRD_SERVER_REPLY:
+        case CURLE_QUOTE_ERROR:
+        case CURLE_BAD_DOWNLOAD_RESUME:
+            return ERROR_INTERNET_EXTENDED_ERROR;
+        default:
+            return ERROR_INTERNET_INTERNAL_ERROR;
+    }
+}
+
+// Whole seconds for libcurl's second-grained limits, never 0 (which would mean "no limit").
+long Seconds(DWORD milliseconds) {
+    return static_cast<long>((milliseconds + 999) / 1000);
+}
+
+bool ApplyTimeouts(CURL* curl, const Timeouts& t) {
+    const long receiveSeconds = Seconds(t.receiveMs);
+    return curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(t.connectMs)) ==
+               CURLE_OK &&
+           curl_easy_setopt(curl, CURLOPT_ACCEPTTIMEOUT_MS, static_cast<long>(t.connectMs)) ==
+               CURLE_OK &&
+           curl_easy_setopt(curl, CURLOPT_SERVER_RESPONSE_TIMEOUT, receiveSeconds) == CURLE_OK &&
+           curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L) == CURLE_OK &&
+           curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, receiveSeconds) == CURLE_OK;
+}
+
+bool Configure(CURL* curl, const Session& session, const std::string& serverUrl, const char* user,
+               const char* password, bool passive) {
+    bool ok = curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "ftp") == CURLE_OK &&
+              curl_easy_setopt(curl, CURLOPT_URL, serverUrl.c_str()) == CURLE_OK &&
+              curl_easy_setopt(curl, CURLOPT_NOBODY, 1L) == CURLE_OK &&
+              curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L) == CURLE_OK &&
+              curl_easy_setopt(curl, CURLOPT_FTP_FILEMETHOD,
+                               static_cast<long>(CURLFTPMETHOD_NOCWD)) == CURLE_OK &&
+              ApplyTimeouts(curl, session.timeouts);
+    if (ok && !passive) ok = curl_easy_setopt(curl, CURLOPT_FTPPORT, "-") == CURLE_OK;
+    if (ok && session.direct) ok = curl_easy_setopt(curl, CURLOPT_PROXY, "") == CURLE_OK;
+    // Without a user libcurl logs in as "anonymous", as WinInet does.
+    if (ok && user != nullptr) {
+        ok = curl_easy_setopt(curl, CURLOPT_USERNAME, user) == CURLE_OK &&
+             curl_easy_setopt(curl, CURLOPT_PASSWORD, password ? password : "") == CURLE_OK;
+    }
+    return ok;
+}
+
+HINTERNET FailHandle(DWORD error) {
+    SetLastError(error);
+    return nullptr;
+}
+
+BOOL Fail(DWORD error) {
+    SetLastError(error);
+    return FALSE;
+}
+
+class UniqueFd {
+  public:
+    UniqueFd() = default;
+    ~UniqueFd() { Reset(); }
+    UniqueFd(const UniqueFd&) = delete;
+    UniqueFd& operator=(const UniqueFd&) = delete;
+    int Get() const { return fd_; }
+    void Reset(int fd = -1) {
+        if (fd_ >= 0) ::close(fd_);
+        fd_ = fd;
+    }
+    // Closes now and reports what close() said: a delayed write error shows up there.
+    bool Close() {
+        const int fd = fd_;
+        fd_ = -1;
+        return fd < 0 || ::close(fd) == 0;
+    }
+
+  private:
+    int fd_ = -1;
+};
+
+// The local file of one FtpGetFileA. It is opened only when data arrives (or at the end for an
+// empty file), so a transfer that fails before any byte leaves the local path untouched.
+class LocalFile {
+  public:
+    LocalFile(std::string path, bool failIfExists, bool readOnly)
+        : path_(std::move(path)), failIfExists_(failIfExists), readOnly_(readOnly) {}
+    ~LocalFile() {
+        // Anything still open or created here and not finished is a broken copy.
+        if (created_ && !finished_) {
+            fd_.Reset();
+            ::unlink(path_.c_str());
+        }
+    }
+    LocalFile(const LocalFile&) = delete;
+    LocalFile& operator=(const LocalFile&) = delete;
+
+    bool Write(const char* data, size_t size) {
+        if (!Open()) return false;
+        while (size > 0) {
+            const ssize_t written = ::write(fd_.Get(), data, size);
+            if (written < 0) {
+                if (errno == EINTR) continue;
+                error_ = errno;
+                return false;
+            }
+            data += written;
+            size -= static_cast<size_t>(written);
+        }
+        return true;
+    }
+
+    bool Finish() {
+        if (!Open()) return false;
+        if (!fd_.Close()) {
+            error_ = errno;
+            return false;
+        }
+        finished_ = true;
+        return true;
+    }
+
+    DWORD Error() const {
+        if (error_ == EEXIST) return ERROR_FILE_EXISTS;
+        return error_ ? posix::Win32ErrorFromErrno(error_, path_) : ERROR_WRITE_FAULT;
+    }
+
+    static size_t Receive(char* data, size_t size, size_t count, void* self) {
+        return static_cast<LocalFile*>(self)->Write(data, size * count) ? size * count : 0;
+    }
+
+  private:
+    bool Open() {
+        if (fd_.Get() >= 0) return true;
+        if (error_ != 0) return false;
+        const int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (failIfExists_ ? O_EXCL : O_TRUNC);
+        const mode_t mode = readOnly_ ? 0444 : 0666;
+        const int fd = ::open(path_.c_str(), flags, mode);
+        if (fd < 0) {
+            error_ = errno;
+            return false;
+        }
+        fd_.Reset(fd);
+        created_ = true;
+        return true;
+    }
+
+    std::string path_;
+    bool failIfExists_;
+    bool readOnly_;
+    UniqueFd fd_;
+    int error_ = 0;
+    bool created_ = false;
+    bool finished_ = false;
+};
+
+bool Exists(const std::string& path) {
+    struct stat st;
+    return ::lstat(path.c_str(), &st) == 0;
+}
+
+}  // namespace
+
+HINTERNET InternetOpenA(LPCSTR, DWORD dwAccessType, LPCSTR, LPCSTR, DWORD dwFlags) {
+    if (dwFlags != 0) return FailHandle(ERROR_INVALID_PARAMETER);
+    if (dwAccessType != INTERNET_OPEN_TYPE_PRECONFIG && dwAccessType != INTERNET_OPEN_TYPE_DIRECT) {
+        return FailHandle(ERROR_INVALID_PARAMETER);
+    }
+    if (!CurlReady()) return FailHandle(ERROR_INTERNET_INTERNAL_ERROR);
+    auto session = std::make_unique<Session>();
+    session->direct = dwAccessType == INTERNET_OPEN_TYPE_DIRECT;
+    return Register(std::move(session));
+}
+
+HINTERNET InternetConnectA(HINTERNET hInternet, LPCSTR lpszServerName, INTERNET_PORT nServerPort,
+                           LPCSTR lpszUserName, LPCSTR lpszPassword, DWORD dwService, DWORD dwFlags,
+                           DWORD_PTR) {
+    auto* session = FindAs<Session>(hInternet, Kind::Session);
+    if (session == nullptr) return nullptr;
+    if (dwService != INTERNET_SERVICE_FTP) return FailHandle(ERROR_INVALID_PARAMETER);
+    std::optional<std::string> serverUrl = posix::FtpServerUrl(lpszServerName, nServerPort);
+    if (!serverUrl) return FailHandle(ERROR_INTERNET_INVALID_URL);
+
+    auto connection = std::make_unique<Connection>();
+    connection->session = session;
+    connection->timeouts = session->timeouts;
+    connection->serverUrl = *serverUrl;
+    connection->curl.reset(curl_easy_init());
+    CURL* curl = connection->curl.get();
+    if (curl == nullptr) return FailHandle(ERROR_NOT_ENOUGH_MEMORY);
+    if (!Configure(curl, *session, connection->serverUrl, lpszUserName, lpszPassword,
+                   (dwFlags & INTERNET_FLAG_PASSIVE) != 0)) {
+        return FailHandle(ERROR_INTERNET_INTERNAL_ERROR);
+    }
+    // Fetches nothing: connects, logs in and stays connected for the downloads that follow.
+    const CURLcode result = curl_easy_perform(curl);
+    if (result != CURLE_OK) return FailHandle(WinInetError(result));
+    if (curl_easy_setopt(curl, CURLOPT_NOBODY, 0L) != CURLE_OK) {
+        return FailHandle(ERROR_INTERNET_INTERNAL_ERROR);
+    }
+    return Register(std::move(connection));
+}
+
+BOOL FtpGetFileA(HINTERNET hConnect, LPCSTR lpszRemoteFile, LPCSTR lpszNewFile, BOOL fFailIfExists,
+                 DWORD dwFlagsAndAttributes, DWORD dwFlags, DWORD_PTR) {
+    auto* connection = FindAs<Connection>(hConnect, Kind::Connection);
+    if (connection == nullptr) return FALSE;
+    std::optional<std::string> url = posix::FtpFileUrl(connection->serverUrl, lpszRemoteFile);
+    if (!url || lpszNewFile == nullptr) return Fail(ERROR_INVALID_PARAMETER);
+    if (std::strlen(lpszNewFile) >= MAX_PATH) return Fail(ERROR_FILENAME_EXCED_RANGE);
+    std::optional<std::string> localPath = posix::ToPosixPath(lpszNewFile);
+    if (!localPath || localPath->empty()) return Fail(ERROR_PATH_NOT_FOUND);
+    // Known before a byte is fetched; the exclusive open below still settles a race.
+    if (fFailIfExists && Exists(*localPath)) return Fail(ERROR_FILE_EXISTS);
+
+    LocalFile local(*localPath, fFailIfExists != FALSE,
+                    (dwFlagsAndAttributes & FILE_ATTRIBUTE_READONLY) != 0);
+    CURL* curl = connection->curl.get();
+    const bool ascii = (dwFlags & 3) == FTP_TRANSFER_TYPE_ASCII;
+    if (curl_easy_setopt(curl, CURLOPT_URL, url->c_str()) != CURLE_OK ||
+        curl_easy_setopt(curl, CURLOPT_TRANSFERTEXT, ascii ? 1L : 0L) != CURLE_OK ||
+        curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &LocalFile::Receive) != CURLE_OK ||
+        curl_easy_setopt(curl, CURLOPT_WRITEDATA, &local) != CURLE_OK) {
+        return Fail(ERROR_INTERNET_INTERNAL_ERROR);
+    }
+    const CURLcode result = curl_easy_perform(curl);
+    // The handle outlives this call; it must not keep a pointer to the local object.
+    curl_easy_setopt(curl, CURLOPT_WRITEDATA, nullptr);
+    if (result == CURLE_WRITE_ERROR) return Fail(local.Error());
+    if (result != CURLE_OK) return Fail(WinInetError(result));
+    if (!local.Finish()) return Fail(local.Error());
+    return TRUE;
+}
+
+BOOL InternetCloseHandle(HINTERNET hInternet) {
+    InternetObject* object = Find(hInternet);
+    if (object == nullptr) return Fail(ERROR_INVALID_HANDLE);
+    auto& objects = LiveObjects();
+    // As in WinInet, closing a session closes the connections made from it.
+    if (object->kind == Kind::Session) {
+        for (auto it = objects.begin(); it != objects.end();) {
+            const auto* connection = it->second->kind == Kind::Connection
+                                         ? static_cast<const Connection*>(it->second.get())
+                                         : nullptr;
+            it = connection && connection->session == object ? objects.erase(it) : std::next(it);
+        }
+    }
+    objects.erase(object);
+    return TRUE;
+}
+
+BOOL InternetSetOptionA(HINTERNET hInternet, DWORD dwOption, LPVOID lpBuffer,
+                        DWORD dwBufferLength) {
+    InternetObject* object = Find(hInternet);
+    if (object == nullptr) return Fail(ERROR_INVALID_HANDLE);
+    if (dwOption != INTERNET_OPTION_CONNECT_TIMEOUT &&
+        dwOption != INTERNET_OPTION_RECEIVE_TIMEOUT) {
+        return Fail(ERROR_INTERNET_INVALID_OPTION);
+    }
+    if (lpBuffer == nullptr || dwBufferLength != sizeof(DWORD)) {
+        return Fail(ERROR_INTERNET_BAD_OPTION_LENGTH);
+    }
+    DWORD value;
+    std::memcpy(&value, lpBuffer, sizeof value);
+    if (value == 0 || value == 0xFFFFFFFFu) return Fail(ERROR_INVALID_PARAMETER);
+    (dwOption == INTERNET_OPTION_CONNECT_TIMEOUT ? object->timeouts.connectMs
+                                                 : object->timeouts.receiveMs) = value;
+    if (object->kind == Kind::Connection) {
+        auto* connection = static_cast<Connection*>(object);
+        if (!ApplyTimeouts(connection->curl.get(), connection->timeouts)) {
+            return Fail(ERROR_INTERNET_INTERNAL_ERROR);
+        }
+    }
+    return TRUE;
+}

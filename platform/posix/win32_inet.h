@@ -2,7 +2,9 @@
 // control connection and logs in at once, so a handle means the account was accepted; every
 // FtpGetFileA of a connection reuses that one control connection, in active mode, binary, with
 // the remote path sent as given (no CWD walk). Failures leave a WinInet error number in
-// GetLastError().
+// GetLastError(). Every call is bounded in time: the connect time-out covers name resolution,
+// the connection, the login and the server's connecting back for a transfer; the receive
+// time-out covers each server reply and a transfer that stops moving. Both default to 60 s.
 #pragma once
 
 #include "win32_types.h"
@@ -28,6 +30,8 @@
 #define ERROR_INTERNET_INTERNAL_ERROR 12004
 #define ERROR_INTERNET_INVALID_URL 12005
 #define ERROR_INTERNET_NAME_NOT_RESOLVED 12007
+#define ERROR_INTERNET_INVALID_OPTION 12009
+#define ERROR_INTERNET_BAD_OPTION_LENGTH 12010
 #define ERROR_INTERNET_INCORRECT_USER_NAME 12013
 #define ERROR_INTERNET_INCORRECT_PASSWORD 12014
 #define ERROR_INTERNET_LOGIN_FAILURE 12015
@@ -40,16 +44,27 @@
 #define ERROR_FTP_TRANSFER_IN_PROGRESS 12110
 #define ERROR_FTP_DROPPED 12111
 
+// Access types: INTERNET_OPEN_TYPE_PRECONFIG takes the proxy from the environment as libcurl
+// does (ftp_proxy, all_proxy, no_proxy); INTERNET_OPEN_TYPE_DIRECT uses none. Other access
+// types, and dwFlags other than 0 (synchronous), fail with ERROR_INVALID_PARAMETER. The agent
+// is kept but FTP never sends it.
 HINTERNET InternetOpenA(LPCSTR lpszAgent, DWORD dwAccessType, LPCSTR lpszProxy,
                         LPCSTR lpszProxyBypass, DWORD dwFlags);
+// dwService must be INTERNET_SERVICE_FTP; INTERNET_FLAG_PASSIVE selects passive mode. A null
+// user name logs in as "anonymous".
 HINTERNET InternetConnectA(HINTERNET hInternet, LPCSTR lpszServerName, INTERNET_PORT nServerPort,
-                           LPCSTR lpszUserName, LPCSTR lpszPassword, DWORD dwService,
-                           DWORD dwFlags, DWORD_PTR dwContext);
-BOOL FtpGetFileA(HINTERNET hConnect, LPCSTR lpszRemoteFile, LPCSTR lpszNewFile,
-                 BOOL fFailIfExists, DWORD dwFlagsAndAttributes, DWORD dwFlags,
-                 DWORD_PTR dwContext);
+                           LPCSTR lpszUserName, LPCSTR lpszPassword, DWORD dwService, DWORD dwFlags,
+                           DWORD_PTR dwContext);
+// Transfers in binary unless dwFlags asks for FTP_TRANSFER_TYPE_ASCII. The local file is
+// created (or truncated) when the first bytes arrive, or at the end for an empty file; a
+// transfer that fails after that removes it. FILE_ATTRIBUTE_READONLY in
+// dwFlagsAndAttributes creates it without write permission; other attributes are ignored.
+// A remote path that is empty or ends in "/" names no file: ERROR_INVALID_PARAMETER.
+BOOL FtpGetFileA(HINTERNET hConnect, LPCSTR lpszRemoteFile, LPCSTR lpszNewFile, BOOL fFailIfExists,
+                 DWORD dwFlagsAndAttributes, DWORD dwFlags, DWORD_PTR dwContext);
 BOOL InternetCloseHandle(HINTERNET hInternet);
-// Time-outs in milliseconds (a DWORD buffer), on a session handle (inherited by connections
-// made later) or a connection handle.
-BOOL InternetSetOptionA(HINTERNET hInternet, DWORD dwOption, LPVOID lpBuffer,
-                        DWORD dwBufferLength);
+// INTERNET_OPTION_CONNECT_TIMEOUT and INTERNET_OPTION_RECEIVE_TIMEOUT in milliseconds (a DWORD
+// buffer), on a session handle (inherited by connections made later) or a connection handle.
+// 0 and 0xFFFFFFFF (no limit) are refused with ERROR_INVALID_PARAMETER: every call stays
+// bounded.
+BOOL InternetSetOptionA(HINTERNET hInternet, DWORD dwOption, LPVOID lpBuffer, DWORD dwBufferLength);

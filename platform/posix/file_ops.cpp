@@ -1,0 +1,183 @@
+// File operations on POSIX: DeleteFileA, MoveFileExA, GetFileAttributesA, MarkFileLanded, and
+// the errno to Win32 error mapping shared by the POSIX services.
+// Supports: deleting a file (not a directory); moving a file or directory, replacing an existing
+// file only with MOVEFILE_REPLACE_EXISTING, atomically either way (rename, renameat2); the
+// attributes FILE_ATTRIBUTE_DIRECTORY, FILE_ATTRIBUTE_READONLY and FILE_ATTRIBUTE_NORMAL.
+// Quirks:
+// - Whether a file may be deleted or replaced is the directory's permission on POSIX: a file
+//   without write permission (read-only) is deleted, where Windows refuses.
+// - FILE_ATTRIBUTE_READONLY stands for "no write permission for anyone"; hidden, system and
+//   archive attributes have no counterpart and never appear.
+// - Without MOVEFILE_REPLACE_EXISTING, a file system that cannot refuse an existing target
+//   atomically (no RENAME_NOREPLACE) is checked first and then renamed: a target made between
+//   the two is replaced.
+// - A moved file keeps its birth time: MarkFileLanded has nothing to change, since the file it
+//   marks was written as a new inode (a temporary file) a moment before its rename.
+#include <fcntl.h>
+#include <stdio.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "platform/landed_file.h"
+#include "posix_errors.h"
+#include "posix_paths.h"
+#include "win32_files.h"
+#include "win32_process.h"
+
+namespace posix {
+
+namespace {
+
+bool DirectoryOf(std::string_view path, std::string& directory) {
+    const size_t slash = path.find_last_of('/');
+    if (slash == std::string_view::npos) return false;
+    directory = std::string(path.substr(0, slash == 0 ? 1 : slash));
+    return true;
+}
+
+}  // namespace
+
+DWORD Win32ErrorFromErrno(int error, std::string_view path) {
+    switch (error) {
+        case 0:
+            return ERROR_SUCCESS;
+        case ENOENT: {
+            std::string directory;
+            struct stat st;
+            if (!path.empty() && DirectoryOf(path, directory) &&
+                (::stat(directory.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))) {
+                return ERROR_PATH_NOT_FOUND;
+            }
+            return ERROR_FILE_NOT_FOUND;
+        }
+        case ENOTDIR:
+        case ELOOP:
+            return ERROR_PATH_NOT_FOUND;
+        case EACCES:
+        case EPERM:
+        case EROFS:
+        case EISDIR:
+        case ETXTBSY:
+        case EBUSY:
+        case ENOTEMPTY:
+            return ERROR_ACCESS_DENIED;
+        case EEXIST:
+            return ERROR_ALREADY_EXISTS;
+        case EXDEV:
+            return ERROR_NOT_SAME_DEVICE;
+        case ENAMETOOLONG:
+            return ERROR_FILENAME_EXCED_RANGE;
+        case ENOMEM:
+            return ERROR_NOT_ENOUGH_MEMORY;
+        case EMFILE:
+        case ENFILE:
+            return ERROR_TOO_MANY_OPEN_FILES;
+        case ENOSPC:
+        case EDQUOT:
+            return ERROR_DISK_FULL;
+        case EIO:
+            return ERROR_WRITE_FAULT;
+        case EINVAL:
+            return ERROR_INVALID_PARAMETER;
+        default:
+            return ERROR_GEN_FAILURE;
+    }
+}
+
+}  // namespace posix
+
+namespace {
+
+BOOL Fail(DWORD error) {
+    SetLastError(error);
+    return FALSE;
+}
+
+// The POSIX path of a Windows path handed to a file function, or nothing with the last error
+// set, as the other file services do.
+std::optional<std::string> PathOf(LPCSTR windowsPath) {
+    if (windowsPath == nullptr) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return std::nullopt;
+    }
+    if (std::string_view(windowsPath).size() >= MAX_PATH) {
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        return std::nullopt;
+    }
+    std::optional<std::string> path = posix::ToPosixPath(windowsPath);
+    if (!path || path->empty()) {
+        SetLastError(ERROR_PATH_NOT_FOUND);
+        return std::nullopt;
+    }
+    return path;
+}
+
+BOOL FailErrno(int error, const std::string& path) {
+    return Fail(posix::Win32ErrorFromErrno(error, path));
+}
+
+}  // namespace
+
+BOOL DeleteFileA(LPCSTR lpFileName) {
+    std::optional<std::string> path = PathOf(lpFileName);
+    if (!path) return FALSE;
+    if (::unlink(path->c_str()) != 0) return FailErrno(errno, *path);
+    return TRUE;
+}
+
+BOOL MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, DWORD dwFlags) {
+    if ((dwFlags & ~static_cast<DWORD>(MOVEFILE_REPLACE_EXISTING)) != 0) {
+        return Fail(ERROR_INVALID_PARAMETER);
+    }
+    std::optional<std::string> from = PathOf(lpExistingFileName);
+    if (!from) return FALSE;
+    std::optional<std::string> to = PathOf(lpNewFileName);
+    if (!to) return FALSE;
+    struct stat source;
+    if (::lstat(from->c_str(), &source) != 0) return FailErrno(errno, *from);
+
+    if (dwFlags & MOVEFILE_REPLACE_EXISTING) {
+        // Windows replaces files only; rename() would also replace an empty directory.
+        struct stat target;
+        if (::lstat(to->c_str(), &target) == 0 && S_ISDIR(target.st_mode)) {
+            return Fail(ERROR_ACCESS_DENIED);
+        }
+        if (::rename(from->c_str(), to->c_str()) != 0) return FailErrno(errno, *to);
+        return TRUE;
+    }
+    if (::renameat2(AT_FDCWD, from->c_str(), AT_FDCWD, to->c_str(), RENAME_NOREPLACE) == 0) {
+        return TRUE;
+    }
+    if (errno != EINVAL && errno != ENOSYS) return FailErrno(errno, *to);
+    struct stat target;
+    if (::lstat(to->c_str(), &target) == 0) return Fail(ERROR_ALREADY_EXISTS);
+    if (::rename(from->c_str(), to->c_str()) != 0) return FailErrno(errno, *to);
+    return TRUE;
+}
+
+DWORD GetFileAttributesA(LPCSTR lpFileName) {
+    std::optional<std::string> path = PathOf(lpFileName);
+    if (!path) return INVALID_FILE_ATTRIBUTES;
+    struct stat st;
+    if (::stat(path->c_str(), &st) != 0) {
+        FailErrno(errno, *path);
+        return INVALID_FILE_ATTRIBUTES;
+    }
+    DWORD attributes = 0;
+    if (S_ISDIR(st.st_mode)) attributes |= FILE_ATTRIBUTE_DIRECTORY;
+    if ((st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) attributes |= FILE_ATTRIBUTE_READONLY;
+    return attributes != 0 ? attributes : FILE_ATTRIBUTE_NORMAL;
+}
+
+BOOL MarkFileLanded(LPCSTR fileName) {
+    std::optional<std::string> path = PathOf(fileName);
+    if (!path) return FALSE;
+    struct stat st;
+    if (::stat(path->c_str(), &st) != 0) return FailErrno(errno, *path);
+    return TRUE;
+}

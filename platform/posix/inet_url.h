@@ -1,0 +1,21 @@
+// How the FTP layer names a server and a remote file to libcurl.
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "win32_types.h"
+
+namespace posix {
+
+// "ftp://host:port/" for a host name or address (an IPv6 address gets its brackets); port 0
+// is 21. Nothing when the host is empty or not a host name.
+std::optional<std::string> FtpServerUrl(const char* host, INTERNET_PORT port);
+
+// The URL of a remote path, relative to the login directory, appended to a server URL. Each
+// "/"-separated segment is escaped, so the server receives the path byte for byte: a name
+// such as "a;type=a", "x#y" or "%2e%2e" is data, never URL syntax. Nothing when the path is
+// empty or ends in "/" (a directory, which would be listed rather than fetched).
+std::optional<std::string> FtpFileUrl(const std::string& serverUrl, const char* remotePath);
+
+}  // namespace posix
