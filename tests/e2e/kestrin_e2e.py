@@ -94,7 +94,6 @@ class Sandbox:
             'KESTRIN_FRONTEND': 'terminal',
             'KESTRIN_UPDATE_HOST': host,
             'KESTRIN_UPDATE_PORT': str(port),
-            'KESTRIN_FTP_TIMEOUT_MS': '5000',
             'KESTRIN_NET_TIMEOUT_MS': '5000',
         })
         env.update(extra or {})

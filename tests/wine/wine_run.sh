@@ -35,7 +35,7 @@ if [ -n "${KESTRIN_WINE_FTP_SCRIPT:-}" ]; then
     mkdir -p "$work/root"
     /usr/bin/python3 "$KESTRIN_WINE_FTP_SCRIPT" --host 127.0.0.1 --port 0 --root "$work/root" \
         --user "$KESTRIN_WINE_FTP_USER" --password "$KESTRIN_WINE_FTP_PASSWORD" \
-        --port-file "$work/port" --log "$work/ftp.log" </dev/null >"$work/ftp.out" 2>&1 &
+        --named-faults --port-file "$work/port" --log "$work/ftp.log" </dev/null >"$work/ftp.out" 2>&1 &
     server=$!
     for _ in $(seq 100); do
         [ -s "$work/port" ] && break
