@@ -93,29 +93,7 @@ DWORD Win32ErrorFromErrno(int error, std::string_view path) {
 
 namespace {
 
-BOOL Fail(DWORD error) {
-    SetLastError(error);
-    return FALSE;
-}
-
-// The POSIX path of a Windows path handed to a file function, or nothing with the last error
-// set, as the other file services do.
-std::optional<std::string> PathOf(LPCSTR windowsPath) {
-    if (windowsPath == nullptr) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return std::nullopt;
-    }
-    if (std::string_view(windowsPath).size() >= MAX_PATH) {
-        SetLastError(ERROR_FILENAME_EXCED_RANGE);
-        return std::nullopt;
-    }
-    std::optional<std::string> path = posix::ToPosixPath(windowsPath);
-    if (!path || path->empty()) {
-        SetLastError(ERROR_PATH_NOT_FOUND);
-        return std::nullopt;
-    }
-    return path;
-}
+using posix::Fail;
 
 BOOL FailErrno(int error, const std::string& path) {
     return Fail(posix::Win32ErrorFromErrno(error, path));
@@ -124,7 +102,7 @@ BOOL FailErrno(int error, const std::string& path) {
 }  // namespace
 
 BOOL DeleteFileA(LPCSTR lpFileName) {
-    std::optional<std::string> path = PathOf(lpFileName);
+    std::optional<std::string> path = posix::PathArgument(lpFileName);
     if (!path) return FALSE;
     if (::unlink(path->c_str()) != 0) return FailErrno(errno, *path);
     return TRUE;
@@ -134,9 +112,9 @@ BOOL MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, DWORD dwFlags)
     if ((dwFlags & ~static_cast<DWORD>(MOVEFILE_REPLACE_EXISTING)) != 0) {
         return Fail(ERROR_INVALID_PARAMETER);
     }
-    std::optional<std::string> from = PathOf(lpExistingFileName);
+    std::optional<std::string> from = posix::PathArgument(lpExistingFileName);
     if (!from) return FALSE;
-    std::optional<std::string> to = PathOf(lpNewFileName);
+    std::optional<std::string> to = posix::PathArgument(lpNewFileName);
     if (!to) return FALSE;
     struct stat source;
     if (::lstat(from->c_str(), &source) != 0) return FailErrno(errno, *from);
@@ -161,7 +139,7 @@ BOOL MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, DWORD dwFlags)
 }
 
 DWORD GetFileAttributesA(LPCSTR lpFileName) {
-    std::optional<std::string> path = PathOf(lpFileName);
+    std::optional<std::string> path = posix::PathArgument(lpFileName);
     if (!path) return INVALID_FILE_ATTRIBUTES;
     struct stat st;
     if (::stat(path->c_str(), &st) != 0) {
@@ -175,7 +153,7 @@ DWORD GetFileAttributesA(LPCSTR lpFileName) {
 }
 
 BOOL MarkFileLanded(LPCSTR fileName) {
-    std::optional<std::string> path = PathOf(fileName);
+    std::optional<std::string> path = posix::PathArgument(fileName);
     if (!path) return FALSE;
     struct stat st;
     if (::stat(path->c_str(), &st) != 0) return FailErrno(errno, *path);

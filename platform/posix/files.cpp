@@ -38,6 +38,8 @@
 
 namespace {
 
+using posix::Fail;
+
 // 100-nanosecond intervals from 1601-01-01 to 1970-01-01.
 constexpr long long kTicksPerSecond = 10000000LL;
 constexpr long long kEpochDifferenceSeconds = 11644473600LL;
@@ -76,32 +78,9 @@ T* Unwrap(HANDLE handle, HandleKind kind) {
     return object->kind == kind ? static_cast<T*>(object) : nullptr;
 }
 
-BOOL Fail(DWORD error) {
-    SetLastError(error);
-    return FALSE;
-}
-
 HANDLE FailHandle(DWORD error) {
     SetLastError(error);
     return INVALID_HANDLE_VALUE;
-}
-
-// The POSIX path of a Windows path given to a file function, or nothing (last error set).
-std::optional<std::string> PosixPathOf(LPCSTR windowsPath) {
-    if (windowsPath == nullptr) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return std::nullopt;
-    }
-    if (std::strlen(windowsPath) >= MAX_PATH) {
-        SetLastError(ERROR_FILENAME_EXCED_RANGE);
-        return std::nullopt;
-    }
-    std::optional<std::string> path = posix::ToPosixPath(windowsPath);
-    if (!path || path->empty()) {
-        SetLastError(ERROR_PATH_NOT_FOUND);
-        return std::nullopt;
-    }
-    return path;
 }
 
 FILETIME FileTimeFromTicks(unsigned long long ticks) {
@@ -208,7 +187,7 @@ std::string DirectoryOf(const std::string& path) {
 
 HANDLE FindFirstFileA(LPCSTR lpFileName, LPWIN32_FIND_DATAA lpFindFileData) {
     if (lpFindFileData == nullptr) return FailHandle(ERROR_INVALID_PARAMETER);
-    std::optional<std::string> path = PosixPathOf(lpFileName);
+    std::optional<std::string> path = posix::PathArgument(lpFileName);
     if (!path) return INVALID_HANDLE_VALUE;
     // A path that ends in a separator names no file to look for.
     if (path->back() == '/') return FailHandle(ERROR_FILE_NOT_FOUND);
@@ -253,7 +232,7 @@ BOOL FindClose(HANDLE hFindFile) {
 }
 
 BOOL CreateDirectoryA(LPCSTR lpPathName, LPSECURITY_ATTRIBUTES) {
-    std::optional<std::string> path = PosixPathOf(lpPathName);
+    std::optional<std::string> path = posix::PathArgument(lpPathName);
     if (!path) return FALSE;
     if (mkdir(path->c_str(), 0777) != 0) {
         const int error = errno;
@@ -288,7 +267,7 @@ HANDLE CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD, LPSECURITY_A
         default:
             return FailHandle(ERROR_INVALID_PARAMETER);
     }
-    std::optional<std::string> path = PosixPathOf(lpFileName);
+    std::optional<std::string> path = posix::PathArgument(lpFileName);
     if (!path) return INVALID_HANDLE_VALUE;
 
     int fd = open(path->c_str(), flags, 0666);

@@ -6,6 +6,9 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <cstring>
+
+#include "win32_process.h"
 
 namespace posix {
 
@@ -29,6 +32,23 @@ std::optional<std::string> ToPosixPath(const char* windowsPath) {
         if (rest[0] != '/') rest.insert(rest.begin(), '/');
         if (!home.empty() && home.back() == '/') home.pop_back();
         return home + rest;
+    }
+    return path;
+}
+
+std::optional<std::string> PathArgument(const char* windowsPath) {
+    if (windowsPath == nullptr) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return std::nullopt;
+    }
+    if (std::strlen(windowsPath) >= MAX_PATH) {
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        return std::nullopt;
+    }
+    std::optional<std::string> path = ToPosixPath(windowsPath);
+    if (!path || path->empty()) {
+        SetLastError(ERROR_PATH_NOT_FOUND);
+        return std::nullopt;
     }
     return path;
 }

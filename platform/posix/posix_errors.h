@@ -3,6 +3,7 @@
 
 #include <string_view>
 
+#include "win32_process.h"
 #include "win32_types.h"
 
 namespace posix {
@@ -11,5 +12,11 @@ namespace posix {
 // for, when given) tells the two Windows cases apart: ERROR_FILE_NOT_FOUND when its directory
 // exists, ERROR_PATH_NOT_FOUND when the directory itself is missing.
 DWORD Win32ErrorFromErrno(int error, std::string_view path = {});
+
+// Sets the last error and returns FALSE: how a failing BOOL service ends.
+inline BOOL Fail(DWORD error) {
+    SetLastError(error);
+    return FALSE;
+}
 
 }  // namespace posix

@@ -13,6 +13,11 @@ namespace posix {
 // The POSIX path for a Windows path, or nothing when it names no place (another drive).
 std::optional<std::string> ToPosixPath(const char* windowsPath);
 
+// The POSIX path of a Windows path handed to a file service, or nothing with the last error
+// set: ERROR_INVALID_PARAMETER for none, ERROR_FILENAME_EXCED_RANGE for MAX_PATH characters or
+// more, ERROR_PATH_NOT_FOUND for an empty path or another drive.
+std::optional<std::string> PathArgument(const char* windowsPath);
+
 // The user's home directory, never empty ("/" at worst).
 std::string HomeDirectory();
 
