@@ -64,7 +64,7 @@ setup() {
     # The display first: Wine's desktop process takes its graphics driver from the
     # environment of the process that starts it, which is wineboot below.
     rm -f "$state/display"
-    setsid Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$state/display" \
+    setsid Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -noreset 3>"$state/display" \
         </dev/null >"$state/xvfb.log" 2>&1 &
     echo $! >"$state/xvfb.pid"
     wait_for_file "$state/display" "Xvfb"
