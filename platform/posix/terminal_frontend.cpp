@@ -177,7 +177,7 @@ class TerminalFrontEnd : public CFrontEnd {
     std::FILE* out_;
     bool drawn_;
     std::vector<TerminalWindow*> shown_;
-    int drawnLines_ = 0;
+    std::vector<std::string> box_;  // the message box open now, drawn below the dialog
 };
 
 std::string Escaped(const std::string& text) {
@@ -269,7 +269,8 @@ void TerminalWindow::Draw(std::vector<std::string>* lines) const {
             body.push_back("[" + std::string(filled, '#') + std::string(40 - filled, '.') + "] " +
                            std::to_string(progress_) + "%");
         } else if (cls == "static" && (c.style & dlgstyle::kSsTypeMask) != dlgstyle::kSsIcon) {
-            std::string text = GetItemText(c.id);
+            // Statics without an id keep their template text.
+            std::string text = c.id == -1 ? std::string(c.text) : GetItemText(c.id);
             if ((c.style & dlgstyle::kSsNoPrefix) == 0) text = WithoutAccessKeys(text);
             body.push_back((c.style & dlgstyle::kSsTypeMask) == dlgstyle::kSsCenter
                                ? Centred(text, 48)
@@ -314,12 +315,13 @@ void TerminalFrontEnd::Changed(TerminalWindow& window, const char* kind, const s
 }
 
 void TerminalFrontEnd::Redraw() {
-    // Back over what was drawn last, then draw the window on top of the stack.
-    if (drawnLines_ > 0) std::fprintf(out_, "\x1b[%dF\x1b[J", drawnLines_);
+    // The whole screen is ours: the window on top, and below it an open message box. Drawing
+    // from the top left each time keeps what the user typed from shifting the picture.
+    std::fputs("\x1b[H\x1b[J", out_);
     std::vector<std::string> lines;
     if (!shown_.empty()) shown_.back()->Draw(&lines);
+    lines.insert(lines.end(), box_.begin(), box_.end());
     for (const std::string& line : lines) std::fprintf(out_, "%s\n", line.c_str());
-    drawnLines_ = static_cast<int>(lines.size());
     std::fflush(out_);
 }
 
@@ -357,30 +359,31 @@ void TerminalFrontEnd::RunModalLoop(CDialog& dialog, IDialogWindow& baseWindow) 
 int TerminalFrontEnd::MessageBox(IDialogWindow*, const CString& text, const CString& caption,
                                  UINT) {
     if (drawn_) {
-        std::vector<std::string> lines;
-        lines.push_back("+" + Centred(" " + caption + " ", kInnerWidth) + "+");
+        box_.clear();
+        box_.push_back("+" + Centred(" " + caption + " ", kInnerWidth) + "+");
         size_t start = 0;
-        while (start <= text.size()) {
+        bool first = true;
+        while (start < text.size()) {
             size_t end = text.find('\n', start);
             std::string part =
                 text.substr(start, end == CString::npos ? CString::npos : end - start);
-            part = " (i) " + part;
+            part = (first ? " (i) " : "     ") + part;
             part.resize(kInnerWidth, ' ');
-            lines.push_back("|" + part + "|");
+            box_.push_back("|" + part + "|");
+            first = false;
             if (end == CString::npos) break;
             start = end + 1;
         }
-        lines.push_back("|" + Centred("[OK]", kInnerWidth) + "|");
-        lines.push_back("+" + std::string(kInnerWidth, '-') + "+");
-        for (const std::string& line : lines) std::fprintf(out_, "%s\n", line.c_str());
-        std::fflush(out_);
-        drawnLines_ = 0;  // the box stays above the next drawing
+        box_.push_back("|" + Centred("[OK]", kInnerWidth) + "|");
+        box_.push_back("+" + std::string(kInnerWidth, '-') + "+");
+        Redraw();
     } else {
         Print("caption", caption);
         Print("message", Escaped(text));
     }
     std::string line;
     ReadLine(&line);
+    box_.clear();
     if (drawn_) Redraw();
     return IDOK;
 }
