@@ -395,6 +395,6 @@ std::unique_ptr<CFrontEnd> CreateTerminalFrontEnd() {
     return std::make_unique<TerminalFrontEnd>(std::cin, stdout, drawn);
 }
 
-std::unique_ptr<CFrontEnd> CreateTerminalFrontEnd(std::istream& in, std::FILE* out) {
-    return std::make_unique<TerminalFrontEnd>(in, out, false);
+std::unique_ptr<CFrontEnd> CreateTerminalFrontEnd(std::istream& in, std::FILE* out, bool drawn) {
+    return std::make_unique<TerminalFrontEnd>(in, out, drawn);
 }

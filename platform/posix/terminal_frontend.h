@@ -9,5 +9,5 @@
 #include "framework/frontend.h"
 
 std::unique_ptr<CFrontEnd> CreateTerminalFrontEnd();
-// For tests: reads from in and writes to out, always in the line-per-change form.
-std::unique_ptr<CFrontEnd> CreateTerminalFrontEnd(std::istream& in, std::FILE* out);
+// For tests: reads from in and writes to out, drawn as on a terminal or one line per change.
+std::unique_ptr<CFrontEnd> CreateTerminalFrontEnd(std::istream& in, std::FILE* out, bool drawn);

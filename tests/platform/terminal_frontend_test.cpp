@@ -1,0 +1,78 @@
+// The terminal front end with scripted input: what it prints in both forms, and how input
+// lines act on the dialog.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <sstream>
+#include <string>
+
+#include "app/updater_app.h"
+#include "platform/posix/terminal_frontend.h"
+#include "ui/update_dialog.h"
+
+namespace {
+
+class TerminalFrontEnd : public ::testing::Test {
+  protected:
+    // Runs the About box with the given input; returns its result and what was printed.
+    int RunAbout(const std::string& input, bool drawn, std::string* printed) {
+        std::istringstream in(input);
+        std::FILE* out = std::tmpfile();
+        std::unique_ptr<CFrontEnd> frontEnd = CreateTerminalFrontEnd(in, out, drawn);
+        AfxSetFrontEnd(frontEnd.get());
+        CAboutDialog about;
+        int result = about.RunModal();
+        AfxSetFrontEnd(nullptr);
+        std::rewind(out);
+        printed->clear();
+        char buffer[4096];
+        size_t n;
+        while ((n = std::fread(buffer, 1, sizeof buffer, out)) > 0) printed->append(buffer, n);
+        std::fclose(out);
+        return result;
+    }
+    static int Count(const std::string& text, const std::string& part) {
+        int count = 0;
+        for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
+            ++count;
+        }
+        return count;
+    }
+    CUpdaterApp app_;
+};
+
+TEST_F(TerminalFrontEnd, InputLinesActOnTheDialog) {
+    std::string printed;
+    EXPECT_EQ(RunAbout("\n", false, &printed), IDOK);  // Enter presses the default button
+    EXPECT_EQ(printed, "dialog: About Kestrin\n");
+    EXPECT_EQ(RunAbout("cancel\n", false, &printed), IDCANCEL);
+    EXPECT_EQ(RunAbout("close\n", false, &printed), IDCANCEL);  // the window menu's Close
+    EXPECT_EQ(RunAbout("", false, &printed), IDCANCEL);         // end of input
+    EXPECT_EQ(RunAbout("nonsense\n\x1b\n", false, &printed), IDCANCEL);
+}
+
+TEST_F(TerminalFrontEnd, DrawnDialogShowsEveryStaticOnce) {
+    std::string printed;
+    RunAbout("cancel\n", true, &printed);
+    EXPECT_EQ(Count(printed, "Kestrin Version 1.0"), 1);
+    EXPECT_EQ(Count(printed, "Copyright"), 1);
+    EXPECT_EQ(Count(printed, "About Kestrin"), 1);
+    EXPECT_NE(printed.find("[OK]"), std::string::npos);
+}
+
+TEST_F(TerminalFrontEnd, MessageBoxesWaitForOneLine) {
+    std::istringstream in("\nsecond\n");
+    std::FILE* out = std::tmpfile();
+    std::unique_ptr<CFrontEnd> frontEnd = CreateTerminalFrontEnd(in, out, false);
+    EXPECT_EQ(frontEnd->MessageBox(nullptr, "one\ntwo\n", "Upd", MB_ICONINFORMATION), IDOK);
+    std::string rest;
+    std::getline(in, rest);
+    EXPECT_EQ(rest, "second");  // only the acknowledging line was taken
+    std::rewind(out);
+    char buffer[256] = {};
+    size_t n = std::fread(buffer, 1, sizeof buffer - 1, out);
+    std::fclose(out);
+    EXPECT_EQ(std::string(buffer, n), "caption: Upd\nmessage: one\\ntwo\\n\n");
+}
+
+}  // namespace
