@@ -16,10 +16,12 @@
 //   second run.
 // - An exception that leaves the framework is carried across the system's frames (which
 //   cannot be unwound) and raised again once the system call that delivered it has returned.
-// - The template's WS_VISIBLE takes effect after WM_INITDIALOG, so a dialog ended during its
-//   initialisation is shown for an instant before the modal run hides and destroys it.
+// - A dialog is created from a copy of its template without WS_VISIBLE, and the modal loop
+//   shows it: the system would show it as soon as WM_INITDIALOG returned, so a dialog ended
+//   during its initialisation (the command-line modes) would appear for an instant.
 #include "platform/win32/win32_frontend.h"
 
+#include <cstring>
 #include <exception>
 #include <string>
 #include <vector>
@@ -41,6 +43,32 @@ void RaisePending() {
         g_pendingException = nullptr;
         std::rethrow_exception(pending);
     }
+}
+
+// The dialog template of the program's resources with WS_VISIBLE cleared, in DWORD-aligned
+// memory as the system wants it; empty when there is no such template.
+std::vector<DWORD> HiddenTemplate(int templateId) {
+    HRSRC resource = FindResourceA(ProgramInstance(), MAKEINTRESOURCEA(templateId),
+                                   MAKEINTRESOURCEA(5) /* RT_DIALOG */);
+    HGLOBAL loaded = resource != nullptr ? LoadResource(ProgramInstance(), resource) : nullptr;
+    const void* data = loaded != nullptr ? LockResource(loaded) : nullptr;
+    const DWORD size = resource != nullptr ? SizeofResource(ProgramInstance(), resource) : 0;
+    if (data == nullptr || size < 16) return {};
+    std::vector<DWORD> copy((size + 3) / 4);
+    auto* bytes = reinterpret_cast<unsigned char*>(copy.data());
+    std::memcpy(bytes, data, size);
+    // An extended template opens with version 1 and signature 0xFFFF, and its style follows
+    // the help id and the extended style; a classic one opens with its style.
+    WORD version = 0;
+    WORD signature = 0;
+    std::memcpy(&version, bytes, sizeof version);
+    std::memcpy(&signature, bytes + 2, sizeof signature);
+    const size_t styleOffset = version == 1 && signature == 0xFFFF ? 12 : 0;
+    DWORD style = 0;
+    std::memcpy(&style, bytes + styleOffset, sizeof style);
+    style &= ~static_cast<DWORD>(WS_VISIBLE);
+    std::memcpy(bytes + styleOffset, &style, sizeof style);
+    return copy;
 }
 
 void DiscardQueuedInput() {
@@ -116,7 +144,19 @@ class Win32DialogWindow final : public IDialogWindow {
         return CString(buffer.data(), static_cast<size_t>(length > 0 ? length : 0));
     }
     void EnableItem(int id, bool enable) override {
-        EnableWindow(GetDlgItem(hwnd_, id), enable ? TRUE : FALSE);
+        HWND item = GetDlgItem(hwnd_, id);
+        // Disabling the control that has the keyboard leaves the keyboard with no window at
+        // all, so that after a run neither Enter nor Escape would reach the dialog: the control
+        // takes it back when it is enabled again, unless something else took it meanwhile.
+        if (!enable && item != nullptr && GetFocus() == item) keyboardLostBy_ = id;
+        EnableWindow(item, enable ? TRUE : FALSE);
+        if (enable && keyboardLostBy_ == id) {
+            keyboardLostBy_ = 0;
+            HWND focus = GetFocus();
+            if (item != nullptr && (focus == nullptr || focus == hwnd_)) {
+                SendMessageA(hwnd_, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(item), TRUE);
+            }
+        }
         PaintNow(id);
     }
     bool IsItemEnabled(int id) const override {
@@ -225,6 +265,7 @@ class Win32DialogWindow final : public IDialogWindow {
 
     CDialog& dialog_;
     HWND hwnd_ = nullptr;
+    int keyboardLostBy_ = 0;  // the control whose disabling took the keyboard away
     PassOn passOn_;
 };
 
@@ -243,9 +284,13 @@ class Win32FrontEnd final : public CFrontEnd {
     std::unique_ptr<IDialogWindow> CreateDialogWindow(CDialog& dialog, int templateId,
                                                       IDialogWindow* owner) override {
         auto window = std::make_unique<Win32DialogWindow>(dialog);
-        HWND hwnd = CreateDialogParamA(ProgramInstance(), MAKEINTRESOURCEA(templateId),
-                                       Win32WindowHandle(owner), &Win32DialogWindow::DialogProc,
-                                       reinterpret_cast<LPARAM>(window.get()));
+        const std::vector<DWORD> hidden = HiddenTemplate(templateId);
+        HWND hwnd = hidden.empty()
+                        ? nullptr
+                        : CreateDialogIndirectParamA(
+                              ProgramInstance(), reinterpret_cast<LPCDLGTEMPLATEA>(hidden.data()),
+                              Win32WindowHandle(owner), &Win32DialogWindow::DialogProc,
+                              reinterpret_cast<LPARAM>(window.get()));
         if (hwnd == nullptr) {
             if (window->hwnd() != nullptr) dialog.Attach(nullptr);
             RaisePending();

@@ -1,14 +1,22 @@
 // A look into a running program's windows from the outside, for the end-to-end test under Wine:
 //   probe count CAPTION              visible top-level windows with that caption
 //   probe describe CAPTION           its geometry, the work area, and its controls in order
+//                                    (rectangles in client coordinates)
 //   probe syscommand CAPTION CMD     posts WM_SYSCOMMAND CMD to it (menu entries by command)
 //   probe menu CAPTION               its system menu: one line per item, command and text
+//   probe watch CAPTION SECONDS      hooks its thread (kestrin_watch.dll, beside the probe),
+//                                    prints "ready", then one line per text change of a
+//                                    control ("text ID TEXT") and per progress position set
+//                                    ("position ID N") as they happen, and "end" once the
+//                                    window is gone; after SECONDS it gives up with exit code 1
 // Lines are "key value..."; text is printed between quotes, with line breaks, quotes and
 // backslashes escaped as in C.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "platform/win32api.h"
@@ -86,6 +94,10 @@ int Describe(HWND hwnd) {
     GetClientRect(hwnd, &client);
     std::printf("client %ld %ld\n", static_cast<long>(client.right),
                 static_cast<long>(client.bottom));
+    // Where the client area (and so the controls' rectangles) begins on the screen.
+    POINT origin{0, 0};
+    ClientToScreen(hwnd, &origin);
+    std::printf("origin %ld %ld\n", static_cast<long>(origin.x), static_cast<long>(origin.y));
     MONITORINFO info{};
     info.cbSize = sizeof info;
     GetMonitorInfoA(MonitorFromWindow(hwnd, MONITOR_DEFAULTTONEAREST), &info);
@@ -125,11 +137,90 @@ int Menu(HWND hwnd) {
     return 0;
 }
 
+struct LibraryFree {
+    void operator()(HMODULE module) const { FreeLibrary(module); }
+};
+using Library = std::unique_ptr<std::remove_pointer_t<HMODULE>, LibraryFree>;
+struct Unhook {
+    void operator()(HHOOK hook) const { UnhookWindowsHookEx(hook); }
+};
+using Hook = std::unique_ptr<std::remove_pointer_t<HHOOK>, Unhook>;
+
+// Where the hook library reports to (it finds this window by its class).
+constexpr char kWatcherClass[] = "KestrinProbeWatch";
+
+LRESULT CALLBACK WatcherProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message != WM_COPYDATA) return DefWindowProcA(hwnd, message, wParam, lParam);
+    const auto* copy = reinterpret_cast<const COPYDATASTRUCT*>(lParam);
+    const std::string data(static_cast<const char*>(copy->lpData), copy->cbData);
+    const int id = GetDlgCtrlID(reinterpret_cast<HWND>(wParam));
+    if (copy->dwData == 1) {
+        std::printf("text %d %s\n", id, Quoted(data).c_str());
+    } else {
+        std::printf("position %d %s\n", id, data.c_str());
+    }
+    // The test reads the output while the program runs.
+    std::fflush(stdout);
+    return TRUE;
+}
+
+int Watch(HWND target, DWORD seconds) {
+    WNDCLASSA windowClass{};
+    windowClass.lpfnWndProc = &WatcherProc;
+    windowClass.hInstance = GetModuleHandleA(nullptr);
+    windowClass.lpszClassName = kWatcherClass;
+    if (RegisterClassA(&windowClass) == 0 ||
+        CreateWindowExA(0, kWatcherClass, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                        windowClass.hInstance, nullptr) == nullptr) {
+        std::fputs("probe: no watcher window\n", stderr);
+        return 2;
+    }
+    char path[MAX_PATH] = {};
+    DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
+    std::string library(path, length);
+    library = library.substr(0, library.find_last_of('\\') + 1) + "kestrin_watch.dll";
+    const Library module(LoadLibraryA(library.c_str()));
+    auto proc = module ? reinterpret_cast<HOOKPROC>(reinterpret_cast<void*>(
+                             GetProcAddress(module.get(), "KestrinWatchProc")))
+                       : nullptr;
+    const Hook hook(proc != nullptr ? SetWindowsHookExA(WH_CALLWNDPROCRET, proc, module.get(),
+                                                        GetWindowThreadProcessId(target, nullptr))
+                                    : nullptr);
+    if (!hook) {
+        std::fprintf(stderr, "probe: cannot hook with %s (error %lu)\n", library.c_str(),
+                     static_cast<unsigned long>(GetLastError()));
+        return 2;
+    }
+    std::puts("ready");
+    std::fflush(stdout);
+
+    // The reports arrive as sent messages, handled while this thread waits for messages.
+    const ULONGLONG deadline = GetTickCount64() + seconds * 1000ULL;
+    SetTimer(nullptr, 0, 50, nullptr);
+    int result = 1;
+    MSG msg;
+    while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
+        if (!IsWindow(target)) {
+            std::puts("end");
+            result = 0;
+            break;
+        }
+        if (GetTickCount64() > deadline) {
+            std::puts("timeout");
+            break;
+        }
+        DispatchMessageA(&msg);
+    }
+    std::fflush(stdout);
+    return result;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     if (argc < 3) {
-        std::fputs("usage: probe count|describe|syscommand|menu CAPTION [COMMAND]\n", stderr);
+        std::fputs("usage: probe count|describe|syscommand|menu|watch CAPTION [COMMAND|SECONDS]\n",
+                   stderr);
         return 2;
     }
     const char* action = argv[1];
@@ -143,6 +234,9 @@ int main(int argc, char** argv) {
     if (std::strcmp(action, "syscommand") == 0 && argc == 4) {
         WPARAM command = std::strtoul(argv[3], nullptr, 0);
         return PostMessageA(FindOne(caption), WM_SYSCOMMAND, command, 0) ? 0 : 1;
+    }
+    if (std::strcmp(action, "watch") == 0 && argc == 4) {
+        return Watch(FindOne(caption), std::strtoul(argv[3], nullptr, 10));
     }
     std::fprintf(stderr, "probe: unknown action %s\n", action);
     return 2;

@@ -132,6 +132,10 @@ TEST_F(Win32FrontEndTest, UpdateDialogHasTheWindowsLayoutAndOpensCentred) {
     ASSERT_NE(window, nullptr);
     HWND hwnd = dialog.hwnd();
     ASSERT_NE(hwnd, nullptr);
+    // Shown by the modal loop, not by its creation: a dialog ended during its initialisation
+    // never appears.
+    EXPECT_FALSE(IsWindowVisible(hwnd));
+    window->Show(true);
     EXPECT_TRUE(IsWindowVisible(hwnd));
 
     // 320 × 54 dialog units of 8-point "MS Sans Serif", base units 6 × 13.
@@ -160,6 +164,7 @@ TEST_F(Win32FrontEndTest, ChangesArePaintedAtOnceWithoutTheLoopRunning) {
     std::unique_ptr<IDialogWindow> window =
         frontEnd_->CreateDialogWindow(dialog, kUpdateDialog, nullptr);
     ASSERT_NE(window, nullptr);
+    window->Show(true);
     ASSERT_TRUE(IsWindowVisible(dialog.hwnd()));
     UpdateWindow(dialog.hwnd());
 
@@ -349,6 +354,7 @@ TEST_F(Win32FrontEndTest, IconicPaintDrawsTheIconWithItsCornerAtTheGivenPoint) {
     std::unique_ptr<IDialogWindow> window =
         frontEnd_->CreateDialogWindow(dialog, kUpdateDialog, nullptr);
     ASSERT_NE(window, nullptr);
+    window->Show(true);
     UpdateWindow(dialog.hwnd());
     // The 32 × 32 art is white at (15, 10); the point lies on the dialog's face, above the
     // progress bar.
