@@ -6,8 +6,11 @@ import socket
 import subprocess
 import sys
 import tempfile
-import time
 import unittest
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pardir,
+                                'support'))
+from local_ftp import LocalFtpServer, write_files  # noqa: E402
 
 KESTRIN = None
 SOURCE = None
@@ -145,29 +148,13 @@ class Sandbox:
                     err.read().decode('latin-1'))
 
 
-def write_files(base, files):
-    """Writes {relative POSIX path: bytes or text} under base, making the directories."""
-    for name, content in files.items():
-        path = os.path.join(base, name)
-        os.makedirs(os.path.dirname(path), exist_ok=True)
-        with open(path, 'wb') as f:
-            f.write(content.encode('latin-1') if isinstance(content, str) else content)
-
-
-class FtpServer:
-    """The local update server (scripts/ftp_server.py) on a free loopback port, serving root
-    with the account compiled into kestrin; its event log is read back by the tests.
-
-    Start it with start() or a with statement; stop() ends it."""
+class FtpServer(LocalFtpServer):
+    """The local update server on a free loopback port, serving root with the account
+    compiled into kestrin; work_dir holds its log and port file."""
 
     def __init__(self, root, work_dir, options=()):
-        self.root = root
-        self.log_path = os.path.join(work_dir, 'ftp.log')
-        self._port_file = os.path.join(work_dir, 'ftp.port')
-        self._stderr_path = os.path.join(work_dir, 'ftp.stderr')
-        self._options = list(options)
-        self.process = None
-        self.port = None
+        user, password = self.account()
+        super().__init__(work_dir, user, password, root=root, options=options)
 
     @staticmethod
     def account():
@@ -176,68 +163,6 @@ class FtpServer:
             raise RuntimeError('the update account is not in the build\'s CMake cache (%s)'
                                % BUILD)
         return user, password
-
-    def start(self, timeout=15):
-        user, password = self.account()
-        for path in (self.log_path, self._port_file):
-            if os.path.exists(path):
-                os.remove(path)
-        with open(self._stderr_path, 'wb') as err:
-            self.process = subprocess.Popen(
-                ['/usr/bin/python3', os.path.join(SOURCE, 'scripts', 'ftp_server.py'),
-                 '--host', '127.0.0.1', '--port', '0', '--root', self.root, '--user', user,
-                 '--password', password, '--port-file', self._port_file,
-                 '--log', self.log_path] + self._options,
-                stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=err)
-        deadline = time.monotonic() + timeout
-        while not os.path.exists(self._port_file):
-            if self.process.poll() is not None or time.monotonic() > deadline:
-                self.stop()
-                with open(self._stderr_path, encoding='utf-8', errors='replace') as f:
-                    raise RuntimeError('the local FTP server did not start:\n' + f.read())
-            time.sleep(0.05)
-        with open(self._port_file, encoding='ascii') as f:
-            self.port = int(f.read())
-        return self
-
-    def stop(self):
-        if self.process is not None and self.process.poll() is None:
-            self.process.terminate()
-            try:
-                self.process.wait(timeout=10)
-            except subprocess.TimeoutExpired:
-                self.process.kill()
-                self.process.wait()
-
-    def __enter__(self):
-        return self.start()
-
-    def __exit__(self, *exc):
-        self.stop()
-
-    def events(self):
-        """The log as (connection id, event, argument) tuples; the server's own lines (id 0)
-        are left out."""
-        result = []
-        with open(self.log_path, encoding='utf-8') as f:
-            for line in f:
-                conn, event, argument = (line.rstrip('\n').split(' ', 2) + [''])[:3]
-                if conn != '0':
-                    result.append((int(conn), event, argument))
-        return result
-
-    def connections(self):
-        """The ids of the control connections made, in order."""
-        return [conn for conn, event, _ in self.events() if event == 'connect']
-
-    def commands(self):
-        """Every command received, as (connection id, command line) pairs."""
-        return [(conn, arg) for conn, event, arg in self.events() if event == 'cmd']
-
-    def sent(self):
-        """The paths of the completed downloads, as (connection id, path) pairs."""
-        return [(conn, arg.rsplit(' ', 1)[0]) for conn, event, arg in self.events()
-                if event == 'sent']
 
 
 class KestrinTestCase(unittest.TestCase):

@@ -22,6 +22,10 @@ import sys
 import tempfile
 import time
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pardir,
+                                'support'))
+from local_ftp import LocalFtpServer  # noqa: E402
+
 NO_CONNECTION_FOR_REQUEST = ('The System could not connect to the internet.\n'
                              'Could not check for new version at this time.')
 NO_CONNECTION_FOR_UPDATE = ('An error occured while trying to connect to the server\n'
@@ -195,73 +199,15 @@ class Session:
         return os.path.join(self.env['WINEPREFIX'], 'drive_c', *parts)
 
 
-class UpdateServer:
-    """A local FTP server with the program's compiled-in account, serving the files a case
-    writes below its login directory, on a free loopback port; its log tells what was asked."""
-
-    def __init__(self, session):
-        script = session.env.get('KESTRIN_WINE_FTP_SCRIPT')
-        check(script, 'the set-up names no FTP server script')
-        self.work = tempfile.mkdtemp(dir=session.args.state)
-        self.root = os.path.join(self.work, 'root')
-        os.makedirs(self.root)
-        self.log_path = os.path.join(self.work, 'ftp.log')
-        port_file = os.path.join(self.work, 'port')
-        with open(os.path.join(self.work, 'ftp.out'), 'wb') as out:
-            self.process = subprocess.Popen(
-                ['/usr/bin/python3', script, '--host', '127.0.0.1', '--port', '0',
-                 '--root', self.root, '--user', session.env['KESTRIN_WINE_FTP_USER'],
-                 '--password', session.env['KESTRIN_WINE_FTP_PASSWORD'],
-                 '--port-file', port_file, '--log', self.log_path],
-                stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.STDOUT)
-        try:
-            session.wait_for(lambda: os.path.exists(port_file) and os.path.getsize(port_file) > 0,
-                             'the FTP server', timeout=10)
-            with open(port_file, encoding='ascii') as f:
-                self.port = int(f.read().strip())
-        except BaseException:
-            self.close()
-            raise
-
-    def __enter__(self):
-        return self
-
-    def __exit__(self, *exc):
-        self.close()
-
-    def close(self):
-        if self.process.poll() is None:
-            self.process.terminate()
-            try:
-                self.process.wait(timeout=10)
-            except subprocess.TimeoutExpired:
-                self.process.kill()
-                self.process.wait()
-        shutil.rmtree(self.work, ignore_errors=True)
-
-    def serve(self, files):
-        """Writes {server path: bytes or text}; a slash separates directories, a backslash is
-        part of a file name, as the server sees it."""
-        for name, content in files.items():
-            path = os.path.join(self.root, *name.split('/'))
-            os.makedirs(os.path.dirname(path), exist_ok=True)
-            with open(path, 'wb') as f:
-                f.write(content.encode('latin-1') if isinstance(content, str) else content)
-
-    def events(self):
-        """The log as (connection id, event, argument); the server's own lines left out."""
-        result = []
-        with open(self.log_path, encoding='utf-8') as f:
-            for line in f:
-                conn, event, argument = (line.rstrip('\n').split(' ', 2) + [''])[:3]
-                if conn != '0':
-                    result.append((int(conn), event, argument))
-        return result
-
-    def retrieved(self):
-        """Every path asked for with RETR, as (connection id, path)."""
-        return [(conn, arg[len('RETR '):]) for conn, event, arg in self.events()
-                if event == 'cmd' and arg.startswith('RETR ')]
+def update_server(session):
+    """A local FTP server with the program's compiled-in account on a free loopback port, in a
+    work directory of its own that goes when it stops; its log tells what was asked."""
+    script = session.env.get('KESTRIN_WINE_FTP_SCRIPT')
+    check(script, 'the set-up names no FTP server script')
+    return LocalFtpServer(tempfile.mkdtemp(dir=session.args.state),
+                          session.env['KESTRIN_WINE_FTP_USER'],
+                          session.env['KESTRIN_WINE_FTP_PASSWORD'], script=script,
+                          remove_work=True).start(timeout=10)
 
 
 class Watch:
@@ -514,7 +460,7 @@ def update_request_with_server(s):
     """Against a local FTP server: the message box shows exactly the text of the outcome,
     read back from its static control, and is the only window shown; Return closes it and the
     process ends."""
-    with UpdateServer(s) as server:
+    with update_server(s) as server:
         mapped = MappedWindows(s)
         try:
             for installed, (number, letter), text in VERSION_CHECKS:
@@ -550,7 +496,7 @@ def update_norequest_current_release(s):
     """The installed release is the server's: the silent check fetches the version file and
     the program ends without showing any window, not even for an instant. The same watch sees
     the one window of a silent check that finds a newer release."""
-    with UpdateServer(s) as server:
+    with update_server(s) as server:
         s.clear_settings()
         s.set_setting('Update', 'VersionA', '2')
         s.set_setting('Update', 'VersionB', 'B')
@@ -662,7 +608,7 @@ def synchronisation(s):
         entries = [('a.txt', today), ('b.bin', today), ('sub\\x.dat', today),
                    ('kept.txt', today), ('old.dat', tomorrow)]
 
-        with UpdateServer(s) as server:
+        with update_server(s) as server:
             # The server path is "Update/" and the name as listed: the backslash is part of
             # the file's name on this server.
             server.serve({'Update/' + name: content for name, content in served.items()})
