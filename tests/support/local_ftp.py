@@ -19,6 +19,18 @@ def write_files(base, files):
             f.write(content.encode('latin-1') if isinstance(content, str) else content)
 
 
+def end_process(process, timeout=10):
+    """Asks a child process to end, and kills it when it does not within timeout seconds."""
+    if process.poll() is not None:
+        return
+    process.terminate()
+    try:
+        process.wait(timeout=timeout)
+    except subprocess.TimeoutExpired:
+        process.kill()
+        process.wait()
+
+
 class LocalFtpServer:
     """Keeps its port file, log and output in work_dir; serves root (work_dir/root unless
     given). Start it with start() or a with statement; stop() ends it, and with
@@ -58,13 +70,8 @@ class LocalFtpServer:
         return self
 
     def stop(self):
-        if self.process is not None and self.process.poll() is None:
-            self.process.terminate()
-            try:
-                self.process.wait(timeout=10)
-            except subprocess.TimeoutExpired:
-                self.process.kill()
-                self.process.wait()
+        if self.process is not None:
+            end_process(self.process)
         if self._remove_work:
             shutil.rmtree(self.work, ignore_errors=True)
 

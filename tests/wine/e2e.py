@@ -24,7 +24,7 @@ import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pardir,
                                 'support'))
-from local_ftp import LocalFtpServer  # noqa: E402
+from local_ftp import LocalFtpServer, end_process  # noqa: E402
 
 NO_CONNECTION_FOR_REQUEST = ('The System could not connect to the internet.\n'
                              'Could not check for new version at this time.')
@@ -332,12 +332,7 @@ class MappedWindows:
         return shown
 
     def close(self):
-        self.process.terminate()
-        try:
-            self.process.wait(timeout=10)
-        except subprocess.TimeoutExpired:
-            self.process.kill()
-            self.process.wait()
+        end_process(self.process)
         self.output.close()
         os.unlink(self.output.name)
 
