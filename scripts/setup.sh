@@ -8,7 +8,7 @@ packages=(
   libgtest-dev libgmock-dev googletest
   libfltk1.3-dev libcurl4-openssl-dev
   python3-pyftpdlib
-  xvfb xdotool x11-apps imagemagick
+  xvfb xdotool x11-apps x11-utils imagemagick
   g++-mingw-w64-i686 binutils-mingw-w64-i686 icoutils
   wine wine32:i386 fonts-wine
 )
