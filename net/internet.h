@@ -10,15 +10,16 @@ class CInternetSession;
 
 // Raised when a session cannot be opened or a connection cannot be made.
 class CInternetException : public CException {
-public:
-    CInternetException(DWORD errorCode, DWORD context) : m_errorCode(errorCode), m_context(context) {}
+  public:
+    CInternetException(DWORD errorCode, DWORD context)
+        : m_errorCode(errorCode), m_context(context) {}
     CString GetErrorMessage() const override;
     DWORD m_errorCode;  // the platform's last-error number at the failure
     DWORD m_context;
 };
 
 class CInternetConnection {
-public:
+  public:
     CInternetConnection(CInternetSession* session, const char* server, INTERNET_PORT port,
                         DWORD context);
     virtual ~CInternetConnection();
@@ -35,7 +36,7 @@ public:
 };
 
 class CFtpConnection : public CInternetConnection {
-public:
+  public:
     using CInternetConnection::CInternetConnection;
     ~CFtpConnection() override;
     void Close() override;
@@ -50,7 +51,7 @@ public:
 };
 
 class CInternetSession {
-public:
+  public:
     // Opens the platform session at once (no network traffic); raises CInternetException
     // when it cannot. A null agent stands for the application's name.
     explicit CInternetSession(const char* agent = nullptr, DWORD context = 1,

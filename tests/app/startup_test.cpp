@@ -24,7 +24,7 @@ TEST(StartUp, InstallDirectoryGetsOneTrailingBackslash) {
 
 // The whole run through the recording front end: settings read, dialog run, nothing left.
 class StartUpRun : public ::testing::Test {
-protected:
+  protected:
     TempDir home_;
     ScopedEnv xdg_{"XDG_CONFIG_HOME", home_.str().c_str()};
     ScopedRecordingFrontEnd ui_;

@@ -20,7 +20,7 @@ bool KeyExists(const std::string& path) {
 }
 
 class SettingsStore : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         // A company of its own for each test, so that the keys are fresh on any registry.
         company_ = "KestrinTest" +
