@@ -6,7 +6,7 @@
 #   scripts/test.sh [linux] [asan] [windows]     (default: all three)
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-cd "$root"
+cd "$root" || exit 1
 
 bash scripts/setup.sh || { echo "setup failed"; echo "0 passed, 1 failed"; exit 1; }
 

@@ -68,7 +68,8 @@ setup() {
         </dev/null >"$state/xvfb.log" 2>&1 &
     echo $! >"$state/xvfb.pid"
     wait_for_file "$state/display" "Xvfb"
-    local display=":$(tr -d '[:space:]' <"$state/display")"
+    local display
+    display=":$(tr -d '[:space:]' <"$state/display")"
 
     export WINEPREFIX=$prefix WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
     export DISPLAY=$display
