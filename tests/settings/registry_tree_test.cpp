@@ -15,21 +15,21 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// The application object with the framework's text replacement at hand.
+struct TestApp : CUpdaterApp {
+    using CWinApp::ReplaceText;
+};
+
 class RegistryTree : public ::testing::Test {
   protected:
     void SetUp() override {
         app_.m_appName = "kestrin";
         app_.SetCompanyKey("Vantorel");
-        CWinApp* app = &app_;
-        (void)app;
     }
     void UseProfile(const char* profile) {
         // Start-up replaces the profile name after naming the company.
         app_.SetCompanyKey("Vantorel");
-        delete[] app_.m_profileName;
-        char* copy = new char[std::char_traits<char>::length(profile) + 1];
-        std::char_traits<char>::copy(copy, profile, std::char_traits<char>::length(profile) + 1);
-        app_.m_profileName = copy;
+        TestApp::ReplaceText(app_.m_profileName, profile);
     }
     std::vector<std::string> Tree() const {
         std::vector<std::string> out;
@@ -42,7 +42,7 @@ class RegistryTree : public ::testing::Test {
     }
     TempDir home_;
     ScopedEnv xdg_{"XDG_CONFIG_HOME", home_.str().c_str()};
-    CUpdaterApp app_;
+    TestApp app_;
 };
 
 TEST_F(RegistryTree, FreshHomeGetsExactlyTheKeysOfTheFirstRead) {
@@ -123,10 +123,9 @@ TEST_F(RegistryTree, StartUpTakesTheStoredDirectory) {
 }
 
 TEST_F(RegistryTree, IniFallbackBeforeACompanyIsNamed) {
-    CUpdaterApp app;
+    TestApp app;
     app.m_appName = "kestrin";
-    delete[] app.m_profileName;
-    app.m_profileName = new char[12]{"kestrin.INI"};
+    TestApp::ReplaceText(app.m_profileName, "kestrin.INI");
     WriteFile(
         home_.path() / "kestrin.INI",
         "[Other]\nDirectory=no\n[ files ]\n  directory = D:\\Apps  \n" + std::string(5000, 'x'));
