@@ -49,16 +49,11 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
     cp /usr/share/wine/fonts/* "$WINEPREFIX/drive_c/windows/Fonts/"
 fi
 
-user=$(sed -n 's/^KESTRIN_UPDATE_USER:STRING=//p' "$dir/CMakeCache.txt")
-password=$(sed -n 's/^KESTRIN_UPDATE_PASSWORD:STRING=//p' "$dir/CMakeCache.txt")
-rm -f "$dir/ftp.port"
-/usr/bin/python3 scripts/ftp_server.py --host 127.0.0.1 --port 0 --root scripts/sample_update \
-    --user "$user" --password "$password" --port-file "$dir/ftp.port" --log "$dir/ftp.log" &
-server=$!
-trap 'kill $server 2>/dev/null; wait $server 2>/dev/null; wineserver -k 2>/dev/null || true' EXIT
-for _ in $(seq 100); do [ -s "$dir/ftp.port" ] && break; sleep 0.1; done
-[ -s "$dir/ftp.port" ] || { echo "the local FTP server did not start" >&2; exit 1; }
+# shellcheck source=scripts/sample_server.sh
+source scripts/sample_server.sh
+start_sample_server "$dir" "$dir"
+trap 'kill $sample_server_pid 2>/dev/null; wait $sample_server_pid 2>/dev/null; wineserver -k 2>/dev/null || true' EXIT
 
-echo "update server on 127.0.0.1:$(cat "$dir/ftp.port");" \
+echo "update server on 127.0.0.1:$sample_server_port;" \
     "product directory $WINEPREFIX/drive_c/Tamwix/Pelmora"
-KESTRIN_UPDATE_HOST=127.0.0.1 KESTRIN_UPDATE_PORT=$(cat "$dir/ftp.port") wine "$exe" "$@"
+KESTRIN_UPDATE_HOST=127.0.0.1 KESTRIN_UPDATE_PORT=$sample_server_port wine "$exe" "$@"

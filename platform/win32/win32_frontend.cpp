@@ -53,7 +53,8 @@ std::vector<DWORD> HiddenTemplate(int templateId) {
     HGLOBAL loaded = resource != nullptr ? LoadResource(ProgramInstance(), resource) : nullptr;
     const void* data = loaded != nullptr ? LockResource(loaded) : nullptr;
     const DWORD size = resource != nullptr ? SizeofResource(ProgramInstance(), resource) : 0;
-    if (data == nullptr || size < 16) return {};
+    // A dialog template is a few hundred bytes; anything near the size limits is no template.
+    if (data == nullptr || size < 16 || size > 0x10000) return {};
     std::vector<DWORD> copy((size + 3) / 4);
     auto* bytes = reinterpret_cast<unsigned char*>(copy.data());
     std::memcpy(bytes, data, size);
