@@ -66,7 +66,7 @@ for stage in "${stages[@]}"; do
       unset ASAN_OPTIONS UBSAN_OPTIONS
       ;;
     windows)
-      run_stage windows build/windows -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+      run_stage windows build/test-windows -DCMAKE_BUILD_TYPE=RelWithDebInfo \
         -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" ;;
     *) echo "unknown stage $stage"; total_fail=$((total_fail + 1)) ;;
   esac
