@@ -29,6 +29,14 @@ DWORD TimeoutMs() {
     return static_cast<DWORD>(value);
 }
 
+// Closes a held handle and forgets it; nothing when none is held, so Close can run twice.
+void CloseHandleOnce(HINTERNET& handle) {
+    if (handle != nullptr) {
+        InternetCloseHandle(handle);
+        handle = nullptr;
+    }
+}
+
 bool SetTimeout(HINTERNET handle, DWORD option, DWORD milliseconds) {
     return InternetSetOptionA(handle, option, &milliseconds, sizeof milliseconds) != FALSE;
 }
@@ -85,10 +93,7 @@ CInternetConnection::~CInternetConnection() {
 }
 
 void CInternetConnection::Close() {
-    if (m_handle != nullptr) {
-        InternetCloseHandle(m_handle);
-        m_handle = nullptr;
-    }
+    CloseHandleOnce(m_handle);
 }
 
 CFtpConnection::~CFtpConnection() {
@@ -161,10 +166,7 @@ CInternetSession::~CInternetSession() {
 }
 
 void CInternetSession::Close() {
-    if (m_handle != nullptr) {
-        InternetCloseHandle(m_handle);
-        m_handle = nullptr;
-    }
+    CloseHandleOnce(m_handle);
 }
 
 CFtpConnection* CInternetSession::OpenFtpConnection(const char* server, const char* user,

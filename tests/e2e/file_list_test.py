@@ -7,6 +7,7 @@ import subprocess
 
 import kestrin_e2e
 from kestrin_e2e import ServerTestCase
+from local_ftp import read_files  # found through the path kestrin_e2e sets
 
 RUN_START = ['dialog: Updating System', 'status: Connecting to Server', 'status: Connected',
              'status: Checking version', 'status: Checking file list']
@@ -30,17 +31,6 @@ def creation_date(path):
 def local_path(product, name):
     """Where a listed name lands on Linux: a backslash separates directories too."""
     return os.path.join(product, *name.replace('\\', '/').split('/'))
-
-
-def tree(base):
-    """The files below base, as {relative path: content}."""
-    result = {}
-    for d, _, files in os.walk(base):
-        for name in files:
-            path = os.path.join(d, name)
-            with open(path, 'rb') as f:
-                result[os.path.relpath(path, base)] = f.read()
-    return result
 
 
 def fetched(name):
@@ -94,7 +84,7 @@ class Synchronisation(ServerTestCase):
                          fetched('lib/c.txt') + ['progress: 50'] +
                          fetched('old.dat') + ['progress: 75'] +
                          unchanged('new.dat') + ['progress: 100'] + RUN_END)
-        self.assertEqual(tree(self.install), {
+        self.assertEqual(read_files(self.install), {
             'Pelmora/a.txt': b'server a',
             'Pelmora/sub/b.dll': b'server b\x00\x1a\r\n',
             'Pelmora/lib/c.txt': b'server c',
@@ -136,7 +126,7 @@ class Synchronisation(ServerTestCase):
                          failed('sub/../../outside.txt') + ['progress: 80'] +
                          fetched('c.txt') + ['progress: 100'] + RUN_END)
         # The product directory was made, and holds the fetched files only.
-        self.assertEqual(tree(self.install),
+        self.assertEqual(read_files(self.install),
                          {'Pelmora/a.txt': b'a', 'Pelmora/b.txt': b'b', 'Pelmora/c.txt': b'c'})
         self.assertEqual(sorted(os.listdir(self.install)), ['Pelmora'])
         outside = [os.path.join(d, n) for d, _, files in os.walk(self.box.root)
@@ -188,7 +178,7 @@ class SampleUpdate(ServerTestCase):
         for name in names:
             with open(os.path.join(sample, 'Update', name), 'rb') as f:
                 expected[os.path.relpath(local_path(product, name), product)] = f.read()
-        self.assertEqual(tree(product), expected)
+        self.assertEqual(read_files(product), expected)
 
 
 if __name__ == '__main__':

@@ -19,6 +19,17 @@ def write_files(base, files):
             f.write(content.encode('latin-1') if isinstance(content, str) else content)
 
 
+def read_files(base):
+    """The files below base, as {relative path with slashes: content}."""
+    result = {}
+    for directory, _, files in os.walk(base):
+        for name in files:
+            path = os.path.join(directory, name)
+            with open(path, 'rb') as f:
+                result[os.path.relpath(path, base).replace(os.sep, '/')] = f.read()
+    return result
+
+
 def end_process(process, timeout=10):
     """Asks a child process to end, and kills it when it does not within timeout seconds."""
     if process.poll() is not None:

@@ -24,7 +24,7 @@ import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pardir,
                                 'support'))
-from local_ftp import LocalFtpServer, end_process  # noqa: E402
+from local_ftp import LocalFtpServer, end_process, read_files  # noqa: E402
 
 NO_CONNECTION_FOR_REQUEST = ('The System could not connect to the internet.\n'
                              'Could not check for new version at this time.')
@@ -555,17 +555,6 @@ def pressed_update(s, server):
     return watch.close()
 
 
-def local_tree(base):
-    """The files below base, as {relative path with slashes: content}."""
-    result = {}
-    for directory, _, files in os.walk(base):
-        for name in files:
-            path = os.path.join(directory, name)
-            with open(path, 'rb') as f:
-                result[os.path.relpath(path, base).replace(os.sep, '/')] = f.read()
-    return result
-
-
 RUN_START = [('status', 'Connecting to Server'), ('status', 'Connected'),
              ('status', 'Checking version'), ('status', 'Checking file list'), ('progress', 0)]
 RUN_END = [('status', 'Completed- Press Cancel'), ('progress', 0), ('status', '')]
@@ -624,8 +613,8 @@ def synchronisation(s):
             expected = {'a.txt': served['a.txt'], 'b.bin': binary,
                         'sub/x.dat': served['sub\\x.dat'], 'kept.txt': b'local kept.txt',
                         'old.dat': served['old.dat']}
-            check(local_tree(install) == {'Pelmora/' + k: v for k, v in expected.items()},
-                  'product directory after the first run: %r' % sorted(local_tree(install)))
+            check(read_files(install) == {'Pelmora/' + k: v for k, v in expected.items()},
+                  'product directory after the first run: %r' % sorted(read_files(install)))
             first = server.retrieved()
             connections = sorted({conn for conn, _ in first})
             check(len(connections) == 1 and [p for _, p in first] == [
@@ -643,7 +632,7 @@ def synchronisation(s):
             second = server.retrieved()[len(first):]
             check([p for _, p in second] == ['Update/Version.txt', 'Update/File_list.txt'],
                   'second run fetched %r' % second)
-            check(local_tree(install) == {'Pelmora/' + k: v for k, v in expected.items()},
+            check(read_files(install) == {'Pelmora/' + k: v for k, v in expected.items()},
                   'the second run changed the product directory')
     finally:
         shutil.rmtree(install, ignore_errors=True)
