@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "framework/stdio_file.h"
+#include "platform/file_time.h"
 
 // The listed dates reach past January 2038; a C library with a 32-bit time_t would turn
 // every later date into a failure.
@@ -25,10 +26,6 @@ bool IsSeparator(char c) {
 
 // 3000-12-31 23:59:59 UTC, the last moment the Windows C library's 64-bit conversion gives.
 constexpr std::int64_t kLastInstant = 32535215999LL;
-
-// 100-nanosecond intervals from 1601-01-01 (file times) to 1970-01-01.
-constexpr std::int64_t kTicksPerSecond = 10000000LL;
-constexpr std::int64_t kEpochTicks = 116444736000000000LL;
 
 char AsciiUpper(char c) {
     return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
@@ -144,12 +141,13 @@ std::optional<std::int64_t> ListedTime(const CString& date) {
 }
 
 std::int64_t InstantOf(const FILETIME& time) {
-    const auto ticks = static_cast<std::uint64_t>(time.dwHighDateTime) << 32 | time.dwLowDateTime;
+    const std::uint64_t ticks = filetime::TicksOf(time);
     // A file time beyond the signed range is none that a file system hands out.
     const std::int64_t sinceEpoch =
-        static_cast<std::int64_t>(ticks > INT64_MAX ? INT64_MAX : ticks) - kEpochTicks;
-    std::int64_t seconds = sinceEpoch / kTicksPerSecond;
-    if (sinceEpoch % kTicksPerSecond < 0) --seconds;
+        static_cast<std::int64_t>(ticks > INT64_MAX ? INT64_MAX : ticks) -
+        filetime::kEpochOffsetTicks;
+    std::int64_t seconds = sinceEpoch / filetime::kTicksPerSecond;
+    if (sinceEpoch % filetime::kTicksPerSecond < 0) --seconds;
     return seconds;
 }
 

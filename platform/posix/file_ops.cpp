@@ -1,5 +1,4 @@
-// File operations on POSIX: DeleteFileA, MoveFileExA, GetFileAttributesA, MarkFileLanded, and
-// the errno to Win32 error mapping shared by the POSIX services.
+// File operations on POSIX: DeleteFileA, MoveFileExA, GetFileAttributesA, MarkFileLanded.
 // Supports: deleting a file (not a directory); moving a file or directory, replacing an existing
 // file only with MOVEFILE_REPLACE_EXISTING, atomically either way (rename, renameat2); the
 // attributes FILE_ATTRIBUTE_DIRECTORY, FILE_ATTRIBUTE_READONLY and FILE_ATTRIBUTE_NORMAL.
@@ -21,7 +20,6 @@
 #include <cerrno>
 #include <optional>
 #include <string>
-#include <string_view>
 
 #include "platform/landed_file.h"
 #include "posix_errors.h"
@@ -29,77 +27,8 @@
 #include "win32_files.h"
 #include "win32_process.h"
 
-namespace posix {
-
-namespace {
-
-bool DirectoryOf(std::string_view path, std::string& directory) {
-    const size_t slash = path.find_last_of('/');
-    if (slash == std::string_view::npos) return false;
-    directory = std::string(path.substr(0, slash == 0 ? 1 : slash));
-    return true;
-}
-
-}  // namespace
-
-DWORD Win32ErrorFromErrno(int error, std::string_view path) {
-    switch (error) {
-        case 0:
-            return ERROR_SUCCESS;
-        case ENOENT: {
-            std::string directory;
-            struct stat st;
-            if (!path.empty() && DirectoryOf(path, directory) &&
-                (::stat(directory.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))) {
-                return ERROR_PATH_NOT_FOUND;
-            }
-            return ERROR_FILE_NOT_FOUND;
-        }
-        case ENOTDIR:
-        case ELOOP:
-            return ERROR_PATH_NOT_FOUND;
-        case EACCES:
-        case EPERM:
-        case EROFS:
-        case EISDIR:
-        case ETXTBSY:
-        case EBUSY:
-        case ENOTEMPTY:
-            return ERROR_ACCESS_DENIED;
-        case EEXIST:
-            return ERROR_ALREADY_EXISTS;
-        case EXDEV:
-            return ERROR_NOT_SAME_DEVICE;
-        case ENAMETOOLONG:
-            return ERROR_FILENAME_EXCED_RANGE;
-        case ENOMEM:
-            return ERROR_NOT_ENOUGH_MEMORY;
-        case EMFILE:
-        case ENFILE:
-            return ERROR_TOO_MANY_OPEN_FILES;
-        case ENOSPC:
-        case EDQUOT:
-            return ERROR_DISK_FULL;
-        case EIO:
-            return ERROR_WRITE_FAULT;
-        case EINVAL:
-            return ERROR_INVALID_PARAMETER;
-        default:
-            return ERROR_GEN_FAILURE;
-    }
-}
-
-}  // namespace posix
-
-namespace {
-
 using posix::Fail;
-
-BOOL FailErrno(int error, const std::string& path) {
-    return Fail(posix::Win32ErrorFromErrno(error, path));
-}
-
-}  // namespace
+using posix::FailErrno;
 
 BOOL DeleteFileA(LPCSTR lpFileName) {
     std::optional<std::string> path = posix::PathArgument(lpFileName);

@@ -31,34 +31,24 @@
 #include <string>
 #include <string_view>
 
+#include "handle_table.h"
+#include "platform/file_time.h"
 #include "posix_errors.h"
 #include "posix_paths.h"
 #include "win32_files.h"
+#include "unique_fd.h"
 #include "win32_process.h"
 
 namespace {
 
 using posix::Fail;
+using posix::FailWith;
+using posix::HandleKind;
+using posix::HandleObject;
 
-// 100-nanosecond intervals from 1601-01-01 to 1970-01-01.
-constexpr long long kTicksPerSecond = 10000000LL;
-constexpr long long kEpochDifferenceSeconds = 11644473600LL;
-
-// What a HANDLE points to. The tag lets each function refuse a handle of the other kind.
-enum class HandleKind : uint32_t { File = 0x454c4946u, Search = 0x444e4946u };
-
-struct HandleObject {
-    explicit HandleObject(HandleKind k) : kind(k) {}
-    HandleKind kind;
-};
-
-// Owns its descriptor.
 struct FileObject : HandleObject {
     explicit FileObject(int descriptor) : HandleObject(HandleKind::File), fd(descriptor) {}
-    ~FileObject() { close(fd); }
-    FileObject(const FileObject&) = delete;
-    FileObject& operator=(const FileObject&) = delete;
-    int fd;
+    posix::UniqueFd fd;
 };
 
 struct DirCloser {
@@ -73,33 +63,20 @@ struct SearchObject : HandleObject {
 
 template <class T>
 T* Unwrap(HANDLE handle, HandleKind kind) {
-    if (handle == nullptr || handle == INVALID_HANDLE_VALUE) return nullptr;
-    auto* object = static_cast<HandleObject*>(handle);
-    return object->kind == kind ? static_cast<T*>(object) : nullptr;
+    return posix::handles::FindAs<T>(handle, kind, ERROR_INVALID_HANDLE);
 }
 
 HANDLE FailHandle(DWORD error) {
-    SetLastError(error);
-    return INVALID_HANDLE_VALUE;
-}
-
-FILETIME FileTimeFromTicks(unsigned long long ticks) {
-    FILETIME time;
-    time.dwLowDateTime = static_cast<DWORD>(ticks & 0xffffffffu);
-    time.dwHighDateTime = static_cast<DWORD>(ticks >> 32);
-    return time;
-}
-
-unsigned long long TicksOf(const FILETIME& time) {
-    return (static_cast<unsigned long long>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
+    return FailWith(error, INVALID_HANDLE_VALUE);
 }
 
 // A POSIX time as a file time; moments before 1601 become 1601.
 FILETIME FileTimeFromPosix(long long seconds, long long nanoseconds) {
-    long long sinceWindowsEpoch = seconds + kEpochDifferenceSeconds;
-    if (sinceWindowsEpoch < 0) return FileTimeFromTicks(0);
-    return FileTimeFromTicks(static_cast<unsigned long long>(sinceWindowsEpoch) * kTicksPerSecond +
-                             static_cast<unsigned long long>(nanoseconds) / 100);
+    const long long sinceWindowsEpoch = seconds + filetime::kEpochOffsetSeconds;
+    if (sinceWindowsEpoch < 0) return filetime::FromTicks(0);
+    return filetime::FromTicks(static_cast<unsigned long long>(sinceWindowsEpoch) *
+                                   filetime::kTicksPerSecond +
+                               static_cast<unsigned long long>(nanoseconds) / 100);
 }
 
 bool Earlier(const statx_timestamp& a, const statx_timestamp& b) {
@@ -202,7 +179,7 @@ HANDLE FindFirstFileA(LPCSTR lpFileName, LPWIN32_FIND_DATAA lpFindFileData) {
         if (!DescribeFile(AT_FDCWD, path->c_str(), name, lpFindFileData)) {
             return FailHandle(posix::Win32ErrorFromErrno(errno, *path));
         }
-        return search.release();
+        return posix::handles::Add(std::move(search));
     }
 
     search->dir.reset(opendir(directory.c_str()));
@@ -213,21 +190,20 @@ HANDLE FindFirstFileA(LPCSTR lpFileName, LPWIN32_FIND_DATAA lpFindFileData) {
     }
     search->pattern = name;
     if (!NextMatch(*search, lpFindFileData)) return FailHandle(ERROR_FILE_NOT_FOUND);
-    return search.release();
+    return posix::handles::Add(std::move(search));
 }
 
 BOOL FindNextFileA(HANDLE hFindFile, LPWIN32_FIND_DATAA lpFindFileData) {
     auto* search = Unwrap<SearchObject>(hFindFile, HandleKind::Search);
-    if (search == nullptr) return Fail(ERROR_INVALID_HANDLE);
+    if (search == nullptr) return FALSE;
     if (lpFindFileData == nullptr) return Fail(ERROR_INVALID_PARAMETER);
     if (!search->dir || !NextMatch(*search, lpFindFileData)) return Fail(ERROR_NO_MORE_FILES);
     return TRUE;
 }
 
 BOOL FindClose(HANDLE hFindFile) {
-    auto* search = Unwrap<SearchObject>(hFindFile, HandleKind::Search);
-    if (search == nullptr) return Fail(ERROR_INVALID_HANDLE);
-    delete search;
+    if (Unwrap<SearchObject>(hFindFile, HandleKind::Search) == nullptr) return FALSE;
+    posix::handles::Remove(hFindFile);
     return TRUE;
 }
 
@@ -281,13 +257,13 @@ HANDLE CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD, LPSECURITY_A
     struct stat st {};
     if (fstat(fd, &st) != 0) return FailHandle(posix::Win32ErrorFromErrno(errno));
     if (S_ISDIR(st.st_mode)) return FailHandle(ERROR_ACCESS_DENIED);
-    return file.release();
+    return posix::handles::Add(std::move(file));
 }
 
 BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,
               LPDWORD lpNumberOfBytesRead, void* lpOverlapped) {
     auto* file = Unwrap<FileObject>(hFile, HandleKind::File);
-    if (file == nullptr) return Fail(ERROR_INVALID_HANDLE);
+    if (file == nullptr) return FALSE;
     if (lpNumberOfBytesRead == nullptr || lpOverlapped != nullptr ||
         (lpBuffer == nullptr && nNumberOfBytesToRead != 0)) {
         return Fail(ERROR_INVALID_PARAMETER);
@@ -295,7 +271,7 @@ BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,
     *lpNumberOfBytesRead = 0;
     ssize_t got;
     do {
-        got = read(file->fd, lpBuffer, nNumberOfBytesToRead);
+        got = read(file->fd.Get(), lpBuffer, nNumberOfBytesToRead);
     } while (got < 0 && errno == EINTR);
     if (got < 0) {
         const int error = errno;
@@ -306,9 +282,8 @@ BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,
 }
 
 BOOL CloseHandle(HANDLE hObject) {
-    auto* file = Unwrap<FileObject>(hObject, HandleKind::File);
-    if (file == nullptr) return Fail(ERROR_INVALID_HANDLE);
-    delete file;
+    if (Unwrap<FileObject>(hObject, HandleKind::File) == nullptr) return FALSE;
+    posix::handles::Remove(hObject);
     return TRUE;
 }
 
@@ -317,21 +292,21 @@ BOOL FileTimeToLocalFileTime(const FILETIME* lpFileTime, LPFILETIME lpLocalFileT
     const time_t now = time(nullptr);
     struct tm local {};
     if (localtime_r(&now, &local) == nullptr) return Fail(ERROR_INVALID_PARAMETER);
-    const long long shift = static_cast<long long>(local.tm_gmtoff) * kTicksPerSecond;
-    const unsigned long long ticks = TicksOf(*lpFileTime);
+    const long long shift = static_cast<long long>(local.tm_gmtoff) * filetime::kTicksPerSecond;
+    const unsigned long long ticks = filetime::TicksOf(*lpFileTime);
     if (ticks > static_cast<unsigned long long>(INT64_MAX)) return Fail(ERROR_INVALID_PARAMETER);
     const long long shifted = static_cast<long long>(ticks) + shift;
     if (shifted < 0) return Fail(ERROR_INVALID_PARAMETER);
-    *lpLocalFileTime = FileTimeFromTicks(static_cast<unsigned long long>(shifted));
+    *lpLocalFileTime = filetime::FromTicks(static_cast<unsigned long long>(shifted));
     return TRUE;
 }
 
 BOOL FileTimeToSystemTime(const FILETIME* lpFileTime, LPSYSTEMTIME lpSystemTime) {
     if (lpFileTime == nullptr || lpSystemTime == nullptr) return Fail(ERROR_INVALID_PARAMETER);
-    const unsigned long long ticks = TicksOf(*lpFileTime);
+    const unsigned long long ticks = filetime::TicksOf(*lpFileTime);
     if (ticks > static_cast<unsigned long long>(INT64_MAX)) return Fail(ERROR_INVALID_PARAMETER);
 
-    const long long totalSeconds = static_cast<long long>(ticks / kTicksPerSecond);
+    const long long totalSeconds = static_cast<long long>(ticks / filetime::kTicksPerSecond);
     const long long days = totalSeconds / 86400;
     const long long secondsOfDay = totalSeconds % 86400;
 
@@ -358,7 +333,7 @@ BOOL FileTimeToSystemTime(const FILETIME* lpFileTime, LPSYSTEMTIME lpSystemTime)
     lpSystemTime->wHour = static_cast<WORD>(secondsOfDay / 3600);
     lpSystemTime->wMinute = static_cast<WORD>(secondsOfDay / 60 % 60);
     lpSystemTime->wSecond = static_cast<WORD>(secondsOfDay % 60);
-    lpSystemTime->wMilliseconds = static_cast<WORD>(ticks % kTicksPerSecond / 10000);
+    lpSystemTime->wMilliseconds = static_cast<WORD>(ticks % filetime::kTicksPerSecond / 10000);
     return TRUE;
 }
 

@@ -25,14 +25,15 @@
 
 #include <cerrno>
 #include <cstring>
-#include <map>
 #include <memory>
 #include <optional>
 #include <string>
 
+#include "handle_table.h"
 #include "inet_url.h"
 #include "posix_errors.h"
 #include "posix_paths.h"
+#include "unique_fd.h"
 #include "win32_files.h"
 #include "win32_inet.h"
 #include "win32_process.h"
@@ -103,24 +104,19 @@ namespace {
 
 constexpr DWORD kDefaultTimeoutMs = 60000;
 
-// What an HINTERNET points to. Only pointers found in the table of live objects are
-// accepted, so a stale or foreign handle is refused rather than followed.
-enum class Kind { Session, Connection };
-
 struct Timeouts {
     DWORD connectMs = kDefaultTimeoutMs;
     DWORD receiveMs = kDefaultTimeoutMs;
 };
 
-struct InternetObject {
-    explicit InternetObject(Kind k) : kind(k) {}
-    virtual ~InternetObject() = default;
-    Kind kind;
+// What an HINTERNET points to: an object of the POSIX handle table.
+struct InternetObject : posix::HandleObject {
+    explicit InternetObject(posix::HandleKind kind) : HandleObject(kind) {}
     Timeouts timeouts;
 };
 
 struct Session : InternetObject {
-    Session() : InternetObject(Kind::Session) {}
+    Session() : InternetObject(posix::HandleKind::InternetSession) {}
     bool direct = false;  // no proxy, whatever the environment says
 };
 
@@ -129,42 +125,31 @@ struct CurlCleanup {
 };
 
 struct Connection : InternetObject {
-    Connection() : InternetObject(Kind::Connection) {}
+    Connection() : InternetObject(posix::HandleKind::InternetConnection) {}
     Session* session = nullptr;
     std::string serverUrl;
     // Last member: destroyed first, while the rest is still there. Its clean-up sends QUIT.
     std::unique_ptr<CURL, CurlCleanup> curl;
 };
 
-std::map<const InternetObject*, std::unique_ptr<InternetObject>>& LiveObjects() {
-    static std::map<const InternetObject*, std::unique_ptr<InternetObject>> objects;
-    return objects;
+bool IsInternetObject(const posix::HandleObject& object) {
+    return object.Kind() == posix::HandleKind::InternetSession ||
+           object.Kind() == posix::HandleKind::InternetConnection;
 }
 
+// Any live internet object behind handle; null with ERROR_INVALID_HANDLE otherwise.
 InternetObject* Find(HINTERNET handle) {
-    auto& objects = LiveObjects();
-    auto found = objects.find(static_cast<const InternetObject*>(handle));
-    return found == objects.end() ? nullptr : found->second.get();
-}
-
-template <class T>
-T* FindAs(HINTERNET handle, Kind kind) {
-    InternetObject* object = Find(handle);
-    if (object == nullptr) {
+    posix::HandleObject* object = posix::handles::Find(handle);
+    if (object == nullptr || !IsInternetObject(*object)) {
         SetLastError(ERROR_INVALID_HANDLE);
         return nullptr;
     }
-    if (object->kind != kind) {
-        SetLastError(ERROR_INTERNET_INCORRECT_HANDLE_TYPE);
-        return nullptr;
-    }
-    return static_cast<T*>(object);
+    return static_cast<InternetObject*>(object);
 }
 
-HINTERNET Register(std::unique_ptr<InternetObject> object) {
-    InternetObject* raw = object.get();
-    LiveObjects().emplace(raw, std::move(object));
-    return raw;
+template <class T>
+T* FindAs(HINTERNET handle, posix::HandleKind kind) {
+    return posix::handles::FindAs<T>(handle, kind, ERROR_INTERNET_INCORRECT_HANDLE_TYPE);
 }
 
 bool CurlReady() {
@@ -253,37 +238,11 @@ bool Configure(CURL* curl, const Session& session, const std::string& serverUrl,
     return ok;
 }
 
+using posix::Fail;
+
 HINTERNET FailHandle(DWORD error) {
-    SetLastError(error);
-    return nullptr;
+    return posix::FailWith<HINTERNET>(error, nullptr);
 }
-
-BOOL Fail(DWORD error) {
-    SetLastError(error);
-    return FALSE;
-}
-
-class UniqueFd {
-  public:
-    UniqueFd() = default;
-    ~UniqueFd() { Reset(); }
-    UniqueFd(const UniqueFd&) = delete;
-    UniqueFd& operator=(const UniqueFd&) = delete;
-    int Get() const { return fd_; }
-    void Reset(int fd = -1) {
-        if (fd_ >= 0) ::close(fd_);
-        fd_ = fd;
-    }
-    // Closes now and reports what close() said: a delayed write error shows up there.
-    bool Close() {
-        const int fd = fd_;
-        fd_ = -1;
-        return fd < 0 || ::close(fd) == 0;
-    }
-
-  private:
-    int fd_ = -1;
-};
 
 // The local file of one FtpGetFileA. It is opened only when data arrives (or at the end for an
 // empty file), so a transfer that fails before any byte leaves the local path untouched.
@@ -354,7 +313,7 @@ class LocalFile {
     std::string path_;
     bool failIfExists_;
     bool readOnly_;
-    UniqueFd fd_;
+    posix::UniqueFd fd_;
     int error_ = 0;
     bool created_ = false;
     bool finished_ = false;
@@ -375,13 +334,13 @@ HINTERNET InternetOpenA(LPCSTR, DWORD dwAccessType, LPCSTR, LPCSTR, DWORD dwFlag
     if (!CurlReady()) return FailHandle(ERROR_INTERNET_INTERNAL_ERROR);
     auto session = std::make_unique<Session>();
     session->direct = dwAccessType == INTERNET_OPEN_TYPE_DIRECT;
-    return Register(std::move(session));
+    return posix::handles::Add(std::move(session));
 }
 
 HINTERNET InternetConnectA(HINTERNET hInternet, LPCSTR lpszServerName, INTERNET_PORT nServerPort,
                            LPCSTR lpszUserName, LPCSTR lpszPassword, DWORD dwService, DWORD dwFlags,
                            DWORD_PTR) {
-    auto* session = FindAs<Session>(hInternet, Kind::Session);
+    auto* session = FindAs<Session>(hInternet, posix::HandleKind::InternetSession);
     if (session == nullptr) return nullptr;
     if (dwService != INTERNET_SERVICE_FTP) return FailHandle(ERROR_INVALID_PARAMETER);
     std::optional<std::string> serverUrl = posix::FtpServerUrl(lpszServerName, nServerPort);
@@ -404,12 +363,12 @@ HINTERNET InternetConnectA(HINTERNET hInternet, LPCSTR lpszServerName, INTERNET_
     if (curl_easy_setopt(curl, CURLOPT_NOBODY, 0L) != CURLE_OK) {
         return FailHandle(ERROR_INTERNET_INTERNAL_ERROR);
     }
-    return Register(std::move(connection));
+    return posix::handles::Add(std::move(connection));
 }
 
 BOOL FtpGetFileA(HINTERNET hConnect, LPCSTR lpszRemoteFile, LPCSTR lpszNewFile, BOOL fFailIfExists,
                  DWORD dwFlagsAndAttributes, DWORD dwFlags, DWORD_PTR) {
-    auto* connection = FindAs<Connection>(hConnect, Kind::Connection);
+    auto* connection = FindAs<Connection>(hConnect, posix::HandleKind::InternetConnection);
     if (connection == nullptr) return FALSE;
     std::optional<std::string> url = posix::FtpFileUrl(connection->serverUrl, lpszRemoteFile);
     if (!url || lpszNewFile == nullptr) return Fail(ERROR_INVALID_PARAMETER);
@@ -440,25 +399,22 @@ BOOL FtpGetFileA(HINTERNET hConnect, LPCSTR lpszRemoteFile, LPCSTR lpszNewFile, 
 
 BOOL InternetCloseHandle(HINTERNET hInternet) {
     InternetObject* object = Find(hInternet);
-    if (object == nullptr) return Fail(ERROR_INVALID_HANDLE);
-    auto& objects = LiveObjects();
+    if (object == nullptr) return FALSE;
     // As in WinInet, closing a session closes the connections made from it.
-    if (object->kind == Kind::Session) {
-        for (auto it = objects.begin(); it != objects.end();) {
-            const auto* connection = it->second->kind == Kind::Connection
-                                         ? static_cast<const Connection*>(it->second.get())
-                                         : nullptr;
-            it = connection && connection->session == object ? objects.erase(it) : std::next(it);
-        }
+    if (object->Kind() == posix::HandleKind::InternetSession) {
+        posix::handles::RemoveIf([object](const posix::HandleObject& other) {
+            return other.Kind() == posix::HandleKind::InternetConnection &&
+                   static_cast<const Connection&>(other).session == object;
+        });
     }
-    objects.erase(object);
+    posix::handles::Remove(hInternet);
     return TRUE;
 }
 
 BOOL InternetSetOptionA(HINTERNET hInternet, DWORD dwOption, LPVOID lpBuffer,
                         DWORD dwBufferLength) {
     InternetObject* object = Find(hInternet);
-    if (object == nullptr) return Fail(ERROR_INVALID_HANDLE);
+    if (object == nullptr) return FALSE;
     if (dwOption != INTERNET_OPTION_CONNECT_TIMEOUT &&
         dwOption != INTERNET_OPTION_RECEIVE_TIMEOUT) {
         return Fail(ERROR_INTERNET_INVALID_OPTION);
@@ -471,7 +427,7 @@ BOOL InternetSetOptionA(HINTERNET hInternet, DWORD dwOption, LPVOID lpBuffer,
     if (value == 0 || value == 0xFFFFFFFFu) return Fail(ERROR_INVALID_PARAMETER);
     (dwOption == INTERNET_OPTION_CONNECT_TIMEOUT ? object->timeouts.connectMs
                                                  : object->timeouts.receiveMs) = value;
-    if (object->kind == Kind::Connection) {
+    if (object->Kind() == posix::HandleKind::InternetConnection) {
         auto* connection = static_cast<Connection*>(object);
         if (!ApplyTimeouts(connection->curl.get(), connection->timeouts)) {
             return Fail(ERROR_INTERNET_INTERNAL_ERROR);

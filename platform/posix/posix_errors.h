@@ -1,4 +1,5 @@
-// From errno to the Win32 error numbers that GetLastError() reports.
+// From errno to the Win32 error numbers that GetLastError() reports: the one map of the POSIX
+// services, and the one way a failing service sets its error.
 #pragma once
 
 #include <string_view>
@@ -13,10 +14,21 @@ namespace posix {
 // exists, ERROR_PATH_NOT_FOUND when the directory itself is missing.
 DWORD Win32ErrorFromErrno(int error, std::string_view path = {});
 
-// Sets the last error and returns FALSE: how a failing BOOL service ends.
-inline BOOL Fail(DWORD error) {
+// Sets the last error and returns failed: how a failing service ends (FALSE, a null or an
+// invalid handle, INVALID_FILE_ATTRIBUTES...).
+template <class T>
+T FailWith(DWORD error, T failed) {
     SetLastError(error);
-    return FALSE;
+    return failed;
+}
+
+inline BOOL Fail(DWORD error) {
+    return FailWith<BOOL>(error, FALSE);
+}
+
+// FALSE with the last error taken from errno (see Win32ErrorFromErrno for path).
+inline BOOL FailErrno(int error, std::string_view path = {}) {
+    return Fail(Win32ErrorFromErrno(error, path));
 }
 
 }  // namespace posix

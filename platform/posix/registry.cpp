@@ -16,14 +16,20 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <optional>
 #include <string>
 
+#include "handle_table.h"
+#include "posix_errors.h"
 #include "posix_paths.h"
+#include "unique_fd.h"
 #include "win32_process.h"
 #include "win32_registry.h"
 
-struct HKEY__ {
+struct HKEY__ : posix::HandleObject {
+    explicit HKEY__(std::string keyDirectory)
+        : HandleObject(posix::HandleKind::RegistryKey), directory(std::move(keyDirectory)) {}
     std::string directory;
 };
 
@@ -39,20 +45,16 @@ bool IsPredefined(HKEY key) {
     return value >= 0x80000000u && value <= 0x80000006u;
 }
 
+// A key missing anywhere on its way is simply not found; the rest as the file services say.
 LONG ErrnoToRegistryError(int error) {
-    switch (error) {
-        case ENOENT:
-        case ENOTDIR:
-            return ERROR_FILE_NOT_FOUND;
-        case EACCES:
-        case EPERM:
-        case EROFS:
-            return ERROR_ACCESS_DENIED;
-        case ENOMEM:
-            return ERROR_NOT_ENOUGH_MEMORY;
-        default:
-            return ERROR_CANTOPEN;
-    }
+    if (error == ENOENT || error == ENOTDIR) return ERROR_FILE_NOT_FOUND;
+    return static_cast<LONG>(posix::Win32ErrorFromErrno(error));
+}
+
+// The open key behind a handle that is not one of the predefined roots; null when none.
+HKEY__* OpenKey(HKEY key) {
+    return posix::handles::FindAs<HKEY__>(key, posix::HandleKind::RegistryKey,
+                                          ERROR_INVALID_HANDLE);
 }
 
 bool ValidName(const std::string& name) {
@@ -120,8 +122,9 @@ LONG Walk(HKEY base, const char* subKey, bool create, std::string* result, bool*
         }
         path = rest;
     } else {
-        if (base == nullptr) return ERROR_INVALID_HANDLE;
-        directory = base->directory;
+        const HKEY__* key = OpenKey(base);
+        if (key == nullptr) return ERROR_INVALID_HANDLE;
+        directory = key->directory;
     }
     *created = false;
     while (!path.empty()) {
@@ -155,27 +158,23 @@ LONG OpenOrCreate(HKEY base, const char* subKey, bool create, PHKEY out, LPDWORD
     bool created = false;
     LONG error = Walk(base, subKey, create, &directory, &created);
     if (error != ERROR_SUCCESS) return error;
-    *out = new (std::nothrow) HKEY__{directory};
-    if (*out == nullptr) return ERROR_NOT_ENOUGH_MEMORY;
+    try {
+        *out = posix::handles::Add(std::make_unique<HKEY__>(directory));
+    } catch (const std::bad_alloc&) {
+        return ERROR_NOT_ENOUGH_MEMORY;
+    }
     if (disposition) *disposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
     return ERROR_SUCCESS;
 }
 
-struct FdCloser {
-    int fd;
-    ~FdCloser() {
-        if (fd >= 0) close(fd);
-    }
-};
-
 // Reads a whole file; false with errno set on failure.
 bool ReadWholeFile(const std::string& path, std::string* data) {
-    FdCloser file{open(path.c_str(), O_RDONLY | O_CLOEXEC)};
-    if (file.fd < 0) return false;
+    const posix::UniqueFd file(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!file) return false;
     data->clear();
     char buffer[4096];
     for (;;) {
-        ssize_t n = read(file.fd, buffer, sizeof buffer);
+        ssize_t n = read(file.Get(), buffer, sizeof buffer);
         if (n < 0) {
             if (errno == EINTR) continue;
             return false;
@@ -198,10 +197,11 @@ LSTATUS RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, LPSTR, DWORD, REGSAM,
 
 LSTATUS RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD, LPDWORD lpType, LPBYTE lpData,
                          LPDWORD lpcbData) {
-    if (hKey == nullptr || IsPredefined(hKey)) return ERROR_INVALID_HANDLE;
+    const HKEY__* key = OpenKey(hKey);
+    if (key == nullptr) return ERROR_INVALID_HANDLE;
     std::string name = lpValueName ? lpValueName : "";
     if (!ValidName(name)) return ERROR_FILE_NOT_FOUND;
-    std::optional<std::string> path = FindEntry(hKey->directory, name, false);
+    std::optional<std::string> path = FindEntry(key->directory, name, false);
     if (!path) return ERROR_FILE_NOT_FOUND;
     std::string data;
     if (!ReadWholeFile(*path, &data)) {
@@ -228,8 +228,9 @@ LSTATUS RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD, LPDWORD lpType,
 }
 
 LSTATUS RegCloseKey(HKEY hKey) {
-    if (hKey == nullptr) return ERROR_INVALID_HANDLE;
-    if (!IsPredefined(hKey)) delete hKey;
+    if (IsPredefined(hKey)) return ERROR_SUCCESS;
+    if (OpenKey(hKey) == nullptr) return ERROR_INVALID_HANDLE;
+    posix::handles::Remove(hKey);
     return ERROR_SUCCESS;
 }
 

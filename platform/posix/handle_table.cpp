@@ -1,0 +1,58 @@
+#include "handle_table.h"
+
+#include <map>
+
+#include "win32_process.h"
+
+namespace posix::handles {
+
+namespace {
+
+std::map<const void*, std::unique_ptr<HandleObject>>& Table() {
+    static std::map<const void*, std::unique_ptr<HandleObject>> table;
+    return table;
+}
+
+}  // namespace
+
+void Add(const void* handle, std::unique_ptr<HandleObject> object) {
+    Table()[handle] = std::move(object);
+}
+
+HandleObject* Find(const void* handle) {
+    auto& table = Table();
+    auto found = table.find(handle);
+    return found == table.end() ? nullptr : found->second.get();
+}
+
+HandleObject* FindKind(const void* handle, HandleKind kind, unsigned long wrongKindError) {
+    HandleObject* object = Find(handle);
+    if (object == nullptr) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return nullptr;
+    }
+    if (object->Kind() != kind) {
+        SetLastError(static_cast<DWORD>(wrongKindError));
+        return nullptr;
+    }
+    return object;
+}
+
+bool Remove(const void* handle) {
+    // Out of the table first: a destructor that closes other handles finds this one gone.
+    auto& table = Table();
+    auto found = table.find(handle);
+    if (found == table.end()) return false;
+    std::unique_ptr<HandleObject> object = std::move(found->second);
+    table.erase(found);
+    return true;
+}
+
+void RemoveIf(const std::function<bool(const HandleObject&)>& pick) {
+    auto& table = Table();
+    for (auto it = table.begin(); it != table.end();) {
+        it = pick(*it->second) ? table.erase(it) : std::next(it);
+    }
+}
+
+}  // namespace posix::handles
