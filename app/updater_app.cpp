@@ -16,7 +16,7 @@ CUpdaterApp::~CUpdaterApp() = default;
 
 BOOL CUpdaterApp::StartUp() {
     SetCompanyKey("Vantorel");
-    ReplaceText(m_profileName, "Tamwix");
+    m_profileName = "Tamwix";
 
     CString commandLine = GetCommandLineA();
     m_strDirectory = WithTrailingBackslash(ReadSetting("FILES", "Directory", "C:\\Tamwix\\"));
@@ -34,6 +34,7 @@ BOOL CUpdaterApp::StartUp() {
     }
     m_pMainWnd = &*dialog;
     dialog->m_strCmdLine = commandLine;
+    dialog->m_strDirectory = m_strDirectory;
     dialog->RunModal();
     // The dialog's window record is cleared when its window goes; make sure no stale pointer
     // outlives the object when the run failed before a window existed.

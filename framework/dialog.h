@@ -7,6 +7,7 @@
 #include "cstring.h"
 #include "frontend.h"
 #include "platform/win32api.h"
+#include "wnd.h"
 
 class CDialog;
 class CDataExchange;
@@ -88,12 +89,10 @@ void DDX_Control(CDataExchange* pDX, int id, CProgressCtrl& control);
 // Exchanges a control's text with a string member in the exchange's direction.
 void DDX_Text(CDataExchange* pDX, int id, CString& value);
 
-class CDialog {
+class CDialog : public CWnd {
   public:
     CDialog(int templateId, CDialog* parent);
     virtual ~CDialog();
-    CDialog(const CDialog&) = delete;
-    CDialog& operator=(const CDialog&) = delete;
 
     // The modal run: load the template (-1 when it cannot be had), find and disable the owner,
     // create the window (which runs OnInitDialog), run the modal loop unless the dialog was
@@ -112,11 +111,6 @@ class CDialog {
     // caught here and shown as the framework does ("Internal application error." when it
     // carries no text).
     LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam, bool* handled);
-
-    // Called by the front end with the window, before WM_INITDIALOG, and with null once the
-    // window is gone.
-    void Attach(IDialogWindow* window) { m_pWindow = window; }
-    IDialogWindow* GetWindow() const { return m_pWindow; }
 
     // The two directions of data exchange: true reads the controls into the members.
     bool UpdateData(bool saveAndValidate);
@@ -149,7 +143,6 @@ class CDialog {
 
     int m_templateId;
     CDialog* m_pParent;
-    IDialogWindow* m_pWindow = nullptr;
     IDialogWindow* m_pOwnerWindow = nullptr;
     bool m_bEnded = false;
     int m_nResult = IDCANCEL;

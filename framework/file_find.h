@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "cstring.h"
+#include "platform/handle_owners.h"
 #include "platform/win32api.h"
 
 class CFileFind {
@@ -30,11 +31,7 @@ class CFileFind {
     bool IsDirectory() const;
 
   private:
-    struct SearchCloser {
-        void operator()(HANDLE search) const { FindClose(search); }
-    };
-
-    std::unique_ptr<void, SearchCloser> m_search;
+    SearchHandle m_search;
     WIN32_FIND_DATAA m_next{};
     WIN32_FIND_DATAA m_current{};
     bool m_bHasNext = false;

@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "cstring.h"
+#include "platform/handle_owners.h"
 #include "platform/win32api.h"
 
 class CStdioFile {
@@ -40,14 +41,10 @@ class CStdioFile {
     const CString& GetFilePath() const { return m_strFileName; }
 
   private:
-    struct HandleCloser {
-        void operator()(HANDLE handle) const { CloseHandle(handle); }
-    };
-
     // Refills the buffer; false at the end of the file.
     bool Fill();
 
-    std::unique_ptr<void, HandleCloser> m_file;
+    FileHandle m_file;
     CString m_strFileName;
     std::unique_ptr<char[]> m_buffer;
     DWORD m_pos = 0;

@@ -1,8 +1,5 @@
 #include "framework/winapp.h"
 
-#include <cstring>
-
-#include "framework/dialog.h"
 #include "framework/frontend.h"
 
 namespace {
@@ -27,20 +24,7 @@ CWinApp::CWinApp() {
 }
 
 CWinApp::~CWinApp() {
-    ReplaceText(m_companyKey, nullptr);
-    ReplaceText(m_profileName, nullptr);
     if (g_app == this) g_app = nullptr;
-}
-
-void CWinApp::ReplaceText(const char*& member, const char* value) {
-    delete[] member;
-    member = nullptr;
-    if (value != nullptr) {
-        size_t length = std::strlen(value);
-        char* copy = new char[length + 1];
-        std::memcpy(copy, value, length + 1);
-        member = copy;
-    }
 }
 
 int CWinApp::Run() {
@@ -49,7 +33,7 @@ int CWinApp::Run() {
     m_appName = NameFromModulePath(CString(path, length < MAX_PATH ? length : 0));
     SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
     // Until a company key is named, settings come from an INI file named after the program.
-    ReplaceText(m_profileName, (m_appName + ".INI").c_str());
+    m_profileName = m_appName + ".INI";
     if (!StartUp()) {
         // No message loop of our own: the run is over, and the default exit writes nothing.
         return 0;

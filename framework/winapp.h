@@ -1,10 +1,12 @@
 // The application object: its name, its settings-store names and its start-up.
 #pragma once
 
-#include "cstring.h"
-#include "platform/win32api.h"
+#include <optional>
 
-class CDialog;
+#include "cstring.h"
+#include "platform/handle_owners.h"
+#include "platform/win32api.h"
+#include "wnd.h"
 
 class CWinApp {
   public:
@@ -30,20 +32,15 @@ class CWinApp {
     // company key is set, INI-file reads before.
     void SetCompanyKey(const char* company);
     CString ReadSetting(const char* section, const char* entry, const char* defaultValue);
-    // Software\company\profile, created when missing; null when any step fails. The caller
-    // closes it.
-    HKEY OpenAppKey();
-    // The section key under it, created when missing; null when it cannot be had.
-    HKEY OpenSectionKey(const char* section);
+    // Software\company\profile, created when missing; empty when any step fails.
+    RegKey OpenAppKey();
+    // The section key under it, created when missing; empty when it cannot be had.
+    RegKey OpenSectionKey(const char* section);
 
     CString m_appName;
-    const char* m_companyKey = nullptr;   // owned; null until SetCompanyKey
-    const char* m_profileName = nullptr;  // owned
-    CDialog* m_pMainWnd = nullptr;
-
-  protected:
-    // Replaces an owned text member with a copy of value (null stays null).
-    static void ReplaceText(const char*& member, const char* value);
+    std::optional<CString> m_companyKey;  // none until SetCompanyKey
+    CString m_profileName;
+    CWnd* m_pMainWnd = nullptr;
 };
 
 // The one application object.

@@ -12,11 +12,6 @@ namespace {
 
 constexpr REGSAM kAccess = KEY_READ | KEY_WRITE;
 
-struct KeyCloser {
-    void operator()(HKEY key) const { RegCloseKey(key); }
-};
-using RegKey = std::unique_ptr<std::remove_pointer_t<HKEY>, KeyCloser>;
-
 // Opens, or creates when missing, name under parent; null when that fails.
 RegKey CreateOrOpen(HKEY parent, const char* name) {
     HKEY key = nullptr;
@@ -31,37 +26,37 @@ RegKey CreateOrOpen(HKEY parent, const char* name) {
 }  // namespace
 
 void CWinApp::SetCompanyKey(const char* company) {
-    ReplaceText(m_companyKey, company);
-    ReplaceText(m_profileName, m_appName.c_str());
+    m_companyKey = company != nullptr ? company : "";
+    m_profileName = m_appName;
 }
 
-HKEY CWinApp::OpenAppKey() {
+RegKey CWinApp::OpenAppKey() {
     HKEY rawSoftware = nullptr;
     if (RegOpenKeyExA(HKEY_CURRENT_USER, "software", 0, kAccess, &rawSoftware) != ERROR_SUCCESS) {
-        return nullptr;
+        return RegKey();
     }
     RegKey software(rawSoftware);
-    RegKey company = CreateOrOpen(software.get(), m_companyKey);
-    if (!company) return nullptr;
-    return CreateOrOpen(company.get(), m_profileName).release();
+    RegKey company = CreateOrOpen(software.get(), m_companyKey ? m_companyKey->c_str() : nullptr);
+    if (!company) return RegKey();
+    return CreateOrOpen(company.get(), m_profileName.c_str());
 }
 
-HKEY CWinApp::OpenSectionKey(const char* section) {
-    RegKey app(OpenAppKey());
-    if (!app) return nullptr;
-    return CreateOrOpen(app.get(), section).release();
+RegKey CWinApp::OpenSectionKey(const char* section) {
+    RegKey app = OpenAppKey();
+    if (!app) return RegKey();
+    return CreateOrOpen(app.get(), section);
 }
 
 CString CWinApp::ReadSetting(const char* section, const char* entry, const char* defaultValue) {
     const CString fallback = defaultValue != nullptr ? defaultValue : "";
-    if (m_companyKey == nullptr) {
+    if (!m_companyKey) {
         char buffer[4096] = {};
         GetPrivateProfileStringA(section, entry, fallback.c_str(), buffer, sizeof buffer,
-                                 m_profileName);
+                                 m_profileName.c_str());
         return buffer;
     }
 
-    RegKey key(OpenSectionKey(section));
+    RegKey key = OpenSectionKey(section);
     if (!key) return fallback;
     DWORD type = 0;
     DWORD size = 0;

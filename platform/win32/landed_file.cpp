@@ -2,19 +2,8 @@
 // Quirks: NTFS "tunnels" the creation time of a name that was removed or renamed away a
 // moment ago to the file that takes the name, so a download renamed over its target can come
 // out with the old copy's creation time; FAT keeps creation times in 10 ms steps.
-#include <memory>
-#include <type_traits>
-
+#include "platform/handle_owners.h"
 #include "platform/landed_file.h"
-
-namespace {
-
-struct HandleCloser {
-    void operator()(HANDLE handle) const { CloseHandle(handle); }
-};
-using FileHandle = std::unique_ptr<std::remove_pointer_t<HANDLE>, HandleCloser>;
-
-}  // namespace
 
 BOOL MarkFileLanded(LPCSTR fileName) {
     HANDLE raw = CreateFileA(fileName, FILE_WRITE_ATTRIBUTES,

@@ -34,8 +34,8 @@ class StartUpRun : public ::testing::Test {
 TEST_F(StartUpRun, RunsTheDialogOnceAndEndsWithFalse) {
     app_.m_appName = "Upd";
     EXPECT_EQ(app_.StartUp(), FALSE);
-    EXPECT_STREQ(app_.m_companyKey, "Vantorel");
-    EXPECT_STREQ(app_.m_profileName, "Tamwix");
+    EXPECT_EQ(app_.m_companyKey, "Vantorel");
+    EXPECT_EQ(app_.m_profileName, "Tamwix");
     EXPECT_EQ(app_.m_strDirectory, "C:\\Tamwix\\");
     EXPECT_EQ(app_.m_pMainWnd, nullptr);
     const auto& log = ui_.frontEnd.log;

@@ -15,11 +15,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// The application object with the framework's text replacement at hand.
-struct TestApp : CUpdaterApp {
-    using CWinApp::ReplaceText;
-};
-
 class RegistryTree : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -29,7 +24,7 @@ class RegistryTree : public ::testing::Test {
     void UseProfile(const char* profile) {
         // Start-up replaces the profile name after naming the company.
         app_.SetCompanyKey("Vantorel");
-        TestApp::ReplaceText(app_.m_profileName, profile);
+        app_.m_profileName = profile;
     }
     std::vector<std::string> Tree() const {
         std::vector<std::string> out;
@@ -42,7 +37,7 @@ class RegistryTree : public ::testing::Test {
     }
     TempDir home_;
     ScopedEnv xdg_{"XDG_CONFIG_HOME", home_.str().c_str()};
-    TestApp app_;
+    CUpdaterApp app_;
 };
 
 TEST_F(RegistryTree, FreshHomeGetsExactlyTheKeysOfTheFirstRead) {
@@ -123,9 +118,9 @@ TEST_F(RegistryTree, StartUpTakesTheStoredDirectory) {
 }
 
 TEST_F(RegistryTree, IniFallbackBeforeACompanyIsNamed) {
-    TestApp app;
+    CUpdaterApp app;
     app.m_appName = "kestrin";
-    TestApp::ReplaceText(app.m_profileName, "kestrin.INI");
+    app.m_profileName = "kestrin.INI";
     WriteFile(
         home_.path() / "kestrin.INI",
         "[Other]\nDirectory=no\n[ files ]\n  directory = D:\\Apps  \n" + std::string(5000, 'x'));

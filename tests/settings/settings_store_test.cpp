@@ -35,7 +35,7 @@ class SettingsStore : public ::testing::Test {
 };
 
 TEST_F(SettingsStore, FirstReadCreatesTheEmptyKeysAndYieldsTheDefault) {
-    EXPECT_STREQ(app_.m_profileName, "kestrin");
+    EXPECT_EQ(app_.m_profileName, "kestrin");
     EXPECT_FALSE(KeyExists("Software\\" + company_));
 
     EXPECT_EQ(app_.ReadSetting("FILES", "Directory", "C:\\Tamwix\\"), "C:\\Tamwix\\");
@@ -48,12 +48,8 @@ TEST_F(SettingsStore, FirstReadCreatesTheEmptyKeysAndYieldsTheDefault) {
 }
 
 TEST_F(SettingsStore, OpenAppKeyAndSectionKeyHandBackOpenKeys) {
-    HKEY appKey = app_.OpenAppKey();
-    ASSERT_NE(appKey, nullptr);
-    RegCloseKey(appKey);
-    HKEY section = app_.OpenSectionKey("Web");
-    ASSERT_NE(section, nullptr);
-    RegCloseKey(section);
+    EXPECT_NE(app_.OpenAppKey(), nullptr);
+    EXPECT_NE(app_.OpenSectionKey("Web"), nullptr);
     EXPECT_TRUE(KeyExists("software\\" + company_ + "\\KESTRIN\\web"));
 }
 
