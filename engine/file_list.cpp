@@ -8,7 +8,7 @@
 #include "framework/dialog.h"
 #include "framework/file_find.h"
 #include "framework/stdio_file.h"
-#include "net/internet.h"
+#include "net/remote_files.h"
 
 namespace engine {
 
@@ -28,7 +28,7 @@ bool NeedsFetch(CFileFind& finder, const CString& localPath, const CString& date
 }
 
 // Fetches one entry, first making the directories it lies in below the product directory.
-bool Fetch(CFtpConnection& connection, const CString& productDirectory, const CString& name,
+bool Fetch(IRemoteFiles& connection, const CString& productDirectory, const CString& name,
            const CString& localPath) {
     for (const CString& directory : EnclosingDirectories(name)) {
         // One that exists already is fine; one that cannot be made fails the fetch.
@@ -43,7 +43,7 @@ bool Fetch(CFtpConnection& connection, const CString& productDirectory, const CS
 
 void UpdateFiles(IUpdateHost& host) {
     host.SetStatus("Checking file list");
-    CFtpConnection* connection = host.Connection();
+    IRemoteFiles* connection = host.Connection();
     if (connection == nullptr) return;
 
     const CString tempDirectory = host.TempPath();

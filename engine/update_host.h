@@ -1,11 +1,12 @@
 // What the two engine operations need from the update dialog that runs them: its status line,
-// its progress bar, its FTP connection, its temporary directory, the application's settings
-// and install directory, and a message box. CUpdateDialog implements it; tests use a fake.
+// its progress bar, its connection to the update server, its temporary directory, the
+// application's settings and install directory, and a message box. CUpdateDialog implements
+// it; tests use a fake.
 #pragma once
 
 #include "framework/cstring.h"
 
-class CFtpConnection;
+class IRemoteFiles;
 class CProgressCtrl;
 
 class IUpdateHost {
@@ -13,7 +14,7 @@ class IUpdateHost {
     virtual ~IUpdateHost() = default;
     virtual void SetStatus(CString status) = 0;
     // The connection held, or null.
-    virtual CFtpConnection* Connection() = 0;
+    virtual IRemoteFiles* Connection() = 0;
     // The temporary directory as read at construction (may be empty).
     virtual const char* TempPath() const = 0;
     virtual CProgressCtrl& Progress() = 0;

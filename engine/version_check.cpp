@@ -5,7 +5,7 @@
 #include "engine/update_host.h"
 #include "framework/stdio_file.h"
 #include "kestrin_config.h"
-#include "net/internet.h"
+#include "net/remote_files.h"
 
 namespace engine {
 
@@ -22,7 +22,7 @@ CString AsText(const CString& value) {
 
 void CheckVersion(IUpdateHost& host, bool interactive) {
     host.SetStatus("Checking version");
-    CFtpConnection* connection = host.Connection();
+    IRemoteFiles* connection = host.Connection();
     if (connection == nullptr) return;
 
     const CString tempDirectory = host.TempPath();

@@ -8,6 +8,7 @@
 
 #include "framework/winapp.h"
 #include "kestrin_config.h"
+#include "platform/handle_owners.h"
 #include "platform/landed_file.h"
 
 namespace {
@@ -40,12 +41,6 @@ void CloseHandleOnce(HINTERNET& handle) {
 bool SetTimeout(HINTERNET handle, DWORD option, DWORD milliseconds) {
     return InternetSetOptionA(handle, option, &milliseconds, sizeof milliseconds) != FALSE;
 }
-
-// Owns a session handle until it is handed over.
-struct InternetHandleCloser {
-    void operator()(void* handle) const { InternetCloseHandle(static_cast<HINTERNET>(handle)); }
-};
-using InternetHandle = std::unique_ptr<void, InternetHandleCloser>;
 
 // A name for the download's temporary file in the target's directory, in the shape of the
 // system's temporary names ("~kst1a2b.tmp"), which no name of ours takes. Taken names are

@@ -4,6 +4,7 @@
 
 #include "framework/cstring.h"
 #include "framework/exceptions.h"
+#include "net/remote_files.h"
 #include "platform/win32api.h"
 
 class CInternetSession;
@@ -35,7 +36,7 @@ class CInternetConnection {
     INTERNET_PORT m_nPort;
 };
 
-class CFtpConnection : public CInternetConnection {
+class CFtpConnection : public CInternetConnection, public IRemoteFiles {
   public:
     using CInternetConnection::CInternetConnection;
     ~CFtpConnection() override;
@@ -47,7 +48,7 @@ class CFtpConnection : public CInternetConnection {
     // and an earlier copy of the target is untouched. A file that lands counts as created
     // now. Never raises. context 1 means the connection's own.
     bool DownloadFile(const char* remotePath, const char* localPath, bool failIfExists,
-                      DWORD attributes, DWORD transferFlags, DWORD_PTR context);
+                      DWORD attributes, DWORD transferFlags, DWORD_PTR context) override;
 };
 
 class CInternetSession {
@@ -63,8 +64,9 @@ class CInternetSession {
     CInternetSession& operator=(const CInternetSession&) = delete;
     virtual void Close();
 
-    // Connects and logs in; the caller owns the result. Raises CInternetException when no
-    // connection could be made (CMemoryException when memory runs out).
+    // Connects and logs in; the caller owns the result (and takes it into a
+    // std::unique_ptr at once). Raises CInternetException when no connection could be made
+    // (CMemoryException when memory runs out).
     CFtpConnection* OpenFtpConnection(const char* server, const char* user, const char* password,
                                       INTERNET_PORT port = INTERNET_INVALID_PORT_NUMBER,
                                       bool passive = false);

@@ -2,7 +2,6 @@
 
 #include <cstring>
 
-#include "app/updater_app.h"
 #include "framework/winapp.h"
 #include "net/update_server.h"
 #include "ui/res/resource.h"
@@ -29,11 +28,8 @@ CUpdateDialog::CUpdateDialog(CDialog* parent)
 
 CUpdateDialog::~CUpdateDialog() {
     // The connection is closed before the session (a member, destroyed after this body).
-    if (m_pConnection != nullptr) {
-        m_pConnection->Close();
-        delete m_pConnection;
-        m_pConnection = nullptr;
-    }
+    if (m_pConnection) m_pConnection->Close();
+    m_pConnection.reset();
 }
 
 const MessageMap* CUpdateDialog::GetMessageMap() const {
@@ -125,19 +121,15 @@ void CUpdateDialog::SetStatus(CString status) {
 }
 
 int CUpdateDialog::Connect() {
-    if (m_pConnection != nullptr) {
-        m_pConnection->Close();
-        delete m_pConnection;
-        m_pConnection = nullptr;
-    }
+    if (m_pConnection) m_pConnection->Close();
+    m_pConnection.reset();
     try {
         UpdateServer server = CompiledUpdateServer();
-        m_pConnection = m_session.OpenFtpConnection(server.host.c_str(), server.user.c_str(),
-                                                    server.password.c_str(), server.port, false);
-        return m_pConnection != nullptr ? 1 : 0;
+        m_pConnection.reset(m_session.OpenFtpConnection(
+            server.host.c_str(), server.user.c_str(), server.password.c_str(), server.port, false));
+        return m_pConnection ? 1 : 0;
     } catch (...) {
         // Every failure is the same to the callers: no connection. They say so themselves.
-        m_pConnection = nullptr;
         return 0;
     }
 }
@@ -157,11 +149,6 @@ void CUpdateDialog::ShowMessage(const CString& text) {
 CString CUpdateDialog::ReadSetting(const char* section, const char* entry,
                                    const char* defaultValue) {
     return AfxGetApp()->ReadSetting(section, entry, defaultValue);
-}
-
-CString CUpdateDialog::InstallDirectory() const {
-    // The one application object of this program is the updater's.
-    return static_cast<const CUpdaterApp*>(AfxGetApp())->m_strDirectory;
 }
 
 void CUpdateDialog::OnSysCommand(UINT nID, LPARAM) {

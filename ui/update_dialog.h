@@ -3,6 +3,8 @@
 // synchronisation from its Update button or from the command-line switches.
 #pragma once
 
+#include <memory>
+
 #include "engine/update_host.h"
 #include "framework/dialog.h"
 #include "net/internet.h"
@@ -23,20 +25,22 @@ class CUpdateDialog : public CDialog, public IUpdateHost {
     virtual void UpdateFiles();
 
     CString m_strCmdLine;
+    // The install directory, ending in a backslash; given by the application before the run.
+    CString m_strDirectory;
     CProgressCtrl m_progress;
     CString m_strStatus;
     char m_szTempPath[MAX_PATH];
     HICON m_hIcon;
-    CFtpConnection* m_pConnection = nullptr;
+    std::unique_ptr<CFtpConnection> m_pConnection;
     CInternetSession m_session;
 
     // IUpdateHost
-    CFtpConnection* Connection() override { return m_pConnection; }
+    IRemoteFiles* Connection() override { return m_pConnection.get(); }
     const char* TempPath() const override { return m_szTempPath; }
     CProgressCtrl& Progress() override { return m_progress; }
     void ShowMessage(const CString& text) override;
     CString ReadSetting(const char* section, const char* entry, const char* defaultValue) override;
-    CString InstallDirectory() const override;
+    CString InstallDirectory() const override { return m_strDirectory; }
 
     // Handlers (public so that tests can drive them as the front end would).
     void OnSysCommand(UINT nID, LPARAM lParam);

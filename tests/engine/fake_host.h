@@ -1,24 +1,67 @@
 // A stand-in for the update dialog: it records, in order, every status text, progress
 // position and message box the engine asks for, and answers settings from a table. And a
-// connection to the local test server for it to hand out.
+// stand-in for the update server: a directory whose files it serves.
 #pragma once
 
+#include <algorithm>
+#include <filesystem>
 #include <map>
 #include <memory>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "engine/update_host.h"
 #include "framework/dialog.h"
-#include "net/internet.h"
-#include "support/ftp_server.h"
+#include "net/remote_files.h"
+#include "support/test_env.h"
+
+// Serves the files below a directory of its own, by "/"-separated paths, as the FTP
+// connection does: the file lands whole (copied beside the target, then renamed) or not at
+// all. Records every path asked for.
+class DirectoryServer : public IRemoteFiles {
+  public:
+    bool DownloadFile(const char* remotePath, const char* localPath, bool failIfExists, DWORD,
+                      DWORD, DWORD_PTR) override {
+        namespace fs = std::filesystem;
+        requests.push_back(remotePath);
+        fs::path source = root.path();
+        std::string rest = remotePath;
+        for (size_t slash; (slash = rest.find('/')) != std::string::npos;) {
+            source /= rest.substr(0, slash);
+            rest.erase(0, slash + 1);
+        }
+        source /= rest;
+        // A backslash separates local directories on both systems.
+        std::string local = localPath;
+        std::replace(local.begin(), local.end(), '\\', '/');
+        const fs::path target = local;
+        const fs::path temporary = local + ".part";
+        std::error_code error;
+        if (!fs::is_regular_file(source, error) || (failIfExists && fs::exists(target, error)) ||
+            !fs::copy_file(source, temporary, fs::copy_options::overwrite_existing, error)) {
+            return false;
+        }
+        fs::rename(temporary, target, error);
+        if (error) fs::remove(temporary, error);
+        return !error;
+    }
+
+    // Writes a file the server will serve, at a "/"-separated path below its root.
+    void Put(const std::string& remotePath, const std::string& bytes) const {
+        WriteFile(root.path() / remotePath, bytes);
+    }
+
+    TempDir root;
+    std::vector<std::string> requests;
+};
 
 class FakeHost : public IUpdateHost {
   public:
     FakeHost() { progress_.Attach(&window_, 1000); }
 
     void SetStatus(CString status) override { log.push_back("status: " + status); }
-    CFtpConnection* Connection() override { return connection; }
+    IRemoteFiles* Connection() override { return connection; }
     const char* TempPath() const override { return tempPath.c_str(); }
     CProgressCtrl& Progress() override { return progress_; }
     void ShowMessage(const CString& text) override { log.push_back("message: " + text); }
@@ -38,7 +81,7 @@ class FakeHost : public IUpdateHost {
     }
 
     std::vector<std::string> log;
-    CFtpConnection* connection = nullptr;
+    IRemoteFiles* connection = nullptr;
     std::string tempPath;
     std::string installDirectory;
     std::map<std::string, std::string> settings;  // "Section/Entry" to value
@@ -81,19 +124,3 @@ class FakeHost : public IUpdateHost {
     BarWindow window_{*this};
     CProgressCtrl progress_;
 };
-
-// A session logged in to the test server; skips the test when the server cannot be had.
-struct ServerConnection {
-    explicit ServerConnection(const FtpServer& server) {
-        connection.reset(session.OpenFtpConnection(server.Host(), server.User().c_str(),
-                                                   server.Password().c_str(), server.Port()));
-    }
-    CInternetSession session{"kestrin-test"};
-    std::unique_ptr<CFtpConnection> connection;
-};
-
-#define START_SERVER(server)                                          \
-    do {                                                              \
-        if ((server).Unavailable()) GTEST_SKIP() << (server).Error(); \
-        ASSERT_TRUE((server).Running()) << (server).Error();          \
-    } while (0)

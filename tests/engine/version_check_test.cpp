@@ -9,7 +9,6 @@
 #include "engine/update_host.h"
 #include "fake_host.h"
 #include "kestrin_config.h"
-#include "net/internet.h"
 #include "support/test_env.h"
 
 namespace {
@@ -19,11 +18,10 @@ using Lines = std::vector<std::string>;
 
 const char* const kStatus = "status: Checking version";
 
-// The early stops, which need no server: a connection object that holds no handle fails
-// every transfer.
+// The early stops: a server that holds no file fails every transfer.
 TEST(CheckVersion, StopsEarlyWithTheMessagesOfAnInteractiveCheck) {
     TempDir temp;
-    CFtpConnection unconnected(nullptr, "", 0, 1);
+    DirectoryServer empty;
     const struct {
         const char* what;
         bool connected;
@@ -48,7 +46,7 @@ TEST(CheckVersion, StopsEarlyWithTheMessagesOfAnInteractiveCheck) {
     };
     for (const auto& c : cases) {
         FakeHost host;
-        host.connection = c.connected ? &unconnected : nullptr;
+        host.connection = c.connected ? &empty : nullptr;
         host.tempPath = c.tempDirectory ? temp.str() : "";
         engine::CheckVersion(host, c.interactive);
         EXPECT_EQ(host.log, c.log) << c.what;
@@ -65,10 +63,7 @@ const char* const kCurrent = "message: You are currently using the lattest versi
 
 // Each outcome against the server's version file, told or not as the check is interactive.
 TEST(CheckVersion, ComparesTheServersReleaseWithTheInstalledOne) {
-    FtpServer server;
-    START_SERVER(server);
-    ServerConnection link(server);
-    ASSERT_TRUE(link.connection);
+    DirectoryServer server;
     TempDir temp;
     using Settings = std::map<std::string, std::string>;
     const Settings fiveA{
@@ -102,10 +97,10 @@ TEST(CheckVersion, ComparesTheServersReleaseWithTheInstalledOne) {
     for (const auto& c : cases) {
         for (bool interactive : {false, true}) {
             const auto local = temp.path() / "Version.txt";
-            fs::remove(server.Root() / "Update" / "Version.txt");
+            fs::remove(server.root.path() / "Update" / "Version.txt");
             if (c.versionFile) server.Put("Update/Version.txt", *c.versionFile);
             FakeHost host;
-            host.connection = link.connection.get();
+            host.connection = &server;
             host.tempPath = temp.str();
             host.settings = c.settings;
             engine::CheckVersion(host, interactive);
@@ -123,9 +118,8 @@ TEST(CheckVersion, ComparesTheServersReleaseWithTheInstalledOne) {
             EXPECT_FALSE(fs::exists(local)) << c.what;
         }
     }
-    // Every check fetched the one file over the one connection.
-    EXPECT_EQ(server.Connections(), 1);
-    for (const std::string& path : server.Commands("RETR")) EXPECT_EQ(path, "Update/Version.txt");
+    // Every check asked for the one file.
+    for (const std::string& path : server.requests) EXPECT_EQ(path, "Update/Version.txt");
 }
 
 }  // namespace
