@@ -249,12 +249,12 @@ HINTERNET FailHandle(DWORD error) {
 class LocalFile {
   public:
     LocalFile(std::string path, bool failIfExists, bool readOnly)
-        : path_(std::move(path)), failIfExists_(failIfExists), readOnly_(readOnly) {}
+        : m_strPath(std::move(path)), m_bFailIfExists(failIfExists), m_bReadOnly(readOnly) {}
     ~LocalFile() {
         // Anything still open or created here and not finished is a broken copy.
-        if (created_ && !finished_) {
-            fd_.Reset();
-            ::unlink(path_.c_str());
+        if (m_bCreated && !m_bFinished) {
+            m_fd.Reset();
+            ::unlink(m_strPath.c_str());
         }
     }
     LocalFile(const LocalFile&) = delete;
@@ -263,10 +263,10 @@ class LocalFile {
     bool Write(const char* data, size_t size) {
         if (!Open()) return false;
         while (size > 0) {
-            const ssize_t written = ::write(fd_.Get(), data, size);
+            const ssize_t written = ::write(m_fd.Get(), data, size);
             if (written < 0) {
                 if (errno == EINTR) continue;
-                error_ = errno;
+                m_nError = errno;
                 return false;
             }
             data += written;
@@ -277,17 +277,17 @@ class LocalFile {
 
     bool Finish() {
         if (!Open()) return false;
-        if (!fd_.Close()) {
-            error_ = errno;
+        if (!m_fd.Close()) {
+            m_nError = errno;
             return false;
         }
-        finished_ = true;
+        m_bFinished = true;
         return true;
     }
 
     DWORD Error() const {
-        if (error_ == EEXIST) return ERROR_FILE_EXISTS;
-        return error_ ? posix::Win32ErrorFromErrno(error_, path_) : ERROR_WRITE_FAULT;
+        if (m_nError == EEXIST) return ERROR_FILE_EXISTS;
+        return m_nError ? posix::Win32ErrorFromErrno(m_nError, m_strPath) : ERROR_WRITE_FAULT;
     }
 
     static size_t Receive(char* data, size_t size, size_t count, void* self) {
@@ -296,27 +296,27 @@ class LocalFile {
 
   private:
     bool Open() {
-        if (fd_.Get() >= 0) return true;
-        if (error_ != 0) return false;
-        const int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (failIfExists_ ? O_EXCL : O_TRUNC);
-        const mode_t mode = readOnly_ ? 0444 : 0666;
-        const int fd = ::open(path_.c_str(), flags, mode);
+        if (m_fd.Get() >= 0) return true;
+        if (m_nError != 0) return false;
+        const int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (m_bFailIfExists ? O_EXCL : O_TRUNC);
+        const mode_t mode = m_bReadOnly ? 0444 : 0666;
+        const int fd = ::open(m_strPath.c_str(), flags, mode);
         if (fd < 0) {
-            error_ = errno;
+            m_nError = errno;
             return false;
         }
-        fd_.Reset(fd);
-        created_ = true;
+        m_fd.Reset(fd);
+        m_bCreated = true;
         return true;
     }
 
-    std::string path_;
-    bool failIfExists_;
-    bool readOnly_;
-    posix::UniqueFd fd_;
-    int error_ = 0;
-    bool created_ = false;
-    bool finished_ = false;
+    std::string m_strPath;
+    bool m_bFailIfExists;
+    bool m_bReadOnly;
+    posix::UniqueFd m_fd;
+    int m_nError = 0;
+    bool m_bCreated = false;
+    bool m_bFinished = false;
 };
 
 bool Exists(const std::string& path) {

@@ -58,12 +58,12 @@ class DirectoryServer : public IRemoteFiles {
 
 class FakeHost : public IUpdateHost {
   public:
-    FakeHost() { progress_.Attach(&window_, 1000); }
+    FakeHost() { m_progress.Attach(&m_window, 1000); }
 
     void SetStatus(CString status) override { log.push_back("status: " + status); }
     IRemoteFiles* Connection() override { return connection; }
     const char* TempPath() const override { return tempPath.c_str(); }
-    CProgressCtrl& Progress() override { return progress_; }
+    CProgressCtrl& Progress() override { return m_progress; }
     void ShowMessage(const CString& text) override { log.push_back("message: " + text); }
     CString ReadSetting(const char* section, const char* entry, const char* defaultValue) override {
         auto found = settings.find(std::string(section) + "/" + entry);
@@ -90,13 +90,13 @@ class FakeHost : public IUpdateHost {
     // The progress bar's window: only PBM_SETPOS is ever sent to it.
     class BarWindow : public IDialogWindow {
       public:
-        explicit BarWindow(FakeHost& host) : host_(host) {}
+        explicit BarWindow(FakeHost& host) : m_host(host) {}
         void SetItemText(int, const CString&) override {}
         CString GetItemText(int) const override { return CString(); }
         void EnableItem(int, bool) override {}
         bool IsItemEnabled(int) const override { return true; }
         LRESULT SendItemMessage(int id, UINT message, WPARAM wParam, LPARAM lParam) override {
-            host_.log.push_back(message == PBM_SETPOS && id == 1000 && lParam == 0
+            m_host.log.push_back(message == PBM_SETPOS && id == 1000 && lParam == 0
                                     ? "pos: " + std::to_string(wParam)
                                     : "unexpected message " + std::to_string(message));
             return 0;
@@ -118,9 +118,9 @@ class FakeHost : public IUpdateHost {
         LRESULT DefaultProc(UINT, WPARAM, LPARAM) override { return 0; }
 
       private:
-        FakeHost& host_;
+        FakeHost& m_host;
     };
 
-    BarWindow window_{*this};
-    CProgressCtrl progress_;
+    BarWindow m_window{*this};
+    CProgressCtrl m_progress;
 };
