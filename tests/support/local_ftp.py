@@ -1,8 +1,10 @@
 """The local update server (scripts/ftp_server.py) as the end-to-end tests use it: started on a
-free loopback port with an account, serving a login directory, its event log read back."""
+free loopback port with an account, serving a login directory, its event log read back. It runs
+on the interpreter that runs the suite, the one CMake chose for having pyftpdlib."""
 import os
 import shutil
 import subprocess
+import sys
 import time
 
 SCRIPT = os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pardir, os.pardir,
@@ -55,7 +57,7 @@ class LocalFtpServer:
         self.log_path = os.path.join(work_dir, 'ftp.log')
         self._port_file = os.path.join(work_dir, 'ftp.port')
         self._output_path = os.path.join(work_dir, 'ftp.out')
-        self._command = ['/usr/bin/python3', script, '--host', '127.0.0.1', '--port', '0',
+        self._command = [sys.executable, script, '--host', '127.0.0.1', '--port', '0',
                          '--root', self.root, '--user', user, '--password', password,
                          '--port-file', self._port_file, '--log', self.log_path] + list(options)
         self._remove_work = remove_work

@@ -1,12 +1,13 @@
 #!/bin/bash
 # The Windows tests' environment, made by the test set-up and removed by its clean-up:
-#   wine_env.sh setup STATE_DIR SOURCE_DIR USER PASSWORD
+#   wine_env.sh setup STATE_DIR SOURCE_DIR PYTHON USER PASSWORD
 #                                              a throw-away Wine prefix with Wine's own fonts,
 #                                              an Xvfb display and a persistent wineserver;
 #                                              STATE_DIR/env names them, and the FTP server
-#                                              script and account (the program's compiled-in
-#                                              one) with which wine_run.sh starts a server for
-#                                              each test program
+#                                              script, its interpreter and the account (the
+#                                              program's compiled-in one) with which
+#                                              wine_run.sh starts a server for each test
+#                                              program
 #   wine_env.sh teardown STATE_DIR             stops all of it and removes the prefix
 # Debian's Wine installs no fonts into a prefix: without /usr/share/wine/fonts copied in, "MS
 # Sans Serif" falls back to a wider face and every dialog grows. The prefix is 32-bit, made
@@ -57,7 +58,8 @@ wait_for_file() {
 }
 
 setup() {
-    local source_dir=${1:?source directory} user=${2:?account} password=${3:?password}
+    local source_dir=${1:?source directory} python=${2:?Python interpreter} user=${3:?account}
+    local password=${4:?password}
     teardown
     mkdir -p "$state"
 
@@ -96,6 +98,7 @@ setup() {
     if [ -f "$source_dir/scripts/ftp_server.py" ]; then
         {
             echo "export KESTRIN_WINE_FTP_SCRIPT='$source_dir/scripts/ftp_server.py'"
+            echo "export KESTRIN_WINE_FTP_PYTHON='$python'"
             echo "export KESTRIN_WINE_FTP_USER='$user'"
             echo "export KESTRIN_WINE_FTP_PASSWORD='$password'"
         } >>"$state/env.new"
@@ -104,10 +107,11 @@ setup() {
 }
 
 case $action in
-    setup) setup "${3:-}" "${4:-}" "${5:-}" ;;
+    setup) setup "${3:-}" "${4:-}" "${5:-}" "${6:-}" ;;
     teardown) teardown ;;
     *)
-        echo "usage: wine_env.sh setup STATE_DIR SOURCE_DIR USER PASSWORD | teardown STATE_DIR" >&2
+        echo "usage: wine_env.sh setup STATE_DIR SOURCE_DIR PYTHON USER PASSWORD" \
+            "| teardown STATE_DIR" >&2
         exit 2
         ;;
 esac
