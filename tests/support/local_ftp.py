@@ -5,7 +5,8 @@ import os
 import shutil
 import subprocess
 import sys
-import time
+
+from harness import end_process, wait_until
 
 SCRIPT = os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pardir, os.pardir,
                       'scripts', 'ftp_server.py')
@@ -30,18 +31,6 @@ def read_files(base):
             with open(path, 'rb') as f:
                 result[os.path.relpath(path, base).replace(os.sep, '/')] = f.read()
     return result
-
-
-def end_process(process, timeout=10):
-    """Asks a child process to end, and kills it when it does not within timeout seconds."""
-    if process.poll() is not None:
-        return
-    process.terminate()
-    try:
-        process.wait(timeout=timeout)
-    except subprocess.TimeoutExpired:
-        process.kill()
-        process.wait()
 
 
 class LocalFtpServer:
@@ -71,13 +60,15 @@ class LocalFtpServer:
         with open(self._output_path, 'wb') as out:
             self.process = subprocess.Popen(self._command, stdin=subprocess.DEVNULL, stdout=out,
                                             stderr=subprocess.STDOUT)
-        deadline = time.monotonic() + timeout
-        while not (os.path.exists(self._port_file) and os.path.getsize(self._port_file) > 0):
-            if self.process.poll() is not None or time.monotonic() > deadline:
-                self.stop()
-                with open(self._output_path, encoding='utf-8', errors='replace') as f:
-                    raise RuntimeError('the local FTP server did not start:\n' + f.read())
-            time.sleep(0.05)
+        def listening():
+            if self.process.poll() is not None:
+                return True
+            return os.path.exists(self._port_file) and os.path.getsize(self._port_file) > 0
+
+        if not wait_until(listening, timeout) or self.process.poll() is not None:
+            self.stop()
+            with open(self._output_path, encoding='utf-8', errors='replace') as f:
+                raise RuntimeError('the local FTP server did not start:\n' + f.read())
         with open(self._port_file, encoding='ascii') as f:
             self.port = int(f.read().strip())
         return self

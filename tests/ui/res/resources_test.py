@@ -2,32 +2,26 @@
 """Reads the resources back out of the built executable with wrestool (icoutils) and compares
 them with ui/res/resources.json: both dialog templates (extended and classic, every field and
 control), the icon group (sizes and 4 bits per pixel), the string table and the version
-record, all in language 1033.
+record, all in language 1033. Every difference is reported, not only the first.
 
-    check_resources.py EXE RESOURCES_JSON
+    resources_test.py --exe EXE --resources RESOURCES_JSON [unittest arguments]
 """
+import argparse
 import json
+import os
 import struct
 import subprocess
 import sys
+import unittest
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pardir,
+                                os.pardir, 'support'))
+import harness  # noqa: E402
+
+# --exe and --resources.
+ARGS = None
 PREDEFINED_CLASSES = {0x80: 'button', 0x81: 'edit', 0x82: 'static', 0x83: 'listbox',
                       0x84: 'scrollbar', 0x85: 'combobox'}
-failures = []
-
-
-def expect(actual, expected, what):
-    if actual != expected:
-        failures.append('%s: %r, expected %r' % (what, actual, expected))
-
-
-def resource(exe, rtype, name):
-    result = subprocess.run(['wrestool', '-x', '--raw', '--type=%d' % rtype, '--name=%d' % name,
-                             '--language=1033', exe], capture_output=True, check=False)
-    if result.returncode != 0 or not result.stdout:
-        failures.append('no resource type %d name %d in language 1033' % (rtype, name))
-        return None
-    return result.stdout
 
 
 class Reader:
@@ -98,66 +92,6 @@ def parse_dialog(data):
     return dlg
 
 
-def check_dialog(exe, want):
-    data = resource(exe, 5, want['id'])
-    if data is None:
-        return
-    dlg = parse_dialog(data)
-    what = 'dialog %d' % want['id']
-    expect(dlg['extended'], want['extended'], what + ' extended')
-    expect(hex(dlg['style']), hex(int(want['style'], 16)), what + ' style')
-    expect(hex(dlg['exstyle']), hex(int(want['exstyle'], 16)), what + ' extended style')
-    expect(dlg['rect'], want['rect'], what + ' position and size')
-    expect((dlg['menu'], dlg['class']), ('', ''), what + ' menu and class (none)')
-    expect(dlg['caption'], want['caption'], what + ' caption')
-    font = want['font']
-    expect((dlg.get('points'), dlg.get('face')), (font['points'], font['face']), what + ' font')
-    if want['extended']:
-        expect((dlg.get('weight'), dlg.get('italic'), dlg.get('charset')),
-               (font.get('weight', 0), font.get('italic', 0), font.get('charset', 1)),
-               what + ' font weight, italic and character set')
-    expect(len(dlg['controls']), len(want['controls']), what + ' control count')
-    for i, (c, s) in enumerate(zip(dlg['controls'], want['controls'])):
-        cw = '%s control %d' % (what, i)
-        expect(c['id'], s['id'], cw + ' id')
-        expect(c['class'], s['class'].lower(), cw + ' class')
-        expect(c['text'], s['icon'] if s.get('icon') else s['text'], cw + ' text')
-        expect(c['rect'], s['rect'], cw + ' rectangle')
-        expect(hex(c['style']), hex(int(s['style'], 16)), cw + ' style')
-        expect(c['exstyle'], 0, cw + ' extended style')
-
-
-def check_icon(exe, icon):
-    data = resource(exe, 14, icon['id'])
-    if data is None:
-        return
-    _reserved, _type, count = struct.unpack_from('<HHH', data)
-    entries = []
-    for i in range(count):
-        w, h, colours, _r, planes, bits, _size, _id = struct.unpack_from('<BBBBHHIH', data,
-                                                                         6 + 14 * i)
-        entries.append((w or 256, h or 256, colours, bits))
-    sizes = sorted((int(s) for s in icon['images']), reverse=True)
-    expect(sorted(entries, reverse=True), [(s, s, 16, 4) for s in sizes],
-           'icon group %d images (width, height, colours, bits)' % icon['id'])
-
-
-def check_strings(exe, strings):
-    for s in strings:
-        data = resource(exe, 6, s['id'] // 16 + 1)
-        if data is None:
-            continue
-        r = Reader(data)
-        text = None
-        for index in range(16):
-            length = r.take('H')
-            value = r.data[r.pos:r.pos + 2 * length].decode('utf-16-le')
-            r.pos += 2 * length
-            if index == s['id'] % 16:
-                text = value
-        expect(text, s['text'], 'string %d' % s['id'])
-
-
 def parse_version_node(data, pos):
     length, value_length, kind = struct.unpack_from('<HHH', data, pos)
     r = Reader(data[:pos + length])
@@ -179,57 +113,121 @@ def parse_version_node(data, pos):
     return {'key': key, 'value': value, 'children': children}, pos + length
 
 
-def check_version(exe, ver):
-    data = resource(exe, 16, 1)
-    if data is None:
-        return
-    root, _ = parse_version_node(data, 0)
-    expect(root['key'], 'VS_VERSION_INFO', 'version record key')
-    fixed = struct.unpack_from('<13I', root['value'])
-    expect(fixed[0], 0xFEEF04BD, 'version record signature')
+class ResourcesTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        with open(ARGS.resources, encoding='utf-8') as f:
+            cls.res = json.load(f)
 
-    def version(ms, ls):
-        return [ms >> 16, ms & 0xFFFF, ls >> 16, ls & 0xFFFF]
+    def expect(self, actual, expected, what):
+        """A difference fails the case but does not end it: every difference is reported."""
+        with self.subTest(what):
+            self.assertEqual(actual, expected)
 
-    expect(version(fixed[2], fixed[3]), ver['fileversion'], 'file version')
-    expect(version(fixed[4], fixed[5]), ver['productversion'], 'product version')
-    for i, key in enumerate(('fileflagsmask', 'fileflags', 'fileos', 'filetype', 'filesubtype')):
-        expect(fixed[6 + i], int(ver[key], 16), key)
-    blocks = {child['key']: child for child in root['children']}
-    string_info = blocks.get('StringFileInfo', {'children': []})
-    tables = {t['key']: t for t in string_info['children']}
-    expect(sorted(tables), [ver['block']], 'string blocks')
-    table = tables.get(ver['block'], {'children': []})
-    expect([(n['key'], n['value']) for n in table['children']],
-           [tuple(pair) for pair in ver['strings']], 'version strings, in order')
-    var_info = blocks.get('VarFileInfo', {'children': []})
-    translation = [n['value'] for n in var_info['children'] if n['key'] == 'Translation']
-    expected = struct.pack('<HH', *(int(v, 0) for v in ver['translation']))
-    expect(translation, [expected], 'translation entry')
+    def resource(self, rtype, name):
+        result = subprocess.run(['wrestool', '-x', '--raw', '--type=%d' % rtype,
+                                 '--name=%d' % name, '--language=1033', ARGS.exe],
+                                capture_output=True, check=False)
+        self.assertTrue(result.returncode == 0 and result.stdout,
+                        'no resource type %d name %d in language 1033' % (rtype, name))
+        return result.stdout
 
+    def test_dialogs(self):
+        for want in self.res['dialogs']:
+            with self.subTest(dialog=want['id']):
+                self.check_dialog(want)
 
-def check_languages(exe):
-    listing = subprocess.run(['wrestool', '-l', exe], capture_output=True, text=True).stdout
-    languages = {part.split('=')[1] for part in listing.split() if part.startswith('--language=')}
-    expect(languages, {'1033'}, 'resource languages')
+    def check_dialog(self, want):
+        dlg = parse_dialog(self.resource(5, want['id']))
+        what = 'dialog %d' % want['id']
+        self.expect(dlg['extended'], want['extended'], what + ' extended')
+        self.expect(hex(dlg['style']), hex(int(want['style'], 16)), what + ' style')
+        self.expect(hex(dlg['exstyle']), hex(int(want['exstyle'], 16)),
+                    what + ' extended style')
+        self.expect(dlg['rect'], want['rect'], what + ' position and size')
+        self.expect((dlg['menu'], dlg['class']), ('', ''), what + ' menu and class (none)')
+        self.expect(dlg['caption'], want['caption'], what + ' caption')
+        font = want['font']
+        self.expect((dlg.get('points'), dlg.get('face')), (font['points'], font['face']),
+                    what + ' font')
+        if want['extended']:
+            self.expect((dlg.get('weight'), dlg.get('italic'), dlg.get('charset')),
+                        (font.get('weight', 0), font.get('italic', 0), font.get('charset', 1)),
+                        what + ' font weight, italic and character set')
+        self.expect(len(dlg['controls']), len(want['controls']), what + ' control count')
+        for i, (c, s) in enumerate(zip(dlg['controls'], want['controls'])):
+            cw = '%s control %d' % (what, i)
+            self.expect(c['id'], s['id'], cw + ' id')
+            self.expect(c['class'], s['class'].lower(), cw + ' class')
+            self.expect(c['text'], s['icon'] if s.get('icon') else s['text'], cw + ' text')
+            self.expect(c['rect'], s['rect'], cw + ' rectangle')
+            self.expect(hex(c['style']), hex(int(s['style'], 16)), cw + ' style')
+            self.expect(c['exstyle'], 0, cw + ' extended style')
 
+    def test_icon(self):
+        icon = self.res['icon']
+        data = self.resource(14, icon['id'])
+        _reserved, _type, count = struct.unpack_from('<HHH', data)
+        entries = []
+        for i in range(count):
+            w, h, colours, _r, planes, bits, _size, _id = struct.unpack_from('<BBBBHHIH', data,
+                                                                             6 + 14 * i)
+            entries.append((w or 256, h or 256, colours, bits))
+        sizes = sorted((int(s) for s in icon['images']), reverse=True)
+        self.expect(sorted(entries, reverse=True), [(s, s, 16, 4) for s in sizes],
+                    'icon group %d images (width, height, colours, bits)' % icon['id'])
 
-def main():
-    exe, source = sys.argv[1], sys.argv[2]
-    with open(source, encoding='utf-8') as f:
-        res = json.load(f)
-    for dialog in res['dialogs']:
-        check_dialog(exe, dialog)
-    check_icon(exe, res['icon'])
-    check_strings(exe, res['strings'])
-    check_version(exe, res['version'])
-    check_languages(exe)
-    for failure in failures:
-        print('FAIL', failure)
-    print('%s: %s' % (exe, 'resources as in ' + source if not failures else
-                      '%d differences' % len(failures)))
-    return 1 if failures else 0
+    def test_strings(self):
+        for s in self.res['strings']:
+            with self.subTest(string=s['id']):
+                r = Reader(self.resource(6, s['id'] // 16 + 1))
+                text = None
+                for index in range(16):
+                    length = r.take('H')
+                    value = r.data[r.pos:r.pos + 2 * length].decode('utf-16-le')
+                    r.pos += 2 * length
+                    if index == s['id'] % 16:
+                        text = value
+                self.expect(text, s['text'], 'string %d' % s['id'])
+
+    def test_version(self):
+        ver = self.res['version']
+        root, _ = parse_version_node(self.resource(16, 1), 0)
+        self.expect(root['key'], 'VS_VERSION_INFO', 'version record key')
+        fixed = struct.unpack_from('<13I', root['value'])
+        self.expect(fixed[0], 0xFEEF04BD, 'version record signature')
+
+        def version(ms, ls):
+            return [ms >> 16, ms & 0xFFFF, ls >> 16, ls & 0xFFFF]
+
+        self.expect(version(fixed[2], fixed[3]), ver['fileversion'], 'file version')
+        self.expect(version(fixed[4], fixed[5]), ver['productversion'], 'product version')
+        for i, key in enumerate(('fileflagsmask', 'fileflags', 'fileos', 'filetype',
+                                 'filesubtype')):
+            self.expect(fixed[6 + i], int(ver[key], 16), key)
+        blocks = {child['key']: child for child in root['children']}
+        string_info = blocks.get('StringFileInfo', {'children': []})
+        tables = {t['key']: t for t in string_info['children']}
+        self.expect(sorted(tables), [ver['block']], 'string blocks')
+        table = tables.get(ver['block'], {'children': []})
+        self.expect([(n['key'], n['value']) for n in table['children']],
+                    [tuple(pair) for pair in ver['strings']], 'version strings, in order')
+        var_info = blocks.get('VarFileInfo', {'children': []})
+        translation = [n['value'] for n in var_info['children'] if n['key'] == 'Translation']
+        expected = struct.pack('<HH', *(int(v, 0) for v in ver['translation']))
+        self.expect(translation, [expected], 'translation entry')
+
+    def test_languages(self):
+        listing = subprocess.run(['wrestool', '-l', ARGS.exe], capture_output=True,
+                                 text=True).stdout
+        languages = {part.split('=')[1] for part in listing.split()
+                     if part.startswith('--language=')}
+        self.expect(languages, {'1033'}, 'resource languages')
 
 
 if __name__ == '__main__':
-    sys.exit(main())
+    parser = argparse.ArgumentParser()
+    parser.add_argument('--exe', required=True)
+    parser.add_argument('--resources', required=True)
+    ARGS, argv = harness.split_args(parser)
+    harness.main(argv)
