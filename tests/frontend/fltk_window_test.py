@@ -28,6 +28,7 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), os.p
                                 'support'))
 import harness  # noqa: E402
 
+# The screen of the fixture's display (tests/support/xvfb.sh).
 SCREEN_W, SCREEN_H = 1024, 768
 # --kestrin, --probe and --artifacts.
 ARGS = None
