@@ -1,102 +1,33 @@
-// The FLTK front end's windows and requests, on a private Xvfb display started for the test
-// program (the keyboard and mouse are driven by fltk_window_test.py).
-#include <fcntl.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <chrono>
-#include <string>
-#include <thread>
-
+// The FLTK front end's windows and requests, on the display of the xvfb test fixture (the
+// keyboard and mouse are driven by fltk_window_test.py).
 #include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
 
 #include "framework/dialog.h"
 #include "platform/posix/fltk_frontend.h"
-
-// Last: Xlib defines macros (Bool, Status, None) that nothing above expects.
-#include <X11/Xlib.h>
-
-extern char** environ;
+#include "support/test_env.h"
 
 namespace {
 
-struct Fd {
-    int fd = -1;
-    ~Fd() {
-        if (fd >= 0) close(fd);
-    }
-};
-
-// An Xvfb server for the whole test program; DISPLAY names it. It does not reset when its last
-// client leaves (a reset refuses the next connection for a moment). A server left unreachable
-// by another one stopping at the same moment (it removes the socket of the number just taken)
-// is replaced by a fresh one.
-class XvfbEnvironment : public testing::Environment {
+// The display of the xvfb test fixture, for the whole test program.
+class FixtureDisplayEnvironment : public testing::Environment {
   public:
     void SetUp() override {
-        for (int attempt = 0; attempt < 5; ++attempt) {
-            std::string display = Start();
-            std::this_thread::sleep_for(std::chrono::milliseconds(500));
-            if (!display.empty() && Reachable(display)) {
-                setenv("DISPLAY", display.c_str(), 1);
-                return;
-            }
-            Stop();
-        }
-        FAIL() << "no Xvfb display could be reached";
+        const std::string display = FixtureDisplay();
+        ASSERT_FALSE(display.empty())
+            << "no display: KESTRIN_XVFB_STATE names none (the xvfb.setup test starts it)";
+        display_ = std::make_unique<ScopedEnv>("DISPLAY", display.c_str());
     }
-    void TearDown() override { Stop(); }
+    void TearDown() override { display_.reset(); }
 
   private:
-    // The display the new server chose, empty when it chose none.
-    std::string Start() {
-        Fd readEnd, writeEnd;
-        int fds[2];
-        if (pipe(fds) != 0) return "";
-        readEnd.fd = fds[0];
-        writeEnd.fd = fds[1];
-        std::string fd = std::to_string(writeEnd.fd);
-        const char* argv[] = {"Xvfb",        "-displayfd", fd.c_str(), "-screen",  "0",
-                              "1024x768x24", "-nolisten",  "tcp",      "-noreset", nullptr};
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-        posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-        int spawned =
-            posix_spawnp(&pid_, "Xvfb", &actions, nullptr, const_cast<char**>(argv), environ);
-        posix_spawn_file_actions_destroy(&actions);
-        if (spawned != 0) {
-            pid_ = 0;
-            return "";
-        }
-        close(writeEnd.fd);
-        writeEnd.fd = -1;
-        std::string number;
-        char c = 0;
-        while (read(readEnd.fd, &c, 1) == 1 && c != '\n') number += c;
-        return number.empty() ? "" : ":" + number;
-    }
-    bool Reachable(const std::string& name) const {
-        Display* display = XOpenDisplay(name.c_str());
-        if (display == nullptr) return false;
-        XCloseDisplay(display);
-        return waitpid(pid_, nullptr, WNOHANG) == 0;
-    }
-    void Stop() {
-        if (pid_ > 0) {
-            kill(pid_, SIGTERM);
-            waitpid(pid_, nullptr, 0);
-            pid_ = 0;
-        }
-    }
-
-    pid_t pid_ = 0;
+    std::unique_ptr<ScopedEnv> display_;
 };
 
-[[maybe_unused]] const testing::Environment* const kXvfb =
-    testing::AddGlobalTestEnvironment(new XvfbEnvironment);
+[[maybe_unused]] const testing::Environment* const kDisplay =
+    testing::AddGlobalTestEnvironment(new FixtureDisplayEnvironment);
 
 // A dialog that records what its window looked like when WM_INITDIALOG arrived.
 class ProbeDialog : public CDialog {

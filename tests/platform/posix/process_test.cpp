@@ -1,5 +1,4 @@
-// The POSIX process and path services: drive letters, the rebuilt command line, the private
-// temporary directory.
+// The POSIX process services: the rebuilt command line, the private temporary directory.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -8,38 +7,12 @@
 #include <string>
 #include <vector>
 
-#include "platform/posix/posix_paths.h"
 #include "platform/win32api.h"
 #include "support/test_env.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-TEST(PosixPaths, DrivesAndSeparators) {
-    ScopedEnv home("HOME", "/home/someone");
-    struct Case {
-        const char* windows;
-        const char* posix;  // null: names no place
-    } cases[] = {
-        {"C:\\Tamwix\\", "/home/someone/Tamwix/"},
-        {"c:\\Tamwix\\Pelmora\\a.bin", "/home/someone/Tamwix/Pelmora/a.bin"},
-        {"C:", "/home/someone"},
-        {"C:rel\\x", "/home/someone/rel/x"},
-        {"/opt/tamwix\\Pelmora\\sub\\f", "/opt/tamwix/Pelmora/sub/f"},
-        {"relative\\f", "relative/f"},
-        {"D:\\Apps\\", nullptr},
-        {"z:", nullptr},
-    };
-    for (const Case& c : cases) {
-        std::optional<std::string> got = posix::ToPosixPath(c.windows);
-        if (c.posix == nullptr) {
-            EXPECT_FALSE(got.has_value()) << c.windows;
-        } else {
-            EXPECT_EQ(got.value_or("<none>"), c.posix) << c.windows;
-        }
-    }
-}
 
 TEST(CommandLine, ArgumentsAreQuotedAsWindowsWould) {
     std::vector<std::string> args = {

@@ -1,4 +1,5 @@
-// The settings tree on POSIX: keys are directories under the XDG config home, values files.
+// The registry on POSIX, a directory tree, through the settings the application reads: keys are
+// directories under the XDG config home, values files.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
