@@ -18,9 +18,20 @@ Fault modes, for tests:
   --drop-after N    after N bytes of a RETR, close the data and the control connection
   --stall-after N   after N bytes of a RETR, send nothing more but keep both connections open
   --fault-file NAME apply the two above only to RETRs whose last path component is NAME
-  --named-faults    a RETR of a file named "drop-after-N..." or "stall-after-N..." (the last
-                    path component) gets that fault: one server then serves good and faulty
-                    files alike, so tests can use a server started once, outside
+  --named-faults    faults chosen by the file asked for, so that one server started once (as
+                    the Windows tests need it: a program under Wine cannot start it) serves good
+                    and faulty files alike. The faults of a path are the words of its sidecar
+                    file "<path>.fault" in the served tree when there is one, else the words
+                    that begin its last component, joined by "+" and ended by its first dot
+                    ("size-10+drip-5.bin"). Words:
+                      drop-after-N   after N bytes, close the data and the control connection
+                      stall-after-N  after N bytes, send nothing more, keep both open
+                      drip-N         send one byte every N milliseconds
+                      endless        send bytes for ever (at full speed, or as drip-N says)
+                      size-N         answer SIZE with N, whatever the file holds
+                      nosize         refuse SIZE (502, as a server without it does)
+                      count-N        end the RETR's 125/150 reply with "(N bytes)"
+                    A file with faults that announce nothing (endless) refuses SIZE too.
   --refuse-logins   answer every login with 530
   --mute            accept connections but never send a reply, not even the greeting
 SIGTERM and SIGINT end the server cleanly.
@@ -55,25 +66,89 @@ class RefusingAuthorizer(DummyAuthorizer):
         raise AuthenticationFailed("Login refused.")
 
 
-NAMED_FAULT = re.compile(r"(drop|stall)-after-(\d+)")
+FAULT_WORD = re.compile(r"(drop-after|stall-after|drip|size|count)-(\d+)$|(endless|nosize)$")
+# Bytes for ever: what an endless file sends.
+ENDLESS_CHUNK = bytes(range(256)) * 256
+
+
+class Faults:
+    """What the server does wrong for one path; empty when it serves the file as it is."""
+
+    def __init__(self, words=()):
+        self.cut = None        # ("drop" or "stall", bytes)
+        self.drip_ms = None
+        self.endless = False
+        self.size = None       # what SIZE answers; "refuse" for 502
+        self.count = None      # the byte count the 125/150 reply names
+        for word in words:
+            m = FAULT_WORD.match(word)
+            if not m:
+                break
+            kind, number = m.group(1), int(m.group(2) or 0)
+            if kind in ("drop-after", "stall-after"):
+                self.cut = (kind.split("-")[0], number)
+            elif kind == "drip":
+                self.drip_ms = number
+            elif kind == "size":
+                self.size = number
+            elif kind == "count":
+                self.count = number
+            elif m.group(3) == "endless":
+                self.endless = True
+            else:
+                self.size = "refuse"
+        if self.endless and self.size is None:
+            self.size = "refuse"
+
+    def __bool__(self):
+        return bool(self.cut or self.endless or self.drip_ms is not None or
+                    self.size is not None or self.count is not None)
+
+    @classmethod
+    def named(cls, root, path):
+        """The faults of a path below the login directory: its sidecar file's words, else the
+        words that begin its last component."""
+        sidecar = os.path.join(root, *path.lstrip("/").split("/")) + ".fault"
+        try:
+            with open(sidecar, encoding="ascii") as f:
+                return cls(f.read().replace("+", " ").split())
+        except (OSError, ValueError):
+            pass
+        stem = path.split("/")[-1].split(".")[0]
+        return cls(stem.split("+"))
+
+    @classmethod
+    def fixed(cls, kind, count):
+        faults = cls()
+        faults.cut = (kind, count)
+        return faults
+
+
+class EndlessProducer:
+    def more(self):
+        return ENDLESS_CHUNK
 
 
 class FaultyDTPHandler(DTPHandler):
-    """Sends up to the fault's byte count, then drops or stalls (the command channel's fault)."""
+    """Sends a RETR as the command channel's faults say: cut short (drop or stall), dripped,
+    or for ever."""
 
     _stalled = False
 
     def send(self, data):
-        fault = getattr(self.cmd_channel, "fault", None)
-        if fault is None or self.cmd != "RETR":
-            return super().send(data)
-        kind, limit = fault
         if self._stalled:
             return 0
-        room = max(limit - self.tot_bytes_sent, 0)
-        sent = super().send(data[:room]) if room else 0
-        if self.tot_bytes_sent >= limit:
-            if kind == "drop":
+        faults = getattr(self.cmd_channel, "faults", None)
+        if not faults:
+            return super().send(data)
+        if faults.drip_ms is not None:
+            data = data[:1]
+        if faults.cut:
+            kind, limit = faults.cut
+            data = data[:max(limit - self.tot_bytes_sent, 0)]
+        sent = super().send(data) if data else 0
+        if faults.cut and self.tot_bytes_sent >= faults.cut[1]:
+            if faults.cut[0] == "drop":
                 # The server "dies": both connections go without a reply.
                 self.cmd_channel.close()
             else:
@@ -81,12 +156,20 @@ class FaultyDTPHandler(DTPHandler):
                 # connection. The object stays referenced by its command channel.
                 self._stalled = True
                 self.del_channel()
+        elif faults.drip_ms is not None and sent:
+            # Out of the event loop until the next byte is due.
+            self.del_channel()
+            self.call_later(faults.drip_ms / 1000.0, self._drip_again)
         return sent
+
+    def _drip_again(self):
+        if not self._closed:
+            self.add_channel(events=self.ioloop.READ | self.ioloop.WRITE)
 
 
 class Handler(FTPHandler):
     log_events = EventLog(None)
-    fixed_fault = None  # ("drop" or "stall", bytes) from the command line
+    fixed_faults = None  # Faults from the command line
     fault_file = None
     named_faults = False
     mute = False
@@ -115,20 +198,49 @@ class Handler(FTPHandler):
         size = self.data_channel.tot_bytes_sent if self.data_channel else ""
         self.log_events.write(self.conn_id, "sent", f"{self.retr_arg} {size}".rstrip())
 
+    def faults_of(self, path):
+        name = path.split("/")[-1]
+        if self.named_faults:
+            faults = Faults.named(self.authorizer.get_home_dir(self.username), path)
+            if faults:
+                return faults
+        if self.fault_file is None or name == self.fault_file:
+            return self.fixed_faults
+        return None
+
     def pre_process_command(self, line, cmd, arg):
         shown = "***" if cmd == "PASS" else arg
         self.log_events.write(self.conn_id, "cmd", f"{cmd} {shown}" if arg else cmd)
         if cmd == "RETR":
             self.retr_arg = arg
-            name = arg.split("/")[-1]
-            named = NAMED_FAULT.match(name) if self.named_faults else None
-            if named:
-                self.fault = (named.group(1), int(named.group(2)))
-            elif self.fault_file is None or name == self.fault_file:
-                self.fault = self.fixed_fault
-            else:
-                self.fault = None
+            self.faults = self.faults_of(arg)
+        elif cmd == "SIZE":
+            self.size_faults = self.faults_of(arg)
+        elif cmd in ("LIST", "NLST", "MLSD", "STOR", "STOU", "APPE"):
+            self.faults = None
         return super().pre_process_command(line, cmd, arg)
+
+    def ftp_SIZE(self, path):
+        faults = getattr(self, "size_faults", None)
+        if not faults or faults.size is None:
+            return super().ftp_SIZE(path)
+        if faults.size == "refuse":
+            self.respond("502 SIZE not implemented for this file.")
+        else:
+            self.respond(f"213 {faults.size}")
+
+    def ftp_RETR(self, file):
+        faults = getattr(self, "faults", None)
+        if not faults or not faults.endless:
+            return super().ftp_RETR(file)
+        self.push_dtp_data(EndlessProducer(), isproducer=True, cmd="RETR")
+        return file
+
+    def respond(self, resp, *args, **kwargs):
+        faults = getattr(self, "faults", None)
+        if faults and faults.count is not None and resp[:4] in ("125 ", "150 "):
+            resp = f"{resp.rstrip('.')} ({faults.count} bytes)."
+        return super().respond(resp, *args, **kwargs)
 
 
 def parse_args(argv):
@@ -162,9 +274,9 @@ def main(argv):
     Handler.dtp_handler = FaultyDTPHandler
     Handler.log_events = EventLog(args.log)
     if args.drop_after is not None:
-        Handler.fixed_fault = ("drop", args.drop_after)
+        Handler.fixed_faults = Faults.fixed("drop", args.drop_after)
     elif args.stall_after is not None:
-        Handler.fixed_fault = ("stall", args.stall_after)
+        Handler.fixed_faults = Faults.fixed("stall", args.stall_after)
     Handler.fault_file = args.fault_file
     Handler.named_faults = args.named_faults
     Handler.mute = args.mute
