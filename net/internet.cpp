@@ -1,15 +1,16 @@
 #include "net/internet.h"
 
-#include <chrono>
-#include <cstdio>
+#include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <new>
 
 #include "framework/winapp.h"
 #include "kestrin_config.h"
+#include "net/download.h"
 #include "platform/handle_owners.h"
-#include "platform/landed_file.h"
+#include "platform/landing.h"
 
 namespace {
 
@@ -42,17 +43,55 @@ bool SetTimeout(HINTERNET handle, DWORD option, DWORD milliseconds) {
     return InternetSetOptionA(handle, option, &milliseconds, sizeof milliseconds) != FALSE;
 }
 
-// A name for the download's temporary file in the target's directory, in the shape of the
-// system's temporary names ("~kst1a2b.tmp"), which no name of ours takes. Taken names are
-// skipped by the caller, so the counter only has to vary.
-CString TemporaryNameBeside(const char* target) {
-    static unsigned counter =
-        static_cast<unsigned>(std::chrono::steady_clock::now().time_since_epoch().count() & 0xFFFF);
-    const CString path = target;
-    const size_t cut = path.find_last_of("\\/:");
-    char name[16];
-    std::snprintf(name, sizeof name, "~kst%04x.tmp", counter++ & 0xFFFF);
-    return (cut == CString::npos ? CString() : path.substr(0, cut + 1)) + name;
+// A time-out of a connection (the session's at its making, or its own since).
+DWORD TimeoutOf(HINTERNET connection, DWORD option) {
+    DWORD value = 0;
+    DWORD size = sizeof value;
+    if (!InternetQueryOptionA(connection, option, &value, &size) || value == 0) {
+        return kDefaultTimeoutMs;
+    }
+    return value;
+}
+
+// The bounds of a transfer over connection, its window no longer than its receive time-out.
+net::ReceiveLimits LimitsOf(HINTERNET connection) {
+    net::ReceiveLimits limits;
+    const DWORD receiveMs = TimeoutOf(connection, INTERNET_OPTION_RECEIVE_TIMEOUT);
+    limits.windowMs = std::min(limits.windowMs, receiveMs);
+    const DWORD connectMs = TimeoutOf(connection, INTERNET_OPTION_CONNECT_TIMEOUT);
+    limits.openTimeoutMs = std::min<ULONGLONG>(ULONGLONG{connectMs} + receiveMs, 0xFFFFFFFEu);
+    return limits;
+}
+
+bool IsSeparator(char c) {
+    return c == '\\' || c == '/';
+}
+
+// localPath as the directory a landing starts from and the name walked below it: below when
+// given (a leading part of localPath), else localPath's own directory.
+bool SplitLocalPath(const char* localPath, const char* below, CString& root, CString& name) {
+    const CString path = localPath;
+    size_t cut;
+    if (below != nullptr) {
+        cut = std::strlen(below);
+        if (path.compare(0, cut, below) != 0) return false;
+        root = below;
+        while (cut < path.size() && IsSeparator(path[cut])) ++cut;
+    } else {
+        const size_t separator = path.find_last_of("\\/");
+        // A drive without a separator ("C:x") would need its own current directory.
+        if (separator == CString::npos) {
+            if (path.find(':') != CString::npos) return false;
+            root = ".";
+            cut = 0;
+        } else {
+            root = path.substr(0, separator == 0 ? 1 : separator);
+            if (separator == 2 && path[1] == ':') root = path.substr(0, 3);
+            cut = separator + 1;
+        }
+    }
+    name = path.substr(cut);
+    return !root.empty() && !name.empty();
 }
 
 }  // namespace
@@ -100,42 +139,26 @@ void CFtpConnection::Close() {
 }
 
 bool CFtpConnection::DownloadFile(const char* remotePath, const char* localPath, bool failIfExists,
-                                  DWORD attributes, DWORD transferFlags, DWORD_PTR context) {
-    if (localPath == nullptr) {
+                                  DWORD attributes, DWORD transferFlags, DWORD_PTR context,
+                                  const char* below) {
+    CString root;
+    CString name;
+    if (remotePath == nullptr || localPath == nullptr ||
+        !SplitLocalPath(localPath, below, root, name)) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return false;
     }
-    if (context == 1) context = m_context;
-    // Settled before any transfer; the final rename refuses a target made meanwhile.
-    if (failIfExists && GetFileAttributesA(localPath) != INVALID_FILE_ATTRIBUTES) {
-        SetLastError(ERROR_FILE_EXISTS);
+    // The target must fit; its temporary name never has to.
+    if (std::strlen(localPath) >= MAX_PATH) {
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
         return false;
     }
-    constexpr int kNameAttempts = 64;
-    for (int attempt = 1;; ++attempt) {
-        const CString temporary = TemporaryNameBeside(localPath);
-        if (!FtpGetFileA(m_handle, remotePath, temporary.c_str(), TRUE, attributes, transferFlags,
-                         context)) {
-            const DWORD error = GetLastError();
-            // Someone else's file: leave it and try another name.
-            if (error == ERROR_FILE_EXISTS && attempt < kNameAttempts) continue;
-            // Whatever a broken transfer left under our name goes.
-            if (error != ERROR_FILE_EXISTS) DeleteFileA(temporary.c_str());
-            SetLastError(error);
-            return false;
-        }
-        if (!MoveFileExA(temporary.c_str(), localPath,
-                         failIfExists ? 0 : MOVEFILE_REPLACE_EXISTING)) {
-            const DWORD error = GetLastError();
-            DeleteFileA(temporary.c_str());
-            SetLastError(error);
-            return false;
-        }
-        // The file is in place and whole; a creation time left stale by the system only makes
-        // a later run fetch it again, so a failure here does not undo the download.
-        MarkFileLanded(localPath);
-        return true;
-    }
+    if (context == 1) context = m_context;
+    const std::unique_ptr<Landing> landing =
+        Landing::Begin(root.c_str(), name.c_str(), attributes, failIfExists);
+    if (!landing) return false;
+    return net::ReceiveFile(m_handle, remotePath, transferFlags, context, LimitsOf(m_handle),
+                            *landing, nullptr);
 }
 
 CInternetSession::CInternetSession(const char* agent, DWORD context, DWORD accessType,

@@ -42,13 +42,13 @@ class CFtpConnection : public CInternetConnection, public IRemoteFiles {
     ~CFtpConnection() override;
     void Close() override;
 
-    // Fetches remotePath (relative to the login directory, "/" separated) to localPath. The
-    // file lands whole or not at all: it is written beside the target under a temporary name
-    // and renamed over the target once complete; after a failure no temporary file remains
-    // and an earlier copy of the target is untouched. A file that lands counts as created
-    // now. Never raises. context 1 means the connection's own.
+    // Fetches remotePath (relative to the login directory, "/" separated) to localPath, as
+    // IRemoteFiles says, through the receive loop of net/download.h with the bounds of this
+    // connection: its floor-rate window no longer than its receive time-out. localPath must
+    // fit in MAX_PATH - 1 characters. Never raises. context 1 means the connection's own.
     bool DownloadFile(const char* remotePath, const char* localPath, bool failIfExists,
-                      DWORD attributes, DWORD transferFlags, DWORD_PTR context) override;
+                      DWORD attributes, DWORD transferFlags, DWORD_PTR context,
+                      const char* below = nullptr) override;
 };
 
 class CInternetSession {

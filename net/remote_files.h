@@ -10,7 +10,14 @@ class IRemoteFiles {
 
     // Fetches remotePath (relative to the server's login directory, "/" separated) to
     // localPath, replacing a file there unless failIfExists. The file lands whole or not at
-    // all. True on success; never raises.
+    // all: it is written beside the target under a temporary name and renamed over it once
+    // complete and flushed to the disk; after a failure the earlier copy is untouched. A file
+    // that lands counts as created now. below, when given, is the leading part of localPath
+    // that may be reached through symbolic links: from it on, every directory is entered
+    // without following any (the transfer fails when one lies on the way), and those missing
+    // are made. Without it, only localPath's last component lies below. True on success with
+    // the file in place; never raises.
     virtual bool DownloadFile(const char* remotePath, const char* localPath, bool failIfExists,
-                              DWORD attributes, DWORD transferFlags, DWORD_PTR context) = 0;
+                              DWORD attributes, DWORD transferFlags, DWORD_PTR context,
+                              const char* below = nullptr) = 0;
 };

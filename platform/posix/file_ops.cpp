@@ -1,4 +1,4 @@
-// File operations on POSIX: DeleteFileA, MoveFileExA, GetFileAttributesA, MarkFileLanded.
+// File operations on POSIX: DeleteFileA, MoveFileExA, GetFileAttributesA.
 // Supports: deleting a file (not a directory); moving a file or directory, replacing an existing
 // file only with MOVEFILE_REPLACE_EXISTING, atomically either way (rename, renameat2); the
 // attributes FILE_ATTRIBUTE_DIRECTORY, FILE_ATTRIBUTE_READONLY and FILE_ATTRIBUTE_NORMAL.
@@ -10,8 +10,6 @@
 // - Without MOVEFILE_REPLACE_EXISTING, a file system that cannot refuse an existing target
 //   atomically (no RENAME_NOREPLACE) is checked first and then renamed: a target made between
 //   the two is replaced.
-// - A moved file keeps its birth time: MarkFileLanded has nothing to change, since the file it
-//   marks was written as a new inode (a temporary file) a moment before its rename.
 #include <fcntl.h>
 #include <stdio.h>
 #include <sys/stat.h>
@@ -21,7 +19,6 @@
 #include <optional>
 #include <string>
 
-#include "platform/landed_file.h"
 #include "posix_errors.h"
 #include "posix_paths.h"
 #include "win32_files.h"
@@ -79,12 +76,4 @@ DWORD GetFileAttributesA(LPCSTR lpFileName) {
     if (S_ISDIR(st.st_mode)) attributes |= FILE_ATTRIBUTE_DIRECTORY;
     if ((st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) attributes |= FILE_ATTRIBUTE_READONLY;
     return attributes != 0 ? attributes : FILE_ATTRIBUTE_NORMAL;
-}
-
-BOOL MarkFileLanded(LPCSTR fileName) {
-    std::optional<std::string> path = posix::PathArgument(fileName);
-    if (!path) return FALSE;
-    struct stat st;
-    if (::stat(path->c_str(), &st) != 0) return FailErrno(errno, *path);
-    return TRUE;
 }

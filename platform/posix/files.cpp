@@ -3,7 +3,7 @@
 // Supports: FindFirstFileA/FindNextFileA/FindClose with * and ? in the last component (plain
 // wildcards: * any run of characters, dots included, ? exactly one); CreateDirectoryA;
 // CreateFileA for reading or writing (OPEN_EXISTING, CREATE_NEW, CREATE_ALWAYS), ReadFile,
-// CloseHandle; FileTimeToLocalFileTime, FileTimeToSystemTime, GetSystemTimeAsFileTime.
+// GetFileSize, CloseHandle; FileTimeToLocalFileTime, FileTimeToSystemTime, GetSystemTimeAsFileTime.
 // Quirks:
 // - Names match case-sensitively, as the POSIX file system stores them; no 8.3 short names,
 //   and a trailing dot or blank of a name is not ignored as Windows ignores it.
@@ -12,6 +12,8 @@
 //   status-change time is never earlier than the birth and cannot be set back by tools that
 //   copy or unpack files, and taking the earlier of the two errs towards an older file, which
 //   is fetched again rather than kept when it may be outdated.
+// - A symbolic link is found as what it leads to; one that leads nowhere is not found at all, as
+//   under Wine (Windows would show the link itself), so that nothing takes it for a file.
 // - Share modes are accepted and not enforced: POSIX has no mandatory locking of this kind.
 // - A path of MAX_PATH characters or more fails with ERROR_FILENAME_EXCED_RANGE, as the ANSI
 //   functions do on Windows, so that both systems accept the same paths.
@@ -92,10 +94,7 @@ bool DescribeFile(int dirFd, const char* path, std::string_view name, WIN32_FIND
     }
     const unsigned mask = STATX_BASIC_STATS | STATX_BTIME;
     struct statx st {};
-    if (statx(dirFd, path, 0, mask, &st) != 0 &&
-        statx(dirFd, path, AT_SYMLINK_NOFOLLOW, mask, &st) != 0) {
-        return false;
-    }
+    if (statx(dirFd, path, 0, mask, &st) != 0) return false;
     *data = WIN32_FIND_DATAA{};
     const bool directory = S_ISDIR(st.stx_mode);
     DWORD attributes = directory ? FILE_ATTRIBUTE_DIRECTORY : 0;
@@ -279,6 +278,19 @@ BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,
     }
     *lpNumberOfBytesRead = static_cast<DWORD>(got);
     return TRUE;
+}
+
+DWORD GetFileSize(HANDLE hFile, LPDWORD lpFileSizeHigh) {
+    auto* file = Unwrap<FileObject>(hFile, HandleKind::File);
+    if (file == nullptr) return INVALID_FILE_SIZE;
+    struct stat st {};
+    if (fstat(file->fd.Get(), &st) != 0) {
+        return FailWith(posix::Win32ErrorFromErrno(errno), INVALID_FILE_SIZE);
+    }
+    const auto size = static_cast<unsigned long long>(st.st_size);
+    if (lpFileSizeHigh != nullptr) *lpFileSizeHigh = static_cast<DWORD>(size >> 32);
+    SetLastError(ERROR_SUCCESS);
+    return static_cast<DWORD>(size & 0xffffffffu);
 }
 
 BOOL CloseHandle(HANDLE hObject) {

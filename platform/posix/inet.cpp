@@ -1,17 +1,18 @@
-// WinInet's FTP subset on libcurl: InternetOpenA, InternetConnectA, FtpGetFileA,
-// InternetCloseHandle, InternetSetOptionA.
-// Supports: one easy handle per connection, logged in by InternetConnectA with a request that
-// fetches nothing (USER, PASS, PWD) and kept in that handle's connection cache, so that every
-// FtpGetFileA of the connection reuses the one control connection; active mode ("-": the
-// address of the control connection) or passive on request; binary or ASCII; the remote path
-// sent in one RETR as given (NOCWD), each segment escaped; proxy settings from the environment
-// as libcurl reads them; connect and receive time-outs that bound every wait.
+// WinInet's FTP subset on libcurl: InternetOpenA, InternetConnectA, InternetCloseHandle,
+// InternetSetOptionA, InternetQueryOptionA; the downloads are in ftp_download.cpp.
+// Supports: one easy handle and one multi handle per connection, logged in by InternetConnectA
+// with a request that fetches nothing (USER, PASS, PWD) and kept in the multi handle's
+// connection cache, so that every download of the connection reuses the one control
+// connection; active mode ("-": the address of the control connection) or passive on request;
+// binary or ASCII; the remote path sent in one RETR as given (NOCWD), each segment escaped;
+// proxy settings from the environment as libcurl reads them; connect and receive time-outs
+// that bound every wait.
 // Quirks:
 // - Errors are decided on the CURLcode alone, never on the error text. libcurl reports some
 //   server refusals as other codes than WinInet would: a 421 reply arrives as a time-out.
 // - When the server has closed the control connection (a dropped transfer, an idle time-out),
-//   the next FtpGetFileA logs in again on a new one, where WinInet would fail with
-//   ERROR_FTP_DROPPED.
+//   or a download was abandoned before its end, the next download logs in again on a new one,
+//   where WinInet would fail with ERROR_FTP_DROPPED.
 // - Handles belong to one thread: closing a handle while another thread is inside a call on
 //   it is not supported, so it cannot be used to cancel a transfer.
 // - The receive time-out has whole seconds as its grain (libcurl's server-response and
@@ -19,22 +20,18 @@
 //   noticed up to about five seconds after the time-out: libcurl judges its speed over a
 //   window of the last seconds, in which the bytes received before the stall still count.
 #include <curl/curl.h>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
-#include <cerrno>
+#include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <memory>
 #include <optional>
 #include <string>
 
 #include "handle_table.h"
+#include "inet_objects.h"
 #include "inet_url.h"
 #include "posix_errors.h"
-#include "posix_paths.h"
-#include "unique_fd.h"
-#include "win32_files.h"
 #include "win32_inet.h"
 #include "win32_process.h"
 
@@ -102,35 +99,10 @@ std::optional<std::string> FtpFileUrl(const std::string& serverUrl, const char* 
 
 namespace {
 
-constexpr DWORD kDefaultTimeoutMs = 60000;
-
-struct Timeouts {
-    DWORD connectMs = kDefaultTimeoutMs;
-    DWORD receiveMs = kDefaultTimeoutMs;
-};
-
-// What an HINTERNET points to: an object of the POSIX handle table.
-struct InternetObject : posix::HandleObject {
-    explicit InternetObject(posix::HandleKind kind) : HandleObject(kind) {}
-    Timeouts timeouts;
-};
-
-struct Session : InternetObject {
-    Session() : InternetObject(posix::HandleKind::InternetSession) {}
-    bool direct = false;  // no proxy, whatever the environment says
-};
-
-struct CurlCleanup {
-    void operator()(CURL* curl) const { curl_easy_cleanup(curl); }
-};
-
-struct Connection : InternetObject {
-    Connection() : InternetObject(posix::HandleKind::InternetConnection) {}
-    Session* session = nullptr;
-    std::string serverUrl;
-    // Last member: destroyed first, while the rest is still there. Its clean-up sends QUIT.
-    std::unique_ptr<CURL, CurlCleanup> curl;
-};
+using posix::Connection;
+using posix::InternetObject;
+using posix::Session;
+using posix::Timeouts;
 
 bool IsInternetObject(const posix::HandleObject& object) {
     return object.Kind() == posix::HandleKind::InternetSession ||
@@ -156,6 +128,51 @@ bool CurlReady() {
     static const bool ready = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
     return ready;
 }
+
+// Whole seconds for libcurl's second-grained limits, never 0 (which would mean "no limit").
+long Seconds(DWORD milliseconds) {
+    return static_cast<long>((milliseconds + 999) / 1000);
+}
+
+bool ApplyTimeouts(CURL* curl, const Timeouts& t) {
+    const long receiveSeconds = Seconds(t.receiveMs);
+    return curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(t.connectMs)) ==
+               CURLE_OK &&
+           curl_easy_setopt(curl, CURLOPT_ACCEPTTIMEOUT_MS, static_cast<long>(t.connectMs)) ==
+               CURLE_OK &&
+           curl_easy_setopt(curl, CURLOPT_SERVER_RESPONSE_TIMEOUT, receiveSeconds) == CURLE_OK &&
+           curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L) == CURLE_OK &&
+           curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, receiveSeconds) == CURLE_OK;
+}
+
+bool Configure(CURL* curl, const Session& session, const std::string& serverUrl, const char* user,
+               const char* password, bool passive) {
+    bool ok = curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "ftp") == CURLE_OK &&
+              curl_easy_setopt(curl, CURLOPT_URL, serverUrl.c_str()) == CURLE_OK &&
+              curl_easy_setopt(curl, CURLOPT_NOBODY, 1L) == CURLE_OK &&
+              curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L) == CURLE_OK &&
+              curl_easy_setopt(curl, CURLOPT_FTP_FILEMETHOD,
+                               static_cast<long>(CURLFTPMETHOD_NOCWD)) == CURLE_OK &&
+              ApplyTimeouts(curl, session.timeouts);
+    if (ok && !passive) ok = curl_easy_setopt(curl, CURLOPT_FTPPORT, "-") == CURLE_OK;
+    if (ok && session.direct) ok = curl_easy_setopt(curl, CURLOPT_PROXY, "") == CURLE_OK;
+    // Without a user libcurl logs in as "anonymous", as WinInet does.
+    if (ok && user != nullptr) {
+        ok = curl_easy_setopt(curl, CURLOPT_USERNAME, user) == CURLE_OK &&
+             curl_easy_setopt(curl, CURLOPT_PASSWORD, password ? password : "") == CURLE_OK;
+    }
+    return ok;
+}
+
+using posix::Fail;
+
+HINTERNET FailHandle(DWORD error) {
+    return posix::FailWith<HINTERNET>(error, nullptr);
+}
+
+}  // namespace
+
+namespace posix {
 
 DWORD WinInetError(CURLcode code) {
     switch (code) {
@@ -203,128 +220,45 @@ DWORD WinInetError(CURLcode code) {
     }
 }
 
-// Whole seconds for libcurl's second-grained limits, never 0 (which would mean "no limit").
-long Seconds(DWORD milliseconds) {
-    return static_cast<long>((milliseconds + 999) / 1000);
-}
-
-bool ApplyTimeouts(CURL* curl, const Timeouts& t) {
-    const long receiveSeconds = Seconds(t.receiveMs);
-    return curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(t.connectMs)) ==
-               CURLE_OK &&
-           curl_easy_setopt(curl, CURLOPT_ACCEPTTIMEOUT_MS, static_cast<long>(t.connectMs)) ==
-               CURLE_OK &&
-           curl_easy_setopt(curl, CURLOPT_SERVER_RESPONSE_TIMEOUT, receiveSeconds) == CURLE_OK &&
-           curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L) == CURLE_OK &&
-           curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, receiveSeconds) == CURLE_OK;
-}
-
-bool Configure(CURL* curl, const Session& session, const std::string& serverUrl, const char* user,
-               const char* password, bool passive) {
-    bool ok = curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "ftp") == CURLE_OK &&
-              curl_easy_setopt(curl, CURLOPT_URL, serverUrl.c_str()) == CURLE_OK &&
-              curl_easy_setopt(curl, CURLOPT_NOBODY, 1L) == CURLE_OK &&
-              curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L) == CURLE_OK &&
-              curl_easy_setopt(curl, CURLOPT_FTP_FILEMETHOD,
-                               static_cast<long>(CURLFTPMETHOD_NOCWD)) == CURLE_OK &&
-              ApplyTimeouts(curl, session.timeouts);
-    if (ok && !passive) ok = curl_easy_setopt(curl, CURLOPT_FTPPORT, "-") == CURLE_OK;
-    if (ok && session.direct) ok = curl_easy_setopt(curl, CURLOPT_PROXY, "") == CURLE_OK;
-    // Without a user libcurl logs in as "anonymous", as WinInet does.
-    if (ok && user != nullptr) {
-        ok = curl_easy_setopt(curl, CURLOPT_USERNAME, user) == CURLE_OK &&
-             curl_easy_setopt(curl, CURLOPT_PASSWORD, password ? password : "") == CURLE_OK;
-    }
-    return ok;
-}
-
-using posix::Fail;
-
-HINTERNET FailHandle(DWORD error) {
-    return posix::FailWith<HINTERNET>(error, nullptr);
-}
-
-// The local file of one FtpGetFileA. It is opened only when data arrives (or at the end for an
-// empty file), so a transfer that fails before any byte leaves the local path untouched.
-class LocalFile {
-  public:
-    LocalFile(std::string path, bool failIfExists, bool readOnly)
-        : m_strPath(std::move(path)), m_bFailIfExists(failIfExists), m_bReadOnly(readOnly) {}
-    ~LocalFile() {
-        // Anything still open or created here and not finished is a broken copy.
-        if (m_bCreated && !m_bFinished) {
-            m_fd.Reset();
-            ::unlink(m_strPath.c_str());
+Driven Drive(Connection& connection, CURLcode* result, DWORD timeoutMs,
+             const std::function<bool()>& ready) {
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    CURLM* multi = connection.multi.get();
+    for (;;) {
+        int running = 0;
+        if (curl_multi_perform(multi, &running) != CURLM_OK) {
+            *result = CURLE_OUT_OF_MEMORY;
+            return Driven::Done;
         }
-    }
-    LocalFile(const LocalFile&) = delete;
-    LocalFile& operator=(const LocalFile&) = delete;
-
-    bool Write(const char* data, size_t size) {
-        if (!Open()) return false;
-        while (size > 0) {
-            const ssize_t written = ::write(m_fd.Get(), data, size);
-            if (written < 0) {
-                if (errno == EINTR) continue;
-                m_nError = errno;
-                return false;
+        int left = 0;
+        while (CURLMsg* message = curl_multi_info_read(multi, &left)) {
+            if (message->msg == CURLMSG_DONE) {
+                *result = message->data.result;
+                return Driven::Done;
             }
-            data += written;
-            size -= static_cast<size_t>(written);
         }
-        return true;
+        if (ready()) return Driven::Ready;
+        const auto wait =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+        if (wait.count() <= 0) return Driven::TimedOut;
+        curl_multi_poll(multi, nullptr, 0,
+                        static_cast<int>(std::min<long long>(wait.count(), 1000)), nullptr);
     }
-
-    bool Finish() {
-        if (!Open()) return false;
-        if (!m_fd.Close()) {
-            m_nError = errno;
-            return false;
-        }
-        m_bFinished = true;
-        return true;
-    }
-
-    DWORD Error() const {
-        if (m_nError == EEXIST) return ERROR_FILE_EXISTS;
-        return m_nError ? posix::Win32ErrorFromErrno(m_nError, m_strPath) : ERROR_WRITE_FAULT;
-    }
-
-    static size_t Receive(char* data, size_t size, size_t count, void* self) {
-        return static_cast<LocalFile*>(self)->Write(data, size * count) ? size * count : 0;
-    }
-
-  private:
-    bool Open() {
-        if (m_fd.Get() >= 0) return true;
-        if (m_nError != 0) return false;
-        const int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (m_bFailIfExists ? O_EXCL : O_TRUNC);
-        const mode_t mode = m_bReadOnly ? 0444 : 0666;
-        const int fd = ::open(m_strPath.c_str(), flags, mode);
-        if (fd < 0) {
-            m_nError = errno;
-            return false;
-        }
-        m_fd.Reset(fd);
-        m_bCreated = true;
-        return true;
-    }
-
-    std::string m_strPath;
-    bool m_bFailIfExists;
-    bool m_bReadOnly;
-    posix::UniqueFd m_fd;
-    int m_nError = 0;
-    bool m_bCreated = false;
-    bool m_bFinished = false;
-};
-
-bool Exists(const std::string& path) {
-    struct stat st;
-    return ::lstat(path.c_str(), &st) == 0;
 }
 
-}  // namespace
+CURLcode Perform(Connection& connection) {
+    if (curl_multi_add_handle(connection.multi.get(), connection.curl.get()) != CURLM_OK) {
+        return CURLE_FAILED_INIT;
+    }
+    // The handle's own time-outs end the request.
+    CURLcode result = CURLE_OPERATION_TIMEDOUT;
+    Drive(connection, &result, 0xFFFFFFFFu, [] { return false; });
+    curl_multi_remove_handle(connection.multi.get(), connection.curl.get());
+    return result;
+}
+
+}  // namespace posix
 
 HINTERNET InternetOpenA(LPCSTR, DWORD dwAccessType, LPCSTR, LPCSTR, DWORD dwFlags) {
     if (dwFlags != 0) return FailHandle(ERROR_INVALID_PARAMETER);
@@ -350,51 +284,21 @@ HINTERNET InternetConnectA(HINTERNET hInternet, LPCSTR lpszServerName, INTERNET_
     connection->session = session;
     connection->timeouts = session->timeouts;
     connection->serverUrl = *serverUrl;
+    connection->multi.reset(curl_multi_init());
     connection->curl.reset(curl_easy_init());
     CURL* curl = connection->curl.get();
-    if (curl == nullptr) return FailHandle(ERROR_NOT_ENOUGH_MEMORY);
+    if (curl == nullptr || !connection->multi) return FailHandle(ERROR_NOT_ENOUGH_MEMORY);
     if (!Configure(curl, *session, connection->serverUrl, lpszUserName, lpszPassword,
                    (dwFlags & INTERNET_FLAG_PASSIVE) != 0)) {
         return FailHandle(ERROR_INTERNET_INTERNAL_ERROR);
     }
     // Fetches nothing: connects, logs in and stays connected for the downloads that follow.
-    const CURLcode result = curl_easy_perform(curl);
-    if (result != CURLE_OK) return FailHandle(WinInetError(result));
+    const CURLcode result = posix::Perform(*connection);
+    if (result != CURLE_OK) return FailHandle(posix::WinInetError(result));
     if (curl_easy_setopt(curl, CURLOPT_NOBODY, 0L) != CURLE_OK) {
         return FailHandle(ERROR_INTERNET_INTERNAL_ERROR);
     }
     return posix::handles::Add(std::move(connection));
-}
-
-BOOL FtpGetFileA(HINTERNET hConnect, LPCSTR lpszRemoteFile, LPCSTR lpszNewFile, BOOL fFailIfExists,
-                 DWORD dwFlagsAndAttributes, DWORD dwFlags, DWORD_PTR) {
-    auto* connection = FindAs<Connection>(hConnect, posix::HandleKind::InternetConnection);
-    if (connection == nullptr) return FALSE;
-    std::optional<std::string> url = posix::FtpFileUrl(connection->serverUrl, lpszRemoteFile);
-    if (!url || lpszNewFile == nullptr) return Fail(ERROR_INVALID_PARAMETER);
-    if (std::strlen(lpszNewFile) >= MAX_PATH) return Fail(ERROR_FILENAME_EXCED_RANGE);
-    std::optional<std::string> localPath = posix::ToPosixPath(lpszNewFile);
-    if (!localPath || localPath->empty()) return Fail(ERROR_PATH_NOT_FOUND);
-    // Known before a byte is fetched; the exclusive open below still settles a race.
-    if (fFailIfExists && Exists(*localPath)) return Fail(ERROR_FILE_EXISTS);
-
-    LocalFile local(*localPath, fFailIfExists != FALSE,
-                    (dwFlagsAndAttributes & FILE_ATTRIBUTE_READONLY) != 0);
-    CURL* curl = connection->curl.get();
-    const bool ascii = (dwFlags & 3) == FTP_TRANSFER_TYPE_ASCII;
-    if (curl_easy_setopt(curl, CURLOPT_URL, url->c_str()) != CURLE_OK ||
-        curl_easy_setopt(curl, CURLOPT_TRANSFERTEXT, ascii ? 1L : 0L) != CURLE_OK ||
-        curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &LocalFile::Receive) != CURLE_OK ||
-        curl_easy_setopt(curl, CURLOPT_WRITEDATA, &local) != CURLE_OK) {
-        return Fail(ERROR_INTERNET_INTERNAL_ERROR);
-    }
-    const CURLcode result = curl_easy_perform(curl);
-    // The handle outlives this call; it must not keep a pointer to the local object.
-    curl_easy_setopt(curl, CURLOPT_WRITEDATA, nullptr);
-    if (result == CURLE_WRITE_ERROR) return Fail(local.Error());
-    if (result != CURLE_OK) return Fail(WinInetError(result));
-    if (!local.Finish()) return Fail(local.Error());
-    return TRUE;
 }
 
 BOOL InternetCloseHandle(HINTERNET hInternet) {
@@ -433,5 +337,25 @@ BOOL InternetSetOptionA(HINTERNET hInternet, DWORD dwOption, LPVOID lpBuffer,
             return Fail(ERROR_INTERNET_INTERNAL_ERROR);
         }
     }
+    return TRUE;
+}
+
+BOOL InternetQueryOptionA(HINTERNET hInternet, DWORD dwOption, LPVOID lpBuffer,
+                          LPDWORD lpdwBufferLength) {
+    InternetObject* object = Find(hInternet);
+    if (object == nullptr) return FALSE;
+    if (dwOption != INTERNET_OPTION_CONNECT_TIMEOUT &&
+        dwOption != INTERNET_OPTION_RECEIVE_TIMEOUT) {
+        return Fail(ERROR_INTERNET_INVALID_OPTION);
+    }
+    if (lpdwBufferLength == nullptr) return Fail(ERROR_INVALID_PARAMETER);
+    if (lpBuffer == nullptr || *lpdwBufferLength < sizeof(DWORD)) {
+        *lpdwBufferLength = sizeof(DWORD);
+        return Fail(ERROR_INSUFFICIENT_BUFFER);
+    }
+    const DWORD value = dwOption == INTERNET_OPTION_CONNECT_TIMEOUT ? object->timeouts.connectMs
+                                                                    : object->timeouts.receiveMs;
+    std::memcpy(lpBuffer, &value, sizeof value);
+    *lpdwBufferLength = sizeof value;
     return TRUE;
 }

@@ -1,6 +1,7 @@
 // Process services on POSIX.
-// Supports: the last-error number (per thread), the raw command line rebuilt the way Windows
-// hands it over, the module path, the user's private temporary directory, the error mode.
+// Supports: the last-error number (per thread), the process id, the raw command line rebuilt
+// the way Windows hands it over, the module path, the user's private temporary directory, the
+// error mode.
 // Quirks: the command line is rebuilt from argv, so the exact spacing and quoting the caller
 // typed are not known; quoting follows the rules CommandLineToArgvW reverses.
 #include <sys/stat.h>
@@ -78,6 +79,10 @@ void PosixSetCommandLine(int argc, char** argv) {
     std::vector<std::string> args(argv, argv + argc);
     g_commandLine = BuildCommandLine(args);
     g_commandLineSet = true;
+}
+
+DWORD GetCurrentProcessId() {
+    return static_cast<DWORD>(::getpid());
 }
 
 LPSTR GetCommandLineA() {

@@ -9,6 +9,7 @@
 #define FILE_ATTRIBUTE_DIRECTORY 0x00000010
 #define FILE_ATTRIBUTE_NORMAL 0x00000080
 #define INVALID_FILE_ATTRIBUTES (static_cast<DWORD>(-1))
+#define INVALID_FILE_SIZE (static_cast<DWORD>(-1))
 
 #define GENERIC_READ 0x80000000L
 #define GENERIC_WRITE 0x40000000L
@@ -44,13 +45,16 @@ BOOL DeleteFileA(LPCSTR lpFileName);
 BOOL MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, DWORD dwFlags);
 DWORD GetFileAttributesA(LPCSTR lpFileName);
 
-// Only what the text-file class needs: open for reading (OPEN_EXISTING) or writing, read,
+// Only what the text-file class needs: open for reading (OPEN_EXISTING) or writing, read, size,
 // close.
 HANDLE CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
                    LPSECURITY_ATTRIBUTES lpSecurityAttributes, DWORD dwCreationDisposition,
                    DWORD dwFlagsAndAttributes, HANDLE hTemplateFile);
 BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,
               LPDWORD lpNumberOfBytesRead, void* lpOverlapped);
+// The low 32 bits of the size, the high ones in *lpFileSizeHigh; INVALID_FILE_SIZE with
+// GetLastError() other than ERROR_SUCCESS on failure.
+DWORD GetFileSize(HANDLE hFile, LPDWORD lpFileSizeHigh);
 BOOL CloseHandle(HANDLE hObject);
 
 BOOL FileTimeToLocalFileTime(const FILETIME* lpFileTime, LPFILETIME lpLocalFileTime);

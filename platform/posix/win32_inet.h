@@ -1,10 +1,10 @@
 // WinInet's FTP subset on libcurl. Opening a session sends nothing; InternetConnectA opens the
 // control connection and logs in at once, so a handle means the account was accepted; every
-// FtpGetFileA of a connection reuses that one control connection, in active mode, binary, with
-// the remote path sent as given (no CWD walk). Failures leave a WinInet error number in
-// GetLastError(). Every call is bounded in time: the connect time-out covers name resolution,
-// the connection, the login and the server's connecting back for a transfer; the receive
-// time-out covers each server reply and a transfer that stops moving. Both default to 60 s.
+// download of a connection (platform/ftp_download.h) reuses that one control connection, in
+// active mode, binary, with the remote path sent as given (no CWD walk). Failures leave a WinInet
+// error number in GetLastError(). Every call is bounded in time: the connect time-out covers name
+// resolution, the connection, the login and the server's connecting back for a transfer; the
+// receive time-out covers each server reply and a transfer that stops moving. Both default to 60 s.
 #pragma once
 
 #include "win32_types.h"
@@ -55,16 +55,12 @@ HINTERNET InternetOpenA(LPCSTR lpszAgent, DWORD dwAccessType, LPCSTR lpszProxy,
 HINTERNET InternetConnectA(HINTERNET hInternet, LPCSTR lpszServerName, INTERNET_PORT nServerPort,
                            LPCSTR lpszUserName, LPCSTR lpszPassword, DWORD dwService, DWORD dwFlags,
                            DWORD_PTR dwContext);
-// Transfers in binary unless dwFlags asks for FTP_TRANSFER_TYPE_ASCII. The local file is
-// created (or truncated) when the first bytes arrive, or at the end for an empty file; a
-// transfer that fails after that removes it. FILE_ATTRIBUTE_READONLY in
-// dwFlagsAndAttributes creates it without write permission; other attributes are ignored.
-// A remote path that is empty or ends in "/" names no file: ERROR_INVALID_PARAMETER.
-BOOL FtpGetFileA(HINTERNET hConnect, LPCSTR lpszRemoteFile, LPCSTR lpszNewFile, BOOL fFailIfExists,
-                 DWORD dwFlagsAndAttributes, DWORD dwFlags, DWORD_PTR dwContext);
 BOOL InternetCloseHandle(HINTERNET hInternet);
 // INTERNET_OPTION_CONNECT_TIMEOUT and INTERNET_OPTION_RECEIVE_TIMEOUT in milliseconds (a DWORD
 // buffer), on a session handle (inherited by connections made later) or a connection handle.
 // 0 and 0xFFFFFFFF (no limit) are refused with ERROR_INVALID_PARAMETER: every call stays
 // bounded.
 BOOL InternetSetOptionA(HINTERNET hInternet, DWORD dwOption, LPVOID lpBuffer, DWORD dwBufferLength);
+// The same two options, read back: a DWORD of milliseconds.
+BOOL InternetQueryOptionA(HINTERNET hInternet, DWORD dwOption, LPVOID lpBuffer,
+                          LPDWORD lpdwBufferLength);

@@ -1,11 +1,13 @@
-// Process services: the last-error number, the raw command line, the module path and the
-// temporary directory.
+// Process services: the last-error number, the process id, the raw command line, the module
+// path and the temporary directory.
 #pragma once
 
 #include "win32_types.h"
 
 DWORD GetLastError();
 void SetLastError(DWORD error);
+
+DWORD GetCurrentProcessId();
 
 // The raw command line as Windows would hand it over: the program path first, then each
 // argument, separated by one blank; an argument that is empty or holds a blank or tab is

@@ -10,6 +10,7 @@ typedef uint16_t WORD;
 typedef uint32_t DWORD;
 typedef int32_t LONG;
 typedef uint32_t ULONG;
+typedef uint64_t ULONGLONG;
 typedef unsigned int UINT;
 typedef char CHAR;
 typedef CHAR* LPSTR;
@@ -51,6 +52,7 @@ typedef uint16_t INTERNET_PORT;
 #define ERROR_ACCESS_DENIED 5L
 #define ERROR_INVALID_HANDLE 6L
 #define ERROR_NOT_ENOUGH_MEMORY 8L
+#define ERROR_INVALID_DATA 13L
 #define ERROR_NOT_SAME_DEVICE 17L
 #define ERROR_NO_MORE_FILES 18L
 #define ERROR_WRITE_FAULT 29L
@@ -63,13 +65,16 @@ typedef uint16_t INTERNET_PORT;
 #define ERROR_INVALID_NAME 123L
 #define ERROR_ALREADY_EXISTS 183L
 #define ERROR_FILENAME_EXCED_RANGE 206L
+#define ERROR_FILE_TOO_LARGE 223L
 #define ERROR_MORE_DATA 234L
 #define ERROR_NO_MORE_ITEMS 259L
+#define ERROR_DIRECTORY 267L
 #define ERROR_BADDB 1009L
 #define ERROR_BADKEY 1010L
 #define ERROR_CANTOPEN 1011L
 #define ERROR_CANTREAD 1012L
 #define ERROR_CANTWRITE 1013L
+#define ERROR_CANT_RESOLVE_FILENAME 1921L
 
 // Window messages and notifications used by the framework (winuser.h, commctrl.h)
 #define WM_PAINT 0x000F

@@ -18,11 +18,12 @@
 
 // Serves the files below a directory of its own, by "/"-separated paths, as the FTP
 // connection does: the file lands whole (copied beside the target, then renamed) or not at
-// all. Records every path asked for.
+// all, the directories under `below` (which must exist) made as needed. Records every path
+// asked for.
 class DirectoryServer : public IRemoteFiles {
   public:
     bool DownloadFile(const char* remotePath, const char* localPath, bool failIfExists, DWORD,
-                      DWORD, DWORD_PTR) override {
+                      DWORD, DWORD_PTR, const char* below) override {
         namespace fs = std::filesystem;
         requests.push_back(remotePath);
         fs::path source = root.path();
@@ -38,6 +39,12 @@ class DirectoryServer : public IRemoteFiles {
         const fs::path target = local;
         const fs::path temporary = local + ".part";
         std::error_code error;
+        if (below != nullptr) {
+            std::string root = below;
+            std::replace(root.begin(), root.end(), '\\', '/');
+            if (!fs::is_directory(root, error)) return false;
+            fs::create_directories(target.parent_path(), error);
+        }
         if (!fs::is_regular_file(source, error) || (failIfExists && fs::exists(target, error)) ||
             !fs::copy_file(source, temporary, fs::copy_options::overwrite_existing, error)) {
             return false;

@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 
+#include "platform/ftp_download.h"
 #include "platform/posix/inet_url.h"
 #include "platform/win32api.h"
 #include "support/ftp_server.h"
@@ -63,7 +64,9 @@ TEST(InetHandles, ClosingTheSessionClosesItsConnections) {
     EXPECT_TRUE(InternetCloseHandle(session));
     // QUIT went out as the connection closed: the server saw it.
     EXPECT_TRUE(server.Saw("QUIT"));
-    EXPECT_FALSE(FtpGetFileA(connection, "a", "a", FALSE, 0, FTP_TRANSFER_TYPE_BINARY, 1));
+    ULONGLONG announced = 0;
+    EXPECT_EQ(FtpOpenDownload(connection, "a", FTP_TRANSFER_TYPE_BINARY, 1, 1000, &announced),
+              nullptr);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
     EXPECT_FALSE(InternetCloseHandle(connection));
     EXPECT_FALSE(InternetConnectA(session, server.Host(), server.Port(), "u", "p",

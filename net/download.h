@@ -1,0 +1,52 @@
+// The receive loop of every download, the same on both systems: the bytes of a transfer pass
+// through it one piece at a time on their way into the temporary file of their landing. It
+// counts them, holds them to the size the server announced and to a floor rate, and lands the
+// file only when the transfer was whole.
+#pragma once
+
+#include <cstddef>
+
+#include "platform/win32api.h"
+
+class Landing;
+
+namespace net {
+
+// The bounds a transfer is held to.
+struct ReceiveLimits {
+    // A transfer that moves fewer than floorBytes within a window of windowMs fails as a stall
+    // does (ERROR_INTERNET_TIMEOUT): 1 KiB in 30 s, the window shortened to the receive
+    // time-out when that is shorter.
+    DWORD floorBytes = 1024;
+    DWORD windowMs = 30000;
+    // How long the server may take to accept the transfer (the connect and receive time-outs).
+    DWORD openTimeoutMs = 120000;
+    // A file whose size the server did not announce fails (ERROR_FILE_TOO_LARGE) once it holds
+    // more than this: 1 GiB, several times the largest file the product ships.
+    ULONGLONG maxUnannouncedBytes = ULONGLONG{1} << 30;
+};
+
+// What may look at each piece of a transfer as it arrives and refuse the landing: where a check
+// of the content (the digest of a signed release) plugs in.
+class IReceiveCheck {
+  public:
+    virtual ~IReceiveCheck() = default;
+    // Each piece, in order, as it arrives.
+    virtual void Take(const void* data, std::size_t size) = 0;
+    // Once the transfer is whole, before the landing: false keeps the old copy.
+    virtual bool Accept(ULONGLONG totalBytes) = 0;
+};
+
+// Fetches remotePath over an FTP connection into landing and commits it. The transfer is whole
+// only when its byte count equals every size the server announced, and, when it announced
+// none, when the server confirmed the transfer (226 or 250); a reply that reports a failure
+// fails it either way. False with GetLastError() otherwise, the landing not committed:
+// ERROR_INVALID_DATA for a byte count that differs from the announced size (or content the
+// check refused), ERROR_FILE_TOO_LARGE beyond limits.maxUnannouncedBytes,
+// ERROR_INTERNET_TIMEOUT below the floor rate, ERROR_INTERNET_CONNECTION_ABORTED when the
+// server never confirmed, or the error of the transfer or the landing.
+bool ReceiveFile(HINTERNET connection, const char* remotePath, DWORD transferFlags,
+                 DWORD_PTR context, const ReceiveLimits& limits, Landing& landing,
+                 IReceiveCheck* check);
+
+}  // namespace net

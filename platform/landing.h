@@ -1,0 +1,71 @@
+// Where a download lands, on both systems: a temporary file beside its target, renamed over the
+// target only once it is whole and on the disk, below a root directory that the name given for
+// it can never leave. Windows has no call that walks a path without following its links, so
+// each system does that its own way behind this one class.
+#pragma once
+
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "platform/win32api.h"
+
+class Landing {
+  public:
+    // How long a temporary file of ours must have gone unwritten before a landing beside it
+    // takes it for the leftover of a run that was killed: a live transfer writes at least every
+    // half minute or fails (and removes its file), so ten minutes never catch one.
+    static constexpr DWORD kStaleAfterSeconds = 10 * 60;
+
+    // Prepares the landing of `name`, a path relative to the directory `root` whose components
+    // a backslash or a slash separates. root itself may be reached through symbolic links (or
+    // reparse points); below it, each directory of name is entered without following any, and
+    // one that is missing is made. The temporary file is created beside the target under a
+    // name of the form "~kst1a2b.tmp", which no path limit can refuse where the target itself
+    // fits; temporary files of exactly that form that lie beside it unwritten for
+    // kStaleAfterSeconds are removed first. attributes: FILE_ATTRIBUTE_READONLY makes a
+    // read-only file, others are ignored. failIfExists: a target already there is refused.
+    // Null with GetLastError() on failure: ERROR_CANT_RESOLVE_FILENAME when a link lies on the
+    // way, ERROR_INVALID_NAME for an empty, "." or ".." component, ERROR_FILE_EXISTS, or what
+    // the file system said.
+    static std::unique_ptr<Landing> Begin(LPCSTR root, LPCSTR name, DWORD attributes,
+                                          bool failIfExists);
+
+    // A landing not committed removes its temporary file.
+    virtual ~Landing() = default;
+
+    // Appends size bytes to the temporary file; FALSE with GetLastError() when they could not
+    // be written.
+    virtual BOOL Write(LPCVOID data, DWORD size) = 0;
+
+    // Flushes the temporary file to the disk, renames it over the target (a file or a symbolic
+    // link there is replaced, a directory is not), makes the rename durable and has the target
+    // count as created now. FALSE with GetLastError() when any step fails; the target is then
+    // as it was.
+    virtual BOOL Commit() = 0;
+
+    // The temporary name numbered n: "~kst" and four lower-case hexadecimal digits, ".tmp".
+    static std::string TemporaryName(unsigned n) {
+        char name[16];
+        std::snprintf(name, sizeof name, "~kst%04x.tmp", n & 0xFFFFu);
+        return name;
+    }
+
+    // Whether a file name has exactly that form; no other file is ever taken for ours.
+    static bool IsTemporaryName(const char* name) {
+        if (std::strlen(name) != 12 || std::strncmp(name, "~kst", 4) != 0 ||
+            std::strcmp(name + 8, ".tmp") != 0) {
+            return false;
+        }
+        for (int i = 4; i < 8; ++i) {
+            if (!std::strchr("0123456789abcdef", name[i]) || name[i] == '\0') return false;
+        }
+        return true;
+    }
+
+  protected:
+    Landing() = default;
+    Landing(const Landing&) = delete;
+    Landing& operator=(const Landing&) = delete;
+};

@@ -1,0 +1,209 @@
+// Landings on POSIX.
+// Supports: the walk below the root with openat(O_NOFOLLOW | O_DIRECTORY) from a descriptor of
+// the root, mkdirat for the directories that are missing, the temporary file made with O_EXCL
+// beside the target, fsync of the file before renameat and of its directory after it, and
+// RENAME_NOREPLACE for failIfExists.
+// Quirks:
+// - The temporary file and the rename are named relative to the directory's descriptor, so no
+//   path limit applies to them: only the root's path is held to MAX_PATH.
+// - A landed file is a new inode whose birth time is the landing's: nothing has to be marked.
+// - A file system that cannot refuse an existing target atomically (no RENAME_NOREPLACE) is
+//   checked just before the rename: a target made between the two is replaced.
+// - A file system that cannot flush a directory (EINVAL) lands without that flush.
+#include <dirent.h>
+#include <fcntl.h>
+#include <stdio.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/landing.h"
+#include "posix_errors.h"
+#include "posix_paths.h"
+#include "unique_fd.h"
+#include "win32_process.h"
+
+namespace {
+
+using posix::UniqueFd;
+
+// No descriptor, with the last error set.
+UniqueFd NoDirectory(DWORD error) {
+    SetLastError(error);
+    return UniqueFd();
+}
+
+struct DirCloser {
+    void operator()(DIR* dir) const { closedir(dir); }
+};
+
+// The components of name, split at backslashes and slashes; nothing when one is empty, "." or
+// "..": no such name is walked at all.
+std::optional<std::vector<std::string>> Components(const char* name) {
+    std::vector<std::string> parts(1);
+    for (const char* c = name; *c != '\0'; ++c) {
+        if (*c == '\\' || *c == '/') {
+            parts.emplace_back();
+        } else {
+            parts.back() += *c;
+        }
+    }
+    for (const std::string& part : parts) {
+        if (part.empty() || part == "." || part == "..") return std::nullopt;
+    }
+    return parts;
+}
+
+bool IsLink(int dir, const std::string& name) {
+    struct stat st;
+    return ::fstatat(dir, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode);
+}
+
+// The directory `name` in dir, made when it is missing; never a symbolic link.
+UniqueFd EnterDirectory(int dir, const std::string& name) {
+    constexpr int kFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+    int fd = ::openat(dir, name.c_str(), kFlags);
+    if (fd < 0 && errno == ENOENT) {
+        // Made by another run meanwhile is as good.
+        if (::mkdirat(dir, name.c_str(), 0777) != 0 && errno != EEXIST) {
+            return NoDirectory(posix::Win32ErrorFromErrno(errno));
+        }
+        fd = ::openat(dir, name.c_str(), kFlags);
+    }
+    if (fd >= 0) return UniqueFd(fd);
+    const int error = errno;
+    if (error == ELOOP || IsLink(dir, name)) return NoDirectory(ERROR_CANT_RESOLVE_FILENAME);
+    return NoDirectory(error == ENOTDIR ? ERROR_PATH_NOT_FOUND : posix::Win32ErrorFromErrno(error));
+}
+
+// Removes what killed runs left beside a landing: regular files of exactly our temporary form
+// that nobody has written for a while.
+void RemoveStaleTemporaries(int dir) {
+    const int fd = ::openat(dir, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return;
+    const std::unique_ptr<DIR, DirCloser> listing(::fdopendir(fd));
+    if (!listing) {
+        ::close(fd);
+        return;
+    }
+    const time_t before = ::time(nullptr) - Landing::kStaleAfterSeconds;
+    while (const dirent* entry = ::readdir(listing.get())) {
+        if (!Landing::IsTemporaryName(entry->d_name)) continue;
+        struct stat st;
+        if (::fstatat(dir, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode) &&
+            st.st_mtime < before) {
+            ::unlinkat(dir, entry->d_name, 0);
+        }
+    }
+}
+
+class PosixLanding final : public Landing {
+  public:
+    PosixLanding(UniqueFd dir, std::string target, bool failIfExists)
+        : m_dir(std::move(dir)), m_strTarget(std::move(target)), m_bFailIfExists(failIfExists) {}
+
+    ~PosixLanding() override {
+        if (m_strTemporary.empty() || m_bCommitted) return;
+        m_file.Reset();
+        ::unlinkat(m_dir.Get(), m_strTemporary.c_str(), 0);
+    }
+
+    // Creates the temporary file under the first free name.
+    bool Create(mode_t mode) {
+        static unsigned counter = static_cast<unsigned>(
+            std::chrono::steady_clock::now().time_since_epoch().count() ^ ::getpid());
+        constexpr int kNameAttempts = 64;
+        for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
+            const std::string name = TemporaryName(counter++);
+            const int fd = ::openat(m_dir.Get(), name.c_str(),
+                                    O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+            if (fd >= 0) {
+                m_file.Reset(fd);
+                m_strTemporary = name;
+                return true;
+            }
+            if (errno != EEXIST) return posix::FailErrno(errno);
+        }
+        return posix::FailWith(ERROR_FILE_EXISTS, false);
+    }
+
+    BOOL Write(LPCVOID data, DWORD size) override {
+        const char* bytes = static_cast<const char*>(data);
+        while (size > 0) {
+            const ssize_t written = ::write(m_file.Get(), bytes, size);
+            if (written < 0) {
+                if (errno == EINTR) continue;
+                return posix::FailErrno(errno);
+            }
+            bytes += written;
+            size -= static_cast<DWORD>(written);
+        }
+        return TRUE;
+    }
+
+    BOOL Commit() override {
+        if (::fsync(m_file.Get()) != 0 || !m_file.Close()) return posix::FailErrno(errno);
+        if (!Rename()) return FALSE;
+        m_bCommitted = true;
+        if (::fsync(m_dir.Get()) != 0 && errno != EINVAL) return posix::FailErrno(errno);
+        return TRUE;
+    }
+
+  private:
+    bool Rename() {
+        const int dir = m_dir.Get();
+        const char* from = m_strTemporary.c_str();
+        const char* to = m_strTarget.c_str();
+        if (!m_bFailIfExists) {
+            return ::renameat(dir, from, dir, to) == 0 || posix::FailErrno(errno);
+        }
+        if (::renameat2(dir, from, dir, to, RENAME_NOREPLACE) == 0) return true;
+        if (errno == EEXIST) return posix::Fail(ERROR_FILE_EXISTS);
+        if (errno != EINVAL && errno != ENOSYS) return posix::FailErrno(errno);
+        struct stat st;
+        if (::fstatat(dir, to, &st, AT_SYMLINK_NOFOLLOW) == 0)
+            return posix::Fail(ERROR_FILE_EXISTS);
+        return ::renameat(dir, from, dir, to) == 0 || posix::FailErrno(errno);
+    }
+
+    UniqueFd m_dir;
+    UniqueFd m_file;
+    std::string m_strTarget;
+    std::string m_strTemporary;
+    bool m_bFailIfExists;
+    bool m_bCommitted = false;
+};
+
+}  // namespace
+
+std::unique_ptr<Landing> Landing::Begin(LPCSTR root, LPCSTR name, DWORD attributes,
+                                        bool failIfExists) {
+    std::optional<std::string> rootPath = posix::PathArgument(root);
+    if (!rootPath) return nullptr;
+    if (name == nullptr) return posix::FailWith(ERROR_INVALID_PARAMETER, nullptr);
+    std::optional<std::vector<std::string>> parts = Components(name);
+    if (!parts) return posix::FailWith(ERROR_INVALID_NAME, nullptr);
+
+    UniqueFd dir(::open(rootPath->c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!dir) return posix::FailWith(posix::Win32ErrorFromErrno(errno, *rootPath), nullptr);
+    for (size_t i = 0; i + 1 < parts->size(); ++i) {
+        dir = EnterDirectory(dir.Get(), (*parts)[i]);
+        if (!dir) return nullptr;
+    }
+    const std::string& leaf = parts->back();
+    struct stat st;
+    if (failIfExists && ::fstatat(dir.Get(), leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+        return posix::FailWith(ERROR_FILE_EXISTS, nullptr);
+    }
+    RemoveStaleTemporaries(dir.Get());
+    auto landing = std::make_unique<PosixLanding>(std::move(dir), leaf, failIfExists);
+    const mode_t mode = (attributes & FILE_ATTRIBUTE_READONLY) != 0 ? 0444 : 0666;
+    if (!landing->Create(mode)) return nullptr;
+    return landing;
+}
