@@ -1,8 +1,12 @@
 // The file-list synchronisation: fetches the server's file list into the temporary directory
 // and brings the product directory up to date with it, entry by entry in list order. A file
 // is fetched when it is missing or was created before local midnight of its listed date.
-// Names from the server are used only when they stay inside the product directory; a refused
-// name and a failed fetch are both shown as "Failed..." and the run goes on.
+// Names from the server are used only when they stay inside the product directory, and the
+// download enters no link on the way below it; a refused name (or one on an overlong line) and
+// a failed fetch are both shown as "Failed..." and the run goes on. A run that cannot fetch or
+// read the list at all says so in a message box rather than end without a word.
+#include <vector>
+
 #include "engine/rules.h"
 #include "engine/update_host.h"
 #include "framework/dialog.h"
@@ -17,6 +21,7 @@ namespace {
 constexpr const char* kRemoteFileList = "Update/File_list.txt";
 constexpr const char* kRemoteDirectory = "Update/";
 constexpr const char* kProductSubdirectory = "Pelmora\\";
+constexpr const char* kServerError = "An error occured on the server.\nPlease try again latter.";
 
 // Whether the local copy at localPath is missing or older than its listed date.
 bool NeedsFetch(CFileFind& finder, const CString& localPath, const CString& date) {
@@ -27,16 +32,28 @@ bool NeedsFetch(CFileFind& finder, const CString& localPath, const CString& date
     return IsOutdated(created, ListedTime(date));
 }
 
-// Fetches one entry, first making the directories it lies in below the product directory.
+// Fetches one entry; the download makes the directories it lies in below the product
+// directory, never through a link.
 bool Fetch(IRemoteFiles& connection, const CString& productDirectory, const CString& name,
            const CString& localPath) {
-    for (const CString& directory : EnclosingDirectories(name)) {
-        // One that exists already is fine; one that cannot be made fails the fetch.
-        CreateDirectoryA((productDirectory + directory).c_str(), nullptr);
-    }
     const CString remotePath = kRemoteDirectory + name;
     return connection.DownloadFile(remotePath.c_str(), localPath.c_str(), false,
-                                   FILE_ATTRIBUTE_NORMAL, FTP_TRANSFER_TYPE_BINARY, 1);
+                                   FILE_ATTRIBUTE_NORMAL, FTP_TRANSFER_TYPE_BINARY, 1,
+                                   productDirectory.c_str());
+}
+
+// Reads this run's copy of the list; false when it cannot be opened or is larger than any list
+// may be.
+bool ReadList(const CString& path, CStringArray& names, CStringArray& dates,
+              std::vector<bool>& overlong) {
+    CStdioFile list;
+    if (!list.Open(path.c_str(),
+                   CStdioFile::modeRead | CStdioFile::typeText | CStdioFile::shareExclusive) ||
+        list.GetLength() > kMaxListBytes) {
+        return false;
+    }
+    ReadFileList(list, names, dates, overlong);
+    return true;
 }
 
 }  // namespace
@@ -47,21 +64,27 @@ void UpdateFiles(IUpdateHost& host) {
     if (connection == nullptr) return;
 
     const CString tempDirectory = host.TempPath();
-    if (tempDirectory.empty()) return;
-    const CString listPath = PathInDirectory(tempDirectory, "File_list.txt");
-    if (!connection->DownloadFile(kRemoteFileList, listPath.c_str(), false, FILE_ATTRIBUTE_NORMAL,
-                                  FTP_TRANSFER_TYPE_BINARY, 1)) {
+    if (tempDirectory.empty()) {
+        host.ShowMessage(kServerError);
         return;
     }
-
-    CStdioFile list;
-    if (!list.Open(listPath.c_str(),
-                   CStdioFile::modeRead | CStdioFile::typeText | CStdioFile::shareExclusive)) {
+    const CString listPath =
+        PathInDirectory(tempDirectory, RunCopyName("File_list", ".txt").c_str());
+    if (!connection->DownloadFile(kRemoteFileList, listPath.c_str(), false, FILE_ATTRIBUTE_NORMAL,
+                                  FTP_TRANSFER_TYPE_BINARY, 1)) {
+        host.ShowMessage(kServerError);
         return;
     }
     CStringArray names;
     CStringArray dates;
-    ReadFileList(list, names, dates);
+    std::vector<bool> overlong;
+    const bool read = ReadList(listPath, names, dates, overlong);
+    // The copy is this run's own: no later run would ever overwrite it.
+    DeleteFileA(listPath.c_str());
+    if (!read) {
+        host.ShowMessage(kServerError);
+        return;
+    }
 
     const CString productDirectory = host.InstallDirectory() + kProductSubdirectory;
     CProgressCtrl& progress = host.Progress();
@@ -74,7 +97,7 @@ void UpdateFiles(IUpdateHost& host) {
     for (std::ptrdiff_t i = 0; i < count; ++i) {
         const CString& name = names[i];
         const CString localPath = productDirectory + name;
-        if (!IsSafeListedName(name, productDirectory.size())) {
+        if (overlong[static_cast<size_t>(i)] || !IsSafeListedName(name, productDirectory.size())) {
             host.SetStatus("Updating..." + name);
             host.SetStatus("Failed..." + name);
         } else if (!NeedsFetch(finder, localPath, dates[i])) {

@@ -102,6 +102,10 @@ CString PathInDirectory(const CString& directory, const char* fileName) {
     return path + fileName;
 }
 
+CString RunCopyName(const char* stem, const char* extension) {
+    return CString(stem) + "-" + std::to_string(GetCurrentProcessId()) + extension;
+}
+
 CString TrimListValue(const CString& text) {
     size_t begin = 0;
     size_t end = text.size();
@@ -110,13 +114,18 @@ CString TrimListValue(const CString& text) {
     return text.substr(begin, end - begin);
 }
 
-void ReadFileList(CStdioFile& file, CStringArray& names, CStringArray& dates) {
+void ReadFileList(CStdioFile& file, CStringArray& names, CStringArray& dates,
+                  std::vector<bool>& overlong) {
     CString name;
     CString date;
-    while (file.ReadString(name)) {
-        file.ReadString(date);  // at the end of the file the date is empty
+    bool nameTooLong = false;
+    bool dateTooLong = false;
+    while (file.ReadString(name, kMaxListLine, nameTooLong)) {
+        // At the end of the file the date is empty.
+        file.ReadString(date, kMaxListLine, dateTooLong);
         names.Add(TrimListValue(name));
         dates.Add(TrimListValue(date));
+        overlong.push_back(nameTooLong || dateTooLong);
     }
 }
 
@@ -174,14 +183,6 @@ bool IsSafeListedName(const CString& name, std::size_t productDirectoryLength) {
         if (end == name.size()) return true;
         begin = end + 1;
     }
-}
-
-std::vector<CString> EnclosingDirectories(const CString& name) {
-    std::vector<CString> directories;
-    for (size_t i = 0; i < name.size(); ++i) {
-        if (IsSeparator(name[i])) directories.push_back(name.substr(0, i));
-    }
-    return directories;
 }
 
 }  // namespace engine

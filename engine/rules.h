@@ -32,15 +32,29 @@ bool IsNewerRelease(const CString& serverNumber, const CString& serverLetter,
 // fileName in directory: a backslash goes between them unless directory ends in one.
 CString PathInDirectory(const CString& directory, const char* fileName);
 
+// The name of this run's own copy of a server file in the temporary directory: stem, a hyphen,
+// the process id and extension ("Version-4711.txt"), so that runs at the same time never read,
+// replace or remove each other's copies.
+CString RunCopyName(const char* stem, const char* extension);
+
 // text without leading and trailing white space: 0x09 to 0x0D and 0x20. Bytes from 0x80 up
 // are never white space, whatever the code page.
 CString TrimListValue(const CString& text);
 
+// What a file list from the server may hold: a larger list is not read at all, and an entry
+// with a longer line is refused. Both are many times what any real list needs (a name fits in
+// MAX_PATH; a list of 100 000 entries takes about 2 MiB) and keep the memory a list takes within
+// a few hundred megabytes whatever the server sends.
+constexpr ULONGLONG kMaxListBytes = 8 * 1024 * 1024;
+constexpr std::size_t kMaxListLine = 4096;
+
 // Reads the file list to its end as pairs of lines, a name and then a date, each trimmed. The
 // list ends where a name line would begin and the file has ended; a last name without a date
 // line gets an empty date. An empty line is a value like any other. Appends to names and
-// dates, which end up of equal length.
-void ReadFileList(CStdioFile& file, CStringArray& names, CStringArray& dates);
+// dates, which end up of equal length, and to overlong whether the entry had a line longer
+// than kMaxListLine (its values then hold that line's beginning).
+void ReadFileList(CStdioFile& file, CStringArray& names, CStringArray& dates,
+                  std::vector<bool>& overlong);
 
 struct ListedDate {
     int year;
@@ -80,9 +94,5 @@ int ProgressPosition(std::ptrdiff_t index, std::ptrdiff_t count);
 // extension, in any case); and a name that makes the local path longer than 259 characters.
 // Backslash and slash both separate components.
 bool IsSafeListedName(const CString& name, std::size_t productDirectoryLength);
-
-// The directories that a listed name's file lies in, below the product directory and
-// outermost first: "a\b\c.dll" gives "a" and "a\b".
-std::vector<CString> EnclosingDirectories(const CString& name);
 
 }  // namespace engine

@@ -30,7 +30,8 @@ void CheckVersion(IUpdateHost& host, bool interactive) {
         if (interactive) host.ShowMessage("Could not locate your window temp file");
         return;
     }
-    const CString localPath = PathInDirectory(tempDirectory, "Version.txt");
+    const CString localPath =
+        PathInDirectory(tempDirectory, RunCopyName("Version", ".txt").c_str());
 
     if (!connection->DownloadFile(kRemoteVersionFile, localPath.c_str(), false,
                                   FILE_ATTRIBUTE_NORMAL, FTP_TRANSFER_TYPE_BINARY, 1)) {
@@ -73,7 +74,7 @@ void CheckVersion(IUpdateHost& host, bool interactive) {
     }
 
     file.Close();
-    DeleteFileA(localPath.c_str());  // a copy left behind is overwritten by the next check
+    DeleteFileA(localPath.c_str());
 }
 
 }  // namespace engine

@@ -38,6 +38,14 @@ bool CStdioFile::Open(const char* fileName, UINT openFlags) {
     return true;
 }
 
+ULONGLONG CStdioFile::GetLength() const {
+    if (!m_file) return 0;
+    DWORD high = 0;
+    const DWORD low = GetFileSize(m_file.get(), &high);
+    if (low == INVALID_FILE_SIZE && GetLastError() != ERROR_SUCCESS) return 0;
+    return (ULONGLONG{high} << 32) | low;
+}
+
 void CStdioFile::Close() {
     m_file.reset();
     m_buffer.reset();
@@ -58,7 +66,22 @@ bool CStdioFile::Fill() {
 }
 
 bool CStdioFile::ReadString(CString& line) {
+    bool tooLong = false;
+    return ReadString(line, CString::npos - 1, tooLong);
+}
+
+bool CStdioFile::ReadString(CString& line, std::size_t limit, bool& tooLong) {
     line.clear();
+    tooLong = false;
+    // One character more than the limit is kept: it may be the CR of a CR LF pair.
+    auto append = [&line, &tooLong, limit](const char* begin, const char* end) {
+        const std::size_t room = limit + 1 - line.size();
+        if (static_cast<std::size_t>(end - begin) > room) {
+            end = begin + room;
+            tooLong = true;
+        }
+        line.append(begin, end);
+    };
     bool readAnything = false;
     try {
         while (!m_bEnded) {
@@ -69,24 +92,28 @@ bool CStdioFile::ReadString(CString& line) {
             const char* stop = feed ? feed : end;
             if (const auto* eof =
                     static_cast<const char*>(std::memchr(begin, kEndOfFile, stop - begin))) {
-                line.append(begin, eof);
+                append(begin, eof);
                 readAnything = readAnything || eof != begin;
                 m_bEnded = true;
                 break;
             }
-            line.append(begin, stop);
+            append(begin, stop);
             readAnything = true;
             m_pos = static_cast<DWORD>(stop - m_buffer.get());
             if (feed) {
                 ++m_pos;
                 // The carriage return of a CR LF pair went into the line just before its
                 // line feed, whichever buffer it came in.
-                if (!line.empty() && line.back() == '\r') line.pop_back();
-                return true;
+                if (!tooLong && !line.empty() && line.back() == '\r') line.pop_back();
+                break;
             }
         }
     } catch (const std::bad_alloc&) {
         throw CMemoryException();
+    }
+    if (line.size() > limit) {
+        line.resize(limit);
+        tooLong = true;
     }
     return readAnything;
 }

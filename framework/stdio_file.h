@@ -6,6 +6,7 @@
 // Only reading is offered.
 #pragma once
 
+#include <cstddef>
 #include <memory>
 
 #include "cstring.h"
@@ -35,6 +36,11 @@ class CStdioFile {
     // Reads the next line into line. False when the file had ended, with line empty. A read
     // error raises CFileException; memory running out raises CMemoryException.
     bool ReadString(CString& line);
+    // The same, keeping at most limit characters of the line: the rest of a longer line is read
+    // past and dropped, and tooLong says so.
+    bool ReadString(CString& line, std::size_t limit, bool& tooLong);
+    // The size of the open file in bytes; 0 when none is open or the size cannot be read.
+    ULONGLONG GetLength() const;
     // Closes the file; calling it again does nothing.
     void Close();
     bool IsOpen() const { return m_file != nullptr; }

@@ -107,26 +107,33 @@ class Sandbox:
         hold_input keeps standard input open after stdin was written: a program that waits
         for more input then fails the test instead of ending at the end of input. wrapper is
         a command put before kestrin's (e.g. one that drops privileges)."""
+        return self.finish(self.start(args, stdin, port, program, extra_env, hold_input, umask,
+                                      wrapper), timeout)
+
+    def start(self, args, stdin='', port=None, program=None, extra_env=None, hold_input=False,
+              umask=-1, wrapper=()):
+        """Starts kestrin as run() does and returns at once; finish() waits for it."""
         if port is None:
             port = closed_port()
         command = list(wrapper) + [program or KESTRIN] + list(args)
-        env = self.env(port, extra=extra_env)
-        if not hold_input:
-            proc = subprocess.run(command, input=stdin.encode('latin-1'),
-                                  stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                                  env=env, timeout=timeout, cwd=self.root, umask=umask)
-            out = proc.stdout.decode('latin-1').splitlines()
-            return proc.returncode, out, proc.stderr.decode('latin-1')
         # Output goes to files, so that nothing waits on a full pipe while input stays open.
-        with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
-            proc = subprocess.Popen(command, stdin=subprocess.PIPE, stdout=out, stderr=err,
-                                    env=env, cwd=self.root, umask=umask)
+        out, err = tempfile.TemporaryFile(), tempfile.TemporaryFile()
+        proc = subprocess.Popen(command, stdin=subprocess.PIPE, stdout=out, stderr=err,
+                                env=self.env(port, extra=extra_env), cwd=self.root, umask=umask)
+        try:
+            proc.stdin.write(stdin.encode('latin-1'))
+            proc.stdin.flush()
+        except BrokenPipeError:
+            pass
+        if not hold_input:
+            proc.stdin.close()
+        return proc, out, err, args
+
+    def finish(self, started, timeout=60):
+        """Waits for a kestrin from start(); returns what run() returns."""
+        proc, out, err, args = started
+        with out, err:
             try:
-                try:
-                    proc.stdin.write(stdin.encode('latin-1'))
-                    proc.stdin.flush()
-                except BrokenPipeError:
-                    pass
                 try:
                     proc.wait(timeout=timeout)
                 except subprocess.TimeoutExpired:

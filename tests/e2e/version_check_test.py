@@ -1,5 +1,6 @@
 """The version check of the real kestrin against the local update server."""
 import os
+import re
 import shutil
 import subprocess
 
@@ -77,15 +78,37 @@ class CommandLineModes(ServerTestCase):
         self.assertEqual(os.listdir(self.box.temp_dir()), [])
 
     def test_copy_that_cannot_land_is_a_transfer_failure(self):
-        # A directory where the copy goes: the download cannot put its file there, which is
-        # the transfer failing, not a copy that landed unreadable.
+        # A directory where the run's copy goes (named after the process, which the shell
+        # becomes): the download cannot put its file there, which is the transfer failing, not
+        # a copy that landed unreadable.
         self.serve({'Update/Version.txt': 'Tamwix\r\n2\r\nA\r\n'})
-        blocker = os.path.join(self.box.temp_dir(), 'Version.txt')
-        os.makedirs(blocker, mode=0o700)
-        self.check('UPDATE_REQUEST', SERVER_ERROR, True)
-        self.check('UPDATE_NOREQUEST', None, False)
-        self.assertEqual(os.listdir(self.box.temp_dir()), ['Version.txt'])
-        self.assertEqual(os.listdir(blocker), [])
+        temp = self.box.temp_dir()
+        os.makedirs(temp, mode=0o700)
+        block = ['sh', '-c', 'mkdir "$0/Version-$$.txt" && exec "$@"', temp]
+        for switch, expected in (('UPDATE_REQUEST', [CAPTION, SERVER_ERROR]),
+                                 ('UPDATE_NOREQUEST', [])):
+            status, out, err = self.kestrin([switch], stdin='\n', hold_input=True, timeout=30,
+                                            wrapper=block)
+            self.assertEqual((status, out), (0, expected), err)
+        blockers = os.listdir(temp)
+        self.assertEqual(len(blockers), 2, blockers)
+        for blocker in blockers:
+            self.assertEqual(os.listdir(os.path.join(temp, blocker)), [])
+
+    def test_runs_at_once_keep_to_their_own_copies(self):
+        # A copy of a sibling run, between its landing and its reading, under the name the
+        # copy had when all runs shared it: nothing replaces or removes it.
+        self.serve({'Update/Version.txt': 'Tamwix\r\n2\r\nA\r\n'})
+        temp = self.box.temp_dir()
+        os.makedirs(temp, mode=0o700)
+        sibling = os.path.join(temp, 'Version.txt')
+        with open(sibling, 'w') as f:
+            f.write('Tamwix\n9\nZ\n')
+        self.check('UPDATE_REQUEST', newer('1A', '2A', kestrin_e2e.cache_value('KESTRIN_HOME_URL')),
+                   True)
+        self.assertEqual(os.listdir(temp), ['Version.txt'])
+        with open(sibling) as f:
+            self.assertEqual(f.read(), 'Tamwix\n9\nZ\n')
 
     def unprivileged(self):
         """A command prefix under which kestrin is bound by file permissions: none for an
@@ -121,9 +144,12 @@ class CommandLineModes(ServerTestCase):
                 self.assertEqual(status, 0, err)
                 self.assertEqual(out, [CAPTION, expected] if message_box else [], err)
                 # The copy that could not be read stays where it landed.
-                copy = os.path.join(self.box.temp_dir(), 'Version.txt')
-                self.assertEqual(os.listdir(self.box.temp_dir()), ['Version.txt'])
+                copies = [name for name in os.listdir(self.box.temp_dir())
+                          if re.fullmatch(r'Version-\d+\.txt', name)]
+                self.assertEqual(len(copies), 1, os.listdir(self.box.temp_dir()))
+                copy = os.path.join(self.box.temp_dir(), copies[0])
                 self.assertEqual(os.stat(copy).st_mode & 0o777, 0)
+                os.remove(copy)
 
 
 class UpdateButton(ServerTestCase):
@@ -147,7 +173,8 @@ class UpdateButton(ServerTestCase):
                                  announcement +
                                  ['status: Checking file list', 'status: Completed- Press Cancel',
                                   'status: '], err)
-                self.assertFalse(os.path.exists(os.path.join(self.box.temp_dir(), 'Version.txt')))
+                # Both copies were the run's own, and are gone.
+                self.assertEqual(os.listdir(self.box.temp_dir()), [])
 
 
 if __name__ == '__main__':

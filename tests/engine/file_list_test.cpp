@@ -4,9 +4,11 @@
 #include <ctime>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "engine/rules.h"
 #include "engine/update_host.h"
 #include "fake_host.h"
 #include "support/test_env.h"
@@ -16,29 +18,45 @@ namespace {
 namespace fs = std::filesystem;
 using Lines = std::vector<std::string>;
 
-// The early stops leave the status at "Checking file list", the bar untouched and the product
-// directory unmade.
-TEST(UpdateFiles, StopsEarlyWithoutAWord) {
+// The early stops leave the bar untouched and the product directory unmade. Once connected,
+// each says that the server failed, so that no run ends without a word; the list's copy in the
+// temporary directory is gone afterwards.
+TEST(UpdateFiles, StopsEarly) {
     TempDir temp;
     TempDir install;
-    DirectoryServer empty;
+    const std::string serverError =
+        "message: An error occured on the server.\nPlease try again latter.";
     const struct {
         const char* what;
         bool connected;
         bool tempDirectory;
+        std::optional<std::string> list;
+        Lines log;
     } cases[] = {
-        {"no connection", false, true},
-        {"no temporary directory", true, false},
-        {"list cannot be fetched", true, true},
+        {"no connection", false, true, "", {"status: Checking file list"}},
+        {"no temporary directory", true, false, "", {"status: Checking file list", serverError}},
+        {"list cannot be fetched",
+         true,
+         true,
+         std::nullopt,
+         {"status: Checking file list", serverError}},
+        {"list larger than any list may be",
+         true,
+         true,
+         std::string(engine::kMaxListBytes + 1, '\n'),
+         {"status: Checking file list", serverError}},
     };
     for (const auto& c : cases) {
+        DirectoryServer server;
+        if (c.list) server.Put("Update/File_list.txt", *c.list);
         FakeHost host;
-        host.connection = c.connected ? &empty : nullptr;
+        host.connection = c.connected ? &server : nullptr;
         host.tempPath = c.tempDirectory ? temp.str() : "";
         host.installDirectory = install.str() + "\\";
         engine::UpdateFiles(host);
-        EXPECT_EQ(host.log, Lines{"status: Checking file list"}) << c.what;
+        EXPECT_EQ(host.log, c.log) << c.what;
         EXPECT_FALSE(fs::exists(install.path() / "Pelmora")) << c.what;
+        EXPECT_TRUE(fs::is_empty(temp.path())) << c.what;
     }
 }
 
@@ -129,8 +147,8 @@ TEST_F(UpdateFilesTest, BringsTheProductDirectoryUpToDate) {
     // The missing file was asked for, the refused name never was.
     EXPECT_EQ(server_.requests, (Lines{"Update/File_list.txt", "Update/old.dll", "Update/gone.dll",
                                        "Update/sub/deep/c.dll", "Update/a.dll"}));
-    // The list stays in the temporary directory.
-    EXPECT_TRUE(fs::exists(temp_.path() / "File_list.txt"));
+    // The list's copy was this run's own, and is gone.
+    EXPECT_TRUE(fs::is_empty(temp_.path()));
 }
 
 // What was fetched counts as current on the next run.

@@ -95,11 +95,13 @@ TEST(TrimListValue, RemovesAsciiWhiteSpaceOnly) {
 struct Entry {
     std::string name;
     std::string date;
+    bool overlong = false;
     bool operator==(const Entry&) const = default;
 };
 
 std::ostream& operator<<(std::ostream& out, const Entry& e) {
-    return out << '{' << e.name << '|' << e.date << '}';
+    return out << '{' << e.name.size() << ':' << e.name.substr(0, 20) << '|' << e.date.substr(0, 20)
+               << (e.overlong ? "|overlong" : "") << '}';
 }
 
 TEST(ReadFileList, PairsNamesWithDates) {
@@ -125,6 +127,19 @@ TEST(ReadFileList, PairsNamesWithDates) {
          "a.dll\n2001-07-15\n\x1A"
          "b.exe\n2002-01-01\n",
          {{"a.dll", "2001-07-15"}}},
+        {"lines at the limit, CR LF and all",
+         std::string(4096, 'n') + "\r\n" + std::string(4096, 'd') + "\r\n",
+         {{std::string(4096, 'n'), std::string(4096, 'd')}}},
+        {"an overlong name line refuses its entry only",
+         std::string(5000, 'x') + "\n2001-07-15\nb.exe\n2002-01-01\n",
+         {{std::string(4096, 'x'), "2001-07-15", true}, {"b.exe", "2002-01-01"}}},
+        // Cut short, the line would pass for a good name: its entry is refused all the same.
+        {"a name padded past the limit",
+         "a.dll" + std::string(5000, ' ') + "\n2001-07-15\n",
+         {{"a.dll", "2001-07-15", true}}},
+        {"an overlong date line",
+         "a.dll\n" + std::string(4097, '1'),
+         {{"a.dll", std::string(4096, '1'), true}}},
     };
     TempDir dir;
     for (const auto& c : cases) {
@@ -134,11 +149,13 @@ TEST(ReadFileList, PairsNamesWithDates) {
         ASSERT_TRUE(file.Open(path.string().c_str(), CStdioFile::modeRead | CStdioFile::typeText));
         CStringArray names;
         CStringArray dates;
-        engine::ReadFileList(file, names, dates);
+        std::vector<bool> overlong;
+        engine::ReadFileList(file, names, dates, overlong);
         ASSERT_EQ(names.GetSize(), dates.GetSize()) << c.what;
+        ASSERT_EQ(static_cast<size_t>(names.GetSize()), overlong.size()) << c.what;
         std::vector<Entry> entries;
         for (std::ptrdiff_t i = 0; i < names.GetSize(); ++i)
-            entries.push_back({names[i], dates[i]});
+            entries.push_back({names[i], dates[i], overlong[static_cast<size_t>(i)]});
         EXPECT_EQ(entries, c.entries) << c.what;
     }
 }
@@ -284,12 +301,6 @@ TEST(IsSafeListedName, RefusesNamesThatLeaveTheProductDirectory) {
     // The local path may take 259 characters, not one more.
     EXPECT_TRUE(engine::IsSafeListedName(std::string(259 - dir, 'x'), dir));
     EXPECT_FALSE(engine::IsSafeListedName(std::string(260 - dir, 'x'), dir));
-}
-
-TEST(EnclosingDirectories, ListsEachLevelOutermostFirst) {
-    EXPECT_EQ(engine::EnclosingDirectories("a.dll"), std::vector<CString>{});
-    EXPECT_EQ(engine::EnclosingDirectories("a\\b/c\\d.dll"),
-              (std::vector<CString>{"a", "a\\b", "a\\b/c"}));
 }
 
 }  // namespace
