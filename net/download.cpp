@@ -52,24 +52,30 @@ class FloorRate {
     ULONGLONG m_bytes = 0;
 };
 
-// A download, ended when the transfer is over or given up.
+// A download, ended when the transfer is over or given up; the end waits for the server's
+// last reply no longer than closeTimeoutMs.
 class OpenDownload {
   public:
-    explicit OpenDownload(HFTPDOWNLOAD download) : m_download(download) {}
-    ~OpenDownload() { Close(0); }
+    OpenDownload(HFTPDOWNLOAD download, DWORD closeTimeoutMs)
+        : m_download(download), m_closeTimeoutMs(closeTimeoutMs) {}
+    ~OpenDownload() { Close(); }
     OpenDownload(const OpenDownload&) = delete;
     OpenDownload& operator=(const OpenDownload&) = delete;
 
     HFTPDOWNLOAD Get() const { return m_download; }
-    // The server's last reply about the transfer (see FtpCloseDownload).
-    DWORD Close(DWORD timeoutMs) {
-        const DWORD reply = m_download ? FtpCloseDownload(m_download, timeoutMs) : 0;
+    // The server's last reply about the transfer (see FtpCloseDownload). The last error, which
+    // may tell why the transfer is given up, stays as it was.
+    DWORD Close() {
+        const DWORD error = GetLastError();
+        const DWORD reply = m_download ? FtpCloseDownload(m_download, m_closeTimeoutMs) : 0;
         m_download = nullptr;
+        SetLastError(error);
         return reply;
     }
 
   private:
     HFTPDOWNLOAD m_download;
+    DWORD m_closeTimeoutMs;
 };
 
 }  // namespace
@@ -79,7 +85,8 @@ bool ReceiveFile(HINTERNET connection, const char* remotePath, DWORD transferFla
                  IReceiveCheck* check) {
     ULONGLONG announced = kNoSizeAnnounced;
     OpenDownload download(FtpOpenDownload(connection, remotePath, transferFlags, context,
-                                          limits.openTimeoutMs, &announced));
+                                          limits.openTimeoutMs, &announced),
+                          limits.windowMs);
     if (download.Get() == nullptr) return false;
     const bool sized = announced != kNoSizeAnnounced;
     const std::unique_ptr<char[]> piece(new char[kPieceBytes]);
@@ -104,7 +111,7 @@ bool ReceiveFile(HINTERNET connection, const char* remotePath, DWORD transferFla
         }
         if (!floor.Moved(got)) return Fail(ERROR_INTERNET_TIMEOUT);
     }
-    const DWORD reply = download.Close(limits.windowMs);
+    const DWORD reply = download.Close();
     if (sized && total != announced) return Fail(ERROR_INVALID_DATA);
     // Without a size, only the server's word tells a whole transfer from a broken one.
     const bool confirmed = reply == 226 || reply == 250;

@@ -39,27 +39,12 @@ void CloseHandleOnce(HINTERNET& handle) {
     }
 }
 
-bool SetTimeout(HINTERNET handle, DWORD option, DWORD milliseconds) {
-    return InternetSetOptionA(handle, option, &milliseconds, sizeof milliseconds) != FALSE;
-}
-
-// A time-out of a connection (the session's at its making, or its own since).
-DWORD TimeoutOf(HINTERNET connection, DWORD option) {
-    DWORD value = 0;
-    DWORD size = sizeof value;
-    if (!InternetQueryOptionA(connection, option, &value, &size) || value == 0) {
-        return kDefaultTimeoutMs;
-    }
-    return value;
-}
-
-// The bounds of a transfer over connection, its window no longer than its receive time-out.
-net::ReceiveLimits LimitsOf(HINTERNET connection) {
+// The bounds of a transfer over a connection, its window no longer than the receive time-out.
+net::ReceiveLimits LimitsOf(const CFtpConnection& connection) {
     net::ReceiveLimits limits;
-    const DWORD receiveMs = TimeoutOf(connection, INTERNET_OPTION_RECEIVE_TIMEOUT);
-    limits.windowMs = std::min(limits.windowMs, receiveMs);
-    const DWORD connectMs = TimeoutOf(connection, INTERNET_OPTION_CONNECT_TIMEOUT);
-    limits.openTimeoutMs = std::min<ULONGLONG>(ULONGLONG{connectMs} + receiveMs, 0xFFFFFFFEu);
+    limits.windowMs = std::min(limits.windowMs, connection.m_receiveTimeoutMs);
+    limits.openTimeoutMs = static_cast<DWORD>(std::min<ULONGLONG>(
+        ULONGLONG{connection.m_connectTimeoutMs} + connection.m_receiveTimeoutMs, 0xFFFFFFFEu));
     return limits;
 }
 
@@ -157,8 +142,8 @@ bool CFtpConnection::DownloadFile(const char* remotePath, const char* localPath,
     const std::unique_ptr<Landing> landing =
         Landing::Begin(root.c_str(), name.c_str(), attributes, failIfExists);
     if (!landing) return false;
-    return net::ReceiveFile(m_handle, remotePath, transferFlags, context, LimitsOf(m_handle),
-                            *landing, nullptr);
+    return net::ReceiveFile(m_handle, remotePath, transferFlags, context, LimitsOf(*this), *landing,
+                            nullptr);
 }
 
 CInternetSession::CInternetSession(const char* agent, DWORD context, DWORD accessType,
@@ -171,16 +156,25 @@ CInternetSession::CInternetSession(const char* agent, DWORD context, DWORD acces
     }
     InternetHandle handle(InternetOpenA(agent, accessType, proxyName, proxyBypass, flags));
     if (!handle) throw CInternetException(GetLastError(), m_context);
-    const DWORD timeout = TimeoutMs();
-    if (!SetTimeout(handle.get(), INTERNET_OPTION_CONNECT_TIMEOUT, timeout) ||
-        !SetTimeout(handle.get(), INTERNET_OPTION_RECEIVE_TIMEOUT, timeout)) {
-        throw CInternetException(GetLastError(), m_context);
-    }
     m_handle = static_cast<HINTERNET>(handle.release());
+    const DWORD timeout = TimeoutMs();
+    if (!SetOption(INTERNET_OPTION_CONNECT_TIMEOUT, timeout) ||
+        !SetOption(INTERNET_OPTION_RECEIVE_TIMEOUT, timeout)) {
+        const DWORD error = GetLastError();
+        Close();
+        throw CInternetException(error, m_context);
+    }
 }
 
 CInternetSession::~CInternetSession() {
     CInternetSession::Close();
+}
+
+bool CInternetSession::SetOption(DWORD option, DWORD value) {
+    if (InternetSetOptionA(m_handle, option, &value, sizeof value) == FALSE) return false;
+    if (option == INTERNET_OPTION_CONNECT_TIMEOUT) m_connectTimeoutMs = value;
+    if (option == INTERNET_OPTION_RECEIVE_TIMEOUT) m_receiveTimeoutMs = value;
+    return true;
 }
 
 void CInternetSession::Close() {
@@ -201,5 +195,7 @@ CFtpConnection* CInternetSession::OpenFtpConnection(const char* server, const ch
                          passive ? INTERNET_FLAG_PASSIVE : 0, connection->m_context);
     if (handle == nullptr) throw CInternetException(GetLastError(), connection->m_context);
     connection->m_handle = handle;
+    connection->m_connectTimeoutMs = m_connectTimeoutMs;
+    connection->m_receiveTimeoutMs = m_receiveTimeoutMs;
     return connection.release();
 }

@@ -49,6 +49,10 @@ class CFtpConnection : public CInternetConnection, public IRemoteFiles {
     bool DownloadFile(const char* remotePath, const char* localPath, bool failIfExists,
                       DWORD attributes, DWORD transferFlags, DWORD_PTR context,
                       const char* below = nullptr) override;
+
+    // The session's time-outs when the connection was made, which bound its transfers.
+    DWORD m_connectTimeoutMs = 0;
+    DWORD m_receiveTimeoutMs = 0;
 };
 
 class CInternetSession {
@@ -64,6 +68,12 @@ class CInternetSession {
     CInternetSession& operator=(const CInternetSession&) = delete;
     virtual void Close();
 
+    // Sets an option on the session's handle (InternetSetOptionA with a DWORD value); false
+    // with GetLastError() when the platform refuses it. The connect and receive time-outs are
+    // also kept for the connections made from then on, which bound their transfers by them
+    // (the floor rate of net/download.h is judged over the receive time-out at most).
+    bool SetOption(DWORD option, DWORD value);
+
     // Connects and logs in; the caller owns the result (and takes it into a
     // std::unique_ptr at once). Raises CInternetException when no connection could be made
     // (CMemoryException when memory runs out).
@@ -73,4 +83,6 @@ class CInternetSession {
 
     DWORD m_context;
     HINTERNET m_handle = nullptr;
+    DWORD m_connectTimeoutMs = 0;
+    DWORD m_receiveTimeoutMs = 0;
 };

@@ -32,7 +32,8 @@ class Landing {
     static std::unique_ptr<Landing> Begin(LPCSTR root, LPCSTR name, DWORD attributes,
                                           bool failIfExists);
 
-    // A landing not committed removes its temporary file.
+    // A landing not committed removes its temporary file, leaving the last error as it was (it
+    // tells why the landing was given up).
     virtual ~Landing() = default;
 
     // Appends size bytes to the temporary file; FALSE with GetLastError() when they could not

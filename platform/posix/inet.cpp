@@ -1,5 +1,5 @@
 // WinInet's FTP subset on libcurl: InternetOpenA, InternetConnectA, InternetCloseHandle,
-// InternetSetOptionA, InternetQueryOptionA; the downloads are in ftp_download.cpp.
+// InternetSetOptionA; the downloads are in ftp_download.cpp.
 // Supports: one easy handle and one multi handle per connection, logged in by InternetConnectA
 // with a request that fetches nothing (USER, PASS, PWD) and kept in the multi handle's
 // connection cache, so that every download of the connection reuses the one control
@@ -337,25 +337,5 @@ BOOL InternetSetOptionA(HINTERNET hInternet, DWORD dwOption, LPVOID lpBuffer,
             return Fail(ERROR_INTERNET_INTERNAL_ERROR);
         }
     }
-    return TRUE;
-}
-
-BOOL InternetQueryOptionA(HINTERNET hInternet, DWORD dwOption, LPVOID lpBuffer,
-                          LPDWORD lpdwBufferLength) {
-    InternetObject* object = Find(hInternet);
-    if (object == nullptr) return FALSE;
-    if (dwOption != INTERNET_OPTION_CONNECT_TIMEOUT &&
-        dwOption != INTERNET_OPTION_RECEIVE_TIMEOUT) {
-        return Fail(ERROR_INTERNET_INVALID_OPTION);
-    }
-    if (lpdwBufferLength == nullptr) return Fail(ERROR_INVALID_PARAMETER);
-    if (lpBuffer == nullptr || *lpdwBufferLength < sizeof(DWORD)) {
-        *lpdwBufferLength = sizeof(DWORD);
-        return Fail(ERROR_INSUFFICIENT_BUFFER);
-    }
-    const DWORD value = dwOption == INTERNET_OPTION_CONNECT_TIMEOUT ? object->timeouts.connectMs
-                                                                    : object->timeouts.receiveMs;
-    std::memcpy(lpBuffer, &value, sizeof value);
-    *lpdwBufferLength = sizeof value;
     return TRUE;
 }

@@ -108,6 +108,7 @@ class PosixLanding final : public Landing {
     PosixLanding(UniqueFd dir, std::string target, bool failIfExists)
         : m_dir(std::move(dir)), m_strTarget(std::move(target)), m_bFailIfExists(failIfExists) {}
 
+    // Neither close() nor unlinkat() touches the last error, which is ours.
     ~PosixLanding() override {
         if (m_strTemporary.empty() || m_bCommitted) return;
         m_file.Reset();

@@ -61,6 +61,3 @@ BOOL InternetCloseHandle(HINTERNET hInternet);
 // 0 and 0xFFFFFFFF (no limit) are refused with ERROR_INVALID_PARAMETER: every call stays
 // bounded.
 BOOL InternetSetOptionA(HINTERNET hInternet, DWORD dwOption, LPVOID lpBuffer, DWORD dwBufferLength);
-// The same two options, read back: a DWORD of milliseconds.
-BOOL InternetQueryOptionA(HINTERNET hInternet, DWORD dwOption, LPVOID lpBuffer,
-                          LPDWORD lpdwBufferLength);

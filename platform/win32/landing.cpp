@@ -151,8 +151,10 @@ class Win32Landing final : public Landing {
 
     ~Win32Landing() override {
         if (m_strTemporary.empty() || m_bCommitted) return;
+        const DWORD error = GetLastError();
         m_file.reset();
         DeleteFileW(m_strTemporary.c_str());
+        SetLastError(error);
     }
 
     // Creates the temporary file under the first free name.
