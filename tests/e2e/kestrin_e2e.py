@@ -182,7 +182,8 @@ class ServerTestCase(KestrinTestCase):
                           '(configure with -DKESTRIN_SERVER_FROM_ENV=ON)')
         self.served = os.path.join(self.box.root, 'served')
         os.makedirs(self.served)
-        self.server = FtpServer(self.served, self.box.root).start()
+        # Faults by name, for the tests of a hostile server; plain names are served as they are.
+        self.server = FtpServer(self.served, self.box.root, options=['--named-faults']).start()
         self.addCleanup(self.server.stop)
 
     def serve(self, files):

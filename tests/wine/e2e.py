@@ -96,8 +96,8 @@ class Session(unittest.TestCase):
     def wine(self, *argv, timeout=60):
         return self.command(['wine', *argv], timeout=timeout)
 
-    def start(self, *argv, server_port):
-        env = dict(self.env)
+    def start(self, *argv, server_port, extra_env=None):
+        env = dict(self.env, **(extra_env or {}))
         env['KESTRIN_UPDATE_HOST'] = '127.0.0.1'
         env['KESTRIN_UPDATE_PORT'] = str(server_port)
         with open(os.path.join(ARGS.artifacts, 'kestrin.log'), 'ab') as log:
@@ -194,13 +194,13 @@ class Session(unittest.TestCase):
     def update_server(self):
         """A local FTP server with the program's compiled-in account on a free loopback port,
         in a work directory of its own that goes when it stops; its log tells what was
-        asked."""
+        asked. Files break as their names or sidecar files say (--named-faults)."""
         script = self.env.get('KESTRIN_WINE_FTP_SCRIPT')
         self.assertTrue(script, 'the set-up names no FTP server script')
         return LocalFtpServer(tempfile.mkdtemp(dir=ARGS.state),
                               self.env['KESTRIN_WINE_FTP_USER'],
                               self.env['KESTRIN_WINE_FTP_PASSWORD'], script=script,
-                              remove_work=True).start(timeout=10)
+                              options=['--named-faults'], remove_work=True).start(timeout=10)
 
     def message_box_text(self):
         texts = [c['text'] for c in self.describe('Kestrin')['controls']
@@ -522,11 +522,11 @@ class WineProgram(Session):
             finally:
                 mapped.close()
 
-    def pressed_update(self, server):
+    def pressed_update(self, server, extra_env=None):
         """Starts the dialog, presses Update (Return) with the probe watching, waits for the
         run to end (the status cleared, Update enabled again), presses Escape; returns the
         status texts and progress positions of the run."""
-        process = self.start(server_port=server.port)
+        process = self.start(server_port=server.port, extra_env=extra_env)
         self.wait_for(lambda: self.count('Updating System') == 1, 'the update dialog')
         watch = Watch(self, 'Updating System')
         try:
@@ -619,6 +619,64 @@ class WineProgram(Session):
                              ['Update/Version.txt', 'Update/File_list.txt'], 'second run fetched')
             self.assertEqual(read_files(install), expected,
                              'the second run changed the product directory')
+
+    @photographed_on_failure
+    def test_hostile_server_and_tree(self):
+        """A link planted below the product directory leads nowhere the update writes; a file
+        longer than its announced size and one that drips fail and keep the copies there; a
+        name at the path limit lands whatever its temporary name."""
+        install = self.drive_c('KestrinHostile')
+        outside = self.drive_c('KestrinOutside')
+        for d in (install, outside):
+            shutil.rmtree(d, ignore_errors=True)
+        self.addCleanup(self.clear_settings)
+        self.addCleanup(shutil.rmtree, install, ignore_errors=True)
+        self.addCleanup(shutil.rmtree, outside, ignore_errors=True)
+        product = os.path.join(install, 'Pelmora')
+        os.makedirs(product)
+        os.makedirs(outside)
+        # Made from Linux: Wine shows it as a directory that is a reparse point.
+        os.symlink(outside, os.path.join(product, 'etc'))
+        files = {'precious.conf': b'precious', 'sized.bin': b'old sized', 'slow.bin': b'old slow'}
+        for name, content in files.items():
+            with open(os.path.join(outside if name == 'precious.conf' else product, name),
+                      'wb') as f:
+                f.write(content)
+        # The install directory as the program reads it, then "\Pelmora\" and "x": 259
+        # characters.
+        long_install = 'C:\\KestrinHostile\\long'
+        while len(long_install) < 249:
+            long_install += '\\' + 'd' * min(200, 249 - len(long_install) - 1)
+        os.makedirs(self.drive_c(*long_install[3:].split('\\'), 'Pelmora'))
+
+        with self.update_server() as server:
+            server.serve({'Update/Version.txt': 'Tamwix\r\n1\r\nA\r\n',
+                          'Update/etc/precious.conf': b'server', 'Update/x': b'fits',
+                          'Update/sized.bin': b's' * 4000, 'Update/sized.bin.fault': 'size-1000',
+                          'Update/slow.bin': b'd' * 2000, 'Update/slow.bin.fault': 'drip-50'})
+            # The dripping file comes last: Wine's WinInet gives up the rest of a connection
+            # whose transfer did not end.
+            server.serve({'Update/File_list.txt': 'etc/precious.conf\r\n2099-01-01\r\n'
+                          'sized.bin\r\n2099-01-01\r\nslow.bin\r\n2099-01-01\r\n'})
+            self.clear_settings()
+            self.set_setting('FILES', 'Directory', r'C:\KestrinHostile')
+            # The window of the floor rate is the receive time-out: two seconds here.
+            changes = self.pressed_update(server, {'KESTRIN_NET_TIMEOUT_MS': '2000'})
+            outcomes = [text for kind, text in changes if kind == 'status' and
+                        text.startswith(('Updated...', 'Failed...', 'Unchanged...'))]
+            self.assertEqual(outcomes, ['Failed...etc/precious.conf', 'Failed...sized.bin',
+                                        'Failed...slow.bin'])
+            self.assertEqual(read_files(outside), {'precious.conf': b'precious'})
+            for name in ('sized.bin', 'slow.bin'):
+                with open(os.path.join(product, name), 'rb') as f:
+                    self.assertEqual(f.read(), files[name], name)
+
+            server.serve({'Update/File_list.txt': 'x\r\n2001-01-01\r\n'})
+            self.set_setting('FILES', 'Directory', long_install)
+            changes = self.pressed_update(server)
+            self.assertIn(('status', 'Updated...x'), changes)
+            with open(self.drive_c(*long_install[3:].split('\\'), 'Pelmora', 'x'), 'rb') as f:
+                self.assertEqual(f.read(), b'fits')
 
 
 if __name__ == '__main__':

@@ -1,0 +1,181 @@
+"""The real kestrin against a hostile server and a hostile product directory: links planted
+below the product directory, sizes that lie, a server that drips, a name at the path limit, the
+leftovers of killed runs, the order in which a landing reaches the disk, and runs that cannot
+go on."""
+import os
+import re
+import shutil
+import subprocess
+import time
+
+import kestrin_e2e
+from kestrin_e2e import ServerTestCase
+from local_ftp import read_files  # found through the path kestrin_e2e sets
+
+SERVER_ERROR = 'message: An error occured on the server.\\nPlease try again latter.'
+OLD = '2001-01-01'
+FUTURE = '2099-01-01'
+
+
+class HostileUpdate(ServerTestCase):
+    def setUp(self):
+        super().setUp()
+        self.install = os.path.join(self.box.root, 'install')
+        self.product = os.path.join(self.install, 'Pelmora')
+        self.outside = os.path.join(self.box.root, 'outside')
+        for d in (self.product, self.outside):
+            os.makedirs(d)
+        self.box.set_setting('FILES', 'Directory', self.install)
+        self.serve({'Update/Version.txt': 'Tamwix\r\n1\r\nA\r\n'})
+
+    def write(self, path, content, age=0):
+        with open(path, 'w') as f:
+            f.write(content)
+        os.utime(path, (time.time() - age,) * 2)
+
+    def read(self, path):
+        with open(path) as f:
+            return f.read()
+
+    def update(self, entries, extra_env=None, stdin='\n'):
+        """Lists entries (name, date) and presses Update; returns {name: outcome} ("Updated",
+        "Failed", "Unchanged") and the message lines."""
+        self.serve({'Update/File_list.txt': ''.join('%s\r\n%s\r\n' % e for e in entries)})
+        status, out, err = self.kestrin([], stdin=stdin, timeout=60,
+                                        extra_env=extra_env)
+        self.assertEqual(status, 0, err)
+        outcomes = {}
+        for line in out:
+            m = re.match(r'status: (Updated|Failed|Unchanged)\.\.\.(.*)$', line)
+            if m:
+                outcomes[m.group(2)] = m.group(1)
+        return outcomes, [line for line in out if line.startswith('message: ')]
+
+    def test_links_below_the_product_directory(self):
+        # A directory link leads out of the product directory: nothing is written through it.
+        os.symlink(self.outside, os.path.join(self.product, 'etc'))
+        self.write(os.path.join(self.outside, 'precious.conf'), 'precious')
+        # Links at a listed name itself are replaced by the file, dangling or not.
+        self.write(os.path.join(self.outside, 'a.txt'), 'outside a')
+        os.symlink(os.path.join(self.outside, 'a.txt'), os.path.join(self.product, 'a.txt'))
+        os.symlink(os.path.join(self.outside, 'nowhere'), os.path.join(self.product, 'gone.txt'))
+        self.serve({'Update/etc/precious.conf': 'server', 'Update/a.txt': 'server a',
+                    'Update/gone.txt': 'server gone', 'Update/sub/b.txt': 'server b'})
+        outcomes, messages = self.update([('etc/precious.conf', FUTURE), ('a.txt', FUTURE),
+                                          ('gone.txt', OLD), ('sub/b.txt', OLD)])
+        self.assertEqual((outcomes, messages), ({'etc/precious.conf': 'Failed',
+                                                 'a.txt': 'Updated', 'gone.txt': 'Updated',
+                                                 'sub/b.txt': 'Updated'}, []))
+        self.assertEqual(read_files(self.outside),
+                         {'precious.conf': b'precious', 'a.txt': b'outside a'})
+        for name, content in (('a.txt', 'server a'), ('gone.txt', 'server gone'),
+                              ('sub/b.txt', 'server b')):
+            path = os.path.join(self.product, name)
+            self.assertFalse(os.path.islink(path), name)
+            self.assertEqual(self.read(path), content)
+
+    def test_only_whole_transfers_land(self):
+        # The faults are in sidecar files, so the listed names are plain.
+        payload = 'x' * 4000
+        self.serve({'Update/sized.bin': payload, 'Update/sized.bin.fault': 'size-1000',
+                    'Update/counted.bin': payload, 'Update/counted.bin.fault': 'nosize count-1000',
+                    'Update/slow.bin': payload[:2000], 'Update/slow.bin.fault': 'drip-50',
+                    'Update/good.bin': payload})
+        for name in ('sized.bin', 'counted.bin', 'slow.bin'):
+            self.write(os.path.join(self.product, name), 'old copy', age=3600)
+        entries = [(name, FUTURE) for name in ('sized.bin', 'counted.bin', 'good.bin',
+                                               'slow.bin')]
+        # The window of the floor rate is the receive time-out, here five seconds.
+        for run in range(2):
+            outcomes, messages = self.update(entries)
+            self.assertEqual((outcomes, messages), ({'sized.bin': 'Failed',
+                                                     'counted.bin': 'Failed',
+                                                     'good.bin': 'Updated',
+                                                     'slow.bin': 'Failed'}, []), run)
+        for name in ('sized.bin', 'counted.bin', 'slow.bin'):
+            self.assertEqual(self.read(os.path.join(self.product, name)), 'old copy')
+        self.assertEqual(sorted(os.listdir(self.product)),
+                         ['counted.bin', 'good.bin', 'sized.bin', 'slow.bin'])
+
+    def test_a_name_at_the_path_limit_lands(self):
+        # The install directory as kestrin reads it, then "\Pelmora\" and "x": 259 characters.
+        install = self.box.root
+        while len(install) < 249:
+            install = os.path.join(install, 'd' * min(200, 249 - len(install) - 1))
+        os.makedirs(os.path.join(install, 'Pelmora'))
+        self.box.set_setting('FILES', 'Directory', install)
+        self.serve({'Update/x': 'fits'})
+        self.assertEqual(self.update([('x', OLD)]), ({'x': 'Updated'}, []))
+        self.assertEqual(self.read(os.path.join(install, 'Pelmora', 'x')), 'fits')
+
+    def test_leftovers_of_killed_runs_go(self):
+        os.makedirs(os.path.join(self.product, 'sub'))
+        stale = ['~kst0a0b.tmp', 'sub/~kst1111.tmp']
+        kept = ['~kst0c0d.tmp', '~kst0a0b.tmp.bak', '~KST0E0F.TMP', '~kst0a0b0.tmp', 'x~kst0a0b.tmp']
+        for name in stale + kept:
+            # Written an hour ago, but for the temporary file of a run that still goes on.
+            self.write(os.path.join(self.product, name), 'left', 0 if name == kept[0] else 3600)
+        self.serve({'Update/a.txt': 'a', 'Update/sub/b.txt': 'b'})
+        self.assertEqual(self.update([('a.txt', OLD), ('sub/b.txt', OLD)]),
+                         ({'a.txt': 'Updated', 'sub/b.txt': 'Updated'}, []))
+        self.assertEqual(sorted(read_files(self.product)),
+                         sorted(kept + ['a.txt', 'sub/b.txt']))
+
+    def test_a_landing_reaches_the_disk_before_its_name(self):
+        strace = shutil.which('strace')
+        if strace is None:
+            self.skipTest('no strace to follow the calls with')
+        trace = os.path.join(self.box.root, 'trace')
+        self.serve({'Update/a.txt': 'a'})
+        self.serve({'Update/File_list.txt': 'a.txt\r\n%s\r\n' % OLD})
+        status, out, err = self.kestrin([], stdin='\n', wrapper=[
+            strace, '-f', '-y', '-o', trace, '-e', 'trace=fsync,fdatasync,rename,renameat,renameat2'])
+        if status != 0 and 'ptrace' in err:
+            self.skipTest('strace may not trace here: ' + err)
+        self.assertIn('status: Updated...a.txt', out, err)
+        with open(trace) as f:
+            calls = [line.split(' ', 1)[1] for line in f if '= 0' in line]
+        # The temporary file, its rename over a.txt, then the directory that holds it.
+        landing = [i for i, call in enumerate(calls)
+                   if re.match(r'renameat2?\(\d+<%s>, "~kst[0-9a-f]{4}\.tmp", \d+<%s>, "a\.txt"'
+                               % (re.escape(self.product), re.escape(self.product)), call)]
+        self.assertEqual(len(landing), 1, calls)
+        before, after = calls[:landing[0]], calls[landing[0] + 1:]
+        self.assertTrue(before and re.match(r'f(data)?sync\(\d+<%s/~kst[0-9a-f]{4}\.tmp>\)'
+                                            % re.escape(self.product), before[-1]), calls)
+        self.assertTrue(after and after[0].startswith('fsync(') and
+                        ('<%s>' % self.product) in after[0], calls)
+
+    def test_a_run_that_cannot_go_on_says_so(self):
+        self.serve({'Update/File_list.txt': ''})
+        temp = self.box.temp_dir()
+        cases = [
+            ('the list is missing', lambda: os.remove(os.path.join(self.served, 'Update',
+                                                                   'File_list.txt'))),
+            ('the list is larger than any list may be', lambda: self.serve(
+                {'Update/File_list.txt': 'a\r\n' * (8 * 1024 * 1024 // 3 + 1)})),
+            # A link where the private temporary directory goes: it is refused.
+            ('the temporary directory is refused',
+             lambda: shutil.rmtree(temp) or os.symlink(self.outside, temp)),
+        ]
+        for what, spoil in cases:
+            with self.subTest(what):
+                spoil()
+                status, out, err = self.kestrin([], stdin="\n", timeout=30)
+                self.assertEqual(status, 0, err)
+                self.assertEqual(out[-4:], ['status: Checking file list', 'caption: kestrin',
+                                            SERVER_ERROR, 'status: '], err)
+
+    def test_an_overlong_line_refuses_its_entry(self):
+        self.serve({'Update/a.txt': 'a', 'Update/b.txt': 'b'})
+        self.serve({'Update/File_list.txt': 'a.txt' + ' ' * 5000 + '\r\n%s\r\nb.txt\r\n%s\r\n'
+                    % (OLD, OLD)})
+        status, out, err = self.kestrin([], stdin='\n', timeout=30)
+        self.assertEqual(status, 0, err)
+        self.assertIn('status: Failed...a.txt', out)
+        self.assertIn('status: Updated...b.txt', out)
+        self.assertEqual(os.listdir(self.product), ['b.txt'])
+
+
+if __name__ == '__main__':
+    kestrin_e2e.main()
