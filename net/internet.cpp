@@ -67,11 +67,12 @@ bool SplitLocalPath(const char* localPath, const char* below, CString& root, CSt
         // A drive without a separator ("C:x") would need its own current directory.
         if (separator == CString::npos) {
             if (path.find(':') != CString::npos) return false;
-            root = ".";
+            root.assign(1, '.');  // assign("."), which GCC 12 warns of falsely (-Wrestrict)
             cut = 0;
         } else {
-            root = path.substr(0, separator == 0 ? 1 : separator);
-            if (separator == 2 && path[1] == ':') root = path.substr(0, 3);
+            // The separator of a root directory ("/", "C:\\") stays with it.
+            const bool topLevel = separator == 0 || (separator == 2 && path[1] == ':');
+            root = path.substr(0, topLevel ? separator + 1 : separator);
             cut = separator + 1;
         }
     }

@@ -20,7 +20,9 @@
 #include <cerrno>
 #include <chrono>
 #include <optional>
+#include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/landing.h"
@@ -83,8 +85,13 @@ UniqueFd EnterDirectory(int dir, const std::string& name) {
 }
 
 // Removes what killed runs left beside a landing: regular files of exactly our temporary form
-// that nobody has written for a while.
+// that nobody has written for a while. Each directory is looked through once in a process: a
+// run lands many files into one directory, and nothing a run leaves behind while it lives is
+// stale anyway.
 void RemoveStaleTemporaries(int dir) {
+    static std::set<std::pair<dev_t, ino_t>> seen;
+    struct stat self;
+    if (::fstat(dir, &self) != 0 || !seen.emplace(self.st_dev, self.st_ino).second) return;
     const int fd = ::openat(dir, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) return;
     const std::unique_ptr<DIR, DirCloser> listing(::fdopendir(fd));

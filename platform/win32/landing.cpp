@@ -14,7 +14,9 @@
 //   (FILE_FLAG_OPEN_REPARSE_POINT) and shows the link only in the attributes of its path, so the
 //   path is looked at again once its directory is held. Wine shows no symbolic link to a file
 //   at all; a link at the target's own name is replaced, which is all that happens to one.
+#include <set>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "platform/handle_owners.h"
@@ -115,8 +117,16 @@ ULONGLONG Ticks(const FILETIME& time) {
 }
 
 // Removes what killed runs left beside a landing: files of exactly our temporary form that
-// nobody has written for a while. One still open by a live run cannot be removed anyway.
-void RemoveStaleTemporaries(const std::wstring& directory) {
+// nobody has written for a while; one still open by a live run cannot be removed anyway. Each
+// directory (held) is looked through once in a process: a run lands many files into one
+// directory, and nothing a run leaves behind while it lives is stale anyway.
+void RemoveStaleTemporaries(const std::wstring& directory, HANDLE held) {
+    static std::set<std::tuple<DWORD, DWORD, DWORD>> seen;
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!GetFileInformationByHandle(held, &info) ||
+        !seen.emplace(info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow).second) {
+        return;
+    }
     WIN32_FIND_DATAW found;
     HANDLE raw = FindFirstFileW((directory + L"\\~kst????.tmp").c_str(), &found);
     if (raw == INVALID_HANDLE_VALUE) return;
@@ -250,7 +260,7 @@ std::unique_ptr<Landing> Landing::Begin(LPCSTR root, LPCSTR name, DWORD attribut
     if (failIfExists && GetFileAttributesW(target.c_str()) != INVALID_FILE_ATTRIBUTES) {
         return FailWith(ERROR_FILE_EXISTS, nullptr);
     }
-    RemoveStaleTemporaries(directory);
+    RemoveStaleTemporaries(directory, held.back().get());
     auto landing =
         std::make_unique<Win32Landing>(std::move(held), directory, parts.back(), failIfExists);
     if (!landing->Create(attributes)) return nullptr;
