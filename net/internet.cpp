@@ -39,12 +39,16 @@ void CloseHandleOnce(HINTERNET& handle) {
     }
 }
 
-// The bounds of a transfer over a connection, its window no longer than the receive time-out.
+// The bounds of a transfer over a connection, its window no longer than the receive time-out
+// (a time-out never set counts as the default).
 net::ReceiveLimits LimitsOf(const CFtpConnection& connection) {
+    const DWORD connectMs =
+        connection.m_connectTimeoutMs ? connection.m_connectTimeoutMs : kDefaultTimeoutMs;
+    const DWORD receiveMs =
+        connection.m_receiveTimeoutMs ? connection.m_receiveTimeoutMs : kDefaultTimeoutMs;
     net::ReceiveLimits limits;
-    limits.windowMs = std::min(limits.windowMs, connection.m_receiveTimeoutMs);
-    limits.openTimeoutMs = static_cast<DWORD>(std::min<ULONGLONG>(
-        ULONGLONG{connection.m_connectTimeoutMs} + connection.m_receiveTimeoutMs, 0xFFFFFFFEu));
+    limits.windowMs = std::min(limits.windowMs, receiveMs);
+    limits.openTimeoutMs = connectMs + receiveMs;
     return limits;
 }
 

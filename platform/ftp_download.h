@@ -2,9 +2,9 @@
 // loop (net/) reads a transfer through, so that it sees every byte as it arrives, bounds each
 // wait, and learns what the server announced and how the transfer ended. WinInet's own
 // FtpGetFileA gives none of that, and its FtpOpenFileA and InternetReadFile cannot stand for
-// it as they are: Wine's answer 0 to FtpGetFileSize, ignore the receive time-out on FTP data,
-// and do not end a read whose handle is closed. Each system therefore opens, reads and ends a
-// download its own way behind these calls.
+// it as they are: Wine's WinInet answers 0 to FtpGetFileSize, ignores the receive time-out on
+// FTP data and does not end a read whose handle is closed. Each system therefore opens, reads
+// and ends a download its own way behind these calls.
 #pragma once
 
 #include "platform/win32api.h"

@@ -129,47 +129,6 @@ bool CurlReady() {
     return ready;
 }
 
-// Whole seconds for libcurl's second-grained limits, never 0 (which would mean "no limit").
-long Seconds(DWORD milliseconds) {
-    return static_cast<long>((milliseconds + 999) / 1000);
-}
-
-bool ApplyTimeouts(CURL* curl, const Timeouts& t) {
-    const long receiveSeconds = Seconds(t.receiveMs);
-    return curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(t.connectMs)) ==
-               CURLE_OK &&
-           curl_easy_setopt(curl, CURLOPT_ACCEPTTIMEOUT_MS, static_cast<long>(t.connectMs)) ==
-               CURLE_OK &&
-           curl_easy_setopt(curl, CURLOPT_SERVER_RESPONSE_TIMEOUT, receiveSeconds) == CURLE_OK &&
-           curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L) == CURLE_OK &&
-           curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, receiveSeconds) == CURLE_OK;
-}
-
-bool Configure(CURL* curl, const Session& session, const std::string& serverUrl, const char* user,
-               const char* password, bool passive) {
-    bool ok = curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "ftp") == CURLE_OK &&
-              curl_easy_setopt(curl, CURLOPT_URL, serverUrl.c_str()) == CURLE_OK &&
-              curl_easy_setopt(curl, CURLOPT_NOBODY, 1L) == CURLE_OK &&
-              curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L) == CURLE_OK &&
-              curl_easy_setopt(curl, CURLOPT_FTP_FILEMETHOD,
-                               static_cast<long>(CURLFTPMETHOD_NOCWD)) == CURLE_OK &&
-              ApplyTimeouts(curl, session.timeouts);
-    if (ok && !passive) ok = curl_easy_setopt(curl, CURLOPT_FTPPORT, "-") == CURLE_OK;
-    if (ok && session.direct) ok = curl_easy_setopt(curl, CURLOPT_PROXY, "") == CURLE_OK;
-    // Without a user libcurl logs in as "anonymous", as WinInet does.
-    if (ok && user != nullptr) {
-        ok = curl_easy_setopt(curl, CURLOPT_USERNAME, user) == CURLE_OK &&
-             curl_easy_setopt(curl, CURLOPT_PASSWORD, password ? password : "") == CURLE_OK;
-    }
-    return ok;
-}
-
-using posix::Fail;
-
-HINTERNET FailHandle(DWORD error) {
-    return posix::FailWith<HINTERNET>(error, nullptr);
-}
-
 }  // namespace
 
 namespace posix {
@@ -219,6 +178,55 @@ DWORD WinInetError(CURLcode code) {
             return ERROR_INTERNET_INTERNAL_ERROR;
     }
 }
+
+}  // namespace posix
+
+namespace {
+
+// Whole seconds for libcurl's second-grained limits, never 0 (which would mean "no limit").
+long Seconds(DWORD milliseconds) {
+    return static_cast<long>((milliseconds + 999) / 1000);
+}
+
+bool ApplyTimeouts(CURL* curl, const Timeouts& t) {
+    const long receiveSeconds = Seconds(t.receiveMs);
+    return curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(t.connectMs)) ==
+               CURLE_OK &&
+           curl_easy_setopt(curl, CURLOPT_ACCEPTTIMEOUT_MS, static_cast<long>(t.connectMs)) ==
+               CURLE_OK &&
+           curl_easy_setopt(curl, CURLOPT_SERVER_RESPONSE_TIMEOUT, receiveSeconds) == CURLE_OK &&
+           curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L) == CURLE_OK &&
+           curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, receiveSeconds) == CURLE_OK;
+}
+
+bool Configure(CURL* curl, const Session& session, const std::string& serverUrl, const char* user,
+               const char* password, bool passive) {
+    bool ok = curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "ftp") == CURLE_OK &&
+              curl_easy_setopt(curl, CURLOPT_URL, serverUrl.c_str()) == CURLE_OK &&
+              curl_easy_setopt(curl, CURLOPT_NOBODY, 1L) == CURLE_OK &&
+              curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L) == CURLE_OK &&
+              curl_easy_setopt(curl, CURLOPT_FTP_FILEMETHOD,
+                               static_cast<long>(CURLFTPMETHOD_NOCWD)) == CURLE_OK &&
+              ApplyTimeouts(curl, session.timeouts);
+    if (ok && !passive) ok = curl_easy_setopt(curl, CURLOPT_FTPPORT, "-") == CURLE_OK;
+    if (ok && session.direct) ok = curl_easy_setopt(curl, CURLOPT_PROXY, "") == CURLE_OK;
+    // Without a user libcurl logs in as "anonymous", as WinInet does.
+    if (ok && user != nullptr) {
+        ok = curl_easy_setopt(curl, CURLOPT_USERNAME, user) == CURLE_OK &&
+             curl_easy_setopt(curl, CURLOPT_PASSWORD, password ? password : "") == CURLE_OK;
+    }
+    return ok;
+}
+
+using posix::Fail;
+
+HINTERNET FailHandle(DWORD error) {
+    return posix::FailWith<HINTERNET>(error, nullptr);
+}
+
+}  // namespace
+
+namespace posix {
 
 Driven Drive(Connection& connection, CURLcode* result, DWORD timeoutMs,
              const std::function<bool()>& ready) {

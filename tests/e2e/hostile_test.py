@@ -134,7 +134,7 @@ class HostileUpdate(ServerTestCase):
             self.skipTest('strace may not trace here: ' + err)
         self.assertIn('status: Updated...a.txt', out, err)
         with open(trace) as f:
-            calls = [line.split(' ', 1)[1] for line in f if '= 0' in line]
+            calls = [line.split(None, 1)[1] for line in f if '= 0' in line]
         # The temporary file, its rename over a.txt, then the directory that holds it.
         landing = [i for i, call in enumerate(calls)
                    if re.match(r'renameat2?\(\d+<%s>, "~kst[0-9a-f]{4}\.tmp", \d+<%s>, "a\.txt"'
