@@ -3,7 +3,7 @@
 #include "framework/frontend.h"
 #include "framework/winapp.h"
 #include "platform/win32api.h"
-#include "select_frontend.h"
+#include "frontends/select_frontend.h"
 
 int main(int argc, char** argv) {
     PosixSetCommandLine(argc, argv);

@@ -1,7 +1,7 @@
 // The program's entry point on Windows: the Win32 front end, then the application object's run.
 #include "framework/frontend.h"
 #include "framework/winapp.h"
-#include "platform/win32/win32_frontend.h"
+#include "frontends/win32/win32_frontend.h"
 #include "platform/win32api.h"
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {

@@ -33,7 +33,7 @@
 //  - A disabled window keeps its look; it only stops taking input.
 //  - No F1 help, no Move entry in the window menu, no window menu on message boxes; other
 //    button styles than push buttons are drawn as push buttons.
-#include "fltk_frontend.h"
+#include "frontends/fltk/fltk_frontend.h"
 
 #include <FL/Fl.H>
 #include <FL/Fl_Box.H>

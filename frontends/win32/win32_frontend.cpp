@@ -19,7 +19,7 @@
 // - A dialog is created from a copy of its template without WS_VISIBLE, and the modal loop
 //   shows it: the system would show it as soon as WM_INITDIALOG returned, so a dialog ended
 //   during its initialisation (the command-line modes) would appear for an instant.
-#include "platform/win32/win32_frontend.h"
+#include "frontends/win32/win32_frontend.h"
 
 #include <cstring>
 #include <exception>

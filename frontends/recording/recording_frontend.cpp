@@ -1,4 +1,4 @@
-#include "recording_frontend.h"
+#include "frontends/recording/recording_frontend.h"
 
 #include <algorithm>
 

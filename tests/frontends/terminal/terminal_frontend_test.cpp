@@ -7,7 +7,7 @@
 #include <string>
 
 #include "app/updater_app.h"
-#include "platform/posix/terminal_frontend.h"
+#include "frontends/terminal/terminal_frontend.h"
 #include "ui/update_dialog.h"
 
 namespace {

@@ -14,7 +14,7 @@
 // Quirks: nothing is shown of a dialog until its modal loop shows it, so the command-line
 // modes print only their message boxes. Input typed on a terminal while a run is under way is
 // discarded when the run ends; input from a pipe or file is a script and is kept.
-#include "terminal_frontend.h"
+#include "frontends/terminal/terminal_frontend.h"
 
 #include <termios.h>
 #include <unistd.h>

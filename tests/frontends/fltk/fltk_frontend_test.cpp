@@ -13,7 +13,7 @@
 #include <gtest/gtest.h>
 
 #include "framework/dialog.h"
-#include "platform/posix/fltk_frontend.h"
+#include "frontends/fltk/fltk_frontend.h"
 
 // Last: Xlib defines macros (Bool, Status, None) that nothing above expects.
 #include <X11/Xlib.h>
