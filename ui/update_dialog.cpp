@@ -5,6 +5,7 @@
 #include "app/updater_app.h"
 #include "framework/winapp.h"
 #include "net/update_server.h"
+#include "ui/about_dialog.h"
 #include "ui/res/resource.h"
 
 namespace {

@@ -8,7 +8,7 @@
 
 #include "app/updater_app.h"
 #include "frontends/terminal/terminal_frontend.h"
-#include "ui/update_dialog.h"
+#include "ui/about_dialog.h"
 
 namespace {
 
