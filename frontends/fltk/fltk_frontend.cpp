@@ -67,23 +67,6 @@ constexpr int kScreenDpi = 96;
 // Text drawn without FLTK's "@" symbols, so that any text shows as given.
 constexpr Fl_Labeltype kTextLabel = FL_FREE_LABELTYPE;
 
-// value × numerator / denominator rounded to the nearest integer, halves away from zero.
-int ScaleRounded(int value, int numerator, int denominator) {
-    long long product = static_cast<long long>(value) * numerator;
-    long long half = denominator / 2;
-    long long scaled =
-        product >= 0 ? (product + half) / denominator : -((-product + half) / denominator);
-    return static_cast<int>(scaled);
-}
-
-int DialogX(int units) {
-    return ScaleRounded(units, 6, 4);
-}
-
-int DialogY(int units) {
-    return ScaleRounded(units, 13, 8);
-}
-
 bool SameClass(const char* a, const char* b) {
     return a != nullptr && strcasecmp(a, b) == 0;
 }
@@ -504,17 +487,17 @@ int PushButton::handle(int event) {
 
 DialogWindow::DialogWindow(FltkFrontEnd& frontEnd, CDialog& dialog, const DialogTemplate& tmpl,
                            DialogWindow* owner)
-    : Fl_Double_Window(DialogX(tmpl.cx), DialogY(tmpl.cy)),
+    : Fl_Double_Window(DialogUnitsToPixelsX(tmpl.cx), DialogUnitsToPixelsY(tmpl.cy)),
       frontEnd_(frontEnd),
       dialog_(dialog),
       template_(tmpl),
       font_(FontForFace(tmpl.fontName)),
-      fontSize_(ScaleRounded(tmpl.pointSize, kScreenDpi, 72)) {
+      fontSize_(MulDivRounded(tmpl.pointSize, kScreenDpi, 72)) {
     // Without an absolute-position style the template's position is relative to the owner's
     // client area.
     int originX = owner != nullptr ? owner->x() : 0;
     int originY = owner != nullptr ? owner->y() : 0;
-    position(originX + DialogX(tmpl.x), originY + DialogY(tmpl.y));
+    position(originX + DialogUnitsToPixelsX(tmpl.x), originY + DialogUnitsToPixelsY(tmpl.y));
     force_position(1);
     copy_label(tmpl.caption);
     // A modal frame without a sizing border: the size is fixed.
@@ -529,7 +512,8 @@ DialogWindow::DialogWindow(FltkFrontEnd& frontEnd, CDialog& dialog, const Dialog
 }
 
 void DialogWindow::AddControl(const DialogControl& c) {
-    int x = DialogX(c.x), y = DialogY(c.y), w = DialogX(c.cx), h = DialogY(c.cy);
+    int x = DialogUnitsToPixelsX(c.x), y = DialogUnitsToPixelsY(c.y),
+        w = DialogUnitsToPixelsX(c.cx), h = DialogUnitsToPixelsY(c.cy);
     Fl_Widget* widget = nullptr;
     Kind kind = Kind::Text;
     if (SameClass(c.className, "button")) {
@@ -960,7 +944,7 @@ int FltkFrontEnd::MessageBox(IDialogWindow* owner, const CString& text, const CS
     constexpr int kButtonWidth = 75;  // 50 × 14 dialog units
     constexpr int kButtonHeight = 23;
     const Fl_Font font = FL_HELVETICA;
-    const int fontSize = ScaleRounded(8, kScreenDpi, 72);
+    const int fontSize = MulDivRounded(8, kScreenDpi, 72);
     UINT iconKind = style & kMbIconMask;
     bool hasIcon = iconKind == MB_ICONINFORMATION || iconKind == MB_ICONSTOP ||
                    iconKind == MB_ICONEXCLAMATION || iconKind == kMbIconQuestion;

@@ -11,9 +11,8 @@ RecordingWindow::RecordingWindow(RecordingFrontEnd& frontEnd, CDialog& dialog, i
         texts_[tmpl->controls[i].id] = tmpl->controls[i].text;
         itemEnabled_[tmpl->controls[i].id] = (tmpl->controls[i].style & dlgstyle::kDisabled) == 0;
     }
-    // Dialog units at base units 6 × 13, rounded as MulDiv rounds.
-    LONG w = tmpl ? (tmpl->cx * 6 + 2) / 4 : 0;
-    LONG h = tmpl ? (tmpl->cy * 13 + 4) / 8 : 0;
+    LONG w = tmpl ? DialogUnitsToPixelsX(tmpl->cx) : 0;
+    LONG h = tmpl ? DialogUnitsToPixelsY(tmpl->cy) : 0;
     rect_ = RECT{0, 0, w, h};
     client_ = RECT{0, 0, w, h};
     frontEnd_.windows.push_back(this);

@@ -43,7 +43,7 @@ class TerminalWindow : public IDialogWindow {
             texts_[c.id] = c.text;
             enabled_[c.id] = (c.style & dlgstyle::kDisabled) == 0;
         }
-        rect_ = RECT{0, 0, tmpl.cx * 6 / 4, tmpl.cy * 13 / 8};
+        rect_ = RECT{0, 0, DialogUnitsToPixelsX(tmpl.cx), DialogUnitsToPixelsY(tmpl.cy)};
     }
     ~TerminalWindow() override;
 
