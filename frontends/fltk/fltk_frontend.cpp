@@ -687,9 +687,7 @@ void DialogWindow::PaintIconic(HICON icon, int x, int y) {
     // Inside draw() the drawing surface is ready; otherwise draw straight into the window.
     if (!painting_) make_current();
     iconicPaint_ = true;
-    bool handled = false;
-    dialog_.WindowProc(WM_ICONERASEBKGND, 0, 0, &handled);
-    if (!handled) DefaultProc(WM_ICONERASEBKGND, 0, 0);
+    DeliverToDialog(dialog_, *this, WM_ICONERASEBKGND, 0, 0);
     if (IconImages* images = frontEnd_.FindIcon(icon); images != nullptr && images->big) {
         images->big->draw(x, y);
     }
@@ -737,9 +735,7 @@ LRESULT DialogWindow::Deliver(UINT message, WPARAM wParam, LPARAM lParam) {
             window.frontEnd_.LeaveHandler();
         }
     } busy(*this);
-    bool handled = false;
-    LRESULT result = dialog_.WindowProc(message, wParam, lParam, &handled);
-    if (!handled) result = DefaultProc(message, wParam, lParam);
+    LRESULT result = DeliverToDialog(dialog_, *this, message, wParam, lParam);
     // The display queued whatever the user did while the handler ran; it is read now, while
     // the window still counts as busy, so that none of it is replayed.
     if (busy_ == 1) FltkFrontEnd::DiscardPendingInput();
@@ -852,9 +848,7 @@ void DialogWindow::draw() {
         return;
     }
     painting_ = true;
-    bool handled = false;
-    dialog_.WindowProc(WM_PAINT, 0, 0, &handled);
-    if (!handled) DefaultProc(WM_PAINT, 0, 0);
+    DeliverToDialog(dialog_, *this, WM_PAINT, 0, 0);
     painting_ = false;
 }
 
@@ -986,18 +980,8 @@ int FltkFrontEnd::MessageBox(IDialogWindow* owner, const CString& text, const CS
     ok->callback([](Fl_Widget* button, void*) { button->window()->hide(); });
     box.end();
 
-    // Over the owner when it is on the screen, else in the middle of the work area.
-    RECT centreOn = area;
-    if (owner != nullptr && owner->IsVisible() && !owner->IsIconic()) {
-        centreOn = owner->GetWindowRect();
-    }
-    int left = static_cast<int>((centreOn.left + centreOn.right) / 2) - width / 2;
-    int top = static_cast<int>((centreOn.top + centreOn.bottom) / 2) - height / 2;
-    left =
-        std::max(static_cast<int>(area.left), std::min(left, static_cast<int>(area.right) - width));
-    top =
-        std::max(static_cast<int>(area.top), std::min(top, static_cast<int>(area.bottom) - height));
-    box.MoveTo(left, top);
+    POINT at = CentredPosition(owner, area, width, height);
+    box.MoveTo(at.x, at.y);
 
     box.show();
     ok->take_focus();

@@ -94,10 +94,7 @@ LRESULT RecordingWindow::DefaultProc(UINT message, WPARAM wParam, LPARAM) {
 }
 
 LRESULT RecordingWindow::Deliver(UINT message, WPARAM wParam, LPARAM lParam) {
-    bool handled = false;
-    LRESULT result = dialog_.WindowProc(message, wParam, lParam, &handled);
-    if (!handled) result = DefaultProc(message, wParam, lParam);
-    return result;
+    return DeliverToDialog(dialog_, *this, message, wParam, lParam);
 }
 
 RecordingFrontEnd::RecordingFrontEnd() = default;

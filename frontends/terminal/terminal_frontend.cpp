@@ -83,13 +83,8 @@ class TerminalWindow : public IDialogWindow {
     void PaintIconic(HICON, int, int) override {}
     LRESULT DefaultProc(UINT message, WPARAM wParam, LPARAM lParam) override;
 
-    // Delivers a message as the window system would, with its default treatment when the
-    // dialog leaves it.
     void Deliver(UINT message, WPARAM wParam, LPARAM lParam) {
-        bool handled = false;
-        LRESULT result = dialog_.WindowProc(message, wParam, lParam, &handled);
-        (void)result;
-        if (!handled) DefaultProc(message, wParam, lParam);
+        DeliverToDialog(dialog_, *this, message, wParam, lParam);
     }
     bool HasMenuCommand(UINT command) const {
         return std::any_of(menu_.begin(), menu_.end(),
