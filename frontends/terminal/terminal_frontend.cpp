@@ -9,17 +9,20 @@
 //   caption: <caption>       a message box appears, with this caption...
 //   message: <text>          ...and this text, each line break written as the two characters \n
 // Input, one line at a time: an empty line or "update" presses the default button, "about"
-// opens the About box, "cancel", "close", Escape or the end of input closes the dialog. A
-// message box waits for one line; the end of input acknowledges it.
+// chooses the window-menu entry whose label begins with "About" (whatever command the dialog
+// gave it), "cancel", "close", Escape or the end of input closes the dialog. A message box
+// waits for one line; the end of input acknowledges it.
 // Quirks: nothing is shown of a dialog until its modal loop shows it, so the command-line
 // modes print only their message boxes. Input typed on a terminal while a run is under way is
 // discarded when the run ends; input from a pipe or file is a script and is kept.
 #include "frontends/terminal/terminal_frontend.h"
 
+#include <strings.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <iostream>
 #include <map>
 #include <string>
@@ -31,6 +34,34 @@
 namespace {
 
 constexpr int kInnerWidth = 62;
+
+std::string Escaped(const std::string& text) {
+    std::string out;
+    for (char c : text) {
+        if (c == '\n') {
+            out += "\\n";
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+// A label without its access-key marks ("&Update" is Update, "&&" an ampersand).
+std::string WithoutAccessKeys(const std::string& text) {
+    std::string out;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '&' && i + 1 < text.size()) ++i;
+        out += text[i];
+    }
+    return out;
+}
+
+std::string Centred(const std::string& text, size_t width) {
+    if (text.size() >= width) return text.substr(0, width);
+    size_t left = (width - text.size()) / 2;
+    return std::string(left, ' ') + text + std::string(width - text.size() - left, ' ');
+}
 
 class TerminalFrontEnd;
 
@@ -86,9 +117,20 @@ class TerminalWindow : public IDialogWindow {
     void Deliver(UINT message, WPARAM wParam, LPARAM lParam) {
         DeliverToDialog(dialog_, *this, message, wParam, lParam);
     }
-    bool HasMenuCommand(UINT command) const {
-        return std::any_of(menu_.begin(), menu_.end(),
-                           [&](const auto& item) { return item.first == command; });
+    // The command of the window-menu entry that an input word names: the first entry whose
+    // label, without its access-key marks, begins with that word (case aside); 0 when none
+    // does. So "about" finds whatever command the dialog gave its About entry.
+    UINT MenuCommandNamed(const std::string& word) const {
+        for (const auto& [command, label] : menu_) {
+            std::string plain = WithoutAccessKeys(label);
+            bool wordEnds = plain.size() == word.size() ||
+                            (plain.size() > word.size() &&
+                             std::isalnum(static_cast<unsigned char>(plain[word.size()])) == 0);
+            if (wordEnds && strncasecmp(plain.c_str(), word.c_str(), word.size()) == 0) {
+                return command;
+            }
+        }
+        return 0;
     }
     int DefaultButton() const {
         for (int i = 0; i < template_.controlCount; ++i) {
@@ -175,34 +217,6 @@ class TerminalFrontEnd : public CFrontEnd {
     std::vector<std::string> box_;  // the message box open now, drawn below the dialog
 };
 
-std::string Escaped(const std::string& text) {
-    std::string out;
-    for (char c : text) {
-        if (c == '\n') {
-            out += "\\n";
-        } else {
-            out += c;
-        }
-    }
-    return out;
-}
-
-// A label without its access-key marks ("&Update" is Update, "&&" an ampersand).
-std::string WithoutAccessKeys(const std::string& text) {
-    std::string out;
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '&' && i + 1 < text.size()) ++i;
-        out += text[i];
-    }
-    return out;
-}
-
-std::string Centred(const std::string& text, size_t width) {
-    if (text.size() >= width) return text.substr(0, width);
-    size_t left = (width - text.size()) / 2;
-    return std::string(left, ' ') + text + std::string(width - text.size() - left, ' ');
-}
-
 TerminalWindow::~TerminalWindow() {
     frontEnd_.Hidden(*this);
 }
@@ -281,7 +295,8 @@ void TerminalWindow::Draw(std::vector<std::string>* lines) const {
         lines->push_back("|" + padded + "|");
     }
     lines->push_back(border);
-    if (HasMenuCommand(0x0010)) lines->push_back("  Enter: Update   about: About   Esc: Close");
+    if (MenuCommandNamed("about") != 0)
+        lines->push_back("  Enter: Update   about: About   Esc: Close");
 }
 
 void TerminalFrontEnd::Shown(TerminalWindow& window) {
@@ -337,7 +352,9 @@ void TerminalFrontEnd::RunModalLoop(CDialog& dialog, IDialogWindow& baseWindow) 
                 window.Deliver(WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), 0);
             }
         } else if (line == "about") {
-            if (window.HasMenuCommand(0x0010)) window.Deliver(WM_SYSCOMMAND, 0x0010, 0);
+            if (UINT about = window.MenuCommandNamed("about"); about != 0) {
+                window.Deliver(WM_SYSCOMMAND, about, 0);
+            }
         } else if (line == "cancel" || line == "\x1b" || line == "close") {
             if (line == "close") {
                 window.Deliver(WM_SYSCOMMAND, SC_CLOSE, 0);
