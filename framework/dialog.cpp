@@ -9,12 +9,12 @@
 // ---- CProgressCtrl ----
 
 void CProgressCtrl::Attach(IDialogWindow* window, int id) {
-    window_ = window;
-    id_ = id;
+    m_pWindow = window;
+    m_nId = id;
 }
 
 void CProgressCtrl::Detach() {
-    window_ = nullptr;
+    m_pWindow = nullptr;
 }
 
 int CProgressCtrl::SetPos(int pos) {
@@ -23,8 +23,8 @@ int CProgressCtrl::SetPos(int pos) {
 
 LRESULT CProgressCtrl::SendMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     // Without a window (no dialog shown, or a test host) there is nothing to move.
-    if (window_ == nullptr) return 0;
-    return window_->SendItemMessage(id_, message, wParam, lParam);
+    if (m_pWindow == nullptr) return 0;
+    return m_pWindow->SendItemMessage(m_nId, message, wParam, lParam);
 }
 
 // ---- data exchange ----

@@ -65,14 +65,14 @@ class CProgressCtrl {
 
     void Attach(IDialogWindow* window, int id);
     void Detach();
-    bool IsAttached() const { return window_ != nullptr; }
+    bool IsAttached() const { return m_pWindow != nullptr; }
     // Sends PBM_SETPOS; returns the previous position.
     int SetPos(int pos);
     LRESULT SendMessage(UINT message, WPARAM wParam, LPARAM lParam);
 
   private:
-    IDialogWindow* window_ = nullptr;
-    int id_ = 0;
+    IDialogWindow* m_pWindow = nullptr;
+    int m_nId = 0;
 };
 
 class CDataExchange {

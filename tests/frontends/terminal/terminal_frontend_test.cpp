@@ -59,7 +59,7 @@ TEST_F(TerminalFrontEnd, InputLinesActOnTheDialog) {
 class MenuDialog : public CDialog {
   public:
     MenuDialog(UINT command, const char* label)
-        : CDialog(100, nullptr), m_nCommand(command), m_pszLabel(label) {}
+        : CDialog(100, nullptr), command_(command), label_(label) {}
     std::vector<UINT> chosen;
     void OnSysCommand(UINT command, LPARAM) { chosen.push_back(command); }
 
@@ -72,13 +72,13 @@ class MenuDialog : public CDialog {
     }
     BOOL OnInitDialog() override {
         GetWindow()->AppendSystemMenu(MF_SEPARATOR, 0, nullptr);
-        GetWindow()->AppendSystemMenu(MF_STRING, m_nCommand, m_pszLabel);
+        GetWindow()->AppendSystemMenu(MF_STRING, command_, label_);
         return TRUE;
     }
 
   private:
-    UINT m_nCommand;
-    const char* m_pszLabel;
+    UINT command_;
+    const char* label_;
 };
 
 TEST_F(TerminalFrontEnd, AboutChoosesTheWindowMenuEntryThatSaysAboutWhateverItsCommand) {
