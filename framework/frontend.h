@@ -1,8 +1,8 @@
 // The window system behind the framework. A front end creates dialog windows from templates,
 // delivers messages to the dialog objects (CDialog::WindowProc) and carries out requests: set
 // or read a control's text, enable a control, move the progress bar, show a message box, and
-// the few window operations the modal run and the centring rule need. Implementations: Win32
-// (platform/win32), FLTK and terminal (platform/posix), and a recording one for tests.
+// the few window operations the modal run and the centring rule need. Implementations, one
+// folder each under frontends/: win32, fltk, terminal, and recording (the tests' one).
 //
 // Every front end paints each text and progress change at once, even while a handler runs for
 // a long time, and discards input given while a handler ran instead of replaying it afterwards.
