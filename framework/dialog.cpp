@@ -245,3 +245,11 @@ void CDialog::CentreWindow() {
     POINT at = CentredPosition(m_pOwnerWindow, frontEnd.GetWorkArea(screenOf), width, height);
     m_pWindow->MoveTo(at.x, at.y);
 }
+
+LRESULT DeliverToDialog(CDialog& dialog, IDialogWindow& window, UINT message, WPARAM wParam,
+                        LPARAM lParam) {
+    bool handled = false;
+    LRESULT result = dialog.WindowProc(message, wParam, lParam, &handled);
+    if (!handled) result = window.DefaultProc(message, wParam, lParam);
+    return result;
+}

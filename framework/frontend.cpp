@@ -3,8 +3,6 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "framework/dialog.h"
-
 namespace {
 CFrontEnd* g_frontEnd = nullptr;
 }
@@ -20,14 +18,6 @@ CFrontEnd& AfxFrontEnd() {
 
 void AfxSetFrontEnd(CFrontEnd* frontEnd) {
     g_frontEnd = frontEnd;
-}
-
-LRESULT DeliverToDialog(CDialog& dialog, IDialogWindow& window, UINT message, WPARAM wParam,
-                        LPARAM lParam) {
-    bool handled = false;
-    LRESULT result = dialog.WindowProc(message, wParam, lParam, &handled);
-    if (!handled) result = window.DefaultProc(message, wParam, lParam);
-    return result;
 }
 
 POINT CentredPosition(const IDialogWindow* owner, const RECT& workArea, LONG width, LONG height) {

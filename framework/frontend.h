@@ -86,13 +86,6 @@ class CFrontEnd {
 CFrontEnd& AfxFrontEnd();
 void AfxSetFrontEnd(CFrontEnd* frontEnd);
 
-// What the window system does with each message for a dialog: the dialog (CDialog::WindowProc)
-// first, then the window's default handling (DefaultProc) when the dialog left it unhandled.
-// The result is that of whichever answered last. (The Win32 front end has the system's dialog
-// manager for this.)
-LRESULT DeliverToDialog(CDialog& dialog, IDialogWindow& window, UINT message, WPARAM wParam,
-                        LPARAM lParam);
-
 // The top-left corner of a window of width × height centred over owner when the owner is on the
 // screen (visible and not minimised), else over the work area, then pulled back inside the work
 // area where it would stick out; a window larger than the work area keeps its left and top
