@@ -10,6 +10,7 @@
 
 int main(int argc, char** argv) {
     RecordProgramArguments(argc, argv);
+    IgnoreBrokenPipes();
     std::unique_ptr<CFrontEnd> frontEnd = SelectFrontEnd();
     if (frontEnd == nullptr) return 1;
     AfxSetFrontEnd(frontEnd.get());
