@@ -1,47 +1,87 @@
 // The terminal front end, used when no display can be opened (or KESTRIN_FRONTEND=terminal).
-// Supports: both dialogs, message boxes, the Update/Cancel buttons, the About entry of the
-// window menu, the progress bar and status line.
-// Output: on a terminal the dialog is drawn in place and redrawn at each change. Otherwise one
-// line per visible change, for scripts:
+// Supports: both dialogs, message boxes, the buttons, the window menu's entries, the progress
+// bar and the statics.
+// On a terminal (standard input and output both) the dialog is drawn in place at the terminal's
+// width, again whenever that changes, and keys act at once as in a dialog window: Enter presses
+// the focused button (the default one until the focus moves), Escape closes, Tab, Shift+Tab and
+// the arrows move the focus between the buttons, Space presses the focused one, a letter (alone
+// or with Alt) presses the button whose access key it is ("&Update": u) or chooses such an
+// entry of the window menu ("&About Kestrin...": a). A message box is drawn below the dialog,
+// as wide as its text needs up to the terminal's width; Enter, Escape or Space answers it. A
+// text too long for its line wraps at spaces, and a word longer than a line is broken. Keys
+// pressed while a handler runs are dropped when it returns, and before a message box appears;
+// the hint line shows only while keys are taken. With standard output a terminal and standard
+// input not, the drawing is the same and the input is the commands below.
+// Otherwise one line per visible change, for scripts:
 //   dialog: <caption>        a dialog window appears
 //   status: <text>           the status line changed
 //   progress: <n>            the progress bar moved
 //   caption: <caption>       a message box appears, with this caption...
-//   message: <text>          ...and this text, each line break written as the two characters \n
+//   message: <text>          ...and this text
+// In these texts a line break is written as the two characters \n, any other control character
+// (below 0x20, and 0x7F) as \x and two lower-case hex digits, and a backslash doubled where it
+// would otherwise begin one of these (before n, x, a backslash or a control character); every
+// other byte as it is. A terminal shows control characters the same way, and the C1 controls
+// (0x80 to 0x9F) too, so that no text can move the cursor, retitle the window or clear it.
 // Input, one line at a time: an empty line or "update" presses the default button, "about"
 // chooses the window-menu entry whose label begins with "About" (whatever command the dialog
 // gave it), "cancel", "close", Escape or the end of input closes the dialog. A message box
-// waits for one line; the end of input acknowledges it.
+// waits for one line; the end of input acknowledges it. A line longer than kMaxLine bytes is
+// refused as an unknown command and the rest of it, up to its line break, is read and dropped:
+// an endless line costs no memory.
 // Quirks: nothing is shown of a dialog until its modal loop shows it, so the command-line
-// modes print only their message boxes. Input typed on a terminal while a run is under way is
-// discarded when the run ends; input from a pipe or file is a script and is kept.
+// modes print only their message boxes. Input from a pipe or file is a script and is kept
+// whatever ran meanwhile. Widths are counted in bytes, so text in a multi-byte encoding wraps
+// early. A caption longer than its box's top line is cut there.
 #include "frontends/terminal/terminal_frontend.h"
 
 #include <strings.h>
-#include <termios.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
 #include <iostream>
+#include <limits>
 #include <map>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "framework/dialog.h"
 #include "framework/dialog_template.h"
+#include "frontends/terminal/terminal_keys.h"
 
 namespace {
 
-constexpr int kInnerWidth = 62;
+// A dialog's width inside its frame where the terminal has room, and the least it is drawn at.
+constexpr size_t kInnerWidth = 62;
+constexpr size_t kMinInnerWidth = 16;
+// Far longer than any command, and than any line a script would mean as one.
+constexpr std::streamsize kMaxLine = 4096;
+// The first line of a message box's text follows this mark; the others are indented as far.
+const std::string kInfoMark = "(i) ";
 
-std::string Escaped(const std::string& text) {
+bool IsControl(unsigned char c, bool onTerminal) {
+    return c < 0x20 || c == 0x7f || (onTerminal && c >= 0x80 && c < 0xa0);
+}
+
+// The text with its control characters written out, as the opening comment says.
+std::string Escaped(const std::string& text, bool onTerminal) {
     std::string out;
-    for (char c : text) {
+    for (size_t i = 0; i < text.size(); ++i) {
+        auto c = static_cast<unsigned char>(text[i]);
         if (c == '\n') {
             out += "\\n";
+        } else if (IsControl(c, onTerminal)) {
+            static const char kHex[] = "0123456789abcdef";
+            out += {'\\', 'x', kHex[c >> 4], kHex[c & 0xf]};
+        } else if (c == '\\' && !onTerminal && i + 1 < text.size() &&
+                   (std::string_view("nx\\").find(text[i + 1]) != std::string_view::npos ||
+                    IsControl(static_cast<unsigned char>(text[i + 1]), false))) {
+            out += "\\\\";
         } else {
-            out += c;
+            out += static_cast<char>(c);
         }
     }
     return out;
@@ -57,10 +97,84 @@ std::string WithoutAccessKeys(const std::string& text) {
     return out;
 }
 
+// The access key of a label ("&Update": u), in lower case; 0 when it has none.
+char AccessKey(const std::string& label) {
+    for (size_t i = 0; i + 1 < label.size(); ++i) {
+        if (label[i] != '&') continue;
+        if (label[i + 1] != '&')
+            return static_cast<char>(std::tolower(static_cast<unsigned char>(label[i + 1])));
+        ++i;
+    }
+    return 0;
+}
+
 std::string Centred(const std::string& text, size_t width) {
     if (text.size() >= width) return text.substr(0, width);
     size_t left = (width - text.size()) / 2;
     return std::string(left, ' ') + text + std::string(width - text.size() - left, ' ');
+}
+
+// Units side by side with gap between them, as many to a row of width as fit; a unit longer
+// than a row is broken where the row ends.
+std::vector<std::string> Packed(const std::vector<std::string>& units, size_t width,
+                                const std::string& gap) {
+    std::vector<std::string> rows;
+    std::string row;
+    bool started = false;
+    for (std::string unit : units) {
+        if (started && row.size() + gap.size() + unit.size() <= width) {
+            row += gap + unit;
+            continue;
+        }
+        if (started) rows.push_back(row);
+        for (; unit.size() > width; unit.erase(0, width)) rows.push_back(unit.substr(0, width));
+        row = unit;
+        started = true;
+    }
+    rows.push_back(row);
+    return rows;
+}
+
+// A text as a terminal shows it in rows of width: its own line breaks (a last one ends the text
+// and adds no row), then breaks at spaces.
+std::vector<std::string> Wrapped(const std::string& text, size_t width) {
+    std::vector<std::string> rows;
+    for (size_t start = 0;;) {
+        size_t end = text.find('\n', start);
+        std::string paragraph =
+            Escaped(text.substr(start, end == std::string::npos ? end : end - start), true);
+        std::vector<std::string> words;
+        for (size_t from = 0;;) {
+            size_t space = paragraph.find(' ', from);
+            words.push_back(
+                paragraph.substr(from, space == std::string::npos ? space : space - from));
+            if (space == std::string::npos) break;
+            from = space + 1;
+        }
+        std::vector<std::string> part = Packed(words, width, " ");
+        rows.insert(rows.end(), part.begin(), part.end());
+        if (end == std::string::npos || end + 1 == text.size()) break;
+        start = end + 1;
+    }
+    return rows;
+}
+
+// A frame of inner width around rows (each at most inner - 2), its caption in the top line.
+void Framed(const std::string& caption, const std::vector<std::string>& rows, size_t inner,
+            std::vector<std::string>* out) {
+    out->push_back("+" + Centred(" " + Escaped(caption, true) + " ", inner) + "+");
+    for (std::string row : rows) {
+        row.resize(inner - 2, ' ');
+        out->push_back("| " + row + " |");
+    }
+    out->push_back("+" + std::string(inner, '-') + "+");
+}
+
+void Hinted(const std::vector<std::string>& hints, size_t columns, std::vector<std::string>* out) {
+    if (hints.empty()) return;
+    for (const std::string& row : Packed(hints, std::max(columns, kMinInnerWidth) - 2, "   ")) {
+        out->push_back("  " + row);
+    }
 }
 
 class TerminalFrontEnd;
@@ -75,6 +189,7 @@ class TerminalWindow : public IDialogWindow {
             m_itemEnabled[c.id] = (c.style & dlgstyle::kDisabled) == 0;
         }
         m_rect = RECT{0, 0, DialogUnitsToPixelsX(tmpl.cx), DialogUnitsToPixelsY(tmpl.cy)};
+        MoveFocus(1);
     }
     ~TerminalWindow() override;
 
@@ -135,17 +250,29 @@ class TerminalWindow : public IDialogWindow {
     int DefaultButton() const {
         for (int i = 0; i < m_template.controlCount; ++i) {
             const DialogControl& c = m_template.controls[i];
-            if (CString(c.className) == "button" && (c.style & 0xF) == dlgstyle::kDefPushButton) {
-                return c.id;
-            }
+            if (IsButton(c) && (c.style & 0xF) == dlgstyle::kDefPushButton) return c.id;
         }
         return IDOK;
     }
-    void Draw(std::vector<std::string>* lines) const;
+    // As in a dialog window, the focused push button is the one Enter presses.
+    int EnterButton() const { return m_nFocus != 0 ? m_nFocus : DefaultButton(); }
+    int Focus() const { return m_nFocus; }
+    // The focus to the next (step 1) or previous (-1) enabled button, round the dialog.
+    void MoveFocus(int step);
+    // Whether a press of id can act: a disabled button ignores it; an id without a control
+    // (IDCANCEL in a dialog without a Cancel button) still reaches the dialog.
+    bool Pressable(int id) const;
+    // The button, else the command of the window-menu entry, whose access key is letter.
+    int ButtonWithAccessKey(char letter) const;
+    UINT MenuCommandWithAccessKey(char letter) const;
+    // The keys that act on this dialog, as hints; typed commands where input is lines.
+    std::vector<std::string> Hints(bool keys) const;
+    void Draw(std::vector<std::string>* rows, size_t columns, bool showFocus) const;
     const DialogTemplate& Template() const { return m_template; }
-    int Progress() const { return m_nProgress; }
 
   private:
+    static bool IsButton(const DialogControl& c) { return CString(c.className) == "button"; }
+
     TerminalFrontEnd& m_frontEnd;
     CDialog& m_dialog;
     const DialogTemplate& m_template;
@@ -153,6 +280,7 @@ class TerminalWindow : public IDialogWindow {
     std::map<int, bool> m_itemEnabled;
     std::vector<std::pair<UINT, std::string>> m_menu;
     int m_nProgress = 0;
+    int m_nFocus = 0;
     bool m_bVisible = false;
     bool m_bEnabled = true;
     RECT m_rect{};
@@ -160,8 +288,9 @@ class TerminalWindow : public IDialogWindow {
 
 class TerminalFrontEnd : public CFrontEnd {
   public:
-    TerminalFrontEnd(std::istream& in, std::FILE* out, bool drawn)
-        : m_in(in), m_pOut(out), m_bDrawn(drawn) {}
+    TerminalFrontEnd(std::istream& in, std::FILE* out, bool drawn,
+                     std::unique_ptr<TerminalKeys> keys)
+        : m_in(in), m_pOut(out), m_bDrawn(drawn), m_pKeys(std::move(keys)) {}
 
     bool HasTemplate(int templateId) const override {
         return FindDialogTemplate(templateId) != nullptr;
@@ -196,25 +325,33 @@ class TerminalFrontEnd : public CFrontEnd {
     void Changed(TerminalWindow& window, const char* kind, const std::string& value);
 
   private:
-    bool ReadLine(std::string* line) {
-        if (!std::getline(m_in, *line)) return false;
-        if (!line->empty() && line->back() == '\r') line->pop_back();
-        return true;
-    }
+    struct Box {
+        bool open = false;
+        CString text;
+        CString caption;
+    };
+
+    bool ReadLine(std::string* line);
+    // One command line, or one key, acted on; false at the end of input.
+    bool TakeLine(TerminalWindow& window);
+    bool TakeKey(TerminalWindow& window);
+    Key WaitForKey();
+    void Press(TerminalWindow& window, int id);
+    void Choose(TerminalWindow& window, UINT command);
     void Print(const std::string& kind, const std::string& value) {
-        std::fprintf(m_pOut, "%s: %s\n", kind.c_str(), value.c_str());
+        std::fprintf(m_pOut, "%s: %s\n", kind.c_str(), Escaped(value, false).c_str());
         std::fflush(m_pOut);
     }
+    size_t Columns() const;
     void Redraw();
-    void DiscardTypedInput() {
-        if (m_bDrawn && isatty(STDIN_FILENO)) tcflush(STDIN_FILENO, TCIFLUSH);
-    }
 
     std::istream& m_in;
     std::FILE* m_pOut;
     bool m_bDrawn;
+    std::unique_ptr<TerminalKeys> m_pKeys;  // null where input is lines
+    bool m_bTakingKeys = false;
     std::vector<TerminalWindow*> m_shown;
-    std::vector<std::string> m_box;  // the message box open now, drawn below the dialog
+    Box m_box;  // the message box open now, drawn below the dialog
 };
 
 TerminalWindow::~TerminalWindow() {
@@ -262,41 +399,100 @@ LRESULT TerminalWindow::DefaultProc(UINT message, WPARAM wParam, LPARAM) {
     return 0;
 }
 
-void TerminalWindow::Draw(std::vector<std::string>* lines) const {
-    const std::string border = "+" + std::string(kInnerWidth, '-') + "+";
-    lines->push_back("+" + Centred(" " + std::string(m_template.caption) + " ", kInnerWidth) + "+");
+void TerminalWindow::MoveFocus(int step) {
+    std::vector<int> buttons;
+    for (int i = 0; i < m_template.controlCount; ++i) {
+        const DialogControl& c = m_template.controls[i];
+        if (IsButton(c) && IsItemEnabled(c.id)) buttons.push_back(c.id);
+    }
+    if (buttons.empty()) return;
+    auto at = std::find(buttons.begin(), buttons.end(), m_nFocus);
+    int count = static_cast<int>(buttons.size());
+    int index =
+        at == buttons.end() ? (step > 0 ? -1 : count) : static_cast<int>(at - buttons.begin());
+    m_nFocus = buttons[((index + step) % count + count) % count];
+}
+
+bool TerminalWindow::Pressable(int id) const {
+    return IsItemEnabled(id) || m_itemEnabled.find(id) == m_itemEnabled.end();
+}
+
+int TerminalWindow::ButtonWithAccessKey(char letter) const {
+    for (int i = 0; i < m_template.controlCount; ++i) {
+        const DialogControl& c = m_template.controls[i];
+        if (IsButton(c) && AccessKey(GetItemText(c.id)) == letter) return c.id;
+    }
+    return 0;
+}
+
+UINT TerminalWindow::MenuCommandWithAccessKey(char letter) const {
+    for (const auto& [command, label] : m_menu) {
+        if (AccessKey(label) == letter) return command;
+    }
+    return 0;
+}
+
+std::vector<std::string> TerminalWindow::Hints(bool keys) const {
+    auto label = [this](int id) { return WithoutAccessKeys(GetItemText(id)); };
+    std::vector<std::string> hints;
+    if (!keys) {
+        hints.push_back("Enter: " + label(DefaultButton()));
+        if (MenuCommandNamed("about") != 0) hints.push_back("about: About");
+    } else {
+        if (Pressable(EnterButton())) hints.push_back("Enter: " + label(EnterButton()));
+        int enabled = 0;
+        for (int i = 0; i < m_template.controlCount; ++i) {
+            if (IsButton(m_template.controls[i]) && IsItemEnabled(m_template.controls[i].id)) {
+                ++enabled;
+            }
+        }
+        if (enabled > 1) hints.push_back("Tab: Move");
+        for (const auto& [command, text] : m_menu) {
+            std::string plain = WithoutAccessKeys(text);
+            if (plain.ends_with("...")) plain.resize(plain.size() - 3);
+            if (char key = AccessKey(text); key != 0) hints.push_back(key + (": " + plain));
+        }
+    }
+    hints.push_back("Esc: Close");
+    for (std::string& hint : hints) hint = Escaped(hint, true);
+    return hints;
+}
+
+void TerminalWindow::Draw(std::vector<std::string>* rows, size_t columns, bool showFocus) const {
+    size_t inner = std::clamp(columns, kMinInnerWidth + 2, kInnerWidth + 2) - 2;
+    size_t width = inner - 2;
     std::vector<std::string> body;
     std::vector<std::string> buttons;
     for (int i = 0; i < m_template.controlCount; ++i) {
         const DialogControl& c = m_template.controls[i];
         std::string cls = c.className;
         if (cls == "button") {
-            std::string label = WithoutAccessKeys(GetItemText(c.id));
-            buttons.push_back(IsItemEnabled(c.id) ? "[" + label + "]" : "(" + label + ")");
+            std::string label = Escaped(WithoutAccessKeys(GetItemText(c.id)), true);
+            if (!IsItemEnabled(c.id)) {
+                buttons.push_back("( " + label + " )");
+            } else if (showFocus && c.id == m_nFocus) {
+                buttons.push_back("[>" + label + "<]");
+            } else {
+                buttons.push_back("[ " + label + " ]");
+            }
         } else if (cls == "msctls_progress32") {
-            int filled = m_nProgress * 40 / 100;
-            body.push_back("[" + std::string(filled, '#') + std::string(40 - filled, '.') + "] " +
+            size_t bar = std::min<size_t>(40, width - 7);
+            size_t filled = static_cast<size_t>(m_nProgress) * bar / 100;
+            body.push_back("[" + std::string(filled, '#') + std::string(bar - filled, '.') + "] " +
                            std::to_string(m_nProgress) + "%");
         } else if (cls == "static" && (c.style & dlgstyle::kSsTypeMask) != dlgstyle::kSsIcon) {
             // Statics without an id keep their template text.
             std::string text = c.id == -1 ? std::string(c.text) : GetItemText(c.id);
             if ((c.style & dlgstyle::kSsNoPrefix) == 0) text = WithoutAccessKeys(text);
-            body.push_back((c.style & dlgstyle::kSsTypeMask) == dlgstyle::kSsCenter
-                               ? Centred(text, 48)
-                               : text);
+            bool centred = (c.style & dlgstyle::kSsTypeMask) == dlgstyle::kSsCenter;
+            for (const std::string& row : Wrapped(text, width)) {
+                body.push_back(centred ? Centred(row, width) : row);
+            }
         }
     }
-    std::string buttonRow;
-    for (const std::string& b : buttons) buttonRow += b + " ";
-    body.push_back(buttonRow);
-    for (const std::string& line : body) {
-        std::string padded = " " + line;
-        padded.resize(kInnerWidth, ' ');
-        lines->push_back("|" + padded + "|");
-    }
-    lines->push_back(border);
-    if (MenuCommandNamed("about") != 0)
-        lines->push_back("  Enter: Update   about: About   Esc: Close");
+    std::vector<std::string> buttonRows = Packed(buttons, width, " ");
+    body.insert(body.end(), buttonRows.begin(), buttonRows.end());
+    Framed(m_template.caption, body, inner, rows);
 }
 
 void TerminalFrontEnd::Shown(TerminalWindow& window) {
@@ -324,79 +520,177 @@ void TerminalFrontEnd::Changed(TerminalWindow& window, const char* kind, const s
     }
 }
 
+size_t TerminalFrontEnd::Columns() const {
+    winsize size{};
+    if (ioctl(fileno(m_pOut), TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
+    return 80;
+}
+
 void TerminalFrontEnd::Redraw() {
     // The whole screen is ours: the window on top, and below it an open message box. Drawing
     // from the top left each time keeps what the user typed from shifting the picture.
-    std::fputs("\x1b[H\x1b[J", m_pOut);
-    std::vector<std::string> lines;
-    if (!m_shown.empty()) m_shown.back()->Draw(&lines);
-    lines.insert(lines.end(), m_box.begin(), m_box.end());
-    for (const std::string& line : lines) std::fprintf(m_pOut, "%s\n", line.c_str());
+    size_t columns = Columns();
+    bool hints = m_pKeys == nullptr || m_bTakingKeys;
+    std::vector<std::string> rows;
+    if (!m_shown.empty()) {
+        m_shown.back()->Draw(&rows, columns, m_pKeys != nullptr);
+        if (hints && !m_box.open) Hinted(m_shown.back()->Hints(m_pKeys != nullptr), columns, &rows);
+    }
+    if (m_box.open) {
+        size_t longest = 0;
+        for (const std::string& row : Wrapped(m_box.text, std::string::npos)) {
+            longest = std::max(longest, row.size());
+        }
+        // As wide as the longest line needs, from the dialog's width up to the terminal's.
+        size_t inner = std::min(std::max(kInnerWidth, longest + kInfoMark.size() + 2),
+                                std::max(columns, kMinInnerWidth + 2) - 2);
+        std::vector<std::string> text = Wrapped(m_box.text, inner - 2 - kInfoMark.size());
+        for (size_t i = 0; i < text.size(); ++i) {
+            text[i] = (i == 0 ? kInfoMark : std::string(kInfoMark.size(), ' ')) + text[i];
+        }
+        text.push_back(Centred("[ OK ]", inner - 2));
+        Framed(m_box.caption, text, inner, &rows);
+        if (m_pKeys != nullptr && m_bTakingKeys) Hinted({"Enter: OK"}, columns, &rows);
+    }
+    std::string screen = "\x1b[H\x1b[J";
+    for (const std::string& row : rows) screen += row + "\n";
+    std::fputs(screen.c_str(), m_pOut);
     std::fflush(m_pOut);
+}
+
+bool TerminalFrontEnd::ReadLine(std::string* line) {
+    std::string buffer(kMaxLine + 1, '\0');
+    m_in.getline(buffer.data(), kMaxLine + 1);
+    std::streamsize stored = m_in.gcount();
+    if (stored == 0 && !m_in) return false;
+    if (m_in.fail()) {
+        // No line break within kMaxLine bytes: the line is refused, and what is left of it read
+        // and dropped without being kept.
+        m_in.clear();
+        m_in.ignore(std::numeric_limits<std::streamsize>::max(), '\n');
+    } else if (!m_in.eof()) {
+        --stored;  // the line break was counted
+    }
+    line->assign(buffer.data(), static_cast<size_t>(stored));
+    if (!line->empty() && line->back() == '\r') line->pop_back();
+    return true;
+}
+
+bool TerminalFrontEnd::TakeLine(TerminalWindow& window) {
+    std::string line;
+    if (!ReadLine(&line)) return false;
+    if (line.empty() || line == "update") {
+        Press(window, window.DefaultButton());
+    } else if (line == "about") {
+        if (UINT about = window.MenuCommandNamed("about"); about != 0) Choose(window, about);
+    } else if (line == "cancel" || line == "\x1b") {
+        window.Deliver(WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+    } else if (line == "close") {
+        window.Deliver(WM_SYSCOMMAND, SC_CLOSE, 0);
+    } else {
+        std::fprintf(stderr, "commands: an empty line or update, about, cancel\n");
+    }
+    return true;
+}
+
+Key TerminalFrontEnd::WaitForKey() {
+    m_bTakingKeys = true;
+    Redraw();
+    Key key = m_pKeys->Read();
+    m_bTakingKeys = false;
+    return key;
+}
+
+bool TerminalFrontEnd::TakeKey(TerminalWindow& window) {
+    Key key = WaitForKey();
+    switch (key.code) {
+        case KeyCode::End:
+            return false;
+        case KeyCode::Enter:
+            Press(window, window.EnterButton());
+            break;
+        case KeyCode::Space:
+            if (window.Focus() != 0) Press(window, window.Focus());
+            break;
+        case KeyCode::Escape:
+            Press(window, IDCANCEL);
+            break;
+        case KeyCode::Tab:
+        case KeyCode::Right:
+        case KeyCode::Down:
+            window.MoveFocus(1);
+            break;
+        case KeyCode::BackTab:
+        case KeyCode::Left:
+        case KeyCode::Up:
+            window.MoveFocus(-1);
+            break;
+        case KeyCode::Letter:
+        case KeyCode::AltLetter: {
+            char letter = static_cast<char>(std::tolower(static_cast<unsigned char>(key.letter)));
+            if (int button = window.ButtonWithAccessKey(letter); button != 0) {
+                Press(window, button);
+            } else if (UINT command = window.MenuCommandWithAccessKey(letter); command != 0) {
+                Choose(window, command);
+            }
+            break;
+        }
+        default:
+            break;
+    }
+    return true;
+}
+
+void TerminalFrontEnd::Press(TerminalWindow& window, int id) {
+    if (!window.Pressable(id)) return;
+    window.Deliver(WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), 0);
+    // Keys typed while the handler ran were meant for a screen the user had not seen yet.
+    if (m_pKeys != nullptr) m_pKeys->Discard();
+}
+
+void TerminalFrontEnd::Choose(TerminalWindow& window, UINT command) {
+    window.Deliver(WM_SYSCOMMAND, command, 0);
+    if (m_pKeys != nullptr) m_pKeys->Discard();
 }
 
 void TerminalFrontEnd::RunModalLoop(CDialog& dialog, IDialogWindow& baseWindow) {
     auto& window = static_cast<TerminalWindow&>(baseWindow);
     window.Show(true);
     while (!dialog.IsEnded()) {
-        std::string line;
-        if (!ReadLine(&line)) {
+        if (m_pKeys != nullptr ? !TakeKey(window) : !TakeLine(window)) {
             window.Deliver(WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
             // Nothing more can come: the dialog ends whatever its handlers did.
             if (!dialog.IsEnded()) dialog.EndDialog(IDCANCEL);
             break;
         }
-        if (line.empty() || line == "update") {
-            int button = window.DefaultButton();
-            if (window.IsItemEnabled(button)) {
-                window.Deliver(WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), 0);
-            }
-        } else if (line == "about") {
-            if (UINT about = window.MenuCommandNamed("about"); about != 0) {
-                window.Deliver(WM_SYSCOMMAND, about, 0);
-            }
-        } else if (line == "cancel" || line == "\x1b" || line == "close") {
-            if (line == "close") {
-                window.Deliver(WM_SYSCOMMAND, SC_CLOSE, 0);
-            } else {
-                window.Deliver(WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
-            }
-        } else {
-            std::fprintf(stderr, "commands: an empty line or update, about, cancel\n");
-        }
-        DiscardTypedInput();
     }
 }
 
 int TerminalFrontEnd::MessageBox(IDialogWindow*, const CString& text, const CString& caption,
                                  UINT) {
-    if (m_bDrawn) {
-        m_box.clear();
-        m_box.push_back("+" + Centred(" " + caption + " ", kInnerWidth) + "+");
-        size_t start = 0;
-        bool first = true;
-        while (start < text.size()) {
-            size_t end = text.find('\n', start);
-            std::string part =
-                text.substr(start, end == CString::npos ? CString::npos : end - start);
-            part = (first ? " (i) " : "     ") + part;
-            part.resize(kInnerWidth, ' ');
-            m_box.push_back("|" + part + "|");
-            first = false;
-            if (end == CString::npos) break;
-            start = end + 1;
-        }
-        m_box.push_back("|" + Centred("[OK]", kInnerWidth) + "|");
-        m_box.push_back("+" + std::string(kInnerWidth, '-') + "+");
-        Redraw();
-    } else {
-        Print("caption", caption);
-        Print("message", Escaped(text));
-    }
     std::string line;
-    ReadLine(&line);
-    m_box.clear();
-    if (m_bDrawn) Redraw();
+    if (!m_bDrawn) {
+        Print("caption", caption);
+        Print("message", text);
+        ReadLine(&line);
+        return IDOK;
+    }
+    m_box = Box{true, text, caption};
+    if (m_pKeys != nullptr) {
+        m_pKeys->Discard();  // typed before the box could be seen
+        for (;;) {
+            KeyCode code = WaitForKey().code;
+            if (code == KeyCode::End || code == KeyCode::Enter || code == KeyCode::Escape ||
+                code == KeyCode::Space) {
+                break;
+            }
+        }
+    } else {
+        Redraw();
+        ReadLine(&line);
+    }
+    m_box.open = false;
+    Redraw();
     return IDOK;
 }
 
@@ -404,9 +698,10 @@ int TerminalFrontEnd::MessageBox(IDialogWindow*, const CString& text, const CStr
 
 std::unique_ptr<CFrontEnd> CreateTerminalFrontEnd() {
     bool drawn = isatty(STDOUT_FILENO) != 0;
-    return std::make_unique<TerminalFrontEnd>(std::cin, stdout, drawn);
+    std::unique_ptr<TerminalKeys> keys = drawn ? TerminalKeys::Open(STDIN_FILENO) : nullptr;
+    return std::make_unique<TerminalFrontEnd>(std::cin, stdout, drawn, std::move(keys));
 }
 
 std::unique_ptr<CFrontEnd> CreateTerminalFrontEnd(std::istream& in, std::FILE* out, bool drawn) {
-    return std::make_unique<TerminalFrontEnd>(in, out, drawn);
+    return std::make_unique<TerminalFrontEnd>(in, out, drawn, nullptr);
 }

@@ -27,13 +27,18 @@ class TerminalFrontEnd : public ::testing::Test {
         AfxSetFrontEnd(frontEnd.get());
         int result = dialog.RunModal();
         AfxSetFrontEnd(nullptr);
+        *printed = Contents(out);
+        return result;
+    }
+    // What was written to out, which is closed.
+    static std::string Contents(std::FILE* out) {
         std::rewind(out);
-        printed->clear();
+        std::string printed;
         char buffer[4096];
         size_t n;
-        while ((n = std::fread(buffer, 1, sizeof buffer, out)) > 0) printed->append(buffer, n);
+        while ((n = std::fread(buffer, 1, sizeof buffer, out)) > 0) printed.append(buffer, n);
         std::fclose(out);
-        return result;
+        return printed;
     }
     static int Count(const std::string& text, const std::string& part) {
         int count = 0;
@@ -107,7 +112,7 @@ TEST_F(TerminalFrontEnd, DrawnDialogShowsEveryStaticOnce) {
     EXPECT_EQ(Count(printed, "Kestrin Version 1.0"), 1);
     EXPECT_EQ(Count(printed, "Copyright"), 1);
     EXPECT_EQ(Count(printed, "About Kestrin"), 1);
-    EXPECT_NE(printed.find("[OK]"), std::string::npos);
+    EXPECT_NE(printed.find("[ OK ]"), std::string::npos);
 }
 
 TEST_F(TerminalFrontEnd, MessageBoxesWaitForOneLine) {
@@ -118,11 +123,36 @@ TEST_F(TerminalFrontEnd, MessageBoxesWaitForOneLine) {
     std::string rest;
     std::getline(in, rest);
     EXPECT_EQ(rest, "second");  // only the acknowledging line was taken
-    std::rewind(out);
-    char buffer[256] = {};
-    size_t n = std::fread(buffer, 1, sizeof buffer - 1, out);
-    std::fclose(out);
-    EXPECT_EQ(std::string(buffer, n), "caption: Upd\nmessage: one\\ntwo\\n\n");
+    EXPECT_EQ(Contents(out), "caption: Upd\nmessage: one\\ntwo\\n\n");
+}
+
+TEST_F(TerminalFrontEnd, ControlCharactersInTextsAreWrittenOutNotSent) {
+    // What a server could put in a name: a title change, a screen clear, a tab, C1's CSI; and
+    // backslashes, doubled on a line only where they would read as an escape.
+    const CString text =
+        "a\x1b]0;t\x07"
+        "b\x1b[2J\tc\\new d\\e\x9b";
+    struct Case {
+        bool drawn;
+        const char* shown;
+        const char* neverSent;
+    } cases[] = {
+        {false, "caption: c\\x1b[H\nmessage: a\\x1b]0;t\\x07b\\x1b[2J\\x09c\\\\new d\\e\x9b\n",
+         "\x1b\x07"},
+        {true, "a\\x1b]0;t\\x07b\\x1b[2J\\x09c\\new d\\e\\x9b", "\x1b\x07\x9b"},
+    };
+    for (const Case& c : cases) {
+        std::istringstream in("\n");
+        std::FILE* out = std::tmpfile();
+        CreateTerminalFrontEnd(in, out, c.drawn)->MessageBox(nullptr, text, "c\x1b[H", MB_OK);
+        std::string printed = Contents(out);
+        EXPECT_NE(printed.find(c.shown), std::string::npos) << printed;
+        // Nothing reaches the terminal raw but the front end's own "home, clear screen".
+        for (size_t at; (at = printed.find("\x1b[H\x1b[J")) != std::string::npos;) {
+            printed.erase(at, 6);
+        }
+        EXPECT_EQ(printed.find_first_of(c.neverSent), std::string::npos) << printed;
+    }
 }
 
 }  // namespace
