@@ -99,36 +99,6 @@ std::optional<std::int64_t> ParseUtcInstant(std::string_view text) {
     return DaysFromCivil(*year, *month, *day) * 86400 + *hour * 3600 + *minute * 60 + *second;
 }
 
-std::optional<net::Sha256Digest> ParseDigest(std::string_view text) {
-    net::Sha256Digest digest{};
-    if (text.size() != 2 * digest.size()) return std::nullopt;
-    for (size_t i = 0; i < text.size(); ++i) {
-        const char c = text[i];
-        int value;
-        if (IsDigit(c)) {
-            value = c - '0';
-        } else if (c >= 'a' && c <= 'f') {
-            value = c - 'a' + 10;
-        } else if (c >= 'A' && c <= 'F') {
-            value = c - 'A' + 10;
-        } else {
-            return std::nullopt;
-        }
-        digest[i / 2] = static_cast<unsigned char>(digest[i / 2] << 4 | value);
-    }
-    return digest;
-}
-
-CString DigestText(const net::Sha256Digest& digest) {
-    static constexpr char kHex[] = "0123456789abcdef";
-    CString text;
-    for (unsigned char byte : digest) {
-        text += kHex[byte >> 4];
-        text += kHex[byte & 0x0F];
-    }
-    return text;
-}
-
 // A product or a file name: the rest of its line, not empty, without control characters.
 bool IsNameText(std::string_view text) {
     return !text.empty() && std::none_of(text.begin(), text.end(), [](char c) {
@@ -210,14 +180,14 @@ std::optional<Manifest> ParseManifest(std::string_view text, CString* reason) {
             const auto [sizeText, rest] = Record(value);
             const auto [digestText, name] = Record(rest);
             const auto size = ParseCount(sizeText);
-            const auto digest = ParseDigest(digestText);
-            if (!size || !digest || !IsNameText(name)) {
+            net::Sha256Digest digest{};
+            if (!size || !net::BytesFromHex(digestText, digest) || !IsNameText(name)) {
                 return Malformed(reason, lineNumber, "not \"file SIZE SHA256 NAME\"");
             }
             if (!names.insert(CString(name)).second) {
                 return Malformed(reason, lineNumber, "\"" + CString(name) + "\" a second time");
             }
-            manifest.files.emplace_back(CString(name), ManifestRecord{*size, *digest});
+            manifest.files.emplace_back(CString(name), ManifestRecord{*size, digest});
         }
     }
     if (lineNumber < 1 + std::size(kHeader)) {
@@ -232,7 +202,7 @@ CString ManifestText(const Manifest& manifest) {
     text += "serial " + std::to_string(manifest.serial) + "\n";
     text += "expires " + UtcInstantText(manifest.expires) + "\n";
     for (const auto& [name, record] : manifest.files) {
-        text += "file " + std::to_string(record.size) + " " + DigestText(record.sha256) + " " +
+        text += "file " + std::to_string(record.size) + " " + net::HexText(record.sha256) + " " +
                 name + "\n";
     }
     return text;

@@ -77,17 +77,12 @@ P256PublicKey::P256PublicKey(AlgorithmHandle algorithm, KeyHandle key)
 
 std::optional<P256PublicKey> P256PublicKey::FromText(std::string_view text) {
     constexpr std::size_t kCoordinate = 32;
-    if (text.size() != 2 * (1 + 2 * kCoordinate) || text.substr(0, 2) != "04") return std::nullopt;
+    if (text.substr(0, 2) != "04") return std::nullopt;
     // The blob CNG imports: its header, then X and Y.
     unsigned char blob[sizeof(BCRYPT_ECCKEY_BLOB) + 2 * kCoordinate];
     const BCRYPT_ECCKEY_BLOB header{BCRYPT_ECDSA_PUBLIC_P256_MAGIC, kCoordinate};
     std::memcpy(blob, &header, sizeof header);
-    for (std::size_t i = 0; i < 2 * kCoordinate; ++i) {
-        const auto high = HexDigit(text[2 + 2 * i]);
-        const auto low = HexDigit(text[3 + 2 * i]);
-        if (!high || !low) return std::nullopt;
-        blob[sizeof header + i] = static_cast<unsigned char>(*high << 4 | *low);
-    }
+    if (!BytesFromHex(text.substr(2), std::span(blob).subspan(sizeof header))) return std::nullopt;
     AlgorithmHandle algorithm = OpenAlgorithm(BCRYPT_ECDSA_P256_ALGORITHM);
     BCRYPT_KEY_HANDLE key = nullptr;
     if (!algorithm ||
@@ -102,6 +97,27 @@ bool P256PublicKey::Verifies(const Sha256Digest& digest, const P256Signature& si
     return BCRYPT_SUCCESS(BCryptVerifySignature(m_key.get(), nullptr, Bytes(digest.data()),
                                                 digest.size(), Bytes(signature.data()),
                                                 signature.size(), 0));
+}
+
+bool BytesFromHex(std::string_view text, std::span<unsigned char> bytes) {
+    if (text.size() != 2 * bytes.size()) return false;
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        const auto high = HexDigit(text[2 * i]);
+        const auto low = HexDigit(text[2 * i + 1]);
+        if (!high || !low) return false;
+        bytes[i] = static_cast<unsigned char>(*high << 4 | *low);
+    }
+    return true;
+}
+
+std::string HexText(std::span<const unsigned char> bytes) {
+    static constexpr char kDigits[] = "0123456789abcdef";
+    std::string text;
+    for (unsigned char byte : bytes) {
+        text += kDigits[byte >> 4];
+        text += kDigits[byte & 0x0F];
+    }
+    return text;
 }
 
 std::optional<P256Signature> SignatureFromDer(std::span<const unsigned char> der) {

@@ -7,6 +7,7 @@
 #include <memory>
 #include <optional>
 #include <span>
+#include <string>
 #include <string_view>
 
 #include "platform/handle_owners.h"
@@ -62,6 +63,12 @@ class P256PublicKey {
     AlgorithmHandle m_algorithm;
     KeyHandle m_key;  // destroyed first: a key goes before its algorithm's provider
 };
+
+// Fills bytes from text, two hexadecimal digits (either case) a byte; false unless text holds
+// exactly that many digits and nothing else.
+bool BytesFromHex(std::string_view text, std::span<unsigned char> bytes);
+// bytes as lower-case hexadecimal digits.
+std::string HexText(std::span<const unsigned char> bytes);
 
 // A DER-encoded ECDSA signature (a SEQUENCE of the INTEGERs r and s, as libcrypto and most
 // tools write it) as r and s; nothing unless it is exactly that, in the minimal encoding, with

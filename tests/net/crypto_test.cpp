@@ -39,19 +39,10 @@ std::vector<unsigned char> Bytes(const std::string& hex) {
     return bytes;
 }
 
-std::string Hex(std::span<const unsigned char> bytes) {
-    std::string text;
-    for (unsigned char byte : bytes) {
-        text += "0123456789abcdef"[byte >> 4];
-        text += "0123456789abcdef"[byte & 15];
-    }
-    return text;
-}
-
 // A DER element: its tag, its length, its content, in hexadecimal.
 std::string Element(const char* tag, const std::string& content) {
     const unsigned char length = static_cast<unsigned char>(content.size() / 2);
-    return tag + Hex({&length, 1}) + content;
+    return tag + net::HexText({&length, 1}) + content;
 }
 
 P256Signature Signature(const std::string& r, const std::string& s) {
@@ -81,7 +72,7 @@ TEST(Sha256, KnownDigestsWhateverThePieces) {
         }
         const auto digest = hasher.Finish();
         ASSERT_TRUE(digest) << c.input.size() << " bytes";
-        EXPECT_EQ(Hex(*digest), c.digest) << c.input.size() << " bytes";
+        EXPECT_EQ(net::HexText(*digest), c.digest) << c.input.size() << " bytes";
         EXPECT_FALSE(hasher.Finish()) << "a finished hasher gives nothing more";
     }
 }

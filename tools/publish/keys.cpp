@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <string>
 
+#include "net/crypto.h"
 #include "tree.h"
 
 namespace publish {
@@ -38,13 +39,7 @@ std::string PrivateKey::PublicKeyText() const {
         size != sizeof point || point[0] != POINT_CONVERSION_UNCOMPRESSED) {
         Fail("cannot write the public key as an uncompressed point");
     }
-    std::string text;
-    for (unsigned char byte : point) {
-        char digits[3];
-        std::snprintf(digits, sizeof digits, "%02x", byte);
-        text += digits;
-    }
-    return text;
+    return net::HexText(point);
 }
 
 std::string GenerateKeyPair(const std::filesystem::path& directory) {

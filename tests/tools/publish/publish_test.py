@@ -128,6 +128,16 @@ class Publish(unittest.TestCase):
         self.assertRegex(proc.stderr, r'warning: Tamwix.ini changed.*--date')
         self.assertNotIn('levels.dat', proc.stderr)
 
+    def test_a_tree_made_by_hand_keeps_the_dates_of_what_it_served(self):
+        write_files(self.update, dict(RELEASE, **{
+            'Version.txt': 'Tamwix\r\n1\r\nA\r\n', 'readme.txt': 'old\r\n',
+            'File_list.txt': ''.join('%s\r\n%s\r\n' % (n, OLD) for n in RELEASE)}))
+        self.assertEqual(self.release('1A').returncode, 2)
+        self.published('1B')
+        listed = self.listed()
+        self.assertNotEqual(listed.pop('readme.txt'), OLD)
+        self.assertEqual(listed, {'Tamwix.ini': OLD, 'data/levels.dat': OLD})
+
     def test_refusals_change_nothing(self):
         self.published('2B')
         before = read_files(self.server)
@@ -201,6 +211,7 @@ class Publish(unittest.TestCase):
 
     def test_an_interrupted_publication_never_verifies_and_can_be_finished(self):
         self.published('2A', RELEASE, '--date', OLD)
+        write_files(self.update, {'data/.kestrin-publish-Ab12Cd': 'left by a killed run'})
         # A directory where the new file must land stops the publication half-way.
         write_files(self.update, {'data/new.bin/in-the-way': 'x'})
         files = dict(RELEASE, **{'data/new.bin': 'new'})
@@ -217,7 +228,7 @@ class Publish(unittest.TestCase):
         self.assertEqual(self.verify().returncode, 0)
         # What the half-done run left cannot be trusted: nothing keeps its old date.
         self.assertNotIn(OLD, self.listed().values())
-        self.assertEqual([n for n in os.listdir(self.update) if n.startswith('.')], [])
+        self.assertEqual([n for n in read_files(self.update) if '/.' in '/' + n], [])
 
 
 if __name__ == '__main__':
