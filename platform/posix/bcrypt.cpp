@@ -17,7 +17,6 @@
 #include <openssl/core_names.h>
 #include <openssl/ec.h>
 #include <openssl/evp.h>
-#include <openssl/param_build.h>
 
 #include <cstring>
 #include <memory>

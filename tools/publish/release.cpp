@@ -1,9 +1,9 @@
 #include "release.h"
 
 #include <algorithm>
-#include <limits>
 #include <cstdio>
 #include <ctime>
+#include <limits>
 #include <map>
 #include <set>
 #include <vector>

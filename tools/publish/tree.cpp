@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "net/crypto.h"
+#include "platform/posix/unique_fd.h"
 
 namespace publish {
 
@@ -20,36 +21,15 @@ std::string ErrorText(const fs::path& path, int error) {
     return Shown(path) + ": " + std::strerror(error);
 }
 
-class Descriptor {
-  public:
-    explicit Descriptor(int fd) : m_fd(fd) {}
-    ~Descriptor() {
-        if (m_fd >= 0) ::close(m_fd);
-    }
-    Descriptor(Descriptor&& other) noexcept : m_fd(other.m_fd) { other.m_fd = -1; }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    int Get() const { return m_fd; }
-    // Closes now, so that a late write error is seen.
-    bool Close() {
-        const int fd = m_fd;
-        m_fd = -1;
-        return fd < 0 || ::close(fd) == 0;
-    }
-
-  private:
-    int m_fd;
-};
-
-Descriptor OpenForReading(const fs::path& path, bool& missing) {
-    Descriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+posix::UniqueFd OpenForReading(const fs::path& path, bool& missing) {
+    posix::UniqueFd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     missing = file.Get() < 0 && errno == ENOENT;
     if (file.Get() < 0 && !missing) Fail("cannot read " + ErrorText(path, errno));
     return file;
 }
 
 // Reads the next piece; 0 at the end.
-size_t ReadPiece(const Descriptor& file, const fs::path& path, char* buffer) {
+size_t ReadPiece(const posix::UniqueFd& file, const fs::path& path, char* buffer) {
     for (;;) {
         const ssize_t got = ::read(file.Get(), buffer, kPiece);
         if (got >= 0) return static_cast<size_t>(got);
@@ -70,7 +50,7 @@ void WriteAll(int fd, const char* data, size_t size, const fs::path& path) {
 }
 
 void SyncDirectory(const fs::path& directory) {
-    const Descriptor fd(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    const posix::UniqueFd fd(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (fd.Get() < 0 || ::fsync(fd.Get()) != 0) Fail("cannot flush " + ErrorText(directory, errno));
 }
 
@@ -124,7 +104,7 @@ class PendingFile {
 
     fs::path m_target;
     TemporaryName m_name;  // removed after the descriptor is closed
-    Descriptor m_file;
+    posix::UniqueFd m_file;
 };
 
 }  // namespace
@@ -143,7 +123,7 @@ std::string Shown(const fs::path& path) {
 
 std::optional<std::string> ReadWholeFile(const fs::path& path) {
     bool missing = false;
-    const Descriptor file = OpenForReading(path, missing);
+    const posix::UniqueFd file = OpenForReading(path, missing);
     if (missing) return std::nullopt;
     std::string content;
     std::vector<char> buffer(kPiece);
@@ -154,7 +134,7 @@ std::optional<std::string> ReadWholeFile(const fs::path& path) {
 
 std::optional<engine::ManifestRecord> HashFile(const fs::path& path) {
     bool missing = false;
-    const Descriptor file = OpenForReading(path, missing);
+    const posix::UniqueFd file = OpenForReading(path, missing);
     if (missing) return std::nullopt;
     net::Sha256 hasher;
     engine::ManifestRecord record;
@@ -177,7 +157,7 @@ void WriteFileAtomically(const fs::path& path, std::string_view bytes, mode_t mo
 
 void CopyFileAtomically(const fs::path& from, const fs::path& path) {
     bool missing = false;
-    const Descriptor source = OpenForReading(from, missing);
+    const posix::UniqueFd source = OpenForReading(from, missing);
     if (missing) Fail("cannot read " + ErrorText(from, ENOENT));
     PendingFile file(path, 0644);
     std::vector<char> buffer(kPiece);
