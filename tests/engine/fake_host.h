@@ -97,8 +97,8 @@ class FakeHost : public IUpdateHost {
         bool IsItemEnabled(int) const override { return true; }
         LRESULT SendItemMessage(int id, UINT message, WPARAM wParam, LPARAM lParam) override {
             m_host.log.push_back(message == PBM_SETPOS && id == 1000 && lParam == 0
-                                    ? "pos: " + std::to_string(wParam)
-                                    : "unexpected message " + std::to_string(message));
+                                     ? "pos: " + std::to_string(wParam)
+                                     : "unexpected message " + std::to_string(message));
             return 0;
         }
         bool IsVisible() const override { return true; }
