@@ -54,9 +54,10 @@ class Publish(unittest.TestCase):
         self.assertEqual(proc.returncode, 0, proc.stderr)
         return proc
 
-    def verify(self, key=None):
+    def verify(self, *extra):
+        """verify with this test's key, unless extra names another."""
         return run(PUBLISH, 'verify', '--root', self.server, '--public-key',
-                   key or os.path.join(self.keys, 'public-key.txt'))
+                   os.path.join(self.keys, 'public-key.txt'), *extra)
 
     def listed(self):
         lines = read_files(self.update)['File_list.txt'].decode().split('\r\n')
@@ -101,7 +102,8 @@ class Publish(unittest.TestCase):
             check = run(CMAKE, '-DKESTRIN_UPDATE_PUBLIC_KEY=' + key, '-P',
                         os.path.join(SOURCE, 'cmake', 'public_key.cmake'))
             self.assertEqual(check.returncode != 0, status != 0, key)
-        self.assertEqual(self.verify(self.public_key).returncode, 1)  # the text is taken too
+        # The key's text is taken too: no tree here, but no refusal of the key.
+        self.assertEqual(self.verify('--public-key', self.public_key).returncode, 1)
 
     def test_release_keeps_the_dates_of_unchanged_files(self):
         self.published('2A', RELEASE, '--date', OLD)
@@ -141,7 +143,11 @@ class Publish(unittest.TestCase):
     def test_refusals_change_nothing(self):
         self.published('2B')
         before = read_files(self.server)
+        p384 = os.path.join(self.dir, 'p384.pem')
+        subprocess.run(['openssl', 'genpkey', '-algorithm', 'EC', '-pkeyopt',
+                        'ec_paramgen_curve:P-384', '-out', p384], check=True)
         cases = [
+            ('3A', RELEASE, ('--key', p384), 'no P-256 private key'),
             ('2B', RELEASE, (), 'not newer than 2B'),
             ('2A', RELEASE, (), 'not newer'),
             ('1Z', RELEASE, (), 'not newer'),
@@ -172,37 +178,38 @@ class Publish(unittest.TestCase):
         other_key = run(PUBLISH, 'keygen', os.path.join(self.dir, 'other')).stdout.strip()
         levels = RELEASE['data/levels.dat']
         cases = [
-            ('resigned by other tools', lambda: self.resign(), None, None),
-            ('file altered', lambda: self.write('readme.txt', 'jello\r\n'), None, 'SHA-256'),
-            ('file cut short', lambda: self.write('data/levels.dat', levels[:-1]), None,
+            ('resigned by other tools', lambda: self.resign(), (), None),
+            ('file altered', lambda: self.write('readme.txt', 'jello\r\n'), (), 'SHA-256'),
+            ('file cut short', lambda: self.write('data/levels.dat', levels[:-1]), (),
              'data/levels.dat has 10239 bytes'),
-            ('file missing', lambda: os.remove(os.path.join(self.update, 'Tamwix.ini')), None,
+            ('file missing', lambda: os.remove(os.path.join(self.update, 'Tamwix.ini')), (),
              'Tamwix.ini is missing'),
             ('list altered', lambda: self.write('File_list.txt', 'readme.txt\r\n2099-01-01\r\n'),
-             None, 'File_list.txt'),
-            ('version altered', lambda: self.write('Version.txt', 'Tamwix\r\n9\r\nZ\r\n'), None,
+             (), 'File_list.txt'),
+            ('version altered', lambda: self.write('Version.txt', 'Tamwix\r\n9\r\nZ\r\n'), (),
              'Version.txt'),
-            ('no signature', lambda: os.remove(os.path.join(self.update, 'Manifest.sig')), None,
+            ('no signature', lambda: os.remove(os.path.join(self.update, 'Manifest.sig')), (),
              'Manifest.sig is missing'),
-            ('empty signature', lambda: self.write('Manifest.sig', ''), None, 'empty'),
-            ('other key', lambda: None, other_key, "not this key's signature"),
+            ('empty signature', lambda: self.write('Manifest.sig', ''), (), 'empty'),
+            ('other key', lambda: None, ('--public-key', other_key), "not this key's signature"),
+            ('other product', lambda: None, ('--product', 'Tamwi'), 'for "Tamwix", not "Tamwi"'),
             ('expired', lambda: self.resign(lambda t: re.sub(
-                r'^expires .*$', 'expires 2001-01-01T00:00:00Z', t, flags=re.M)), None,
+                r'^expires .*$', 'expires 2001-01-01T00:00:00Z', t, flags=re.M)), (),
              'expired'),
             ('listed name without a record', lambda: (
                 self.write('File_list.txt', self.read('File_list.txt') + 'extra.dll\r\n' + OLD),
-                self.write('extra.dll', 'x'), self.resign()), None,
+                self.write('extra.dll', 'x'), self.resign()), (),
              'Update/extra.dll has no record'),
             ('unsafe listed name', lambda: (
                 self.write('File_list.txt', self.read('File_list.txt') + '..\\evil.dll\r\n'),
-                self.resign()), None, 'a name that Kestrin refuses'),
+                self.resign()), (), 'a name that Kestrin refuses'),
         ]
-        for what, damage, key, message in cases:
+        for what, damage, extra, message in cases:
             with self.subTest(what):
                 shutil.rmtree(self.server)
                 shutil.copytree(sound, self.server)
                 damage()
-                proc = self.verify(key)
+                proc = self.verify(*extra)
                 if message is None:
                     self.assertEqual(proc.returncode, 0, proc.stdout)
                 else:
