@@ -208,14 +208,14 @@ void CheckNewer(const ReleaseVersion& release, const PreviousPublication& previo
 
 // Unchanged files keep their listed date, so that clients do not fetch them again; the others
 // take newDate.
-void Date(std::vector<ReleaseFile>& files, const PreviousPublication& previous,
-          const fs::path& update, const CString& newDate) {
+void DateFiles(std::vector<ReleaseFile>& files, const PreviousPublication& previous,
+               const fs::path& update, const CString& newDate) {
     const std::optional<std::int64_t> newTime = engine::ListedTime(newDate);
     for (ReleaseFile& file : files) {
         const auto listed = previous.dates.find(file.name);
-        const auto served = previous.Served(update, file.name);
-        if (listed != previous.dates.end() && served &&
-            served->Matches(file.record.size, file.record.sha256)) {
+        const auto served =
+            listed != previous.dates.end() ? previous.Served(update, file.name) : std::nullopt;
+        if (served && served->Matches(file.record.size, file.record.sha256)) {
             file.date = listed->second;
             file.change = Change::Unchanged;
             continue;
@@ -233,6 +233,12 @@ void Date(std::vector<ReleaseFile>& files, const PreviousPublication& previous,
                          listed->second.c_str());
         }
     }
+}
+
+engine::ManifestRecord RecordOf(std::string_view content) {
+    const std::optional<net::Sha256Digest> digest = net::Sha256::Of(content);
+    if (!digest) Fail("cannot hash the lists");
+    return {content.size(), *digest};
 }
 
 const char* ChangeText(Change change) {
@@ -264,7 +270,11 @@ int Release(const ReleaseOptions& options) {
     if (!key) Fail("the system's cryptography does not take the key's public half");
 
     std::vector<ReleaseFile> files = ListRelease(options.from);
-    for (ReleaseFile& file : files) file.record = *HashFile(options.from / file.name);
+    for (ReleaseFile& file : files) {
+        const std::optional<engine::ManifestRecord> record = HashFile(options.from / file.name);
+        if (!record) Fail(Shown(options.from / file.name) + " went away");
+        file.record = *record;
+    }
 
     const fs::path update = options.to / "Update";
     const PreviousPublication previous = ReadPrevious(options.to, *key, options.product);
@@ -275,7 +285,7 @@ int Release(const ReleaseOptions& options) {
                      "file is listed as new or changed\n",
                      Shown(update).c_str(), previous.why.c_str());
     }
-    Date(files, previous, update, newDate);
+    DateFiles(files, previous, update, newDate);
     if (const auto newTime = engine::ListedTime(newDate);
         newTime && *newTime > std::time(nullptr)) {
         std::fprintf(stderr,
@@ -294,11 +304,8 @@ int Release(const ReleaseOptions& options) {
     manifest.product = options.product;
     manifest.serial = std::max<std::uint64_t>(previous.serial + 1, static_cast<std::uint64_t>(now));
     manifest.expires = now + options.expiresDays * kSecondsPerDay;
-    manifest.files.emplace_back(
-        engine::kVersionFileName,
-        engine::ManifestRecord{versionText.size(), *net::Sha256::Of(versionText)});
-    manifest.files.emplace_back(
-        engine::kFileListName, engine::ManifestRecord{listText.size(), *net::Sha256::Of(listText)});
+    manifest.files.emplace_back(engine::kVersionFileName, RecordOf(versionText));
+    manifest.files.emplace_back(engine::kFileListName, RecordOf(listText));
     for (const ReleaseFile& file : files) manifest.files.emplace_back(file.name, file.record);
     const std::string manifestText = engine::ManifestText(manifest);
     const std::string signature = privateKey.Sign(manifestText);
