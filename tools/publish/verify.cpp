@@ -1,6 +1,7 @@
 #include "verify.h"
 
 #include <cstdio>
+#include <ctime>
 
 #include "engine/rules.h"
 #include "lists.h"
