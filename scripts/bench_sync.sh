@@ -34,7 +34,9 @@ while [ $# -gt 0 ]; do
     esac
 done
 
-for tool in cmake curl /usr/bin/python3; do
+# shellcheck source=scripts/sample_server.sh
+source scripts/sample_server.sh
+for tool in cmake curl "$kestrin_python"; do
     command -v "$tool" >/dev/null || { echo "bench_sync: $tool is needed" >&2; exit 1; }
 done
 
@@ -42,8 +44,6 @@ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DKESTRIN_SERVER_FROM_ENV=ON \
     -DKESTRIN_BUILD_TESTS=OFF -DKESTRIN_WITH_FLTK=OFF >/dev/null
 cmake --build "$build" -j"$jobs" --target kestrin >/dev/null
 kestrin=$build/app/kestrin
-user=$(sed -n 's/^KESTRIN_UPDATE_USER:STRING=//p' "$build/CMakeCache.txt")
-password=$(sed -n 's/^KESTRIN_UPDATE_PASSWORD:STRING=//p' "$build/CMakeCache.txt")
 
 rm -rf "$bench"
 mkdir -p "$bench/root/Update" "$bench/config/Vantorel/Tamwix/FILES" "$bench/tmp" "$bench/home"
@@ -52,22 +52,20 @@ printf '%s\n' "$bench/Tamwix" >"$bench/config/Vantorel/Tamwix/FILES/Directory"
 printf 'Tamwix\n1\nA\n' >"$bench/root/Update/Version.txt"
 product=$bench/Tamwix/Pelmora
 
-server=
+sample_server_pid=
 cleanup() {
-    if [ -n "$server" ]; then
-        kill "$server" 2>/dev/null || true
-        wait "$server" 2>/dev/null || true
+    if [ -n "$sample_server_pid" ]; then
+        kill "$sample_server_pid" 2>/dev/null || true
+        wait "$sample_server_pid" 2>/dev/null || true
     fi
     if [ "$keep" = 0 ]; then rm -rf "$bench"; fi
 }
 trap cleanup EXIT
 
-/usr/bin/python3 scripts/ftp_server.py --host 127.0.0.1 --port 0 --root "$bench/root" \
-    --user "$user" --password "$password" --port-file "$bench/ftp.port" >"$bench/ftp.out" 2>&1 &
-server=$!
-for _ in $(seq 100); do [ -s "$bench/ftp.port" ] && break; sleep 0.1; done
-[ -s "$bench/ftp.port" ] || { echo "bench_sync: the local FTP server did not start" >&2; exit 1; }
-port=$(cat "$bench/ftp.port")
+start_sample_server "$build" "$bench" "$bench/root"
+port=$sample_server_port
+user=$sample_server_user
+password=$sample_server_password
 
 now() { date +%s.%N; }
 elapsed() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.3f", b - a }'; }
@@ -75,7 +73,7 @@ elapsed() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.3f", b - a }'; }
 # Serves count files of size bytes named f000000... and lists them with the date given.
 make_files() {
     local count=$1 size=$2 date=$3
-    /usr/bin/python3 - "$bench/root/Update" "$count" "$size" "$date" <<'EOF'
+    "$kestrin_python" - "$bench/root/Update" "$count" "$size" "$date" <<'EOF'
 import os, sys
 directory, count, size, date = sys.argv[1], int(sys.argv[2]), int(sys.argv[3]), sys.argv[4]
 block = os.urandom(min(size, 1 << 20)) if size else b""
@@ -159,7 +157,7 @@ fetch_case large 5 $((50 * 1024 * 1024))
 rm -rf "$bench/root/Update"/f* "$product"
 make_files 100000 0 2001-01-01
 mkdir -p "$product"
-(cd "$product" && /usr/bin/python3 -c '
+(cd "$product" && "$kestrin_python" -c '
 for i in range(100000):
     open(f"f{i:06d}", "wb").close()
 ')

@@ -27,8 +27,8 @@ while [ $# -gt 0 ]; do
 done
 
 bash scripts/setup.sh
-cmake -S . -B "$dir" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" \
-    -DCMAKE_BUILD_TYPE=Release -DKESTRIN_SERVER_FROM_ENV=$from_env >/dev/null
+# The preset "windows-program" of CMakePresets.json (build/windows unless DIR is given).
+cmake --preset windows-program -B "$dir" -DKESTRIN_SERVER_FROM_ENV=$from_env >/dev/null
 cmake --build "$dir" --target kestrin -j"$(nproc)" >/dev/null
 exe=$dir/app/Kestrin.exe
 echo "built $exe"

@@ -9,9 +9,9 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 
 bash scripts/setup.sh
-cmake -S . -B build/demo-build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKESTRIN_SERVER_FROM_ENV=ON \
-  -DKESTRIN_BUILD_TESTS=OFF >/dev/null
-cmake --build build/demo-build -j"$(nproc)" --target kestrin >/dev/null
+# The preset "demo" of CMakePresets.json: build/demo-build, optimised, without tests.
+cmake --preset demo >/dev/null
+cmake --build --preset demo -j"$(nproc)" >/dev/null
 
 demo=$root/build/demo
 mkdir -p "$demo/config/Vantorel/Tamwix/FILES" "$demo/Tamwix"

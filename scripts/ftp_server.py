@@ -2,8 +2,8 @@
 """A small local update server: FTP on pyftpdlib, one read-only account.
 
 Serves the demo (scripts/sample_update as the root) and the tests, which start it on a free
-loopback port and read its log. Run it with Debian's /usr/bin/python3, which has
-python3-pyftpdlib.
+loopback port and read its log. Run it with an interpreter that has pyftpdlib (Debian: python3
+with python3-pyftpdlib).
 
   --port 0 binds a free port; --port-file F receives the bound port once the server accepts
   connections (written whole, by rename, so a reader never sees half a number).

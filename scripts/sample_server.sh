@@ -1,19 +1,25 @@
 # shellcheck shell=bash disable=SC2034
-# Sourced by the scripts that run Kestrin against the sample update (demo.sh, build-windows.sh).
+# Sourced by the scripts that run Kestrin against a local update server (demo.sh,
+# build-windows.sh, bench_sync.sh).
 #
-# start_sample_server BUILD_DIR STATE_DIR
-#   serves scripts/sample_update on a free 127.0.0.1 port with the update account of the build in
-#   BUILD_DIR (its CMake cache), keeping the port file and the server's log in STATE_DIR; sets
-#   sample_server_pid and sample_server_port. The caller stops the server (kill the pid).
+# The interpreter of the server and of the scripts' other Python: Debian's python3, which has
+# python3-pyftpdlib (scripts/setup.sh installs it); another python3 earlier on PATH may lack it.
+kestrin_python=/usr/bin/python3
+
+# start_sample_server BUILD_DIR STATE_DIR [ROOT]
+#   serves ROOT (scripts/sample_update unless given) on a free 127.0.0.1 port with the update
+#   account of the build in BUILD_DIR (its CMake cache), keeping the port file and the server's
+#   log in STATE_DIR; sets sample_server_pid, sample_server_port, sample_server_user and
+#   sample_server_password. The caller stops the server (kill the pid).
 start_sample_server() {
-    local cache=$1/CMakeCache.txt state=$2 user password
-    user=$(sed -n 's/^KESTRIN_UPDATE_USER:STRING=//p' "$cache")
-    password=$(sed -n 's/^KESTRIN_UPDATE_PASSWORD:STRING=//p' "$cache")
+    local cache=$1/CMakeCache.txt state=$2 root=${3:-scripts/sample_update}
+    sample_server_user=$(sed -n 's/^KESTRIN_UPDATE_USER:STRING=//p' "$cache")
+    sample_server_password=$(sed -n 's/^KESTRIN_UPDATE_PASSWORD:STRING=//p' "$cache")
     mkdir -p "$state"
     rm -f "$state/ftp.port"
-    /usr/bin/python3 scripts/ftp_server.py --host 127.0.0.1 --port 0 --root scripts/sample_update \
-        --user "$user" --password "$password" --port-file "$state/ftp.port" \
-        --log "$state/ftp.log" &
+    "$kestrin_python" scripts/ftp_server.py --host 127.0.0.1 --port 0 --root "$root" \
+        --user "$sample_server_user" --password "$sample_server_password" \
+        --port-file "$state/ftp.port" --log "$state/ftp.log" &
     sample_server_pid=$!
     for _ in $(seq 100); do
         [ -s "$state/ftp.port" ] && break

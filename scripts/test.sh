@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Every test of Kestrin, from a fresh Debian machine: installs what is missing, then builds and
 # runs the suite three times: the Linux build, the same with AddressSanitizer and
-# UndefinedBehaviorSanitizer (any report fails), and the 32-bit Windows build under Wine.
-# Ends with one line "N passed, N failed".
+# UndefinedBehaviorSanitizer (any report fails), and the 32-bit Windows build under Wine. Each
+# build is the configure, build and test preset of its name in CMakePresets.json, so that this
+# command and an IDE build alike. Ends with one line "N passed, N failed".
 #   scripts/test.sh [linux] [asan] [windows]     (default: all three)
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -17,38 +18,56 @@ stages=("$@")
 total_pass=0
 total_fail=0
 
-# run_stage NAME BUILD_DIR CMAKE_ARGS...
+# junit_counts FILE: "PASSED FAILED SKIPPED" of a CTest JUnit report, counted as CTest counts
+# them: a test that could not run (a failed fixture, a missing program) failed; one that skipped
+# itself (SKIP_RETURN_CODE, SKIP_REGULAR_EXPRESSION) did not; a disabled test is not counted.
+junit_counts() {
+  awk '
+    /<testcase / { n++; status[n] = $0; sub(/.* status="/, "", status[n]); sub(/".*/, "", status[n]) }
+    /<skipped message="SKIP_/ { own[n] = 1 }
+    END {
+      for (i = 1; i <= n; i++) {
+        if (status[i] == "run") passed++
+        else if (status[i] == "disabled") continue
+        else if (status[i] == "notrun" && own[i]) skipped++
+        else failed++
+      }
+      printf "%d %d %d\n", passed, failed, skipped
+    }' "$1"
+}
+
+# run_stage NAME: configures, builds and tests with the presets NAME; adds the test counts, or
+# one failure when a step fails without a failing test.
 run_stage() {
-  local name=$1 dir=$2
-  shift 2
-  echo "=== $name: configure and build ($dir)"
-  if ! cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=Debug -DKESTRIN_SERVER_FROM_ENV=ON "$@" \
-      >"$dir.configure.log" 2>&1; then
-    mkdir -p "$dir"
-    cat "$dir.configure.log"
+  local name=$1 log=build/$1 junit=$root/build/$1.junit.xml status pass fail skip
+  echo "=== $name: configure and build (preset $name)"
+  if ! cmake --preset "$name" >"$log.configure.log" 2>&1; then
+    cat "$log.configure.log"
     echo "$name: configure failed"
     total_fail=$((total_fail + 1))
     return
   fi
-  if ! cmake --build "$dir" -j"$jobs" >"$dir.build.log" 2>&1; then
-    grep -E 'error|Error' "$dir.build.log" | head -50
-    echo "$name: build failed (log: $dir.build.log)"
+  if ! cmake --build --preset "$name" -j"$jobs" >"$log.build.log" 2>&1; then
+    grep -E 'error|Error' "$log.build.log" | head -50
+    echo "$name: build failed (log: $log.build.log)"
     total_fail=$((total_fail + 1))
     return
   fi
   echo "=== $name: tests"
-  local log="$dir/ctest.log"
-  (cd "$dir" && ctest --output-on-failure --timeout 600 -j"$jobs") 2>&1 | tee "$log"
-  local summary pass fail count
-  summary=$(grep -E '[0-9]+% tests passed, [0-9]+ tests? failed out of [0-9]+' "$log" | tail -n 1)
-  if [ -z "$summary" ]; then
-    echo "$name: ctest gave no summary"
+  rm -f "$junit"
+  ctest --preset "$name" -j"$jobs" --output-junit "$junit"
+  status=$?
+  if [ ! -s "$junit" ]; then
+    echo "$name: ctest ended with status $status and wrote no report"
     total_fail=$((total_fail + 1))
     return
   fi
-  fail=$(sed -E 's/.* ([0-9]+) tests? failed out of ([0-9]+).*/\1/' <<<"$summary")
-  count=$(sed -E 's/.* failed out of ([0-9]+).*/\1/' <<<"$summary")
-  pass=$((count - fail))
+  read -r pass fail skip < <(junit_counts "$junit")
+  if [ "$status" -ne 0 ] && [ "$fail" -eq 0 ]; then
+    echo "$name: ctest ended with status $status without a failed test"
+    fail=1
+  fi
+  echo "$name: $pass passed, $fail failed, $skip skipped"
   total_pass=$((total_pass + pass))
   total_fail=$((total_fail + fail))
 }
@@ -56,18 +75,7 @@ run_stage() {
 mkdir -p build
 for stage in "${stages[@]}"; do
   case "$stage" in
-    # The plain builds are optimised, so that the warnings only optimisation finds fail too;
-    # the sanitizer build is not.
-    linux) run_stage linux build/linux -DCMAKE_BUILD_TYPE=RelWithDebInfo ;;
-    asan)
-      export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:halt_on_error=1
-      export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
-      run_stage asan build/asan -DKESTRIN_SANITIZE=ON
-      unset ASAN_OPTIONS UBSAN_OPTIONS
-      ;;
-    windows)
-      run_stage windows build/test-windows -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-        -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" ;;
+    linux | asan | windows) run_stage "$stage" ;;
     *) echo "unknown stage $stage"; total_fail=$((total_fail + 1)) ;;
   esac
 done

@@ -2,7 +2,6 @@
 import argparse
 import os
 import shutil
-import socket
 import subprocess
 import sys
 import tempfile
@@ -10,6 +9,8 @@ import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pardir,
                                 'support'))
+import harness  # noqa: E402
+from harness import closed_port  # noqa: E402
 from local_ftp import LocalFtpServer, write_files  # noqa: E402
 
 KESTRIN = None
@@ -27,10 +28,10 @@ def parse_args():
     parser.add_argument('--kestrin', required=True)
     parser.add_argument('--source', required=True)
     parser.add_argument('--build')
-    args, rest = parser.parse_known_args()
+    args, argv = harness.split_args(parser)
     KESTRIN, SOURCE = os.path.abspath(args.kestrin), os.path.abspath(args.source)
     BUILD = os.path.abspath(args.build) if args.build else _build_above(KESTRIN)
-    return [sys.argv[0]] + rest
+    return argv
 
 
 def _build_above(path):
@@ -58,13 +59,6 @@ def cache_value(name):
 def server_from_env():
     """Whether this build lets the environment point kestrin at a local server."""
     return (cache_value('KESTRIN_SERVER_FROM_ENV') or '').upper() in ('ON', '1', 'TRUE', 'YES')
-
-
-def closed_port():
-    """A loopback port nothing listens on (bound, then released)."""
-    with socket.socket() as s:
-        s.bind(('127.0.0.1', 0))
-        return s.getsockname()[1]
 
 
 class Sandbox:
@@ -194,5 +188,4 @@ class ServerTestCase(KestrinTestCase):
 
 
 def main():
-    argv = parse_args()
-    unittest.main(argv=argv, verbosity=2)
+    harness.main(parse_args())

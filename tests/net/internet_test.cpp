@@ -7,6 +7,7 @@
 #include <chrono>
 #include <filesystem>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -113,6 +114,11 @@ struct RefusalCase {
     const char* password;  // null: the right one
 };
 
+// A case is printed by its name: the bytes of its pointers would tell nothing, and change.
+void PrintTo(const RefusalCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
 class Refusal : public ::testing::TestWithParam<RefusalCase> {};
 
 TEST_P(Refusal, RaisesLoginFailureAndHoldsNothing) {
@@ -163,6 +169,10 @@ struct SilenceCase {
     const char* name;
     bool byEnvironment;  // KESTRIN_NET_TIMEOUT_MS rather than InternetSetOptionA
 };
+
+void PrintTo(const SilenceCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class SilentServer : public ::testing::TestWithParam<SilenceCase> {};
 
@@ -274,6 +284,10 @@ struct BreakCase {
     const char* remoteName;  // the server breaks a transfer by the file's name
     bool stall;
 };
+
+void PrintTo(const BreakCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class BrokenTransfer : public ::testing::TestWithParam<BreakCase> {};
 

@@ -1,4 +1,4 @@
-// A local FTP update server for tests: scripts/ftp_server.py run by /usr/bin/python3 on a free
+// A local FTP update server for tests: scripts/ftp_server.py run by the build's Python on a free
 // 127.0.0.1 port, with a temporary root and log, stopped (SIGTERM) when the object goes.
 //
 // An externally started server is used instead when KESTRIN_TEST_FTP_PORT is set, with

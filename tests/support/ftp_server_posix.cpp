@@ -1,6 +1,7 @@
-// Our own test FTP server on POSIX: /usr/bin/python3 scripts/ftp_server.py (found through
-// KESTRIN_SOURCE_DIR), with its root, log and output in a temporary directory, ended with
-// SIGTERM and, should it linger, SIGKILL.
+// Our own test FTP server on POSIX: scripts/ftp_server.py (found through KESTRIN_SOURCE_DIR) run
+// by the build's Python interpreter (KESTRIN_PYTHON, the one CMake chose for having pyftpdlib),
+// with its root, log and output in a temporary directory, ended with SIGTERM and, should it
+// linger, SIGKILL.
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
@@ -80,7 +81,7 @@ bool FtpServer::Launch() {
     // Named faults always: a test breaks a transfer by the name of the file it fetches.
     // clang-format off
     std::vector<std::string> args = {
-        "/usr/bin/python3", (fs::path(source) / "scripts" / "ftp_server.py").string(),
+        KESTRIN_PYTHON, (fs::path(source) / "scripts" / "ftp_server.py").string(),
         "--host", Host(), "--port", "0", "--root", root_.string(), "--user", options_.user,
         "--password", options_.password, "--port-file", portFile.string(), "--log",
         log_.string(), "--named-faults"};
@@ -103,7 +104,7 @@ bool FtpServer::Launch() {
     posix_spawn_file_actions_adddup2(&files.actions, 1, 2);
     if (posix_spawn(&process->pid, argv[0], &files.actions, nullptr, argv.data(), environ) != 0) {
         process->pid = -1;
-        error_ = "cannot start /usr/bin/python3";
+        error_ = std::string("cannot start ") + KESTRIN_PYTHON;
         return false;
     }
 

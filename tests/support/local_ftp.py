@@ -1,9 +1,12 @@
 """The local update server (scripts/ftp_server.py) as the end-to-end tests use it: started on a
-free loopback port with an account, serving a login directory, its event log read back."""
+free loopback port with an account, serving a login directory, its event log read back. It runs
+on the interpreter that runs the suite, the one CMake chose for having pyftpdlib."""
 import os
 import shutil
 import subprocess
-import time
+import sys
+
+from harness import end_process, wait_until
 
 SCRIPT = os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pardir, os.pardir,
                       'scripts', 'ftp_server.py')
@@ -30,18 +33,6 @@ def read_files(base):
     return result
 
 
-def end_process(process, timeout=10):
-    """Asks a child process to end, and kills it when it does not within timeout seconds."""
-    if process.poll() is not None:
-        return
-    process.terminate()
-    try:
-        process.wait(timeout=timeout)
-    except subprocess.TimeoutExpired:
-        process.kill()
-        process.wait()
-
-
 class LocalFtpServer:
     """Keeps its port file, log and output in work_dir; serves root (work_dir/root unless
     given). Start it with start() or a with statement; stop() ends it, and with
@@ -55,7 +46,7 @@ class LocalFtpServer:
         self.log_path = os.path.join(work_dir, 'ftp.log')
         self._port_file = os.path.join(work_dir, 'ftp.port')
         self._output_path = os.path.join(work_dir, 'ftp.out')
-        self._command = ['/usr/bin/python3', script, '--host', '127.0.0.1', '--port', '0',
+        self._command = [sys.executable, script, '--host', '127.0.0.1', '--port', '0',
                          '--root', self.root, '--user', user, '--password', password,
                          '--port-file', self._port_file, '--log', self.log_path] + list(options)
         self._remove_work = remove_work
@@ -69,13 +60,15 @@ class LocalFtpServer:
         with open(self._output_path, 'wb') as out:
             self.process = subprocess.Popen(self._command, stdin=subprocess.DEVNULL, stdout=out,
                                             stderr=subprocess.STDOUT)
-        deadline = time.monotonic() + timeout
-        while not (os.path.exists(self._port_file) and os.path.getsize(self._port_file) > 0):
-            if self.process.poll() is not None or time.monotonic() > deadline:
-                self.stop()
-                with open(self._output_path, encoding='utf-8', errors='replace') as f:
-                    raise RuntimeError('the local FTP server did not start:\n' + f.read())
-            time.sleep(0.05)
+        def listening():
+            if self.process.poll() is not None:
+                return True
+            return os.path.exists(self._port_file) and os.path.getsize(self._port_file) > 0
+
+        if not wait_until(listening, timeout) or self.process.poll() is not None:
+            self.stop()
+            with open(self._output_path, encoding='utf-8', errors='replace') as f:
+                raise RuntimeError('the local FTP server did not start:\n' + f.read())
         with open(self._port_file, encoding='ascii') as f:
             self.port = int(f.read().strip())
         return self

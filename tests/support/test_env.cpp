@@ -62,3 +62,13 @@ std::string ReadFile(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
     return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
+
+std::string FixtureDisplay() {
+    const char* state = std::getenv("KESTRIN_XVFB_STATE");
+    if (state == nullptr) return "";
+    std::string display = ReadFile(fs::path(state) / "display");
+    while (!display.empty() && (display.back() == '\n' || display.back() == ' ')) {
+        display.pop_back();
+    }
+    return display;
+}

@@ -1,5 +1,5 @@
-// Small helpers for tests: a temporary directory removed afterwards, and an environment
-// variable set for the life of an object.
+// Small helpers for tests: a temporary directory removed afterwards, an environment variable
+// set for the life of an object, files, and the display of the xvfb test fixture.
 #pragma once
 
 #include <filesystem>
@@ -34,3 +34,7 @@ class ScopedEnv {
 
 void WriteFile(const std::filesystem::path& path, const std::string& bytes);
 std::string ReadFile(const std::filesystem::path& path);
+
+// The display that tests/support/xvfb.sh started, named in the state directory that
+// KESTRIN_XVFB_STATE names; empty when there is none.
+std::string FixtureDisplay();

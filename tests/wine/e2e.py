@@ -6,25 +6,28 @@ into the artifacts directory and answered with keys; the registry is read and wr
 `wine reg`. The cases that need an update server get a local FTP server of their own (the
 program's compiled-in account) serving a tree the case writes, and read its log. A run of the
 dialog is followed from inside through the probe's hook: every status text and progress
-position in order.
+position in order. A failed case leaves a screenshot of the whole display in the artifacts.
 
     e2e.py --exe Kestrin.exe --probe kestrin_probe.exe --state STATE --artifacts DIR
-           [--home URL]
+           [--home URL] [unittest arguments, e.g. WineProgram.test_synchronisation]
 """
 import argparse
 import datetime
+import functools
 import os
 import re
 import shutil
-import socket
 import subprocess
 import sys
 import tempfile
 import time
+import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pardir,
                                 'support'))
-from local_ftp import LocalFtpServer, end_process, read_files  # noqa: E402
+import harness  # noqa: E402
+from harness import closed_port  # noqa: E402
+from local_ftp import LocalFtpServer, read_files  # noqa: E402
 
 NO_CONNECTION_FOR_REQUEST = ('The System could not connect to the internet.\n'
                              'Could not check for new version at this time.')
@@ -38,15 +41,8 @@ FILES_KEY = SETTINGS_KEY + r'\FILES'
 # The dialog's status line and progress bar.
 STATUS = 1001
 PROGRESS = 1000
-
-
-class Failure(Exception):
-    pass
-
-
-def check(condition, what):
-    if not condition:
-        raise Failure(what)
+# --exe, --probe, --state, --artifacts and --home.
+ARGS = None
 
 
 def load_env(state):
@@ -59,16 +55,37 @@ def load_env(state):
     return env
 
 
-class Session:
-    def __init__(self, args):
-        self.args = args
-        self.env = load_env(args.state)
+def photographed_on_failure(case):
+    """A failed case leaves the whole display in the artifacts, taken before its programs are
+    ended."""
+    @functools.wraps(case)
+    def run(self):
+        try:
+            case(self)
+        except BaseException:
+            self.command(['import', '-window', 'root', os.path.join(
+                ARGS.artifacts, 'failure_%s.png' % case.__name__)])
+            raise
+    return run
+
+
+class Session(unittest.TestCase):
+    """The Wine environment and what the cases do in it."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.env = load_env(ARGS.state)
+        cls.display = harness.XDisplay(cls.env)
+        os.makedirs(ARGS.artifacts, exist_ok=True)
+
+    def setUp(self):
         self.processes = []
-        os.makedirs(args.artifacts, exist_ok=True)
+        # Whatever a failed case left running goes before the next starts.
+        self.addCleanup(self.stop_started)
 
     # Wine's helper processes outlive the programs and would hold a pipe open: every output
     # goes through a file.
-    def run(self, argv, timeout=60, env=None):
+    def command(self, argv, timeout=60, env=None):
         with tempfile.TemporaryFile() as out:
             result = subprocess.run(argv, stdin=subprocess.DEVNULL, stdout=out,
                                     stderr=subprocess.STDOUT, env=env or self.env,
@@ -77,14 +94,14 @@ class Session:
             return result.returncode, out.read().decode('utf-8', 'replace')
 
     def wine(self, *argv, timeout=60):
-        return self.run(['wine', *argv], timeout=timeout)
+        return self.command(['wine', *argv], timeout=timeout)
 
     def start(self, *argv, server_port):
         env = dict(self.env)
         env['KESTRIN_UPDATE_HOST'] = '127.0.0.1'
         env['KESTRIN_UPDATE_PORT'] = str(server_port)
-        with open(os.path.join(self.args.artifacts, 'kestrin.log'), 'ab') as log:
-            process = subprocess.Popen(['wine', self.args.exe, *argv], stdin=subprocess.DEVNULL,
+        with open(os.path.join(ARGS.artifacts, 'kestrin.log'), 'ab') as log:
+            process = subprocess.Popen(['wine', ARGS.exe, *argv], stdin=subprocess.DEVNULL,
                                        stdout=log, stderr=subprocess.STDOUT, env=env)
         self.processes.append(process)
         return process
@@ -92,29 +109,27 @@ class Session:
     def stop_started(self):
         """Ends what a failed case left running (wine execs into the program: same id)."""
         for process in self.processes:
-            if process.poll() is None:
-                process.kill()
-                process.wait()
+            harness.kill_process(process)
         self.processes = []
 
     def probe(self, *argv):
-        return self.wine(self.args.probe, *argv)
+        return self.wine(ARGS.probe, *argv)
 
     def count(self, caption):
         rc, out = self.probe('count', caption)
-        check(rc == 0, 'probe count failed: ' + out)
+        self.assertEqual(rc, 0, 'probe count failed: ' + out)
         return int(out.split()[-1])
 
     def describe(self, caption):
         rc, out = self.probe('describe', caption)
-        check(rc == 0, 'probe describe "%s" failed: %s' % (caption, out))
+        self.assertEqual(rc, 0, 'probe describe "%s" failed: %s' % (caption, out))
         info = {'controls': []}
         for line in out.splitlines():
             key, _, rest = line.partition(' ')
             if key == 'control':
                 m = re.match(r'(-?\d+) (\S+) (-?\d+) (-?\d+) (-?\d+) (-?\d+) (\S+) (\d) "(.*)"$',
                              rest)
-                check(m is not None, 'unreadable control line: ' + line)
+                self.assertIsNotNone(m, 'unreadable control line: ' + line)
                 text = m.group(9).encode('latin-1', 'replace').decode('unicode_escape')
                 info['controls'].append({
                     'id': int(m.group(1)), 'class': m.group(2),
@@ -127,60 +142,38 @@ class Session:
         return info
 
     def wait_for(self, condition, what, timeout=60.0):
-        deadline = time.monotonic() + timeout
-        while time.monotonic() < deadline:
-            if condition():
-                return
-            time.sleep(0.25)
-        raise Failure('timed out waiting for ' + what)
-
-    def x_windows(self, caption):
-        rc, out = self.run(['xdotool', 'search', '--onlyvisible', '--name',
-                            '^%s$' % re.escape(caption)])
-        return out.split() if rc == 0 else []
+        if not harness.wait_until(condition, timeout, interval=0.25):
+            self.fail('timed out waiting for ' + what)
 
     def key(self, caption, key):
         """Types a key into the window: once Wine has made it the foreground window (a key
         typed earlier would reach whichever window had the focus before)."""
-        windows = self.x_windows(caption)
-        check(len(windows) == 1, 'one X window captioned "%s", found %d' % (caption, len(windows)))
+        windows = self.display.windows(caption)
+        self.assertEqual(len(windows), 1, 'X windows captioned "%s"' % caption)
+        window = next(iter(windows))
 
         def foreground():
             if self.describe(caption)['foreground']:
                 return True
-            self.run(['xdotool', 'windowfocus', windows[0]])
+            self.display.xdotool('windowfocus', window)
             return False
 
         self.wait_for(foreground, '"%s" to be the foreground window' % caption, timeout=15)
         # Typed as a user would (XTEST), not sent to a window: Wine drops events sent to a
         # window that is not the one with the focus, or hands them to the next one that gets it.
-        rc, out = self.run(['xdotool', 'key', key])
-        check(rc == 0, 'xdotool key %s: %s' % (key, out))
-
-    def click(self, caption, control_id):
-        """Clicks the middle of a control with the mouse, as a user would."""
-        window = self.describe(caption)
-        controls = [c for c in window['controls'] if c['id'] == control_id]
-        check(len(controls) == 1, 'no control %d in "%s"' % (control_id, caption))
-        left, top, right, bottom = controls[0]['rect']
-        x = window['origin'][0] + (left + right) // 2
-        y = window['origin'][1] + (top + bottom) // 2
-        rc, out = self.run(['xdotool', 'mousemove', str(x), str(y), 'click', '1'])
-        check(rc == 0, 'xdotool click: ' + out)
+        self.display.xdotool('key', key, check=True)
 
     def screenshot(self, caption, name):
-        windows = self.x_windows(caption)
-        check(windows, 'no X window captioned "%s" to photograph' % caption)
-        path = os.path.join(self.args.artifacts, name)
-        rc, out = self.run(['import', '-window', windows[0], path])
-        check(rc == 0 and os.path.getsize(path) > 0, 'screenshot %s failed: %s' % (name, out))
+        windows = self.display.windows(caption)
+        self.assertTrue(windows, 'no X window captioned "%s" to photograph' % caption)
+        self.display.screenshot(next(iter(windows)), os.path.join(ARGS.artifacts, name))
 
     def wait_exit(self, process, what, timeout=30.0):
         try:
             process.wait(timeout=timeout)
         except subprocess.TimeoutExpired:
             process.kill()
-            raise Failure(what + ': the process did not end')
+            self.fail(what + ': the process did not end')
 
     def key_exists(self, key):
         rc, _ = self.wine('reg', 'query', key)
@@ -192,22 +185,27 @@ class Session:
     def set_setting(self, section, entry, value):
         rc, out = self.wine('reg', 'add', SETTINGS_KEY + '\\' + section, '/v', entry,
                             '/d', value, '/f')
-        check(rc == 0, 'reg add %s %s: %s' % (section, entry, out))
+        self.assertEqual(rc, 0, 'reg add %s %s: %s' % (section, entry, out))
 
     def drive_c(self, *parts):
         """A path on the prefix's drive C:, as Linux sees it."""
         return os.path.join(self.env['WINEPREFIX'], 'drive_c', *parts)
 
+    def update_server(self):
+        """A local FTP server with the program's compiled-in account on a free loopback port,
+        in a work directory of its own that goes when it stops; its log tells what was
+        asked."""
+        script = self.env.get('KESTRIN_WINE_FTP_SCRIPT')
+        self.assertTrue(script, 'the set-up names no FTP server script')
+        return LocalFtpServer(tempfile.mkdtemp(dir=ARGS.state),
+                              self.env['KESTRIN_WINE_FTP_USER'],
+                              self.env['KESTRIN_WINE_FTP_PASSWORD'], script=script,
+                              remove_work=True).start(timeout=10)
 
-def update_server(session):
-    """A local FTP server with the program's compiled-in account on a free loopback port, in a
-    work directory of its own that goes when it stops; its log tells what was asked."""
-    script = session.env.get('KESTRIN_WINE_FTP_SCRIPT')
-    check(script, 'the set-up names no FTP server script')
-    return LocalFtpServer(tempfile.mkdtemp(dir=session.args.state),
-                          session.env['KESTRIN_WINE_FTP_USER'],
-                          session.env['KESTRIN_WINE_FTP_PASSWORD'], script=script,
-                          remove_work=True).start(timeout=10)
+    def message_box_text(self):
+        texts = [c['text'] for c in self.describe('Kestrin')['controls']
+                 if c['class'] == 'Static']
+        return [t for t in texts if t]
 
 
 class Watch:
@@ -216,15 +214,14 @@ class Watch:
 
     def __init__(self, session, caption, seconds=120):
         self.session = session
-        self.output = tempfile.NamedTemporaryFile(dir=session.args.state, delete=False)
-        self.process = subprocess.Popen(['wine', session.args.probe, 'watch', caption,
-                                         str(seconds)], stdin=subprocess.DEVNULL,
-                                        stdout=self.output, stderr=subprocess.STDOUT,
-                                        env=session.env)
+        self.output = tempfile.NamedTemporaryFile(dir=ARGS.state, delete=False)
+        self.process = subprocess.Popen(['wine', ARGS.probe, 'watch', caption, str(seconds)],
+                                        stdin=subprocess.DEVNULL, stdout=self.output,
+                                        stderr=subprocess.STDOUT, env=session.env)
         try:
             session.wait_for(lambda: 'ready' in self.lines() or self.process.poll() is not None,
                              'the probe to hook "%s"' % caption, timeout=30)
-            check('ready' in self.lines(), 'probe watch failed: %r' % self.lines())
+            session.assertIn('ready', self.lines(), 'probe watch failed')
         except BaseException:
             self.abandon()
             raise
@@ -253,20 +250,19 @@ class Watch:
         try:
             self.process.wait(timeout=15)
             changes = self.changes()
-            check(self.lines()[-1:] == ['end'], 'the probe did not see the window go: %r' %
-                  self.lines()[-3:])
+            self.session.assertEqual(self.lines()[-1:], ['end'],
+                                     'the probe did not see the window go: %r' %
+                                     self.lines()[-3:])
             return changes
         except subprocess.TimeoutExpired:
-            self.process.kill()
-            self.process.wait()
-            raise Failure('the probe did not see the watched window go')
+            harness.kill_process(self.process)
+            self.session.fail('the probe did not see the watched window go')
         finally:
             self.output.close()
             os.unlink(self.output.name)
 
     def abandon(self):
-        self.process.kill()
-        self.process.wait()
+        harness.kill_process(self.process)
         self.output.close()
         os.unlink(self.output.name)
 
@@ -278,7 +274,7 @@ class MappedWindows:
 
     def __init__(self, session):
         self.session = session
-        self.output = tempfile.NamedTemporaryFile(dir=session.args.state, delete=False)
+        self.output = tempfile.NamedTemporaryFile(dir=ARGS.state, delete=False)
         self.process = subprocess.Popen(['xev', '-root', '-event', 'substructure', '-event',
                                          'property'], stdin=subprocess.DEVNULL,
                                         stdout=self.output, stderr=subprocess.STDOUT,
@@ -301,16 +297,16 @@ class MappedWindows:
 
         def seen():
             if self.process.poll() is not None:
-                raise Failure('xev ended: ' + self.text())
-            return '(%s)' % name in self.text()
-
-        deadline = time.monotonic() + 15
-        while not seen():
+                self.session.fail('xev ended: ' + self.text())
+            if '(%s)' % name in self.text():
+                return True
             # Set again while waiting: the first may have come before xev listened.
-            self.session.run(['xprop', '-root', '-f', name, '8s', '-set', name, 'mark'])
-            check(time.monotonic() < deadline, 'xev did not see ' + name)
-            time.sleep(0.1)
-        self.session.run(['xprop', '-root', '-remove', name])
+            self.session.command(['xprop', '-root', '-f', name, '8s', '-set', name, 'mark'])
+            return False
+
+        if not harness.wait_until(seen, 15, interval=0.1):
+            self.session.fail('xev did not see ' + name)
+        self.session.command(['xprop', '-root', '-remove', name])
         return self.text().index('(%s)' % name)
 
     def shown_during(self, action):
@@ -332,113 +328,14 @@ class MappedWindows:
         return shown
 
     def close(self):
-        end_process(self.process)
+        harness.end_process(self.process)
         self.output.close()
         os.unlink(self.output.name)
-
-
-def closed_port():
-    """A loopback port with nothing listening: connecting is refused at once."""
-    with socket.socket() as s:
-        s.bind(('127.0.0.1', 0))
-        return s.getsockname()[1]
 
 
 def centred(on, window):
     width, height = window[2] - window[0], window[3] - window[1]
     return ((on[0] + on[2]) // 2 - width // 2, (on[1] + on[3]) // 2 - height // 2)
-
-
-def message_box_text(session):
-    texts = [c['text'] for c in session.describe('Kestrin')['controls'] if c['class'] == 'Static']
-    return [t for t in texts if t]
-
-
-def update_request_without_server(s):
-    """One message box with the connection text, the only window shown, then the process
-    ends; the empty settings keys are in the registry afterwards."""
-    s.clear_settings()
-    check(not s.key_exists(FILES_KEY), 'the settings key exists before the run')
-
-    def run():
-        process = s.start('UPDATE_REQUEST', server_port=closed_port())
-        s.wait_for(lambda: s.count('Kestrin') > 0, 'the message box')
-        time.sleep(1.0)
-        check(s.count('Kestrin') == 1, 'more than one message box')
-        check(s.count('Updating System') == 0, 'the dialog is shown in a command-line mode')
-        check(NO_CONNECTION_FOR_REQUEST in message_box_text(s),
-              'message box text: %r' % message_box_text(s))
-        s.screenshot('Kestrin', 'update_request_message.png')
-        s.key('Kestrin', 'Return')
-        s.wait_exit(process, 'UPDATE_REQUEST')
-
-    mapped = MappedWindows(s)
-    try:
-        shown = mapped.shown_during(run)
-    finally:
-        mapped.close()
-    check(len(shown) == 1, 'windows shown: %r' % shown)
-    check(s.key_exists(FILES_KEY), FILES_KEY + ' is missing after the run')
-
-
-def update_norequest_without_server(s):
-    """No window at all, not even the dialog for an instant, and the process ends by itself."""
-    def run():
-        process = s.start('UPDATE_NOREQUEST', server_port=closed_port())
-        s.wait_exit(process, 'UPDATE_NOREQUEST', timeout=30)
-
-    mapped = MappedWindows(s)
-    try:
-        shown = mapped.shown_during(run)
-    finally:
-        mapped.close()
-    check(shown == [], 'windows shown: %r' % shown)
-
-
-def dialog_about_and_escape(s):
-    """The dialog opens centred with its layout; Enter runs an update that cannot connect; the
-    About entry (selected by its command) opens the About box centred over the dialog; Escape
-    ends the process."""
-    process = s.start(server_port=closed_port())
-    s.wait_for(lambda: s.count('Updating System') == 1, 'the update dialog')
-    dialog = s.describe('Updating System')
-    check(dialog['client'] == (480, 88), 'client area %r' % (dialog['client'],))
-    check(centred(dialog['workarea'], dialog['window']) == dialog['window'][:2],
-          'dialog not centred: %r in %r' % (dialog['window'], dialog['workarea']))
-    controls = [(c['id'], c['class'].lower(), c['text']) for c in dialog['controls']]
-    check(controls == [(1002, 'button', '&Update'), (2, 'button', 'Cancel'),
-                       (1000, 'msctls_progress32', 'Progress1'), (1001, 'static', '')],
-          'controls %r' % controls)
-    s.screenshot('Updating System', 'update_dialog.png')
-
-    # Enter presses Update: the connection fails, the message says so, the dialog stays.
-    s.key('Updating System', 'Return')
-    s.wait_for(lambda: s.count('Kestrin') == 1, 'the connection message')
-    check(NO_CONNECTION_FOR_UPDATE in message_box_text(s),
-          'message box text: %r' % message_box_text(s))
-    s.key('Kestrin', 'Return')
-    s.wait_for(lambda: s.count('Kestrin') == 0, 'the message box to close')
-    after = {c['id']: c for c in s.describe('Updating System')['controls']}
-    check(after[1001]['text'] == '' and after[1002]['enabled'],
-          'after the run: status %r, Update enabled %r' % (after[1001]['text'],
-                                                          after[1002]['enabled']))
-
-    rc, out = s.probe('syscommand', 'Updating System', '16')
-    check(rc == 0, 'posting the About command failed: ' + out)
-    s.wait_for(lambda: s.count('About Kestrin') == 1, 'the About box')
-    about = s.describe('About Kestrin')
-    owner = s.describe('Updating System')
-    check(not owner['enabled'], 'the dialog is enabled under its About box')
-    check(centred(owner['window'], about['window']) == about['window'][:2],
-          'About box not centred over the dialog: %r over %r' % (about['window'],
-                                                                 owner['window']))
-    s.screenshot('About Kestrin', 'about_box.png')
-    s.key('About Kestrin', 'Return')
-    s.wait_for(lambda: s.count('About Kestrin') == 0, 'the About box to close')
-    s.wait_for(lambda: s.describe('Updating System')['enabled'], 'the dialog to be enabled')
-
-    s.key('Updating System', 'Escape')
-    s.wait_exit(process, 'Escape')
 
 
 # (installed number and letter stored, or None for no settings; server lines 2 and 3; the text
@@ -449,111 +346,6 @@ VERSION_CHECKS = [
     (('6', 'B'), ('5', 'C'), CURRENT_RELEASE),
     (('6', 'b'), ('6', 'c'), NEWER_RELEASE % ('6', 'b', '6', 'c', '%(home)s')),
 ]
-
-
-def update_request_with_server(s):
-    """Against a local FTP server: the message box shows exactly the text of the outcome,
-    read back from its static control, and is the only window shown; Return closes it and the
-    process ends."""
-    with update_server(s) as server:
-        mapped = MappedWindows(s)
-        try:
-            for installed, (number, letter), text in VERSION_CHECKS:
-                s.clear_settings()
-                if installed:
-                    s.set_setting('Update', 'VersionA', installed[0])
-                    s.set_setting('Update', 'VersionB', installed[1])
-                server.serve({'Update/Version.txt': 'Tamwix release\r\n%s\r\n%s\r\n' % (
-                    number, letter)})
-                case = 'installed %r, server %s%s' % (installed, number, letter)
-                before = len(server.retrieved())
-
-                def run():
-                    process = s.start('UPDATE_REQUEST', server_port=server.port)
-                    s.wait_for(lambda: s.count('Kestrin') > 0, 'the version message')
-                    expected = text % {'home': s.args.home}
-                    check(message_box_text(s) == [expected],
-                          '%s: message box text %r' % (case, message_box_text(s)))
-                    if installed is None:
-                        s.screenshot('Kestrin', 'newer_release_message.png')
-                    s.key('Kestrin', 'Return')
-                    s.wait_exit(process, 'UPDATE_REQUEST with a server')
-
-                shown = mapped.shown_during(run)
-                check(len(shown) == 1, '%s: windows shown %r' % (case, shown))
-                check([p for _, p in server.retrieved()[before:]] == ['Update/Version.txt'],
-                      '%s: fetched %r' % (case, server.retrieved()[before:]))
-        finally:
-            mapped.close()
-
-
-def update_norequest_current_release(s):
-    """The installed release is the server's: the silent check fetches the version file and
-    the program ends without showing any window, not even for an instant. The same watch sees
-    the one window of a silent check that finds a newer release."""
-    with update_server(s) as server:
-        s.clear_settings()
-        s.set_setting('Update', 'VersionA', '2')
-        s.set_setting('Update', 'VersionB', 'B')
-
-        def current():
-            process = s.start('UPDATE_NOREQUEST', server_port=server.port)
-            s.wait_exit(process, 'UPDATE_NOREQUEST', timeout=30)
-
-        def newer():
-            process = s.start('UPDATE_NOREQUEST', server_port=server.port)
-            s.wait_for(lambda: s.count('Kestrin') > 0, 'the version message')
-            check(message_box_text(s) == [NEWER_RELEASE % ('2', 'B', '2', 'C', s.args.home)],
-                  'message box text %r' % message_box_text(s))
-            s.key('Kestrin', 'Return')
-            s.wait_exit(process, 'UPDATE_NOREQUEST with a newer release')
-
-        mapped = MappedWindows(s)
-        try:
-            server.serve({'Update/Version.txt': 'Tamwix release\r\n2\r\nB\r\n'})
-            shown = mapped.shown_during(current)
-            check([p for _, p in server.retrieved()] == ['Update/Version.txt'],
-                  'fetched %r' % server.retrieved())
-            check(shown == [], 'windows shown for a current release: %r' % shown)
-
-            server.serve({'Update/Version.txt': 'Tamwix release\r\n2\r\nC\r\n'})
-            shown = mapped.shown_during(newer)
-            check(len(shown) == 1, 'windows shown for a newer release: %r' % shown)
-        finally:
-            mapped.close()
-
-
-def pressed_update(s, server):
-    """Starts the dialog, presses Update (Return) with the probe watching, waits for the run to
-    end (the status cleared, Update enabled again), presses Escape; returns the status texts and
-    progress positions of the run."""
-    process = s.start(server_port=server.port)
-    s.wait_for(lambda: s.count('Updating System') == 1, 'the update dialog')
-    watch = Watch(s, 'Updating System')
-    try:
-        s.key('Updating System', 'Return')
-
-        def ended():
-            changes = watch.changes()
-            return (('status', 'Completed- Press Cancel') in changes and
-                    changes[-1] == ('status', ''))
-
-        try:
-            s.wait_for(ended, 'the run to end', timeout=60)
-        except Failure:
-            raise Failure('the run did not end; its last changes: %r' % watch.changes()[-5:])
-        controls = {c['id']: c for c in s.describe('Updating System')['controls']}
-        check(controls[1002]['enabled'], 'Update is disabled after the run')
-        check(s.count('Kestrin') == 0, 'the run showed a message box')
-        # The keyboard still reaches the dialog: Update, which had it before the run, has it
-        # back now that it is enabled again.
-        s.key('Updating System', 'Escape')
-        s.wait_exit(process, 'Escape after the run')
-    except BaseException:
-        watch.abandon()
-        raise
-    return watch.close()
-
 
 RUN_START = [('status', 'Connecting to Server'), ('status', 'Connected'),
              ('status', 'Checking version'), ('status', 'Checking file list'), ('progress', 0)]
@@ -569,16 +361,208 @@ def unchanged(name, position):
     return [('status', 'Unchanged...' + name), ('progress', position)]
 
 
-def synchronisation(s):
-    """The Update button brings a product directory on the Wine drive up to date: missing
-    files (one in a subdirectory that does not exist yet) and an outdated one are fetched
-    byte for byte, a current one is kept; the run right after fetches nothing but the two
-    lists and reports every file unchanged."""
-    install = s.drive_c('KestrinSync')
-    product = os.path.join(install, 'Pelmora')
-    shutil.rmtree(install, ignore_errors=True)
-    os.makedirs(product)
-    try:
+class WineProgram(Session):
+    @photographed_on_failure
+    def test_update_request_without_server(self):
+        """One message box with the connection text, the only window shown, then the process
+        ends; the empty settings keys are in the registry afterwards."""
+        self.clear_settings()
+        self.assertFalse(self.key_exists(FILES_KEY), 'the settings key exists before the run')
+
+        def run():
+            process = self.start('UPDATE_REQUEST', server_port=closed_port())
+            self.wait_for(lambda: self.count('Kestrin') > 0, 'the message box')
+            time.sleep(1.0)
+            self.assertEqual(self.count('Kestrin'), 1, 'message boxes')
+            self.assertEqual(self.count('Updating System'), 0,
+                             'the dialog is shown in a command-line mode')
+            self.assertIn(NO_CONNECTION_FOR_REQUEST, self.message_box_text())
+            self.screenshot('Kestrin', 'update_request_message.png')
+            self.key('Kestrin', 'Return')
+            self.wait_exit(process, 'UPDATE_REQUEST')
+
+        mapped = MappedWindows(self)
+        try:
+            shown = mapped.shown_during(run)
+        finally:
+            mapped.close()
+        self.assertEqual(len(shown), 1, 'windows shown: %r' % shown)
+        self.assertTrue(self.key_exists(FILES_KEY), FILES_KEY + ' is missing after the run')
+
+    @photographed_on_failure
+    def test_update_norequest_without_server(self):
+        """No window at all, not even the dialog for an instant, and the process ends by
+        itself."""
+        def run():
+            process = self.start('UPDATE_NOREQUEST', server_port=closed_port())
+            self.wait_exit(process, 'UPDATE_NOREQUEST', timeout=30)
+
+        mapped = MappedWindows(self)
+        try:
+            shown = mapped.shown_during(run)
+        finally:
+            mapped.close()
+        self.assertEqual(shown, [], 'windows shown')
+
+    @photographed_on_failure
+    def test_dialog_about_and_escape(self):
+        """The dialog opens centred with its layout; Enter runs an update that cannot connect;
+        the About entry (selected by its command) opens the About box centred over the dialog;
+        Escape ends the process."""
+        process = self.start(server_port=closed_port())
+        self.wait_for(lambda: self.count('Updating System') == 1, 'the update dialog')
+        dialog = self.describe('Updating System')
+        self.assertEqual(dialog['client'], (480, 88), 'client area')
+        self.assertEqual(centred(dialog['workarea'], dialog['window']), dialog['window'][:2],
+                         'dialog not centred: %r in %r' % (dialog['window'], dialog['workarea']))
+        controls = [(c['id'], c['class'].lower(), c['text']) for c in dialog['controls']]
+        self.assertEqual(controls, [(1002, 'button', '&Update'), (2, 'button', 'Cancel'),
+                                    (1000, 'msctls_progress32', 'Progress1'),
+                                    (1001, 'static', '')], 'controls')
+        self.screenshot('Updating System', 'update_dialog.png')
+
+        # Enter presses Update: the connection fails, the message says so, the dialog stays.
+        self.key('Updating System', 'Return')
+        self.wait_for(lambda: self.count('Kestrin') == 1, 'the connection message')
+        self.assertIn(NO_CONNECTION_FOR_UPDATE, self.message_box_text())
+        self.key('Kestrin', 'Return')
+        self.wait_for(lambda: self.count('Kestrin') == 0, 'the message box to close')
+        after = {c['id']: c for c in self.describe('Updating System')['controls']}
+        self.assertEqual((after[1001]['text'], after[1002]['enabled']), ('', True),
+                         'after the run: status and whether Update is enabled')
+
+        rc, out = self.probe('syscommand', 'Updating System', '16')
+        self.assertEqual(rc, 0, 'posting the About command failed: ' + out)
+        self.wait_for(lambda: self.count('About Kestrin') == 1, 'the About box')
+        about = self.describe('About Kestrin')
+        owner = self.describe('Updating System')
+        self.assertFalse(owner['enabled'], 'the dialog is enabled under its About box')
+        self.assertEqual(centred(owner['window'], about['window']), about['window'][:2],
+                         'About box not centred over the dialog: %r over %r' %
+                         (about['window'], owner['window']))
+        self.screenshot('About Kestrin', 'about_box.png')
+        self.key('About Kestrin', 'Return')
+        self.wait_for(lambda: self.count('About Kestrin') == 0, 'the About box to close')
+        self.wait_for(lambda: self.describe('Updating System')['enabled'],
+                      'the dialog to be enabled')
+
+        self.key('Updating System', 'Escape')
+        self.wait_exit(process, 'Escape')
+
+    @photographed_on_failure
+    def test_update_request_with_server(self):
+        """Against a local FTP server: the message box shows exactly the text of the outcome,
+        read back from its static control, and is the only window shown; Return closes it and
+        the process ends."""
+        with self.update_server() as server:
+            mapped = MappedWindows(self)
+            try:
+                for installed, (number, letter), text in VERSION_CHECKS:
+                    self.clear_settings()
+                    if installed:
+                        self.set_setting('Update', 'VersionA', installed[0])
+                        self.set_setting('Update', 'VersionB', installed[1])
+                    server.serve({'Update/Version.txt': 'Tamwix release\r\n%s\r\n%s\r\n' % (
+                        number, letter)})
+                    case = 'installed %r, server %s%s' % (installed, number, letter)
+                    before = len(server.retrieved())
+
+                    def run():
+                        process = self.start('UPDATE_REQUEST', server_port=server.port)
+                        self.wait_for(lambda: self.count('Kestrin') > 0, 'the version message')
+                        self.assertEqual(self.message_box_text(),
+                                         [text % {'home': ARGS.home}],
+                                         '%s: message box text' % case)
+                        if installed is None:
+                            self.screenshot('Kestrin', 'newer_release_message.png')
+                        self.key('Kestrin', 'Return')
+                        self.wait_exit(process, 'UPDATE_REQUEST with a server')
+
+                    shown = mapped.shown_during(run)
+                    self.assertEqual(len(shown), 1, '%s: windows shown %r' % (case, shown))
+                    self.assertEqual([p for _, p in server.retrieved()[before:]],
+                                     ['Update/Version.txt'], '%s: fetched' % case)
+            finally:
+                mapped.close()
+
+    @photographed_on_failure
+    def test_update_norequest_current_release(self):
+        """The installed release is the server's: the silent check fetches the version file
+        and the program ends without showing any window, not even for an instant. The same
+        watch sees the one window of a silent check that finds a newer release."""
+        with self.update_server() as server:
+            self.clear_settings()
+            self.set_setting('Update', 'VersionA', '2')
+            self.set_setting('Update', 'VersionB', 'B')
+
+            def current():
+                process = self.start('UPDATE_NOREQUEST', server_port=server.port)
+                self.wait_exit(process, 'UPDATE_NOREQUEST', timeout=30)
+
+            def newer():
+                process = self.start('UPDATE_NOREQUEST', server_port=server.port)
+                self.wait_for(lambda: self.count('Kestrin') > 0, 'the version message')
+                self.assertEqual(self.message_box_text(),
+                                 [NEWER_RELEASE % ('2', 'B', '2', 'C', ARGS.home)],
+                                 'message box text')
+                self.key('Kestrin', 'Return')
+                self.wait_exit(process, 'UPDATE_NOREQUEST with a newer release')
+
+            mapped = MappedWindows(self)
+            try:
+                server.serve({'Update/Version.txt': 'Tamwix release\r\n2\r\nB\r\n'})
+                shown = mapped.shown_during(current)
+                self.assertEqual([p for _, p in server.retrieved()], ['Update/Version.txt'],
+                                 'fetched')
+                self.assertEqual(shown, [], 'windows shown for a current release')
+
+                server.serve({'Update/Version.txt': 'Tamwix release\r\n2\r\nC\r\n'})
+                shown = mapped.shown_during(newer)
+                self.assertEqual(len(shown), 1, 'windows shown for a newer release: %r' % shown)
+            finally:
+                mapped.close()
+
+    def pressed_update(self, server):
+        """Starts the dialog, presses Update (Return) with the probe watching, waits for the
+        run to end (the status cleared, Update enabled again), presses Escape; returns the
+        status texts and progress positions of the run."""
+        process = self.start(server_port=server.port)
+        self.wait_for(lambda: self.count('Updating System') == 1, 'the update dialog')
+        watch = Watch(self, 'Updating System')
+        try:
+            self.key('Updating System', 'Return')
+
+            def ended():
+                changes = watch.changes()
+                return (('status', 'Completed- Press Cancel') in changes and
+                        changes[-1] == ('status', ''))
+
+            if not harness.wait_until(ended, 60, interval=0.25):
+                self.fail('the run did not end; its last changes: %r' % watch.changes()[-5:])
+            controls = {c['id']: c for c in self.describe('Updating System')['controls']}
+            self.assertTrue(controls[1002]['enabled'], 'Update is disabled after the run')
+            self.assertEqual(self.count('Kestrin'), 0, 'the run showed a message box')
+            # The keyboard still reaches the dialog: Update, which had it before the run, has
+            # it back now that it is enabled again.
+            self.key('Updating System', 'Escape')
+            self.wait_exit(process, 'Escape after the run')
+        except BaseException:
+            watch.abandon()
+            raise
+        return watch.close()
+
+    @photographed_on_failure
+    def test_synchronisation(self):
+        """The Update button brings a product directory on the Wine drive up to date: missing
+        files (one in a subdirectory that does not exist yet) and an outdated one are fetched
+        byte for byte, a current one is kept; the run right after fetches nothing but the two
+        lists and reports every file unchanged."""
+        install = self.drive_c('KestrinSync')
+        product = os.path.join(install, 'Pelmora')
+        shutil.rmtree(install, ignore_errors=True)
+        os.makedirs(product)
+        self.addCleanup(self.clear_settings)
+        self.addCleanup(shutil.rmtree, install, ignore_errors=True)
         # Made just now: not before local midnight of today, but before that of tomorrow.
         today = datetime.date.today()
         tomorrow = today + datetime.timedelta(days=1)
@@ -592,7 +576,7 @@ def synchronisation(s):
         entries = [('a.txt', today), ('b.bin', today), ('sub\\x.dat', today),
                    ('kept.txt', today), ('old.dat', tomorrow)]
 
-        with update_server(s) as server:
+        with self.update_server() as server:
             # The server path is "Update/" and the name as listed: the backslash is part of
             # the file's name on this server.
             server.serve({'Update/' + name: content for name, content in served.items()})
@@ -602,49 +586,42 @@ def synchronisation(s):
                 server.serve({'Update/File_list.txt': ''.join(
                     ' %s\t\r\n%s \r\n' % (name, date.isoformat()) for name, date in entries)})
 
-            s.clear_settings()
+            self.clear_settings()
             # Without the trailing backslash, which the program adds.
-            s.set_setting('FILES', 'Directory', r'C:\KestrinSync')
+            self.set_setting('FILES', 'Directory', r'C:\KestrinSync')
             serve_list(entries)
-            changes = pressed_update(s, server)
-            check(changes == RUN_START + fetched('a.txt', 0) + fetched('b.bin', 25) +
-                  fetched('sub\\x.dat', 50) + unchanged('kept.txt', 75) +
-                  fetched('old.dat', 100) + RUN_END, 'first run: %r' % changes)
-            expected = {'a.txt': served['a.txt'], 'b.bin': binary,
-                        'sub/x.dat': served['sub\\x.dat'], 'kept.txt': b'local kept.txt',
-                        'old.dat': served['old.dat']}
-            check(read_files(install) == {'Pelmora/' + k: v for k, v in expected.items()},
-                  'product directory after the first run: %r' % sorted(read_files(install)))
+            changes = self.pressed_update(server)
+            self.assertEqual(changes, RUN_START + fetched('a.txt', 0) + fetched('b.bin', 25) +
+                             fetched('sub\\x.dat', 50) + unchanged('kept.txt', 75) +
+                             fetched('old.dat', 100) + RUN_END, 'first run')
+            expected = {'Pelmora/' + k: v for k, v in (
+                ('a.txt', served['a.txt']), ('b.bin', binary), ('sub/x.dat', served['sub\\x.dat']),
+                ('kept.txt', b'local kept.txt'), ('old.dat', served['old.dat']))}
+            self.assertEqual(read_files(install), expected,
+                             'product directory after the first run')
             first = server.retrieved()
-            connections = sorted({conn for conn, _ in first})
-            check(len(connections) == 1 and [p for _, p in first] == [
+            self.assertEqual(len({conn for conn, _ in first}), 1,
+                             'control connections of the first run: %r' % first)
+            self.assertEqual([p for _, p in first], [
                 'Update/Version.txt', 'Update/File_list.txt', 'Update/a.txt', 'Update/b.bin',
-                'Update/sub\\x.dat', 'Update/old.dat'], 'first run fetched %r' % first)
+                'Update/sub\\x.dat', 'Update/old.dat'], 'first run fetched')
 
             # old.dat, dated tomorrow, would be fetched on every run; the day of the first
             # run covers what that run fetched.
             entries[-1] = ('old.dat', today)
             serve_list(entries)
-            changes = pressed_update(s, server)
-            check(changes == RUN_START + unchanged('a.txt', 0) + unchanged('b.bin', 25) +
-                  unchanged('sub\\x.dat', 50) + unchanged('kept.txt', 75) +
-                  unchanged('old.dat', 100) + RUN_END, 'second run: %r' % changes)
+            changes = self.pressed_update(server)
+            self.assertEqual(changes, RUN_START + unchanged('a.txt', 0) + unchanged('b.bin', 25) +
+                             unchanged('sub\\x.dat', 50) + unchanged('kept.txt', 75) +
+                             unchanged('old.dat', 100) + RUN_END, 'second run')
             second = server.retrieved()[len(first):]
-            check([p for _, p in second] == ['Update/Version.txt', 'Update/File_list.txt'],
-                  'second run fetched %r' % second)
-            check(read_files(install) == {'Pelmora/' + k: v for k, v in expected.items()},
-                  'the second run changed the product directory')
-    finally:
-        shutil.rmtree(install, ignore_errors=True)
-        s.clear_settings()
+            self.assertEqual([p for _, p in second],
+                             ['Update/Version.txt', 'Update/File_list.txt'], 'second run fetched')
+            self.assertEqual(read_files(install), expected,
+                             'the second run changed the product directory')
 
 
-CASES = [update_request_without_server, update_norequest_without_server,
-         dialog_about_and_escape, update_request_with_server, update_norequest_current_release,
-         synchronisation]
-
-
-def main():
+if __name__ == '__main__':
     parser = argparse.ArgumentParser(description=__doc__,
                                      formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument('--exe', required=True)
@@ -652,28 +629,5 @@ def main():
     parser.add_argument('--state', required=True)
     parser.add_argument('--artifacts', required=True)
     parser.add_argument('--home', default='')
-    parser.add_argument('--only', help='run only the case of this name')
-    args = parser.parse_args()
-    session = Session(args)
-    failed = 0
-    for case in CASES:
-        if args.only and case.__name__ != args.only:
-            continue
-        start = time.monotonic()
-        try:
-            case(session)
-            print('ok   %s (%.1f s)' % (case.__name__, time.monotonic() - start))
-        except (Failure, subprocess.TimeoutExpired) as e:
-            failed += 1
-            print('FAIL %s: %s' % (case.__name__, e))
-            session.run(['import', '-window', 'root', os.path.join(
-                args.artifacts, 'failure_%s.png' % case.__name__)])
-        finally:
-            # Whatever a failed case left running goes before the next starts.
-            session.stop_started()
-    print('screenshots in', args.artifacts)
-    return 1 if failed else 0
-
-
-if __name__ == '__main__':
-    sys.exit(main())
+    ARGS, argv = harness.split_args(parser)
+    harness.main(argv, ARGS.artifacts)

@@ -3,9 +3,10 @@
 # The prefix and display are those the test set-up made (wine_env.sh setup), named by
 # KESTRIN_WINE_STATE; without it nothing runs, so that no test ever touches ~/.wine.
 #
-# The program gets a local FTP server of its own (scripts/ftp_server.py with the compiled-in
-# account, on a free port, with a fresh root and log), named to it by KESTRIN_TEST_FTP_PORT,
-# _ROOT and _LOG as Windows paths: a program under Wine cannot start the Linux interpreter.
+# The program gets a local FTP server of its own (scripts/ftp_server.py on the interpreter the
+# build chose, with the compiled-in account, on a free port, with a fresh root and log), named
+# to it by KESTRIN_TEST_FTP_PORT, _ROOT and _LOG as Windows paths: a program under Wine cannot
+# start the Linux interpreter.
 #
 # Wine's helper processes (services, the desktop) outlive the program and would hold CTest's
 # output pipe open, so the program's output goes through a file and is copied out at the end.
@@ -33,7 +34,7 @@ windows_path() { printf 'Z:%s' "${1//\//\\}"; }
 
 if [ -n "${KESTRIN_WINE_FTP_SCRIPT:-}" ]; then
     mkdir -p "$work/root"
-    /usr/bin/python3 "$KESTRIN_WINE_FTP_SCRIPT" --host 127.0.0.1 --port 0 --root "$work/root" \
+    "$KESTRIN_WINE_FTP_PYTHON" "$KESTRIN_WINE_FTP_SCRIPT" --host 127.0.0.1 --port 0 --root "$work/root" \
         --user "$KESTRIN_WINE_FTP_USER" --password "$KESTRIN_WINE_FTP_PASSWORD" \
         --named-faults --port-file "$work/port" --log "$work/ftp.log" </dev/null >"$work/ftp.out" 2>&1 &
     server=$!

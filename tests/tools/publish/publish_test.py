@@ -12,6 +12,7 @@ import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pardir,
                                 os.pardir, 'support'))
+import harness  # noqa: E402
 from local_ftp import read_files, write_files  # noqa: E402
 
 PUBLISH = SOURCE = CMAKE = None
@@ -243,6 +244,6 @@ if __name__ == '__main__':
     parser.add_argument('--publish', required=True)
     parser.add_argument('--source', required=True)
     parser.add_argument('--cmake', required=True)
-    args, rest = parser.parse_known_args()
+    args, argv = harness.split_args(parser)
     PUBLISH, SOURCE, CMAKE = args.publish, args.source, args.cmake
-    unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
+    harness.main(argv)

@@ -1,0 +1,136 @@
+// The registry on POSIX, a directory tree, through the settings the application reads: keys are
+// directories under the XDG config home, values files.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "app/updater_app.h"
+#include "frontends/recording/recording_frontend.h"
+#include "support/test_env.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class RegistryTree : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        app_.m_appName = "kestrin";
+        app_.SetCompanyKey("Vantorel");
+    }
+    void UseProfile(const char* profile) {
+        // Start-up replaces the profile name after naming the company.
+        app_.SetCompanyKey("Vantorel");
+        app_.m_profileName = profile;
+    }
+    std::vector<std::string> Tree() const {
+        std::vector<std::string> out;
+        for (const auto& entry : fs::recursive_directory_iterator(home_.path())) {
+            out.push_back(fs::relative(entry.path(), home_.path()).string() +
+                          (entry.is_directory() ? "/" : ""));
+        }
+        std::sort(out.begin(), out.end());
+        return out;
+    }
+    TempDir home_;
+    ScopedEnv xdg_{"XDG_CONFIG_HOME", home_.str().c_str()};
+    CUpdaterApp app_;
+};
+
+TEST_F(RegistryTree, FreshHomeGetsExactlyTheKeysOfTheFirstRead) {
+    UseProfile("Tamwix");
+    EXPECT_EQ(app_.ReadSetting("FILES", "Directory", "C:\\Tamwix\\"), "C:\\Tamwix\\");
+    EXPECT_EQ(Tree(), (std::vector<std::string>{"Vantorel/", "Vantorel/Tamwix/",
+                                                "Vantorel/Tamwix/FILES/"}));
+    struct stat st {};
+    ASSERT_EQ(stat((home_.path() / "Vantorel").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 077, 0u) << "settings are private to the user";
+}
+
+TEST_F(RegistryTree, ValuesAreReadAsTheyAreStored) {
+    UseProfile("Tamwix");
+    struct Case {
+        std::string bytes;
+        const char* expected;
+    } cases[] = {
+        {"D:\\Apps", "D:\\Apps"},                 // no trailing line feed
+        {"D:\\Apps\n", "D:\\Apps"},               // one line feed, as echo writes it
+        {"D:\\Apps\r\n", "D:\\Apps"},             // CR LF
+        {"D:\\Apps\n\n", "D:\\Apps\n"},           // only one line feed is the editor's
+        {std::string("D:\\A\0pps", 8), "D:\\A"},  // the text ends at a zero byte
+        {"", ""},                                 // empty is a value, not the default
+        {" spaced \t", " spaced \t"},             // nothing trimmed
+    };
+    for (const Case& c : cases) {
+        WriteFile(home_.path() / "Vantorel/Tamwix/FILES/Directory", c.bytes);
+        EXPECT_EQ(app_.ReadSetting("FILES", "Directory", "default"), c.expected)
+            << "stored: " << c.bytes;
+    }
+}
+
+TEST_F(RegistryTree, NamesMatchWithoutRegardToCase) {
+    UseProfile("Tamwix");
+    WriteFile(home_.path() / "vantorel/TAMWIX/update/versiona", "7");
+    EXPECT_EQ(app_.ReadSetting("Update", "VersionA", "1"), "7");
+    // Nothing new was created beside the existing keys.
+    EXPECT_EQ(Tree(),
+              (std::vector<std::string>{"vantorel/", "vantorel/TAMWIX/", "vantorel/TAMWIX/update/",
+                                        "vantorel/TAMWIX/update/versiona"}));
+    // A key directory is not a value, and a value file is not a key.
+    fs::create_directories(home_.path() / "vantorel/TAMWIX/update/VersionB");
+    EXPECT_EQ(app_.ReadSetting("Update", "VersionB", "A"), "A");
+}
+
+TEST_F(RegistryTree, UnusableHomeGivesEveryDefault) {
+    UseProfile("Tamwix");
+    WriteFile(home_.path() / "file", "not a directory");
+    {
+        // The config home is a file: nothing can be opened or created.
+        ScopedEnv xdg("XDG_CONFIG_HOME", (home_.path() / "file").c_str());
+        EXPECT_EQ(app_.ReadSetting("FILES", "Directory", "C:\\Tamwix\\"), "C:\\Tamwix\\");
+    }
+    {
+        // The config home lies below a file: it cannot be made.
+        ScopedEnv xdg("XDG_CONFIG_HOME", (home_.path() / "file/sub").c_str());
+        EXPECT_EQ(app_.ReadSetting("Web", "Home", "http://x/"), "http://x/");
+    }
+    if (geteuid() != 0) {
+        // Read-only home: the keys cannot be created, so the stored value cannot be reached.
+        fs::create_directories(home_.path() / "ro");
+        ScopedEnv xdg("XDG_CONFIG_HOME", (home_.path() / "ro").c_str());
+        chmod((home_.path() / "ro").c_str(), 0500);
+        EXPECT_EQ(app_.ReadSetting("FILES", "Directory", "C:\\Tamwix\\"), "C:\\Tamwix\\");
+        chmod((home_.path() / "ro").c_str(), 0700);
+        chmod((home_.path() / "ro").c_str(), 0);
+        EXPECT_EQ(app_.ReadSetting("FILES", "Directory", "C:\\Tamwix\\"), "C:\\Tamwix\\");
+        chmod((home_.path() / "ro").c_str(), 0700);
+    }
+}
+
+TEST_F(RegistryTree, StartUpTakesTheStoredDirectory) {
+    ScopedRecordingFrontEnd ui;
+    WriteFile(home_.path() / "Vantorel/Tamwix/FILES/Directory", "D:\\Apps\n");
+    app_.StartUp();
+    EXPECT_EQ(app_.m_strDirectory, "D:\\Apps\\");
+}
+
+TEST_F(RegistryTree, IniFallbackBeforeACompanyIsNamed) {
+    CUpdaterApp app;
+    app.m_appName = "kestrin";
+    app.m_profileName = "kestrin.INI";
+    WriteFile(
+        home_.path() / "kestrin.INI",
+        "[Other]\nDirectory=no\n[ files ]\n  directory = D:\\Apps  \n" + std::string(5000, 'x'));
+    EXPECT_EQ(app.ReadSetting("FILES", "Directory", "C:\\Tamwix\\"), "D:\\Apps");
+    EXPECT_EQ(app.ReadSetting("FILES", "Missing", "dflt"), "dflt");
+    WriteFile(home_.path() / "kestrin.INI", "[FILES]\nDirectory=" + std::string(5000, 'y') + "\n");
+    EXPECT_EQ(app.ReadSetting("FILES", "Directory", ""), std::string(4095, 'y'));
+    // No registry keys are made by the fallback.
+    EXPECT_FALSE(fs::exists(home_.path() / "Vantorel"));
+}
+
+}  // namespace

@@ -1,0 +1,138 @@
+"""What more than one Python suite needs: the command line split between a suite and unittest,
+waiting, processes, free ports, and the X display of the xvfb test fixture with xdotool and
+screenshots."""
+import os
+import re
+import socket
+import subprocess
+import sys
+import time
+import unittest
+
+
+def split_args(parser):
+    """The suite's own options (those of parser) as a namespace, and the rest of the command
+    line as the argv to give main()."""
+    args, rest = parser.parse_known_args()
+    return args, [sys.argv[0]] + rest
+
+
+def main(argv, artifacts=None):
+    """Runs the tests of the script that was started, under unittest; then says where the
+    screenshots of the run are, if it keeps any."""
+    try:
+        unittest.main(module='__main__', argv=argv, verbosity=2)
+    finally:
+        if artifacts:
+            print('screenshots in', artifacts)
+
+
+def wait_until(condition, timeout, interval=0.05):
+    """Asks condition() until it holds or timeout seconds have passed; whether it held."""
+    deadline = time.monotonic() + timeout
+    while True:
+        if condition():
+            return True
+        if time.monotonic() >= deadline:
+            return False
+        time.sleep(interval)
+
+
+def end_process(process, timeout=10):
+    """Asks a child process to end, and kills it when it does not within timeout seconds."""
+    if process.poll() is not None:
+        return
+    process.terminate()
+    try:
+        process.wait(timeout=timeout)
+    except subprocess.TimeoutExpired:
+        process.kill()
+        process.wait()
+
+
+def kill_process(process):
+    """Ends a child process at once (a program under test that a failed case left running)."""
+    if process.poll() is None:
+        process.kill()
+        process.wait()
+
+
+def closed_port():
+    """A loopback port nothing listens on (bound, then released): connecting is refused."""
+    with socket.socket() as s:
+        s.bind(('127.0.0.1', 0))
+        return s.getsockname()[1]
+
+
+def fixture_display():
+    """The display of the xvfb test fixture (tests/support/xvfb.sh), whose state directory
+    KESTRIN_XVFB_STATE names."""
+    state = os.environ.get('KESTRIN_XVFB_STATE')
+    if not state:
+        raise RuntimeError('KESTRIN_XVFB_STATE is not set: run the suite through CTest, whose '
+                           'xvfb.setup test starts the display')
+    with open(os.path.join(state, 'display'), encoding='ascii') as f:
+        return f.read().strip()
+
+
+def fixture_log():
+    """The end of the fixture's Xvfb output, for a failure's message."""
+    try:
+        with open(os.path.join(os.environ['KESTRIN_XVFB_STATE'], 'xvfb.log'),
+                  encoding='utf-8', errors='replace') as f:
+            return f.read()[-3000:]
+    except (KeyError, OSError) as error:
+        return 'no Xvfb log: %s' % error
+
+
+class XDisplay:
+    """An X display driven as a user drives one: windows found by name and keys and clicks
+    given with xdotool, windows photographed with ImageMagick's import. env holds DISPLAY."""
+
+    def __init__(self, env):
+        self.env = env
+        self.name = env['DISPLAY']
+
+    def xdotool(self, *args, check=False):
+        """xdotool's output; with check, a failure of the command fails the test."""
+        done = subprocess.run(['xdotool'] + [str(a) for a in args], env=self.env,
+                              stdin=subprocess.DEVNULL, capture_output=True, text=True,
+                              timeout=30)
+        if check and done.returncode != 0:
+            raise AssertionError('xdotool %s: %s' % (' '.join(map(str, args)), done.stderr))
+        return done.stdout
+
+    def windows(self, name=None, visible=True):
+        """The ids of the windows named exactly name (any name when None)."""
+        args = ['search'] + (['--onlyvisible'] if visible else [])
+        args += ['--name', '^%s$' % re.escape(name) if name is not None else '']
+        return set(self.xdotool(*args).split())
+
+    def focus(self, window):
+        self.xdotool('windowfocus', '--sync', window)
+
+    def click(self, x, y, button=1):
+        self.xdotool('mousemove', '--sync', x, y, 'click', button, check=True)
+
+    def screenshot(self, window, path):
+        subprocess.run(['import', '-window', window, path], env=self.env,
+                       stdin=subprocess.DEVNULL, capture_output=True, check=True, timeout=30)
+        if os.path.getsize(path) == 0:
+            raise AssertionError('the screenshot %s is empty' % path)
+
+    def pixels(self, window):
+        """The window's pixels as (width, height, bytes of RGB rows)."""
+        data = subprocess.run(['import', '-window', window, '-depth', '8', 'ppm:-'],
+                              env=self.env, stdin=subprocess.DEVNULL, check=True,
+                              capture_output=True, timeout=30).stdout
+        fields, pos = [], 0
+        while len(fields) < 4:
+            while data[pos:pos + 1].isspace():
+                pos += 1
+            start = pos
+            while not data[pos:pos + 1].isspace():
+                pos += 1
+            fields.append(data[start:pos])
+        if fields[0] != b'P6':
+            raise AssertionError('import gave no binary PPM')
+        return int(fields[1]), int(fields[2]), data[pos + 1:]
