@@ -5,17 +5,13 @@
 #include <string>
 #include <vector>
 
+#include "support/p256_vectors.h"
+
 namespace {
 
 using engine::ManifestFault;
 
-// A manifest signed with RFC 6979's P-256 key (A.2.5).
-const std::string kKey =
-    "0460FED4BA255A9D31C961EB74C6356D68C049B8923B61FA6CE669622E60F29FB6"
-    "7903FE1008B8BC99A41AE9E95628BC64F2F1B20C2D7E9F5177A3C294D4462299";
-const std::string kOtherKey =
-    "046B17D1F2E12C4247F8BCE6E563A440F277037D812DEB33A0F4A13945D898C296"
-    "4FE342E2FE1A7F9B8EE7EB4A7C0F9E162BCE33576B315ECECBB6406837BF51F5";
+// A manifest signed with RFC 6979's P-256 key.
 const std::string kDigestV = "4c94485e0c21ae6c41ce1dfe7b6bfaceea5ab68e40a2476f50208e526f506080";
 const std::string kManifest =
     "kestrin-manifest 1\n"
@@ -34,11 +30,8 @@ const std::string kSignatureHex =
 constexpr std::int64_t kExpires = 1893456000;  // 2030-01-01T00:00:00Z
 
 std::string Bytes(const std::string& hex) {
-    std::string bytes;
-    for (size_t i = 0; i + 1 < hex.size(); i += 2) {
-        bytes += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
-    }
-    return bytes;
+    const std::vector<unsigned char> bytes = p256::Bytes(hex);
+    return std::string(bytes.begin(), bytes.end());
 }
 
 net::Sha256Digest Digest(const std::string& hex) {
@@ -49,8 +42,8 @@ net::Sha256Digest Digest(const std::string& hex) {
 }
 
 TEST(CheckManifest, RefusesEachFaultInTurn) {
-    const auto key = net::P256PublicKey::FromText(kKey);
-    const auto otherKey = net::P256PublicKey::FromText(kOtherKey);
+    const auto key = net::P256PublicKey::FromText(p256::kKey);
+    const auto otherKey = net::P256PublicKey::FromText(p256::kOtherKey);
     ASSERT_TRUE(key && otherKey);
     const std::string signature = Bytes(kSignatureHex);
     std::string altered = kManifest;
