@@ -66,8 +66,8 @@ class Synchronisation(ServerTestCase):
 
     def test_missing_outdated_and_current_files(self):
         self.serve({'Update/a.txt': 'server a',
-                    # The server path is "Update/" and the name as listed, backslash and all.
-                    'Update/sub\\b.dll': b'server b\x00\x1a\r\n',
+                    # Asked for as "Update/sub/b.dll": a server knows no backslash.
+                    'Update/sub/b.dll': b'server b\x00\x1a\r\n',
                     'Update/lib/c.txt': 'server c',
                     'Update/old.dat': 'server old',
                     'Update/new.dat': 'server new'})
@@ -94,7 +94,7 @@ class Synchronisation(ServerTestCase):
         self.assertEqual(self.server.connections(), [1])
         self.assertEqual(self.server.sent(), [
             (1, 'Update/Version.txt'), (1, 'Update/File_list.txt'), (1, 'Update/a.txt'),
-            (1, 'Update/sub\\b.dll'), (1, 'Update/lib/c.txt'), (1, 'Update/old.dat')])
+            (1, 'Update/sub/b.dll'), (1, 'Update/lib/c.txt'), (1, 'Update/old.dat')])
 
         # Right after, each entry dated the day its local copy was made (a later date would
         # still ask for old.dat): whatever was fetched counts as current now.
