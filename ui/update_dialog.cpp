@@ -4,6 +4,7 @@
 
 #include "framework/winapp.h"
 #include "net/update_server.h"
+#include "ui/about_dialog.h"
 #include "ui/res/resource.h"
 
 namespace {

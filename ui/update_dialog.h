@@ -57,13 +57,3 @@ class CUpdateDialog : public CDialog, public IUpdateHost {
 // Where the minimised window draws its icon: centred, with (client − icon + 1) / 2 in signed
 // arithmetic truncating toward zero, unclamped (negative when the client area is the smaller).
 POINT IconicIconOrigin(const RECT& client, int iconWidth, int iconHeight);
-
-class CAboutDialog : public CDialog {
-  public:
-    CAboutDialog();
-    ~CAboutDialog() override;
-
-  protected:
-    const MessageMap* GetMessageMap() const override;
-    void ExchangeData(CDataExchange* pDX) override;
-};

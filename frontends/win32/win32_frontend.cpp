@@ -19,7 +19,7 @@
 // - A dialog is created from a copy of its template without WS_VISIBLE, and the modal loop
 //   shows it: the system would show it as soon as WM_INITDIALOG returned, so a dialog ended
 //   during its initialisation (the command-line modes) would appear for an instant.
-#include "platform/win32/win32_frontend.h"
+#include "frontends/win32/win32_frontend.h"
 
 #include <cstring>
 #include <exception>
@@ -88,39 +88,39 @@ void DiscardQueuedInput() {
 // BeginPaint/EndPaint as a scope.
 class PaintScope {
   public:
-    explicit PaintScope(HWND hwnd) : hwnd_(hwnd), dc_(BeginPaint(hwnd, &ps_)) {}
-    ~PaintScope() { EndPaint(hwnd_, &ps_); }
+    explicit PaintScope(HWND hwnd) : m_hWnd(hwnd), m_hDC(BeginPaint(hwnd, &m_ps)) {}
+    ~PaintScope() { EndPaint(m_hWnd, &m_ps); }
     PaintScope(const PaintScope&) = delete;
     PaintScope& operator=(const PaintScope&) = delete;
-    HDC dc() const { return dc_; }
+    HDC dc() const { return m_hDC; }
 
   private:
-    HWND hwnd_;
-    PAINTSTRUCT ps_{};
-    HDC dc_;
+    HWND m_hWnd;
+    PAINTSTRUCT m_ps{};
+    HDC m_hDC;
 };
 
 class Win32DialogWindow final : public IDialogWindow {
   public:
-    explicit Win32DialogWindow(CDialog& dialog) : dialog_(dialog) {}
+    explicit Win32DialogWindow(CDialog& dialog) : m_dialog(dialog) {}
     ~Win32DialogWindow() override {
-        if (hwnd_ != nullptr) {
+        if (m_hWnd != nullptr) {
             // Nothing reaches the framework while the window goes away.
-            SetWindowLongPtrA(hwnd_, DWLP_USER, 0);
-            DestroyWindow(hwnd_);
+            SetWindowLongPtrA(m_hWnd, DWLP_USER, 0);
+            DestroyWindow(m_hWnd);
         }
     }
     Win32DialogWindow(const Win32DialogWindow&) = delete;
     Win32DialogWindow& operator=(const Win32DialogWindow&) = delete;
 
-    HWND hwnd() const { return hwnd_; }
+    HWND hwnd() const { return m_hWnd; }
 
     static INT_PTR CALLBACK DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
         if (message == WM_INITDIALOG) {
             auto* self = reinterpret_cast<Win32DialogWindow*>(lParam);
-            self->hwnd_ = hwnd;
+            self->m_hWnd = hwnd;
             SetWindowLongPtrA(hwnd, DWLP_USER, lParam);
-            self->dialog_.Attach(self);
+            self->m_dialog.Attach(self);
         }
         auto* self = reinterpret_cast<Win32DialogWindow*>(GetWindowLongPtrA(hwnd, DWLP_USER));
         if (self == nullptr) return FALSE;
@@ -134,92 +134,93 @@ class Win32DialogWindow final : public IDialogWindow {
 
     // IDialogWindow
     void SetItemText(int id, const CString& text) override {
-        SetDlgItemTextA(hwnd_, id, text.c_str());
+        SetDlgItemTextA(m_hWnd, id, text.c_str());
         PaintNow(id);
     }
     CString GetItemText(int id) const override {
-        HWND item = GetDlgItem(hwnd_, id);
+        HWND item = GetDlgItem(m_hWnd, id);
         if (item == nullptr) return CString();
         std::vector<char> buffer(static_cast<size_t>(GetWindowTextLengthA(item)) + 1);
         int length = GetWindowTextA(item, buffer.data(), static_cast<int>(buffer.size()));
         return CString(buffer.data(), static_cast<size_t>(length > 0 ? length : 0));
     }
     void EnableItem(int id, bool enable) override {
-        HWND item = GetDlgItem(hwnd_, id);
+        HWND item = GetDlgItem(m_hWnd, id);
         // Disabling the control that has the keyboard leaves the keyboard with no window at
         // all, so that after a run neither Enter nor Escape would reach the dialog: the control
         // takes it back when it is enabled again, unless something else took it meanwhile.
-        if (!enable && item != nullptr && GetFocus() == item) keyboardLostBy_ = id;
+        if (!enable && item != nullptr && GetFocus() == item) m_nKeyboardLostBy = id;
         EnableWindow(item, enable ? TRUE : FALSE);
-        if (enable && keyboardLostBy_ == id) {
-            keyboardLostBy_ = 0;
+        if (enable && m_nKeyboardLostBy == id) {
+            m_nKeyboardLostBy = 0;
             HWND focus = GetFocus();
-            if (item != nullptr && (focus == nullptr || focus == hwnd_)) {
-                SendMessageA(hwnd_, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(item), TRUE);
+            if (item != nullptr && (focus == nullptr || focus == m_hWnd)) {
+                SendMessageA(m_hWnd, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(item), TRUE);
             }
         }
         PaintNow(id);
     }
     bool IsItemEnabled(int id) const override {
-        HWND item = GetDlgItem(hwnd_, id);
+        HWND item = GetDlgItem(m_hWnd, id);
         return item != nullptr && IsWindowEnabled(item);
     }
     LRESULT SendItemMessage(int id, UINT message, WPARAM wParam, LPARAM lParam) override {
-        LRESULT result = SendDlgItemMessageA(hwnd_, id, message, wParam, lParam);
+        LRESULT result = SendDlgItemMessageA(m_hWnd, id, message, wParam, lParam);
         PaintNow(id);
         return result;
     }
 
-    bool IsVisible() const override { return IsWindowVisible(hwnd_) != FALSE; }
+    bool IsVisible() const override { return IsWindowVisible(m_hWnd) != FALSE; }
     void Show(bool show) override {
         if (show) {
-            ShowWindow(hwnd_, SW_SHOWNORMAL);
+            ShowWindow(m_hWnd, SW_SHOWNORMAL);
         } else {
             // Hidden without activating another window: the modal run decides who is active.
-            SetWindowPos(hwnd_, nullptr, 0, 0, 0, 0,
+            SetWindowPos(m_hWnd, nullptr, 0, 0, 0, 0,
                          SWP_HIDEWINDOW | SWP_NOSIZE | SWP_NOMOVE | SWP_NOACTIVATE | SWP_NOZORDER);
         }
     }
-    bool IsEnabled() const override { return IsWindowEnabled(hwnd_) != FALSE; }
-    void Enable(bool enable) override { EnableWindow(hwnd_, enable ? TRUE : FALSE); }
-    bool IsActive() const override { return GetActiveWindow() == hwnd_; }
-    void Activate() override { SetActiveWindow(hwnd_); }
-    bool IsIconic() const override { return ::IsIconic(hwnd_) != FALSE; }
-    bool IsChild() const override { return (GetWindowLongA(hwnd_, GWL_STYLE) & WS_CHILD) != 0; }
+    bool IsEnabled() const override { return IsWindowEnabled(m_hWnd) != FALSE; }
+    void Enable(bool enable) override { EnableWindow(m_hWnd, enable ? TRUE : FALSE); }
+    bool IsActive() const override { return GetActiveWindow() == m_hWnd; }
+    void Activate() override { SetActiveWindow(m_hWnd); }
+    bool IsIconic() const override { return ::IsIconic(m_hWnd) != FALSE; }
+    bool IsChild() const override { return (GetWindowLongA(m_hWnd, GWL_STYLE) & WS_CHILD) != 0; }
     RECT GetWindowRect() const override {
         RECT rect{};
-        ::GetWindowRect(hwnd_, &rect);
+        ::GetWindowRect(m_hWnd, &rect);
         return rect;
     }
     RECT GetClientRect() const override {
         RECT rect{};
-        ::GetClientRect(hwnd_, &rect);
+        ::GetClientRect(m_hWnd, &rect);
         return rect;
     }
     void MoveTo(int left, int top) override {
-        SetWindowPos(hwnd_, nullptr, left, top, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+        SetWindowPos(m_hWnd, nullptr, left, top, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
     }
 
     bool AppendSystemMenu(UINT flags, UINT commandId, const char* text) override {
-        HMENU menu = GetSystemMenu(hwnd_, FALSE);
+        HMENU menu = GetSystemMenu(m_hWnd, FALSE);
         if (menu == nullptr) return false;
         return AppendMenuA(menu, flags, commandId, text) != FALSE;
     }
     void SetIcon(int which, HICON icon) override {
-        SendMessageA(hwnd_, WM_SETICON, static_cast<WPARAM>(which), reinterpret_cast<LPARAM>(icon));
+        SendMessageA(m_hWnd, WM_SETICON, static_cast<WPARAM>(which),
+                     reinterpret_cast<LPARAM>(icon));
     }
     void PaintIconic(HICON icon, int x, int y) override {
-        PaintScope paint(hwnd_);
-        SendMessageA(hwnd_, WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(paint.dc()), 0);
+        PaintScope paint(m_hWnd);
+        SendMessageA(m_hWnd, WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(paint.dc()), 0);
         DrawIcon(paint.dc(), x, y, icon);
     }
     LRESULT DefaultProc(UINT message, WPARAM wParam, LPARAM lParam) override {
         // The dialog manager asks the dialog procedure first; that one call is answered "not
         // handled" so that the manager's own treatment follows.
-        PassOn outer = passOn_;
-        passOn_ = PassOn{message, true};
-        LRESULT result = DefDlgProcA(hwnd_, message, wParam, lParam);
-        passOn_ = outer;
+        PassOn outer = m_passOn;
+        m_passOn = PassOn{message, true};
+        LRESULT result = DefDlgProcA(m_hWnd, message, wParam, lParam);
+        m_passOn = outer;
         return result;
     }
 
@@ -230,8 +231,8 @@ class Win32DialogWindow final : public IDialogWindow {
     };
 
     INT_PTR Deliver(UINT message, WPARAM wParam, LPARAM lParam) {
-        if (passOn_.pending && passOn_.message == message) {
-            passOn_.pending = false;
+        if (m_passOn.pending && m_passOn.message == message) {
+            m_passOn.pending = false;
             return FALSE;
         }
         switch (message) {
@@ -246,7 +247,7 @@ class Win32DialogWindow final : public IDialogWindow {
                 return FALSE;
         }
         bool handled = false;
-        LRESULT result = dialog_.WindowProc(message, wParam, lParam, &handled);
+        LRESULT result = m_dialog.WindowProc(message, wParam, lParam, &handled);
         if (message == WM_COMMAND || message == WM_SYSCOMMAND) DiscardQueuedInput();
         if (!handled) return FALSE;
         switch (message) {
@@ -255,19 +256,19 @@ class Win32DialogWindow final : public IDialogWindow {
             case WM_QUERYDRAGICON:
                 return static_cast<INT_PTR>(result);
             default:
-                SetWindowLongPtrA(hwnd_, DWLP_MSGRESULT, result);
+                SetWindowLongPtrA(m_hWnd, DWLP_MSGRESULT, result);
                 return TRUE;
         }
     }
 
     void PaintNow(int id) {
-        if (HWND item = GetDlgItem(hwnd_, id)) UpdateWindow(item);
+        if (HWND item = GetDlgItem(m_hWnd, id)) UpdateWindow(item);
     }
 
-    CDialog& dialog_;
-    HWND hwnd_ = nullptr;
-    int keyboardLostBy_ = 0;  // the control whose disabling took the keyboard away
-    PassOn passOn_;
+    CDialog& m_dialog;
+    HWND m_hWnd = nullptr;
+    int m_nKeyboardLostBy = 0;  // the control whose disabling took the keyboard away
+    PassOn m_passOn;
 };
 
 class Win32FrontEnd final : public CFrontEnd {

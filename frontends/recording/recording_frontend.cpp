@@ -1,104 +1,101 @@
-#include "recording_frontend.h"
+#include "frontends/recording/recording_frontend.h"
 
 #include <algorithm>
 
 #include "framework/dialog_template.h"
 
 RecordingWindow::RecordingWindow(RecordingFrontEnd& frontEnd, CDialog& dialog, int templateId)
-    : frontEnd_(frontEnd), dialog_(dialog), templateId_(templateId) {
+    : m_frontEnd(frontEnd), m_dialog(dialog), m_nTemplateId(templateId) {
     const DialogTemplate* tmpl = FindDialogTemplate(templateId);
     for (int i = 0; tmpl != nullptr && i < tmpl->controlCount; ++i) {
-        texts_[tmpl->controls[i].id] = tmpl->controls[i].text;
-        itemEnabled_[tmpl->controls[i].id] = (tmpl->controls[i].style & dlgstyle::kDisabled) == 0;
+        m_texts[tmpl->controls[i].id] = tmpl->controls[i].text;
+        m_itemEnabled[tmpl->controls[i].id] = (tmpl->controls[i].style & dlgstyle::kDisabled) == 0;
     }
-    // Dialog units at base units 6 × 13, rounded as MulDiv rounds.
-    LONG w = tmpl ? (tmpl->cx * 6 + 2) / 4 : 0;
-    LONG h = tmpl ? (tmpl->cy * 13 + 4) / 8 : 0;
-    rect_ = RECT{0, 0, w, h};
-    client_ = RECT{0, 0, w, h};
-    frontEnd_.windows.push_back(this);
+    LONG w = tmpl ? DialogUnitsToPixelsX(tmpl->cx) : 0;
+    LONG h = tmpl ? DialogUnitsToPixelsY(tmpl->cy) : 0;
+    m_rect = RECT{0, 0, w, h};
+    m_client = RECT{0, 0, w, h};
+    m_frontEnd.windows.push_back(this);
 }
 
 RecordingWindow::~RecordingWindow() {
-    frontEnd_.Record("destroy " + std::to_string(templateId_));
-    auto& all = frontEnd_.windows;
+    m_frontEnd.Record("destroy " + std::to_string(m_nTemplateId));
+    auto& all = m_frontEnd.windows;
     all.erase(std::remove(all.begin(), all.end(), this), all.end());
 }
 
 void RecordingWindow::SetItemText(int id, const CString& text) {
-    texts_[id] = text;
-    frontEnd_.Record("text " + std::to_string(id) + ": " + text);
+    m_texts[id] = text;
+    m_frontEnd.Record("text " + std::to_string(id) + ": " + text);
 }
 
 CString RecordingWindow::GetItemText(int id) const {
-    auto it = texts_.find(id);
-    return it == texts_.end() ? CString() : it->second;
+    auto it = m_texts.find(id);
+    return it == m_texts.end() ? CString() : it->second;
 }
 
 void RecordingWindow::EnableItem(int id, bool enable) {
-    itemEnabled_[id] = enable;
-    frontEnd_.Record("enable " + std::to_string(id) + ": " + (enable ? "1" : "0"));
+    m_itemEnabled[id] = enable;
+    m_frontEnd.Record("enable " + std::to_string(id) + ": " + (enable ? "1" : "0"));
 }
 
 bool RecordingWindow::IsItemEnabled(int id) const {
-    auto it = itemEnabled_.find(id);
-    return it != itemEnabled_.end() && it->second;
+    auto it = m_itemEnabled.find(id);
+    return it != m_itemEnabled.end() && it->second;
 }
 
 LRESULT RecordingWindow::SendItemMessage(int id, UINT message, WPARAM wParam, LPARAM) {
     if (message != PBM_SETPOS) return 0;
-    int previous = progress_;
-    progress_ = static_cast<int>(wParam);
-    frontEnd_.Record("pos " + std::to_string(id) + ": " + std::to_string(progress_));
+    int previous = m_nProgress;
+    m_nProgress = static_cast<int>(wParam);
+    m_frontEnd.Record("pos " + std::to_string(id) + ": " + std::to_string(m_nProgress));
     return previous;
 }
 
 void RecordingWindow::Show(bool show) {
-    if (show != visible_)
-        frontEnd_.Record((show ? "show " : "hide ") + std::to_string(templateId_));
-    visible_ = show;
+    if (show != m_bVisible)
+        m_frontEnd.Record((show ? "show " : "hide ") + std::to_string(m_nTemplateId));
+    m_bVisible = show;
 }
 
 void RecordingWindow::Enable(bool enable) {
-    enabled_ = enable;
-    frontEnd_.Record("window " + std::to_string(templateId_) + (enable ? " enabled" : " disabled"));
+    m_bEnabled = enable;
+    m_frontEnd.Record("window " + std::to_string(m_nTemplateId) +
+                      (enable ? " enabled" : " disabled"));
 }
 
 void RecordingWindow::MoveTo(int left, int top) {
-    LONG w = rect_.right - rect_.left, h = rect_.bottom - rect_.top;
-    rect_ = RECT{left, top, left + w, top + h};
-    frontEnd_.Record("move " + std::to_string(left) + "," + std::to_string(top));
+    LONG w = m_rect.right - m_rect.left, h = m_rect.bottom - m_rect.top;
+    m_rect = RECT{left, top, left + w, top + h};
+    m_frontEnd.Record("move " + std::to_string(left) + "," + std::to_string(top));
 }
 
 bool RecordingWindow::AppendSystemMenu(UINT flags, UINT commandId, const char* text) {
     if (flags & MF_SEPARATOR) {
-        frontEnd_.Record("menu separator");
+        m_frontEnd.Record("menu separator");
     } else {
-        menu_.push_back({commandId, text ? text : ""});
-        frontEnd_.Record("menu " + std::to_string(commandId) + ": " + (text ? text : ""));
+        m_menu.push_back({commandId, text ? text : ""});
+        m_frontEnd.Record("menu " + std::to_string(commandId) + ": " + (text ? text : ""));
     }
     return true;
 }
 
 void RecordingWindow::SetIcon(int which, HICON) {
-    frontEnd_.Record("icon " + std::to_string(which));
+    m_frontEnd.Record("icon " + std::to_string(which));
 }
 
 void RecordingWindow::PaintIconic(HICON, int x, int y) {
-    frontEnd_.Record("paint " + std::to_string(x) + "," + std::to_string(y));
+    m_frontEnd.Record("paint " + std::to_string(x) + "," + std::to_string(y));
 }
 
 LRESULT RecordingWindow::DefaultProc(UINT message, WPARAM wParam, LPARAM) {
-    frontEnd_.Record("default " + std::to_string(message));
+    m_frontEnd.Record("default " + std::to_string(message));
     if (message == WM_SYSCOMMAND && (wParam & 0xFFF0) == SC_CLOSE) Deliver(WM_CLOSE, 0, 0);
     return 0;
 }
 
 LRESULT RecordingWindow::Deliver(UINT message, WPARAM wParam, LPARAM lParam) {
-    bool handled = false;
-    LRESULT result = dialog_.WindowProc(message, wParam, lParam, &handled);
-    if (!handled) result = DefaultProc(message, wParam, lParam);
-    return result;
+    return DeliverToDialog(m_dialog, *this, message, wParam, lParam);
 }
 
 RecordingFrontEnd::RecordingFrontEnd() = default;

@@ -9,17 +9,20 @@
 //   caption: <caption>       a message box appears, with this caption...
 //   message: <text>          ...and this text, each line break written as the two characters \n
 // Input, one line at a time: an empty line or "update" presses the default button, "about"
-// opens the About box, "cancel", "close", Escape or the end of input closes the dialog. A
-// message box waits for one line; the end of input acknowledges it.
+// chooses the window-menu entry whose label begins with "About" (whatever command the dialog
+// gave it), "cancel", "close", Escape or the end of input closes the dialog. A message box
+// waits for one line; the end of input acknowledges it.
 // Quirks: nothing is shown of a dialog until its modal loop shows it, so the command-line
 // modes print only their message boxes. Input typed on a terminal while a run is under way is
 // discarded when the run ends; input from a pipe or file is a script and is kept.
-#include "terminal_frontend.h"
+#include "frontends/terminal/terminal_frontend.h"
 
+#include <strings.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <iostream>
 #include <map>
 #include <string>
@@ -32,50 +35,78 @@ namespace {
 
 constexpr int kInnerWidth = 62;
 
+std::string Escaped(const std::string& text) {
+    std::string out;
+    for (char c : text) {
+        if (c == '\n') {
+            out += "\\n";
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+// A label without its access-key marks ("&Update" is Update, "&&" an ampersand).
+std::string WithoutAccessKeys(const std::string& text) {
+    std::string out;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '&' && i + 1 < text.size()) ++i;
+        out += text[i];
+    }
+    return out;
+}
+
+std::string Centred(const std::string& text, size_t width) {
+    if (text.size() >= width) return text.substr(0, width);
+    size_t left = (width - text.size()) / 2;
+    return std::string(left, ' ') + text + std::string(width - text.size() - left, ' ');
+}
+
 class TerminalFrontEnd;
 
 class TerminalWindow : public IDialogWindow {
   public:
     TerminalWindow(TerminalFrontEnd& frontEnd, CDialog& dialog, const DialogTemplate& tmpl)
-        : frontEnd_(frontEnd), dialog_(dialog), template_(tmpl) {
+        : m_frontEnd(frontEnd), m_dialog(dialog), m_template(tmpl) {
         for (int i = 0; i < tmpl.controlCount; ++i) {
             const DialogControl& c = tmpl.controls[i];
-            texts_[c.id] = c.text;
-            enabled_[c.id] = (c.style & dlgstyle::kDisabled) == 0;
+            m_texts[c.id] = c.text;
+            m_itemEnabled[c.id] = (c.style & dlgstyle::kDisabled) == 0;
         }
-        rect_ = RECT{0, 0, tmpl.cx * 6 / 4, tmpl.cy * 13 / 8};
+        m_rect = RECT{0, 0, DialogUnitsToPixelsX(tmpl.cx), DialogUnitsToPixelsY(tmpl.cy)};
     }
     ~TerminalWindow() override;
 
     void SetItemText(int id, const CString& text) override;
     CString GetItemText(int id) const override {
-        auto it = texts_.find(id);
-        return it == texts_.end() ? CString() : it->second;
+        auto it = m_texts.find(id);
+        return it == m_texts.end() ? CString() : it->second;
     }
     void EnableItem(int id, bool enable) override;
     bool IsItemEnabled(int id) const override {
-        auto it = enabled_.find(id);
-        return it != enabled_.end() && it->second;
+        auto it = m_itemEnabled.find(id);
+        return it != m_itemEnabled.end() && it->second;
     }
     LRESULT SendItemMessage(int id, UINT message, WPARAM wParam, LPARAM lParam) override;
-    bool IsVisible() const override { return visible_; }
+    bool IsVisible() const override { return m_bVisible; }
     void Show(bool show) override;
-    bool IsEnabled() const override { return enabledWindow_; }
-    void Enable(bool enable) override { enabledWindow_ = enable; }
-    bool IsActive() const override { return visible_; }
+    bool IsEnabled() const override { return m_bEnabled; }
+    void Enable(bool enable) override { m_bEnabled = enable; }
+    bool IsActive() const override { return m_bVisible; }
     void Activate() override {}
     bool IsIconic() const override { return false; }
     bool IsChild() const override { return false; }
-    RECT GetWindowRect() const override { return rect_; }
+    RECT GetWindowRect() const override { return m_rect; }
     RECT GetClientRect() const override {
-        return RECT{0, 0, rect_.right - rect_.left, rect_.bottom - rect_.top};
+        return RECT{0, 0, m_rect.right - m_rect.left, m_rect.bottom - m_rect.top};
     }
     void MoveTo(int left, int top) override {
-        LONG w = rect_.right - rect_.left, h = rect_.bottom - rect_.top;
-        rect_ = RECT{left, top, left + w, top + h};
+        LONG w = m_rect.right - m_rect.left, h = m_rect.bottom - m_rect.top;
+        m_rect = RECT{left, top, left + w, top + h};
     }
     bool AppendSystemMenu(UINT flags, UINT commandId, const char* text) override {
-        if ((flags & MF_SEPARATOR) == 0) menu_.push_back({commandId, text ? text : ""});
+        if ((flags & MF_SEPARATOR) == 0) m_menu.push_back({commandId, text ? text : ""});
         return true;
     }
     void SetIcon(int, HICON) override {}
@@ -83,21 +114,27 @@ class TerminalWindow : public IDialogWindow {
     void PaintIconic(HICON, int, int) override {}
     LRESULT DefaultProc(UINT message, WPARAM wParam, LPARAM lParam) override;
 
-    // Delivers a message as the window system would, with its default treatment when the
-    // dialog leaves it.
     void Deliver(UINT message, WPARAM wParam, LPARAM lParam) {
-        bool handled = false;
-        LRESULT result = dialog_.WindowProc(message, wParam, lParam, &handled);
-        (void)result;
-        if (!handled) DefaultProc(message, wParam, lParam);
+        DeliverToDialog(m_dialog, *this, message, wParam, lParam);
     }
-    bool HasMenuCommand(UINT command) const {
-        return std::any_of(menu_.begin(), menu_.end(),
-                           [&](const auto& item) { return item.first == command; });
+    // The command of the window-menu entry that an input word names: the first entry whose
+    // label, without its access-key marks, begins with that word (case aside); 0 when none
+    // does. So "about" finds whatever command the dialog gave its About entry.
+    UINT MenuCommandNamed(const std::string& word) const {
+        for (const auto& [command, label] : m_menu) {
+            std::string plain = WithoutAccessKeys(label);
+            bool wordEnds = plain.size() == word.size() ||
+                            (plain.size() > word.size() &&
+                             std::isalnum(static_cast<unsigned char>(plain[word.size()])) == 0);
+            if (wordEnds && strncasecmp(plain.c_str(), word.c_str(), word.size()) == 0) {
+                return command;
+            }
+        }
+        return 0;
     }
     int DefaultButton() const {
-        for (int i = 0; i < template_.controlCount; ++i) {
-            const DialogControl& c = template_.controls[i];
+        for (int i = 0; i < m_template.controlCount; ++i) {
+            const DialogControl& c = m_template.controls[i];
             if (CString(c.className) == "button" && (c.style & 0xF) == dlgstyle::kDefPushButton) {
                 return c.id;
             }
@@ -105,26 +142,26 @@ class TerminalWindow : public IDialogWindow {
         return IDOK;
     }
     void Draw(std::vector<std::string>* lines) const;
-    const DialogTemplate& Template() const { return template_; }
-    int Progress() const { return progress_; }
+    const DialogTemplate& Template() const { return m_template; }
+    int Progress() const { return m_nProgress; }
 
   private:
-    TerminalFrontEnd& frontEnd_;
-    CDialog& dialog_;
-    const DialogTemplate& template_;
-    std::map<int, CString> texts_;
-    std::map<int, bool> enabled_;
-    std::vector<std::pair<UINT, std::string>> menu_;
-    int progress_ = 0;
-    bool visible_ = false;
-    bool enabledWindow_ = true;
-    RECT rect_{};
+    TerminalFrontEnd& m_frontEnd;
+    CDialog& m_dialog;
+    const DialogTemplate& m_template;
+    std::map<int, CString> m_texts;
+    std::map<int, bool> m_itemEnabled;
+    std::vector<std::pair<UINT, std::string>> m_menu;
+    int m_nProgress = 0;
+    bool m_bVisible = false;
+    bool m_bEnabled = true;
+    RECT m_rect{};
 };
 
 class TerminalFrontEnd : public CFrontEnd {
   public:
     TerminalFrontEnd(std::istream& in, std::FILE* out, bool drawn)
-        : in_(in), out_(out), drawn_(drawn) {}
+        : m_in(in), m_pOut(out), m_bDrawn(drawn) {}
 
     bool HasTemplate(int templateId) const override {
         return FindDialogTemplate(templateId) != nullptr;
@@ -160,91 +197,63 @@ class TerminalFrontEnd : public CFrontEnd {
 
   private:
     bool ReadLine(std::string* line) {
-        if (!std::getline(in_, *line)) return false;
+        if (!std::getline(m_in, *line)) return false;
         if (!line->empty() && line->back() == '\r') line->pop_back();
         return true;
     }
     void Print(const std::string& kind, const std::string& value) {
-        std::fprintf(out_, "%s: %s\n", kind.c_str(), value.c_str());
-        std::fflush(out_);
+        std::fprintf(m_pOut, "%s: %s\n", kind.c_str(), value.c_str());
+        std::fflush(m_pOut);
     }
     void Redraw();
     void DiscardTypedInput() {
-        if (drawn_ && isatty(STDIN_FILENO)) tcflush(STDIN_FILENO, TCIFLUSH);
+        if (m_bDrawn && isatty(STDIN_FILENO)) tcflush(STDIN_FILENO, TCIFLUSH);
     }
 
-    std::istream& in_;
-    std::FILE* out_;
-    bool drawn_;
-    std::vector<TerminalWindow*> shown_;
-    std::vector<std::string> box_;  // the message box open now, drawn below the dialog
+    std::istream& m_in;
+    std::FILE* m_pOut;
+    bool m_bDrawn;
+    std::vector<TerminalWindow*> m_shown;
+    std::vector<std::string> m_box;  // the message box open now, drawn below the dialog
 };
 
-std::string Escaped(const std::string& text) {
-    std::string out;
-    for (char c : text) {
-        if (c == '\n') {
-            out += "\\n";
-        } else {
-            out += c;
-        }
-    }
-    return out;
-}
-
-// A label without its access-key marks ("&Update" is Update, "&&" an ampersand).
-std::string WithoutAccessKeys(const std::string& text) {
-    std::string out;
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '&' && i + 1 < text.size()) ++i;
-        out += text[i];
-    }
-    return out;
-}
-
-std::string Centred(const std::string& text, size_t width) {
-    if (text.size() >= width) return text.substr(0, width);
-    size_t left = (width - text.size()) / 2;
-    return std::string(left, ' ') + text + std::string(width - text.size() - left, ' ');
-}
-
 TerminalWindow::~TerminalWindow() {
-    frontEnd_.Hidden(*this);
+    m_frontEnd.Hidden(*this);
 }
 
 void TerminalWindow::SetItemText(int id, const CString& text) {
-    bool changed = texts_[id] != text;
-    texts_[id] = text;
-    for (int i = 0; i < template_.controlCount; ++i) {
-        const DialogControl& c = template_.controls[i];
+    bool changed = m_texts[id] != text;
+    m_texts[id] = text;
+    for (int i = 0; i < m_template.controlCount; ++i) {
+        const DialogControl& c = m_template.controls[i];
         if (c.id == id && changed && CString(c.className) == "static") {
-            frontEnd_.Changed(*this, "status", text);
+            m_frontEnd.Changed(*this, "status", text);
         }
     }
 }
 
 void TerminalWindow::EnableItem(int id, bool enable) {
     bool changed = IsItemEnabled(id) != enable;
-    enabled_[id] = enable;
-    if (changed) frontEnd_.Changed(*this, "", "");
+    m_itemEnabled[id] = enable;
+    if (changed) m_frontEnd.Changed(*this, "", "");
 }
 
 LRESULT TerminalWindow::SendItemMessage(int, UINT message, WPARAM wParam, LPARAM) {
     if (message != PBM_SETPOS) return 0;
-    int previous = progress_;
+    int previous = m_nProgress;
     int pos = std::clamp(static_cast<int>(wParam), 0, 100);
-    progress_ = pos;
-    if (pos != previous) frontEnd_.Changed(*this, "progress", std::to_string(pos));
+    m_nProgress = pos;
+    if (pos != previous) m_frontEnd.Changed(*this, "progress", std::to_string(pos));
     return previous;
 }
 
 void TerminalWindow::Show(bool show) {
-    if (show == visible_) return;
-    visible_ = show;
+    if (show == m_bVisible) return;
+    m_bVisible = show;
     if (show) {
-        frontEnd_.Shown(*this);
+        m_frontEnd.Shown(*this);
     } else {
-        frontEnd_.Hidden(*this);
+        m_frontEnd.Hidden(*this);
     }
 }
 
@@ -255,19 +264,19 @@ LRESULT TerminalWindow::DefaultProc(UINT message, WPARAM wParam, LPARAM) {
 
 void TerminalWindow::Draw(std::vector<std::string>* lines) const {
     const std::string border = "+" + std::string(kInnerWidth, '-') + "+";
-    lines->push_back("+" + Centred(" " + std::string(template_.caption) + " ", kInnerWidth) + "+");
+    lines->push_back("+" + Centred(" " + std::string(m_template.caption) + " ", kInnerWidth) + "+");
     std::vector<std::string> body;
     std::vector<std::string> buttons;
-    for (int i = 0; i < template_.controlCount; ++i) {
-        const DialogControl& c = template_.controls[i];
+    for (int i = 0; i < m_template.controlCount; ++i) {
+        const DialogControl& c = m_template.controls[i];
         std::string cls = c.className;
         if (cls == "button") {
             std::string label = WithoutAccessKeys(GetItemText(c.id));
             buttons.push_back(IsItemEnabled(c.id) ? "[" + label + "]" : "(" + label + ")");
         } else if (cls == "msctls_progress32") {
-            int filled = progress_ * 40 / 100;
+            int filled = m_nProgress * 40 / 100;
             body.push_back("[" + std::string(filled, '#') + std::string(40 - filled, '.') + "] " +
-                           std::to_string(progress_) + "%");
+                           std::to_string(m_nProgress) + "%");
         } else if (cls == "static" && (c.style & dlgstyle::kSsTypeMask) != dlgstyle::kSsIcon) {
             // Statics without an id keep their template text.
             std::string text = c.id == -1 ? std::string(c.text) : GetItemText(c.id);
@@ -286,12 +295,13 @@ void TerminalWindow::Draw(std::vector<std::string>* lines) const {
         lines->push_back("|" + padded + "|");
     }
     lines->push_back(border);
-    if (HasMenuCommand(0x0010)) lines->push_back("  Enter: Update   about: About   Esc: Close");
+    if (MenuCommandNamed("about") != 0)
+        lines->push_back("  Enter: Update   about: About   Esc: Close");
 }
 
 void TerminalFrontEnd::Shown(TerminalWindow& window) {
-    shown_.push_back(&window);
-    if (drawn_) {
+    m_shown.push_back(&window);
+    if (m_bDrawn) {
         Redraw();
     } else {
         Print("dialog", window.Template().caption);
@@ -299,15 +309,15 @@ void TerminalFrontEnd::Shown(TerminalWindow& window) {
 }
 
 void TerminalFrontEnd::Hidden(TerminalWindow& window) {
-    auto it = std::find(shown_.begin(), shown_.end(), &window);
-    if (it == shown_.end()) return;
-    shown_.erase(it);
-    if (drawn_) Redraw();
+    auto it = std::find(m_shown.begin(), m_shown.end(), &window);
+    if (it == m_shown.end()) return;
+    m_shown.erase(it);
+    if (m_bDrawn) Redraw();
 }
 
 void TerminalFrontEnd::Changed(TerminalWindow& window, const char* kind, const std::string& value) {
     if (!window.IsVisible()) return;
-    if (drawn_) {
+    if (m_bDrawn) {
         Redraw();
     } else if (*kind != '\0') {
         Print(kind, value);
@@ -317,12 +327,12 @@ void TerminalFrontEnd::Changed(TerminalWindow& window, const char* kind, const s
 void TerminalFrontEnd::Redraw() {
     // The whole screen is ours: the window on top, and below it an open message box. Drawing
     // from the top left each time keeps what the user typed from shifting the picture.
-    std::fputs("\x1b[H\x1b[J", out_);
+    std::fputs("\x1b[H\x1b[J", m_pOut);
     std::vector<std::string> lines;
-    if (!shown_.empty()) shown_.back()->Draw(&lines);
-    lines.insert(lines.end(), box_.begin(), box_.end());
-    for (const std::string& line : lines) std::fprintf(out_, "%s\n", line.c_str());
-    std::fflush(out_);
+    if (!m_shown.empty()) m_shown.back()->Draw(&lines);
+    lines.insert(lines.end(), m_box.begin(), m_box.end());
+    for (const std::string& line : lines) std::fprintf(m_pOut, "%s\n", line.c_str());
+    std::fflush(m_pOut);
 }
 
 void TerminalFrontEnd::RunModalLoop(CDialog& dialog, IDialogWindow& baseWindow) {
@@ -342,7 +352,9 @@ void TerminalFrontEnd::RunModalLoop(CDialog& dialog, IDialogWindow& baseWindow) 
                 window.Deliver(WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), 0);
             }
         } else if (line == "about") {
-            if (window.HasMenuCommand(0x0010)) window.Deliver(WM_SYSCOMMAND, 0x0010, 0);
+            if (UINT about = window.MenuCommandNamed("about"); about != 0) {
+                window.Deliver(WM_SYSCOMMAND, about, 0);
+            }
         } else if (line == "cancel" || line == "\x1b" || line == "close") {
             if (line == "close") {
                 window.Deliver(WM_SYSCOMMAND, SC_CLOSE, 0);
@@ -358,9 +370,9 @@ void TerminalFrontEnd::RunModalLoop(CDialog& dialog, IDialogWindow& baseWindow) 
 
 int TerminalFrontEnd::MessageBox(IDialogWindow*, const CString& text, const CString& caption,
                                  UINT) {
-    if (drawn_) {
-        box_.clear();
-        box_.push_back("+" + Centred(" " + caption + " ", kInnerWidth) + "+");
+    if (m_bDrawn) {
+        m_box.clear();
+        m_box.push_back("+" + Centred(" " + caption + " ", kInnerWidth) + "+");
         size_t start = 0;
         bool first = true;
         while (start < text.size()) {
@@ -369,13 +381,13 @@ int TerminalFrontEnd::MessageBox(IDialogWindow*, const CString& text, const CStr
                 text.substr(start, end == CString::npos ? CString::npos : end - start);
             part = (first ? " (i) " : "     ") + part;
             part.resize(kInnerWidth, ' ');
-            box_.push_back("|" + part + "|");
+            m_box.push_back("|" + part + "|");
             first = false;
             if (end == CString::npos) break;
             start = end + 1;
         }
-        box_.push_back("|" + Centred("[OK]", kInnerWidth) + "|");
-        box_.push_back("+" + std::string(kInnerWidth, '-') + "+");
+        m_box.push_back("|" + Centred("[OK]", kInnerWidth) + "|");
+        m_box.push_back("+" + std::string(kInnerWidth, '-') + "+");
         Redraw();
     } else {
         Print("caption", caption);
@@ -383,8 +395,8 @@ int TerminalFrontEnd::MessageBox(IDialogWindow*, const CString& text, const CStr
     }
     std::string line;
     ReadLine(&line);
-    box_.clear();
-    if (drawn_) Redraw();
+    m_box.clear();
+    if (m_bDrawn) Redraw();
     return IDOK;
 }
 

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "framework/dialog.h"
-#include "platform/posix/fltk_frontend.h"
+#include "frontends/fltk/fltk_frontend.h"
 #include "support/test_env.h"
 
 namespace {

@@ -10,7 +10,7 @@
 #include <thread>
 
 #include "framework/dialog.h"
-#include "platform/posix/fltk_frontend.h"
+#include "frontends/fltk/fltk_frontend.h"
 
 namespace {
 

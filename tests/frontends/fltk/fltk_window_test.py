@@ -25,7 +25,7 @@ import time
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pardir,
-                                'support'))
+                                os.pardir, 'support'))
 import harness  # noqa: E402
 
 # The screen of the fixture's display (tests/support/xvfb.sh).

@@ -1,12 +1,12 @@
-#include "select_frontend.h"
+#include "frontends/select_frontend.h"
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
-#include "terminal_frontend.h"
+#include "frontends/terminal/terminal_frontend.h"
 #if KESTRIN_WITH_FLTK
-#include "fltk_frontend.h"
+#include "frontends/fltk/fltk_frontend.h"
 #endif
 
 std::unique_ptr<CFrontEnd> SelectFrontEnd() {

@@ -9,7 +9,7 @@
 #include <string>
 
 #include "framework/dialog.h"
-#include "platform/win32/win32_frontend.h"
+#include "frontends/win32/win32_frontend.h"
 #include "platform/win32api.h"
 #include "ui/update_dialog.h"
 

@@ -5,10 +5,11 @@
 #include <cstdio>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "app/updater_app.h"
-#include "platform/posix/terminal_frontend.h"
-#include "ui/update_dialog.h"
+#include "frontends/terminal/terminal_frontend.h"
+#include "ui/about_dialog.h"
 
 namespace {
 
@@ -16,12 +17,15 @@ class TerminalFrontEnd : public ::testing::Test {
   protected:
     // Runs the About box with the given input; returns its result and what was printed.
     int RunAbout(const std::string& input, bool drawn, std::string* printed) {
+        CAboutDialog about;
+        return Run(about, input, drawn, printed);
+    }
+    int Run(CDialog& dialog, const std::string& input, bool drawn, std::string* printed) {
         std::istringstream in(input);
         std::FILE* out = std::tmpfile();
         std::unique_ptr<CFrontEnd> frontEnd = CreateTerminalFrontEnd(in, out, drawn);
         AfxSetFrontEnd(frontEnd.get());
-        CAboutDialog about;
-        int result = about.RunModal();
+        int result = dialog.RunModal();
         AfxSetFrontEnd(nullptr);
         std::rewind(out);
         printed->clear();
@@ -49,6 +53,52 @@ TEST_F(TerminalFrontEnd, InputLinesActOnTheDialog) {
     EXPECT_EQ(RunAbout("close\n", false, &printed), IDCANCEL);  // the window menu's Close
     EXPECT_EQ(RunAbout("", false, &printed), IDCANCEL);         // end of input
     EXPECT_EQ(RunAbout("nonsense\n\x1b\n", false, &printed), IDCANCEL);
+}
+
+// A dialog whose window menu holds one entry of its own; it records the commands chosen there.
+class MenuDialog : public CDialog {
+  public:
+    MenuDialog(UINT command, const char* label)
+        : CDialog(100, nullptr), command_(command), label_(label) {}
+    std::vector<UINT> chosen;
+    void OnSysCommand(UINT command, LPARAM) { chosen.push_back(command); }
+
+  protected:
+    const MessageMap* GetMessageMap() const override {
+        static const MessageMapEntry entries[] = {
+            OnSysCommandEntry<MenuDialog, &MenuDialog::OnSysCommand>()};
+        static const MessageMap map{CDialog::GetMessageMap(), entries, 1};
+        return &map;
+    }
+    BOOL OnInitDialog() override {
+        GetWindow()->AppendSystemMenu(MF_SEPARATOR, 0, nullptr);
+        GetWindow()->AppendSystemMenu(MF_STRING, command_, label_);
+        return TRUE;
+    }
+
+  private:
+    UINT command_;
+    const char* label_;
+};
+
+TEST_F(TerminalFrontEnd, AboutChoosesTheWindowMenuEntryThatSaysAboutWhateverItsCommand) {
+    struct Case {
+        UINT command;
+        const char* label;
+        std::vector<UINT> chosen;
+    } cases[] = {
+        {0x0020, "&About the probe...", {0x0020}},
+        {0x0030, "A&bout", {0x0030}},  // an access mark inside the word
+        {0x0040, "Abouts and more", {}},
+        {0x0050, "&Settings...", {}},
+    };
+    for (const Case& c : cases) {
+        MenuDialog dialog(c.command, c.label);
+        std::string printed;
+        Run(dialog, "about\n", true, &printed);
+        EXPECT_EQ(dialog.chosen, c.chosen) << c.label;
+        EXPECT_EQ(printed.find("about: About") != std::string::npos, !c.chosen.empty()) << c.label;
+    }
 }
 
 TEST_F(TerminalFrontEnd, DrawnDialogShowsEveryStaticOnce) {

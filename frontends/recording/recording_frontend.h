@@ -24,16 +24,16 @@ class RecordingWindow : public IDialogWindow {
     void EnableItem(int id, bool enable) override;
     bool IsItemEnabled(int id) const override;
     LRESULT SendItemMessage(int id, UINT message, WPARAM wParam, LPARAM lParam) override;
-    bool IsVisible() const override { return visible_; }
+    bool IsVisible() const override { return m_bVisible; }
     void Show(bool show) override;
-    bool IsEnabled() const override { return enabled_; }
+    bool IsEnabled() const override { return m_bEnabled; }
     void Enable(bool enable) override;
-    bool IsActive() const override { return visible_; }
+    bool IsActive() const override { return m_bVisible; }
     void Activate() override {}
-    bool IsIconic() const override { return iconic_; }
+    bool IsIconic() const override { return m_bIconic; }
     bool IsChild() const override { return false; }
-    RECT GetWindowRect() const override { return rect_; }
-    RECT GetClientRect() const override { return client_; }
+    RECT GetWindowRect() const override { return m_rect; }
+    RECT GetClientRect() const override { return m_client; }
     void MoveTo(int left, int top) override;
     bool AppendSystemMenu(UINT flags, UINT commandId, const char* text) override;
     void SetIcon(int which, HICON icon) override;
@@ -44,28 +44,28 @@ class RecordingWindow : public IDialogWindow {
     LRESULT Deliver(UINT message, WPARAM wParam, LPARAM lParam);
     void Click(int controlId) { Deliver(WM_COMMAND, MAKEWPARAM(controlId, BN_CLICKED), 0); }
 
-    CDialog& dialog() { return dialog_; }
-    int templateId() const { return templateId_; }
-    int progress() const { return progress_; }
-    const std::vector<std::pair<UINT, std::string>>& systemMenu() const { return menu_; }
+    CDialog& dialog() { return m_dialog; }
+    int templateId() const { return m_nTemplateId; }
+    int progress() const { return m_nProgress; }
+    const std::vector<std::pair<UINT, std::string>>& systemMenu() const { return m_menu; }
     void SetIconic(bool iconic, RECT client) {
-        iconic_ = iconic;
-        client_ = client;
+        m_bIconic = iconic;
+        m_client = client;
     }
 
   private:
-    RecordingFrontEnd& frontEnd_;
-    CDialog& dialog_;
-    int templateId_;
-    std::map<int, CString> texts_;
-    std::map<int, bool> itemEnabled_;
-    std::vector<std::pair<UINT, std::string>> menu_;
-    int progress_ = 0;
-    bool visible_ = false;
-    bool enabled_ = true;
-    bool iconic_ = false;
-    RECT rect_{};
-    RECT client_{};
+    RecordingFrontEnd& m_frontEnd;
+    CDialog& m_dialog;
+    int m_nTemplateId;
+    std::map<int, CString> m_texts;
+    std::map<int, bool> m_itemEnabled;
+    std::vector<std::pair<UINT, std::string>> m_menu;
+    int m_nProgress = 0;
+    bool m_bVisible = false;
+    bool m_bEnabled = true;
+    bool m_bIconic = false;
+    RECT m_rect{};
+    RECT m_client{};
 };
 
 class RecordingFrontEnd : public CFrontEnd {
