@@ -38,21 +38,20 @@ std::optional<int> AnswerProgramOptions(int argc, const char* const* argv, std::
         std::string_view argument = argv[i];
         if (argument == "--") break;
         if (!argument.starts_with("--") || NamesDialogSwitch(argument)) continue;
-        if (argument == "--help" || argument == "--version") {
-            if (argument == "--help") {
-                out << kUsage;
-            } else {
-                out << "kestrin " << KESTRIN_VERSION << "\n";
-            }
-            // A full disk or a closed pipe is not a success.
-            if (!out.flush()) {
-                err << "kestrin: the output could not be written\n";
-                return 1;
-            }
-            return 0;
+        if (argument == "--help") {
+            out << kUsage;
+        } else if (argument == "--version") {
+            out << "kestrin " << KESTRIN_VERSION << "\n";
+        } else {
+            err << "kestrin: unknown option " << argument << "\n" << kUsage;
+            return 2;
         }
-        err << "kestrin: unknown option " << argument << "\n" << kUsage;
-        return 2;
+        // A full disk or a closed pipe is not a success.
+        if (!out.flush()) {
+            err << "kestrin: the output could not be written\n";
+            return 1;
+        }
+        return 0;
     }
     return std::nullopt;
 }
