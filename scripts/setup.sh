@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   cmake g++ make pkg-config python3 clang-format
   libgtest-dev libgmock-dev googletest
-  libfltk1.3-dev libcurl4-openssl-dev
+  libfltk1.3-dev libcurl4-openssl-dev libssl-dev openssl
   python3-pyftpdlib
   xvfb xdotool x11-apps x11-utils imagemagick
   g++-mingw-w64-i686 binutils-mingw-w64-i686 icoutils
