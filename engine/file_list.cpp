@@ -2,7 +2,8 @@
 // and brings the product directory up to date with it, entry by entry in list order. A file
 // is fetched when it is missing or was created before local midnight of its listed date.
 // Names from the server are used only when they stay inside the product directory; a refused
-// name and a failed fetch are both shown as "Failed..." and the run goes on.
+// name and a failed fetch are both shown as "Failed..." and the run goes on. A listed name
+// may separate its subdirectories with backslashes or slashes; the server is asked with slashes.
 #include "engine/rules.h"
 #include "engine/update_host.h"
 #include "framework/dialog.h"
@@ -34,7 +35,7 @@ bool Fetch(IRemoteFiles& connection, const CString& productDirectory, const CStr
         // One that exists already is fine; one that cannot be made fails the fetch.
         CreateDirectoryA((productDirectory + directory).c_str(), nullptr);
     }
-    const CString remotePath = kRemoteDirectory + name;
+    const CString remotePath = kRemoteDirectory + RemoteName(name);
     return connection.DownloadFile(remotePath.c_str(), localPath.c_str(), false,
                                    FILE_ATTRIBUTE_NORMAL, FTP_TRANSFER_TYPE_BINARY, 1);
 }

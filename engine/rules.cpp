@@ -176,6 +176,14 @@ bool IsSafeListedName(const CString& name, std::size_t productDirectoryLength) {
     }
 }
 
+CString RemoteName(const CString& name) {
+    CString remote = name;
+    for (char& c : remote) {
+        if (IsSeparator(c)) c = '/';
+    }
+    return remote;
+}
+
 std::vector<CString> EnclosingDirectories(const CString& name) {
     std::vector<CString> directories;
     for (size_t i = 0; i < name.size(); ++i) {

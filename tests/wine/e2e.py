@@ -581,9 +581,9 @@ class WineProgram(Session):
                    ('kept.txt', today), ('old.dat', tomorrow)]
 
         with self.update_server() as server:
-            # The server path is "Update/" and the name as listed: the backslash is part of
-            # the file's name on this server.
-            server.serve({'Update/' + name: content for name, content in served.items()})
+            # The server path is "Update/" and the name with slashes between its components.
+            server.serve({'Update/' + name.replace('\\', '/'): content
+                          for name, content in served.items()})
             server.serve({'Update/Version.txt': 'Tamwix\r\n1\r\nA\r\n'})
 
             def serve_list(entries):
@@ -608,7 +608,7 @@ class WineProgram(Session):
                              'control connections of the first run: %r' % first)
             self.assertEqual([p for _, p in first], [
                 'Update/Version.txt', 'Update/File_list.txt', 'Update/a.txt', 'Update/b.bin',
-                'Update/sub\\x.dat', 'Update/old.dat'], 'first run fetched')
+                'Update/sub/x.dat', 'Update/old.dat'], 'first run fetched')
 
             # old.dat, dated tomorrow, would be fetched on every run; the day of the first
             # run covers what that run fetched.
