@@ -1,14 +1,20 @@
-// The program's entry point on both systems: the arguments to the platform, a front end, then
-// the application object's run. The Windows program stays a GUI-subsystem one: MinGW's start-up
-// calls main for it just as it would call WinMain.
+// The program's entry point on both systems: the program's own options, the arguments to the
+// platform, a front end, then the application object's run. The Windows program stays a
+// GUI-subsystem one: MinGW's start-up calls main for it just as it would call WinMain.
+#include <iostream>
 #include <memory>
+#include <optional>
 
+#include "app/program_options.h"
 #include "framework/frontend.h"
 #include "framework/winapp.h"
 #include "frontends/select_frontend.h"
 #include "platform/command_line.h"
 
 int main(int argc, char** argv) {
+    if (std::optional<int> answered = AnswerProgramOptions(argc, argv, std::cout, std::cerr)) {
+        return *answered;
+    }
     RecordProgramArguments(argc, argv);
     IgnoreBrokenPipes();
     std::unique_ptr<CFrontEnd> frontEnd = SelectFrontEnd();

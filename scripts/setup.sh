@@ -11,6 +11,7 @@ packages=(
   xvfb xdotool x11-apps x11-utils imagemagick
   g++-mingw-w64-i686 binutils-mingw-w64-i686 icoutils
   wine wine32:i386 fonts-wine
+  dpkg-dev file lintian desktop-file-utils man-db
 )
 
 sudo_cmd=()

@@ -63,11 +63,11 @@ BOOL CUpdateDialog::OnInitDialog() {
             if (armed) dialog->EndDialog(IDCANCEL);
         }
     } endAfterCheck{this};
-    if (m_strCmdLine.find("UPDATE_NOREQUEST") != CString::npos) {
+    if (m_strCmdLine.find(kSilentCheckSwitch) != CString::npos) {
         endAfterCheck.armed = true;
         Connect();
         CheckVersion(false);
-    } else if (m_strCmdLine.find("UPDATE_REQUEST") != CString::npos) {
+    } else if (m_strCmdLine.find(kInteractiveCheckSwitch) != CString::npos) {
         endAfterCheck.armed = true;
         if (Connect() != 0) {
             CheckVersion(true);

@@ -9,6 +9,11 @@
 #include "framework/dialog.h"
 #include "net/internet.h"
 
+// The command-line switches that the dialog looks for anywhere in the raw line: a silent version
+// check (only a newer release is announced) and an interactive one.
+inline constexpr char kSilentCheckSwitch[] = "UPDATE_NOREQUEST";
+inline constexpr char kInteractiveCheckSwitch[] = "UPDATE_REQUEST";
+
 class CUpdateDialog : public CDialog, public IUpdateHost {
   public:
     // Opens the internet session; raises CInternetException when it cannot be opened.
