@@ -12,11 +12,11 @@
 #include "platform/command_line.h"
 
 int main(int argc, char** argv) {
+    IgnoreBrokenPipes();
     if (std::optional<int> answered = AnswerProgramOptions(argc, argv, std::cout, std::cerr)) {
         return *answered;
     }
     RecordProgramArguments(argc, argv);
-    IgnoreBrokenPipes();
     std::unique_ptr<CFrontEnd> frontEnd = SelectFrontEnd();
     if (frontEnd == nullptr) return 1;
     AfxSetFrontEnd(frontEnd.get());
