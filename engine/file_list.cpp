@@ -3,8 +3,9 @@
 // is fetched when it is missing or was created before local midnight of its listed date.
 // Names from the server are used only when they stay inside the product directory, and the
 // download enters no link on the way below it; a refused name (or one on an overlong line) and
-// a failed fetch are both shown as "Failed..." and the run goes on. A run that cannot fetch or
-// read the list at all says so in a message box rather than end without a word.
+// a failed fetch are both shown as "Failed..." and the run goes on. A listed name may separate
+// its subdirectories with backslashes or slashes; the server is asked with slashes. A run that
+// cannot fetch or read the list at all says so in a message box rather than end without a word.
 #include <vector>
 
 #include "engine/rules.h"
@@ -36,7 +37,7 @@ bool NeedsFetch(CFileFind& finder, const CString& localPath, const CString& date
 // directory, never through a link.
 bool Fetch(IRemoteFiles& connection, const CString& productDirectory, const CString& name,
            const CString& localPath) {
-    const CString remotePath = kRemoteDirectory + name;
+    const CString remotePath = kRemoteDirectory + RemoteName(name);
     return connection.DownloadFile(remotePath.c_str(), localPath.c_str(), false,
                                    FILE_ATTRIBUTE_NORMAL, FTP_TRANSFER_TYPE_BINARY, 1,
                                    productDirectory.c_str());

@@ -185,4 +185,12 @@ bool IsSafeListedName(const CString& name, std::size_t productDirectoryLength) {
     }
 }
 
+CString RemoteName(const CString& name) {
+    CString remote = name;
+    for (char& c : remote) {
+        if (IsSeparator(c)) c = '/';
+    }
+    return remote;
+}
+
 }  // namespace engine

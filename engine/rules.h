@@ -95,4 +95,8 @@ int ProgressPosition(std::ptrdiff_t index, std::ptrdiff_t count);
 // Backslash and slash both separate components.
 bool IsSafeListedName(const CString& name, std::size_t productDirectoryLength);
 
+// A listed name as the server is asked for it: components separated by "/" only, since to an FTP
+// server a backslash is part of a file name, not a separator.
+CString RemoteName(const CString& name);
+
 }  // namespace engine

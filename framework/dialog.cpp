@@ -242,17 +242,14 @@ void CDialog::CentreWindow() {
             screenOf = app->m_pMainWnd->GetWindow();
         }
     }
-    RECT area = frontEnd.GetWorkArea(screenOf);
-    RECT centreOn = area;
-    if (m_pOwnerWindow != nullptr && m_pOwnerWindow->IsVisible() && !m_pOwnerWindow->IsIconic()) {
-        centreOn = m_pOwnerWindow->GetWindowRect();
-    }
-    LONG left = (centreOn.left + centreOn.right) / 2 - width / 2;
-    LONG top = (centreOn.top + centreOn.bottom) / 2 - height / 2;
-    // Pulled back inside the work area where it would stick out.
-    if (left + width > area.right) left = area.right - width;
-    if (left < area.left) left = area.left;
-    if (top + height > area.bottom) top = area.bottom - height;
-    if (top < area.top) top = area.top;
-    m_pWindow->MoveTo(left, top);
+    POINT at = CentredPosition(m_pOwnerWindow, frontEnd.GetWorkArea(screenOf), width, height);
+    m_pWindow->MoveTo(at.x, at.y);
+}
+
+LRESULT DeliverToDialog(CDialog& dialog, IDialogWindow& window, UINT message, WPARAM wParam,
+                        LPARAM lParam) {
+    bool handled = false;
+    LRESULT result = dialog.WindowProc(message, wParam, lParam, &handled);
+    if (!handled) result = window.DefaultProc(message, wParam, lParam);
+    return result;
 }

@@ -152,3 +152,10 @@ class CDialog : public CWnd {
     LPARAM m_curLParam = 0;
     std::vector<CProgressCtrl*> m_controls;
 };
+
+// What the window system does with each message for a dialog: the dialog (CDialog::WindowProc)
+// first, then the window's default handling (DefaultProc) when the dialog left it unhandled.
+// The result is that of whichever answered last. (The Win32 front end has the system's dialog
+// manager for this.)
+LRESULT DeliverToDialog(CDialog& dialog, IDialogWindow& window, UINT message, WPARAM wParam,
+                        LPARAM lParam);

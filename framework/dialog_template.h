@@ -1,6 +1,6 @@
 // A dialog template as data: what a front end needs to build a dialog window. Coordinates are
 // dialog units of the template's font. The Windows build carries the same templates in its
-// resource script; both are generated from ui/res/resources.def.
+// resource script; both are generated from ui/res/resources.json.
 #pragma once
 
 #include <cstdint>
@@ -43,6 +43,30 @@ constexpr uint32_t kSsNoPrefix = 0x00000080;
 constexpr uint32_t kSsSunken = 0x00001000;
 constexpr uint32_t kPbsSmooth = 0x00000001;  // progress class
 }  // namespace dlgstyle
+
+// value × numerator / denominator rounded to the nearest integer, halves away from zero, as the
+// window system's MulDiv rounds (denominator above zero; the product is taken in 64 bits).
+constexpr int MulDivRounded(int value, int numerator, int denominator) {
+    long long product = static_cast<long long>(value) * numerator;
+    long long half = denominator / 2;
+    long long scaled =
+        product >= 0 ? (product + half) / denominator : -((-product + half) / denominator);
+    return static_cast<int>(scaled);
+}
+
+// Dialog units in pixels at the base units of the templates' font (8-point "MS Sans Serif" at
+// 96 dpi: 6 pixels for 4 horizontal units, 13 for 8 vertical ones), rounded as the window system
+// rounds them. Every front end that builds its windows from these templates uses them, the
+// terminal and the recording one too although they draw nothing at those sizes: the centring
+// rule places a dialog by its window rectangle, so the same dialog lands on the same spot
+// whichever front end shows it. (The Win32 front end leaves this to the system, which measures
+// the font itself.)
+constexpr int DialogUnitsToPixelsX(int units) {
+    return MulDivRounded(units, 6, 4);
+}
+constexpr int DialogUnitsToPixelsY(int units) {
+    return MulDivRounded(units, 13, 8);
+}
 
 // The program's resources as data (generated into ui/res). Null or empty when there is none.
 const DialogTemplate* FindDialogTemplate(int id);

@@ -19,3 +19,17 @@ CFrontEnd& AfxFrontEnd() {
 void AfxSetFrontEnd(CFrontEnd* frontEnd) {
     g_frontEnd = frontEnd;
 }
+
+POINT CentredPosition(const IDialogWindow* owner, const RECT& workArea, LONG width, LONG height) {
+    RECT centreOn = workArea;
+    if (owner != nullptr && owner->IsVisible() && !owner->IsIconic()) {
+        centreOn = owner->GetWindowRect();
+    }
+    LONG left = (centreOn.left + centreOn.right) / 2 - width / 2;
+    LONG top = (centreOn.top + centreOn.bottom) / 2 - height / 2;
+    if (left + width > workArea.right) left = workArea.right - width;
+    if (left < workArea.left) left = workArea.left;
+    if (top + height > workArea.bottom) top = workArea.bottom - height;
+    if (top < workArea.top) top = workArea.top;
+    return POINT{left, top};
+}

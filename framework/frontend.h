@@ -1,8 +1,8 @@
 // The window system behind the framework. A front end creates dialog windows from templates,
 // delivers messages to the dialog objects (CDialog::WindowProc) and carries out requests: set
 // or read a control's text, enable a control, move the progress bar, show a message box, and
-// the few window operations the modal run and the centring rule need. Implementations: Win32
-// (platform/win32), FLTK and terminal (platform/posix), and a recording one for tests.
+// the few window operations the modal run and the centring rule need. Implementations, one
+// folder each under frontends/: win32, fltk, terminal, and recording (the tests' one).
 //
 // Every front end paints each text and progress change at once, even while a handler runs for
 // a long time, and discards input given while a handler ran instead of replaying it afterwards.
@@ -85,3 +85,9 @@ class CFrontEnd {
 // The front end the framework uses; set once by the program's entry point (or by a test).
 CFrontEnd& AfxFrontEnd();
 void AfxSetFrontEnd(CFrontEnd* frontEnd);
+
+// The top-left corner of a window of width × height centred over owner when the owner is on the
+// screen (visible and not minimised), else over the work area, then pulled back inside the work
+// area where it would stick out; a window larger than the work area keeps its left and top
+// edges inside.
+POINT CentredPosition(const IDialogWindow* owner, const RECT& workArea, LONG width, LONG height);

@@ -13,6 +13,7 @@
 #include <windows.h>
 #include <commctrl.h>
 #include <wininet.h>
+#include <bcrypt.h>
 #else
 #include "posix/win32_posix.h"
 #endif

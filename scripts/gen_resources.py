@@ -4,12 +4,15 @@
 --cpp OUT   the dialog templates, strings and icon pixels as C++ data (dialog_template.h)
 --rc OUT    the Windows resource script (dialogs, icon group, string table, version record)
 --ico OUT   the icon file that the resource script names, every image at 4 bits per pixel
+--png DIR   every image of the icon as DIR/<size>x<size>/apps/kestrin.png, the layout of a
+            desktop icon theme
 """
 import argparse
 import json
 import os
 import struct
 import sys
+import zlib
 
 
 def c_string(text):
@@ -24,16 +27,23 @@ def c_string(text):
     return out + '"'
 
 
-def icon_pixels(icon, size):
-    palette = icon['palette']
-    words = []
-    for row in icon['images'][str(size)]:
+def icon_rows(icon, size):
+    """The image's rows from the top, each a list of 'RRGGBB' colours, None where transparent."""
+    rows = icon['images'][str(size)]
+    if len(rows) != size:
+        sys.exit('icon of %d rows in a %d image' % (len(rows), size))
+    result = []
+    for row in rows:
         if len(row) != size:
             sys.exit('icon row of %d pixels in a %d image' % (len(row), size))
-        for ch in row:
-            colour = palette[ch]
-            words.append('0x00000000' if colour == 'transparent' else '0xFF' + colour.upper())
-    return words
+        colours = [icon['palette'][ch].upper() for ch in row]
+        result.append([None if c == 'TRANSPARENT' else c for c in colours])
+    return result
+
+
+def icon_pixels(icon, size):
+    return ['0x00000000' if colour is None else '0xFF' + colour
+            for row in icon_rows(icon, size) for colour in row]
 
 
 def write_cpp(res, out):
@@ -148,6 +158,31 @@ def write_ico(res, out):
     out.write(data + b''.join(images))
 
 
+def png_chunk(kind, data):
+    return (struct.pack('>I', len(data)) + kind + data +
+            struct.pack('>I', zlib.crc32(kind + data) & 0xFFFFFFFF))
+
+
+def png_image(icon, size):
+    """One image as an 8-bit RGBA PNG; transparent pixels keep no colour."""
+    raw = b''
+    for row in icon_rows(icon, size):
+        raw += b'\0' + b''.join(b'\0\0\0\0' if c is None else bytes.fromhex(c) + b'\xff'
+                                for c in row)
+    header = struct.pack('>IIBBBBB', size, size, 8, 6, 0, 0, 0)
+    return (b'\x89PNG\r\n\x1a\n' + png_chunk(b'IHDR', header) +
+            png_chunk(b'IDAT', zlib.compress(raw, 9)) + png_chunk(b'IEND', b''))
+
+
+def write_pngs(res, directory):
+    icon = res['icon']
+    for size in sorted(int(s) for s in icon['images']):
+        apps = os.path.join(directory, '%dx%d' % (size, size), 'apps')
+        os.makedirs(apps, exist_ok=True)
+        with open(os.path.join(apps, 'kestrin.png'), 'wb') as out:
+            out.write(png_image(icon, size))
+
+
 def rc_string(text):
     """A quoted resource-script string: quotes doubled, backslashes escaped."""
     return '"' + text.replace('\\', '\\\\').replace('"', '""') + '"'
@@ -246,6 +281,7 @@ def main():
     parser.add_argument('--cpp')
     parser.add_argument('--rc')
     parser.add_argument('--ico')
+    parser.add_argument('--png')
     args = parser.parse_args()
     if args.rc and not args.ico:
         parser.error('--rc needs --ico: the script names the icon file')
@@ -257,6 +293,8 @@ def main():
     if args.ico:
         with open(args.ico, 'wb') as out:
             write_ico(res, out)
+    if args.png:
+        write_pngs(res, args.png)
     if args.rc:
         ico_name = os.path.relpath(args.ico, os.path.dirname(os.path.abspath(args.rc)))
         with open(args.rc, 'w', encoding='cp1252', newline='\r\n') as out:

@@ -1,6 +1,6 @@
-#include "framework/winapp.h"
+#include "ui/about_dialog.h"
+
 #include "ui/res/resource.h"
-#include "ui/update_dialog.h"
 
 CAboutDialog::CAboutDialog() : CDialog(IDD_ABOUTBOX, nullptr) {}
 

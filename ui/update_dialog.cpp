@@ -4,6 +4,7 @@
 
 #include "framework/winapp.h"
 #include "net/update_server.h"
+#include "ui/about_dialog.h"
 #include "ui/res/resource.h"
 
 namespace {
@@ -62,11 +63,11 @@ BOOL CUpdateDialog::OnInitDialog() {
             if (armed) dialog->EndDialog(IDCANCEL);
         }
     } endAfterCheck{this};
-    if (m_strCmdLine.find("UPDATE_NOREQUEST") != CString::npos) {
+    if (m_strCmdLine.find(kSilentCheckSwitch) != CString::npos) {
         endAfterCheck.armed = true;
         Connect();
         CheckVersion(false);
-    } else if (m_strCmdLine.find("UPDATE_REQUEST") != CString::npos) {
+    } else if (m_strCmdLine.find(kInteractiveCheckSwitch) != CString::npos) {
         endAfterCheck.armed = true;
         if (Connect() != 0) {
             CheckVersion(true);

@@ -9,6 +9,11 @@
 #include "framework/dialog.h"
 #include "net/internet.h"
 
+// The command-line switches that the dialog looks for anywhere in the raw line: a silent version
+// check (only a newer release is announced) and an interactive one.
+inline constexpr char kSilentCheckSwitch[] = "UPDATE_NOREQUEST";
+inline constexpr char kInteractiveCheckSwitch[] = "UPDATE_REQUEST";
+
 class CUpdateDialog : public CDialog, public IUpdateHost {
   public:
     // Opens the internet session; raises CInternetException when it cannot be opened.
@@ -57,13 +62,3 @@ class CUpdateDialog : public CDialog, public IUpdateHost {
 // Where the minimised window draws its icon: centred, with (client − icon + 1) / 2 in signed
 // arithmetic truncating toward zero, unclamped (negative when the client area is the smaller).
 POINT IconicIconOrigin(const RECT& client, int iconWidth, int iconHeight);
-
-class CAboutDialog : public CDialog {
-  public:
-    CAboutDialog();
-    ~CAboutDialog() override;
-
-  protected:
-    const MessageMap* GetMessageMap() const override;
-    void ExchangeData(CDataExchange* pDX) override;
-};

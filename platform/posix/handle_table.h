@@ -1,7 +1,8 @@
 // The one table of the handles the POSIX services hand out: files, searches, registry keys,
-// internet sessions and connections. A handle is the address of an object the table owns;
-// only addresses found in the table are accepted, so a stale, foreign or closed handle is
-// refused (ERROR_INVALID_HANDLE) rather than followed. The services run on one thread.
+// internet sessions and connections, and CNG's algorithms, hashes and keys. A handle is the
+// address of an object the table owns; only addresses found in the table are accepted, so a
+// stale, foreign or closed handle is refused (ERROR_INVALID_HANDLE) rather than followed. The
+// services run on one thread.
 #pragma once
 
 #include <functional>
@@ -9,7 +10,16 @@
 
 namespace posix {
 
-enum class HandleKind { File, Search, RegistryKey, InternetSession, InternetConnection };
+enum class HandleKind {
+    File,
+    Search,
+    RegistryKey,
+    InternetSession,
+    InternetConnection,
+    CryptAlgorithm,
+    CryptHash,
+    CryptKey,
+};
 
 class HandleObject {
   public:

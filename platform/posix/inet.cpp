@@ -6,7 +6,8 @@
 // connection; active mode ("-": the address of the control connection) or passive on request;
 // binary or ASCII; the remote path sent in one RETR as given (NOCWD), each segment escaped;
 // proxy settings from the environment as libcurl reads them; connect and receive time-outs
-// that bound every wait.
+// that bound every wait; QUIT after a refused login, which libcurl would end by closing the
+// connection without a word (a server may log that as a client that left rudely).
 // Quirks:
 // - Errors are decided on the CURLcode alone, never on the error text. libcurl reports some
 //   server refusals as other codes than WinInet would: a 421 reply arrives as a time-out.
@@ -20,8 +21,12 @@
 //   noticed up to about five seconds after the time-out: libcurl judges its speed over a
 //   window of the last seconds, in which the bytes received before the stall still count.
 #include <curl/curl.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <memory>
@@ -32,6 +37,9 @@
 #include "inet_objects.h"
 #include "inet_url.h"
 #include "posix_errors.h"
+#include "posix_paths.h"
+#include "unique_fd.h"
+#include "win32_files.h"
 #include "win32_inet.h"
 #include "win32_process.h"
 
@@ -218,6 +226,36 @@ bool Configure(CURL* curl, const Session& session, const std::string& serverUrl,
     return ok;
 }
 
+int CloseSocket(void* connection, curl_socket_t socket) {
+    auto* owner = static_cast<Connection*>(connection);
+    if (!owner->holdClosedSocket) return ::close(socket);
+    owner->closedSocket.Reset(socket);
+    return 0;
+}
+
+// Says QUIT on a control connection and waits, within the receive time-out, for the reply or
+// the end of the connection, so that the QUIT is read before the connection goes. A server
+// that no longer answers ends the wait at once.
+void SayGoodbye(const posix::UniqueFd& control, DWORD receiveMs) {
+    static constexpr char kQuit[] = "QUIT\r\n";
+    constexpr auto kQuitSize = static_cast<ssize_t>(sizeof kQuit - 1);
+    if (!control || ::send(control.Get(), kQuit, kQuitSize, MSG_NOSIGNAL) != kQuitSize) return;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(receiveMs);
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        pollfd ready{control.Get(), POLLIN, 0};
+        const int polled =
+            ::poll(&ready, 1, static_cast<int>(std::max<long long>(left.count(), 0)));
+        if (polled < 0 && errno == EINTR) continue;
+        if (polled <= 0) return;
+        char reply[256];
+        const ssize_t received = ::recv(control.Get(), reply, sizeof reply, 0);
+        if (received < 0 && errno == EINTR) continue;
+        if (received <= 0 || std::memchr(reply, '\n', static_cast<size_t>(received))) return;
+    }
+}
+
 using posix::Fail;
 
 HINTERNET FailHandle(DWORD error) {
@@ -297,11 +335,19 @@ HINTERNET InternetConnectA(HINTERNET hInternet, LPCSTR lpszServerName, INTERNET_
     CURL* curl = connection->curl.get();
     if (curl == nullptr || !connection->multi) return FailHandle(ERROR_NOT_ENOUGH_MEMORY);
     if (!Configure(curl, *session, connection->serverUrl, lpszUserName, lpszPassword,
-                   (dwFlags & INTERNET_FLAG_PASSIVE) != 0)) {
+                   (dwFlags & INTERNET_FLAG_PASSIVE) != 0) ||
+        curl_easy_setopt(curl, CURLOPT_CLOSESOCKETFUNCTION, &CloseSocket) != CURLE_OK ||
+        curl_easy_setopt(curl, CURLOPT_CLOSESOCKETDATA, connection.get()) != CURLE_OK) {
         return FailHandle(ERROR_INTERNET_INTERNAL_ERROR);
     }
     // Fetches nothing: connects, logs in and stays connected for the downloads that follow.
+    connection->holdClosedSocket = true;
     const CURLcode result = posix::Perform(*connection);
+    connection->holdClosedSocket = false;
+    const posix::UniqueFd closed = std::move(connection->closedSocket);
+    if (result == CURLE_LOGIN_DENIED || result == CURLE_FTP_WEIRD_PASS_REPLY) {
+        SayGoodbye(closed, connection->timeouts.receiveMs);
+    }
     if (result != CURLE_OK) return FailHandle(posix::WinInetError(result));
     if (curl_easy_setopt(curl, CURLOPT_NOBODY, 0L) != CURLE_OK) {
         return FailHandle(ERROR_INTERNET_INTERNAL_ERROR);

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "handle_table.h"
+#include "unique_fd.h"
 #include "win32_types.h"
 
 struct FtpDownload__;  // a download of platform/ftp_download.h
@@ -48,6 +49,10 @@ struct Connection : InternetObject {
 
     Session* session = nullptr;
     std::string serverUrl;
+    // While InternetConnectA logs in, a socket libcurl closes is kept here instead: the last one
+    // is the control connection, still open for a QUIT should the login be refused.
+    bool holdClosedSocket = false;
+    UniqueFd closedSocket;
     // Every request of the connection runs through this one multi handle, in whose connection
     // cache the control connection stays between requests; its clean-up sends QUIT. Declared
     // first, so destroyed after the easy handle, which is taken out of it first.

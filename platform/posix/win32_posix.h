@@ -8,3 +8,4 @@
 #include "win32_registry.h"
 #include "win32_files.h"
 #include "win32_inet.h"
+#include "win32_bcrypt.h"

@@ -20,8 +20,8 @@ void PosixSetCommandLine(int argc, char** argv);
 // null.
 DWORD GetModuleFileNameA(HINSTANCE hModule, LPSTR lpFilename, DWORD nSize);
 
-// The user's private temporary directory with a trailing backslash... written as a POSIX path
-// ending in '/', which the path rules treat as a separator like a backslash. The directory is
+// The user's private temporary directory, its POSIX path followed by a backslash as on Windows
+// (the path rules read a backslash as a separator like '/'). The directory is
 // ${XDG_RUNTIME_DIR}/kestrin or ${TMPDIR:-/tmp}/kestrin-<uid>, created with mode 0700, owned by
 // the user and not a symbolic link; anything else makes the call fail (result 0).
 // Returns the length written without the terminating zero, or the size needed (including the

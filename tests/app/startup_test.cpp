@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "app/updater_app.h"
-#include "support/recording_frontend.h"
+#include "frontends/recording/recording_frontend.h"
 #include "support/test_env.h"
 #include "ui/res/resource.h"
 

@@ -1,5 +1,5 @@
-"""The file-list synchronisation of the real kestrin against the local update server, into a
-real product directory."""
+"""The file-list synchronisation of the real kestrin against the local update server, and its
+main cases against vsftpd too, into a real product directory."""
 import datetime
 import os
 import shutil
@@ -8,10 +8,13 @@ import subprocess
 import kestrin_e2e
 from kestrin_e2e import ServerTestCase
 from local_ftp import read_files  # found through the path kestrin_e2e sets
+from vsftpd import VsftpdServer
 
 RUN_START = ['dialog: Updating System', 'status: Connecting to Server', 'status: Connected',
              'status: Checking version', 'status: Checking file list']
 RUN_END = ['status: Completed- Press Cancel', 'progress: 0', 'status: ']
+NO_CONNECTION = ('message: An error occured while trying to connect to the server\\n'
+                 'Please check your connections and try again\\n')
 OLD_DATE = '2001-01-01'
 
 
@@ -66,8 +69,8 @@ class Synchronisation(ServerTestCase):
 
     def test_missing_outdated_and_current_files(self):
         self.serve({'Update/a.txt': 'server a',
-                    # The server path is "Update/" and the name as listed, backslash and all.
-                    'Update/sub\\b.dll': b'server b\x00\x1a\r\n',
+                    # Asked for as "Update/sub/b.dll": a server knows no backslash.
+                    'Update/sub/b.dll': b'server b\x00\x1a\r\n',
                     'Update/lib/c.txt': 'server c',
                     'Update/old.dat': 'server old',
                     'Update/new.dat': 'server new'})
@@ -94,7 +97,7 @@ class Synchronisation(ServerTestCase):
         self.assertEqual(self.server.connections(), [1])
         self.assertEqual(self.server.sent(), [
             (1, 'Update/Version.txt'), (1, 'Update/File_list.txt'), (1, 'Update/a.txt'),
-            (1, 'Update/sub\\b.dll'), (1, 'Update/lib/c.txt'), (1, 'Update/old.dat')])
+            (1, 'Update/sub/b.dll'), (1, 'Update/lib/c.txt'), (1, 'Update/old.dat')])
 
         # Right after, each entry dated the day its local copy was made (a later date would
         # still ask for old.dat): whatever was fetched counts as current now.
@@ -143,6 +146,23 @@ class Synchronisation(ServerTestCase):
         self.assertEqual(self.server.sent(), [
             (1, 'Update/Version.txt'), (1, 'Update/File_list.txt'), (1, 'Update/a.txt'),
             (1, 'Update/b.txt'), (1, 'Update/c.txt')])
+
+    def test_wrong_password(self):
+        # The server's account has another password than kestrin's: the login is refused,
+        # kestrin says it could not connect and says QUIT before it goes.
+        self.server.stop()
+        self.server = self.start_server(password='Wrong0ne')
+        self.assertEqual(self.update(), ['dialog: Updating System', 'status: Connecting to Server',
+                                         'caption: kestrin', NO_CONNECTION, 'status: '])
+        self.assertEqual([line.split()[0] for _, line in self.server.commands()],
+                         ['USER', 'PASS', 'QUIT'])
+        self.assertEqual(self.server.connections(), [1])
+
+
+class SynchronisationOnVsftpd(Synchronisation):
+    """The same cases against a production server."""
+
+    server_class = VsftpdServer
 
 
 class SampleUpdate(ServerTestCase):

@@ -10,14 +10,23 @@ import time
 
 import kestrin_e2e
 from kestrin_e2e import ServerTestCase
-from local_ftp import read_files  # found through the path kestrin_e2e sets
+from local_ftp import LocalFtpServer, read_files  # found through the path kestrin_e2e sets
 
 SERVER_ERROR = 'message: An error occured on the server.\\nPlease try again latter.'
 OLD = '2001-01-01'
 FUTURE = '2099-01-01'
 
 
+class FaultyServer(LocalFtpServer):
+    """The local server, breaking each file as its name or its sidecar file says."""
+
+    def __init__(self, *args, **kwargs):
+        super().__init__(*args, options=['--named-faults'], **kwargs)
+
+
 class HostileUpdate(ServerTestCase):
+    server_class = FaultyServer
+
     def setUp(self):
         super().setUp()
         self.install = os.path.join(self.box.root, 'install')

@@ -12,6 +12,7 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), os.p
 import harness  # noqa: E402
 from harness import closed_port  # noqa: E402
 from local_ftp import LocalFtpServer, write_files  # noqa: E402
+from vsftpd import Unavailable  # noqa: E402
 
 KESTRIN = None
 SOURCE = None
@@ -149,21 +150,12 @@ class Sandbox:
                     err.read().decode('latin-1'))
 
 
-class FtpServer(LocalFtpServer):
-    """The local update server on a free loopback port, serving root with the account
-    compiled into kestrin; work_dir holds its log and port file."""
-
-    def __init__(self, root, work_dir, options=()):
-        user, password = self.account()
-        super().__init__(work_dir, user, password, root=root, options=options)
-
-    @staticmethod
-    def account():
-        user, password = cache_value('KESTRIN_UPDATE_USER'), cache_value('KESTRIN_UPDATE_PASSWORD')
-        if user is None or password is None:
-            raise RuntimeError('the update account is not in the build\'s CMake cache (%s)'
-                               % BUILD)
-        return user, password
+def account():
+    """The update account compiled into kestrin: (user, password)."""
+    user, password = cache_value('KESTRIN_UPDATE_USER'), cache_value('KESTRIN_UPDATE_PASSWORD')
+    if user is None or password is None:
+        raise RuntimeError('the update account is not in the build\'s CMake cache (%s)' % BUILD)
+    return user, password
 
 
 class KestrinTestCase(unittest.TestCase):
@@ -173,7 +165,10 @@ class KestrinTestCase(unittest.TestCase):
 
 
 class ServerTestCase(KestrinTestCase):
-    """A sandbox and a local update server whose login directory is self.served."""
+    """A sandbox and an update server whose login directory is self.served: the local server,
+    or another of its kind (vsftpd.VsftpdServer) named by server_class in a subclass."""
+
+    server_class = LocalFtpServer
 
     def setUp(self):
         super().setUp()
@@ -182,9 +177,18 @@ class ServerTestCase(KestrinTestCase):
                           '(configure with -DKESTRIN_SERVER_FROM_ENV=ON)')
         self.served = os.path.join(self.box.root, 'served')
         os.makedirs(self.served)
-        # Faults by name, for the tests of a hostile server; plain names are served as they are.
-        self.server = FtpServer(self.served, self.box.root, options=['--named-faults']).start()
-        self.addCleanup(self.server.stop)
+        self.server = self.start_server()
+
+    def start_server(self, password=None):
+        """Starts a server on a free loopback port with the account compiled into kestrin (or
+        another password); it stops when the test ends."""
+        user, compiled = account()
+        server = self.server_class(self.box.root, user, password or compiled, root=self.served)
+        self.addCleanup(server.stop)
+        try:
+            return server.start()
+        except Unavailable as reason:
+            self.skipTest(str(reason))
 
     def serve(self, files):
         """Puts {path below the login directory: content} on the server."""

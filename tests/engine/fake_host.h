@@ -8,6 +8,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <system_error>
 #include <vector>
 
@@ -18,14 +19,15 @@
 
 // Serves the files below a directory of its own, by "/"-separated paths, as the FTP
 // connection does: the file lands whole (copied beside the target, then renamed) or not at
-// all, the directories under `below` (which must exist) made as needed. Records every path
-// asked for.
+// all, the directories under `below` (which must exist) made as needed. A path holding a
+// backslash names nothing, as on real servers (they answer 550). Records every path asked for.
 class DirectoryServer : public IRemoteFiles {
   public:
     bool DownloadFile(const char* remotePath, const char* localPath, bool failIfExists, DWORD,
                       DWORD, DWORD_PTR, const char* below) override {
         namespace fs = std::filesystem;
         requests.push_back(remotePath);
+        if (std::string_view(remotePath).find('\\') != std::string_view::npos) return false;
         fs::path source = root.path();
         std::string rest = remotePath;
         for (size_t slash; (slash = rest.find('/')) != std::string::npos;) {

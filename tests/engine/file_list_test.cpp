@@ -166,16 +166,23 @@ TEST_F(UpdateFilesTest, ASecondRunFindsEverythingUnchanged) {
                             "status: Completed- Press Cancel", "pos: 0"}));
 }
 
-// A name written with backslashes, as the list writes subdirectories: the server is asked for
-// it as listed, and the missing local directories are made.
+// Names written with backslashes, as the list writes subdirectories: the server is asked with
+// slashes between the components, and the missing local directories are made.
 TEST_F(UpdateFilesTest, FetchesIntoSubdirectoriesThatDoNotExistYet) {
-    server_.Put("Update/File_list.txt", "lib\\x86\\b.dll\n2001-01-01\n");
-    server_.Put("Update/lib\\x86\\b.dll", "b");
+    server_.Put("Update/File_list.txt",
+                "lib\\x86\\b.dll\n2001-01-01\ngr\xC3\xBCn\\a b/c.txt\n2001-01-01\n");
+    server_.Put("Update/lib/x86/b.dll", "b");
+    server_.Put("Update/gr\xC3\xBCn/a b/c.txt", "c");
     EXPECT_EQ(Run(),
               (Lines{"status: Checking file list", "pos: 0", "status: Updating...lib\\x86\\b.dll",
                      "status: Updated...lib\\x86\\b.dll", "pos: 0",
+                     "status: Updating...gr\xC3\xBCn\\a b/c.txt",
+                     "status: Updated...gr\xC3\xBCn\\a b/c.txt", "pos: 100",
                      "status: Completed- Press Cancel", "pos: 0"}));
+    EXPECT_EQ(server_.requests, (Lines{"Update/File_list.txt", "Update/lib/x86/b.dll",
+                                       "Update/gr\xC3\xBCn/a b/c.txt"}));
     EXPECT_EQ(ReadFile(product_ / "lib" / "x86" / "b.dll"), "b");
+    EXPECT_EQ(ReadFile(product_ / "gr\xC3\xBCn" / "a b" / "c.txt"), "c");
 }
 
 TEST_F(UpdateFilesTest, ShortListsAndAMissingInstallDirectory) {

@@ -1,6 +1,7 @@
 """What more than one Python suite needs: the command line split between a suite and unittest,
-waiting, processes, free ports, and the X display of the xvfb test fixture with xdotool and
-screenshots."""
+the version record, waiting, processes, free ports, and the X display of the xvfb test fixture
+with xdotool and screenshots."""
+import json
 import os
 import re
 import socket
@@ -25,6 +26,13 @@ def main(argv, artifacts=None):
     finally:
         if artifacts:
             print('screenshots in', artifacts)
+
+
+def version_record(source):
+    """The version of the program's version record (ui/res/resources.json under the source
+    directory), as the program and its packages write it: "1.0.0.1"."""
+    with open(os.path.join(source, 'ui', 'res', 'resources.json'), encoding='utf-8') as f:
+        return '.'.join(str(n) for n in json.load(f)['version']['productversion'])
 
 
 def wait_until(condition, timeout, interval=0.05):

@@ -33,7 +33,34 @@ def read_files(base):
     return result
 
 
-class LocalFtpServer:
+class ServerLog:
+    """What a test reads from an update server's log, whatever the server: events() gives it
+    as (connection id, event, argument) tuples, with the events and arguments of
+    scripts/ftp_server.py's log."""
+
+    def events(self):
+        raise NotImplementedError
+
+    def connections(self):
+        """The ids of the control connections made, in order."""
+        return [conn for conn, event, _ in self.events() if event == 'connect']
+
+    def commands(self):
+        """Every command received, as (connection id, command line) pairs."""
+        return [(conn, arg) for conn, event, arg in self.events() if event == 'cmd']
+
+    def sent(self):
+        """The paths of the completed downloads, as (connection id, path) pairs."""
+        return [(conn, arg.rsplit(' ', 1)[0]) for conn, event, arg in self.events()
+                if event == 'sent']
+
+    def retrieved(self):
+        """Every path asked for with RETR, as (connection id, path) pairs."""
+        return [(conn, arg[len('RETR '):]) for conn, arg in self.commands()
+                if arg.startswith('RETR ')]
+
+
+class LocalFtpServer(ServerLog):
     """Keeps its port file, log and output in work_dir; serves root (work_dir/root unless
     given). Start it with start() or a with statement; stop() ends it, and with
     remove_work=True also removes work_dir."""
@@ -101,21 +128,3 @@ class LocalFtpServer:
                 if conn != '0':
                     result.append((int(conn), event, argument))
         return result
-
-    def connections(self):
-        """The ids of the control connections made, in order."""
-        return [conn for conn, event, _ in self.events() if event == 'connect']
-
-    def commands(self):
-        """Every command received, as (connection id, command line) pairs."""
-        return [(conn, arg) for conn, event, arg in self.events() if event == 'cmd']
-
-    def sent(self):
-        """The paths of the completed downloads, as (connection id, path) pairs."""
-        return [(conn, arg.rsplit(' ', 1)[0]) for conn, event, arg in self.events()
-                if event == 'sent']
-
-    def retrieved(self):
-        """Every path asked for with RETR, as (connection id, path) pairs."""
-        return [(conn, arg[len('RETR '):]) for conn, arg in self.commands()
-                if arg.startswith('RETR ')]

@@ -9,7 +9,7 @@
 #include "app/updater_app.h"
 #include "kestrin_config.h"
 #include "support/ftp_server.h"
-#include "support/recording_frontend.h"
+#include "frontends/recording/recording_frontend.h"
 #include "support/test_env.h"
 #include "ui/res/resource.h"
 #include "ui/update_dialog.h"

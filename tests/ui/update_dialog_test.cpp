@@ -6,7 +6,7 @@
 
 #include "app/updater_app.h"
 #include "framework/exceptions.h"
-#include "support/recording_frontend.h"
+#include "frontends/recording/recording_frontend.h"
 #include "support/test_env.h"
 #include "ui/res/resource.h"
 #include "ui/update_dialog.h"

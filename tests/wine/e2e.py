@@ -9,7 +9,10 @@ dialog is followed from inside through the probe's hook: every status text and p
 position in order. A failed case leaves a screenshot of the whole display in the artifacts.
 
     e2e.py --exe Kestrin.exe --probe kestrin_probe.exe --state STATE --artifacts DIR
-           [--home URL] [unittest arguments, e.g. WineProgram.test_synchronisation]
+           [--home URL] [--cpack CPACK --build BUILD --source SOURCE]
+           [unittest arguments, e.g. WineProgram.test_synchronisation]
+
+With --cpack, the archive that product teams ship is made from BUILD and its Kestrin.exe run.
 """
 import argparse
 import datetime
@@ -22,6 +25,7 @@ import sys
 import tempfile
 import time
 import unittest
+import zipfile
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pardir,
                                 'support'))
@@ -41,7 +45,7 @@ FILES_KEY = SETTINGS_KEY + r'\FILES'
 # The dialog's status line and progress bar.
 STATUS = 1001
 PROGRESS = 1000
-# --exe, --probe, --state, --artifacts and --home.
+# --exe, --probe, --state, --artifacts, --home, --cpack, --build and --source.
 ARGS = None
 
 
@@ -96,12 +100,12 @@ class Session(unittest.TestCase):
     def wine(self, *argv, timeout=60):
         return self.command(['wine', *argv], timeout=timeout)
 
-    def start(self, *argv, server_port, extra_env=None):
+    def start(self, *argv, server_port, exe=None, extra_env=None):
         env = dict(self.env, **(extra_env or {}))
         env['KESTRIN_UPDATE_HOST'] = '127.0.0.1'
         env['KESTRIN_UPDATE_PORT'] = str(server_port)
         with open(os.path.join(ARGS.artifacts, 'kestrin.log'), 'ab') as log:
-            process = subprocess.Popen(['wine', ARGS.exe, *argv], stdin=subprocess.DEVNULL,
+            process = subprocess.Popen(['wine', exe or ARGS.exe, *argv], stdin=subprocess.DEVNULL,
                                        stdout=log, stderr=subprocess.STDOUT, env=env)
         self.processes.append(process)
         return process
@@ -577,9 +581,9 @@ class WineProgram(Session):
                    ('kept.txt', today), ('old.dat', tomorrow)]
 
         with self.update_server() as server:
-            # The server path is "Update/" and the name as listed: the backslash is part of
-            # the file's name on this server.
-            server.serve({'Update/' + name: content for name, content in served.items()})
+            # The server path is "Update/" and the name with slashes between its components.
+            server.serve({'Update/' + name.replace('\\', '/'): content
+                          for name, content in served.items()})
             server.serve({'Update/Version.txt': 'Tamwix\r\n1\r\nA\r\n'})
 
             def serve_list(entries):
@@ -604,7 +608,7 @@ class WineProgram(Session):
                              'control connections of the first run: %r' % first)
             self.assertEqual([p for _, p in first], [
                 'Update/Version.txt', 'Update/File_list.txt', 'Update/a.txt', 'Update/b.bin',
-                'Update/sub\\x.dat', 'Update/old.dat'], 'first run fetched')
+                'Update/sub/x.dat', 'Update/old.dat'], 'first run fetched')
 
             # old.dat, dated tomorrow, would be fetched on every run; the day of the first
             # run covers what that run fetched.
@@ -679,6 +683,39 @@ class WineProgram(Session):
                 self.assertEqual(f.read(), b'fits')
 
 
+    @photographed_on_failure
+    def test_shipped_archive(self):
+        """The archive that cpack makes for product teams holds, in one folder named after
+        the version record, Kestrin.exe, its notes (with Windows line ends, naming both
+        switches and the settings key) and the licence; the Kestrin.exe unpacked from it shows
+        the dialog and ends with Escape."""
+        if not ARGS.cpack:
+            self.skipTest('no --cpack: the archive is not made')
+        work = tempfile.mkdtemp(dir=ARGS.state)
+        self.addCleanup(shutil.rmtree, work, ignore_errors=True)
+        rc, out = self.command([ARGS.cpack, '-G', 'ZIP', '--config',
+                                os.path.join(ARGS.build, 'CPackConfig.cmake'), '-B', work],
+                               timeout=300)
+        self.assertEqual(rc, 0, 'cpack: ' + out)
+        folder = 'Kestrin-%s-win32' % harness.version_record(ARGS.source)
+        with zipfile.ZipFile(os.path.join(work, folder + '.zip')) as archive:
+            names = sorted(n for n in archive.namelist() if not n.endswith('/'))
+            self.assertEqual(names, [folder + '/' + n for n in
+                                     ('Kestrin.exe', 'LICENSE.txt', 'README.txt')])
+            notes = archive.read(folder + '/README.txt')
+            archive.extractall(work)
+        self.assertNotRegex(notes, rb'[^\r]\n', 'README.txt has a line feed without CR')
+        for needed in (b'UPDATE_NOREQUEST', b'UPDATE_REQUEST', SETTINGS_KEY.replace(
+                'HKCU', 'HKEY_CURRENT_USER').encode()):
+            self.assertIn(needed, notes)
+
+        process = self.start(server_port=closed_port(),
+                             exe=os.path.join(work, folder, 'Kestrin.exe'))
+        self.wait_for(lambda: self.count('Updating System') == 1, 'the unpacked program\'s dialog')
+        self.key('Updating System', 'Escape')
+        self.wait_exit(process, 'Escape')
+
+
 if __name__ == '__main__':
     parser = argparse.ArgumentParser(description=__doc__,
                                      formatter_class=argparse.RawDescriptionHelpFormatter)
@@ -687,5 +724,8 @@ if __name__ == '__main__':
     parser.add_argument('--state', required=True)
     parser.add_argument('--artifacts', required=True)
     parser.add_argument('--home', default='')
+    parser.add_argument('--cpack')
+    parser.add_argument('--build')
+    parser.add_argument('--source')
     ARGS, argv = harness.split_args(parser)
     harness.main(argv, ARGS.artifacts)

@@ -74,4 +74,24 @@ TEST(InetHandles, ClosingTheSessionClosesItsConnections) {
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
 }
 
+// libcurl drops the connection of a refused login without a word; the layer says QUIT on it.
+TEST(InetHandles, ARefusedLoginSaysQuit) {
+    for (const bool refuseAll : {false, true}) {
+        SCOPED_TRACE(refuseAll ? "every login refused" : "wrong password");
+        FtpServerOptions options;
+        options.refuseLogins = refuseAll;
+        FtpServer server(options);
+        ASSERT_TRUE(server.Running()) << server.Error();
+        HINTERNET session = InternetOpenA("test", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0);
+        EXPECT_EQ(InternetConnectA(session, server.Host(), server.Port(), server.User().c_str(),
+                                   refuseAll ? server.Password().c_str() : "Wrong0ne",
+                                   INTERNET_SERVICE_FTP, 0, 1),
+                  nullptr);
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INTERNET_LOGIN_FAILURE));
+        EXPECT_EQ(server.Commands("QUIT").size(), 1u);
+        EXPECT_EQ(server.Connections(), 1);
+        InternetCloseHandle(session);
+    }
+}
+
 }  // namespace

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "app/updater_app.h"
-#include "support/recording_frontend.h"
+#include "frontends/recording/recording_frontend.h"
 #include "support/test_env.h"
 
 namespace fs = std::filesystem;

@@ -1,0 +1,109 @@
+// The signed manifest of a publication on the update server: Update/Manifest.txt names the
+// product, a serial number that grows from one publication to the next, an expiry instant,
+// and the size and SHA-256 of every file served below Update/ (Version.txt, File_list.txt and
+// each listed file) under its name exactly as listed. Update/Manifest.sig is the ECDSA P-256
+// signature of Manifest.txt's exact bytes. The text form is described in the README.
+//
+// A signed build checks a fetched manifest with CheckManifest, then looks each served name up
+// with Manifest::Find and hashes the file as it arrives (net::Sha256), using it only when
+// ManifestRecord::Matches says so.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "framework/cstring.h"
+#include "net/crypto.h"
+
+namespace engine {
+
+// Names of the served files below the server's Update/ directory.
+inline constexpr char kManifestName[] = "Manifest.txt";
+inline constexpr char kManifestSignatureName[] = "Manifest.sig";
+inline constexpr char kVersionFileName[] = "Version.txt";
+inline constexpr char kFileListName[] = "File_list.txt";
+
+struct ManifestRecord {
+    std::uint64_t size = 0;
+    net::Sha256Digest sha256{};
+
+    // Whether a file of size bytes whose hashing gave digest is the one recorded; a hashing
+    // that failed (nothing) never matches.
+    bool Matches(std::uint64_t fileSize, const std::optional<net::Sha256Digest>& digest) const {
+        return digest && fileSize == size && *digest == sha256;
+    }
+};
+
+struct Manifest {
+    CString product;
+    std::uint64_t serial = 0;
+    // Seconds since 1970-01-01 00:00 UTC; the manifest is refused from this instant on.
+    std::int64_t expires = 0;
+    // Each served file's name and record, in the manifest's order; no name twice.
+    std::vector<std::pair<CString, ManifestRecord>> files;
+
+    // The record of the file served under name (compared byte for byte, case included), or
+    // null when the manifest has none.
+    const ManifestRecord* Find(const CString& name) const;
+};
+
+// Why a manifest was refused, in the order of the checks.
+enum class ManifestFault {
+    Unsigned,      // no signature, or an empty one
+    BadSignature,  // not a signature of these bytes by this key
+    Malformed,     // signed, but not a manifest of this form
+    Expired,
+    OtherProduct,
+    OlderSerial,  // lower than the highest serial accepted before
+};
+
+struct ManifestVerdict {
+    std::optional<Manifest> manifest;  // set when the manifest was accepted
+    ManifestFault fault = ManifestFault::Malformed;
+    CString reason;  // when refused: what is wrong, in words
+
+    explicit operator bool() const { return manifest.has_value(); }
+};
+
+// What an accepted manifest must say besides being signed.
+struct ManifestPolicy {
+    // This program's product; nothing accepts any (the publisher's check of a tree).
+    std::optional<CString> product;
+    // The present instant, in seconds since 1970-01-01 00:00 UTC.
+    std::int64_t now = 0;
+    // The highest serial accepted before (0 when none); an equal serial is accepted.
+    std::uint64_t highestSerial = 0;
+};
+
+// The manifest whose exact bytes are text, when signature (Manifest.sig's bytes: a DER-encoded
+// ECDSA signature) is key's signature over them and the text has the manifest's form. The
+// signature is checked before the text is read.
+ManifestVerdict ReadSignedManifest(std::string_view text, std::string_view signature,
+                                   const net::P256PublicKey& key);
+
+// ReadSignedManifest, and then the policy: not expired, for this product, a serial not lower
+// than the highest accepted before.
+ManifestVerdict CheckManifest(std::string_view text, std::string_view signature,
+                              const net::P256PublicKey& key, const ManifestPolicy& policy);
+
+// The manifest that text holds, read without any check of a signature (for the publisher, who
+// reads back what it wrote before); nothing, with the reason, when the text is malformed.
+std::optional<Manifest> ParseManifest(std::string_view text, CString* reason = nullptr);
+
+// The text of a manifest, in the form ParseManifest reads.
+CString ManifestText(const Manifest& manifest);
+
+// Whether this program was built with the publisher's key (KESTRIN_UPDATE_PUBLIC_KEY): then it
+// may use the server's files only as a manifest signed with that key allows.
+bool IsSignedBuild();
+// The key this program was built with. Nothing in a build without one, and nothing when its
+// text does not import (a point off the curve): a signed build then accepts no update at all.
+std::optional<net::P256PublicKey> BuiltInUpdateKey();
+
+// An instant as the manifest writes it, "YYYY-MM-DDTHH:MM:SSZ" in UTC.
+CString UtcInstantText(std::int64_t instant);
+
+}  // namespace engine

@@ -1,0 +1,112 @@
+#include "frontends/terminal/terminal_text.h"
+
+#include <cctype>
+#include <string_view>
+
+namespace terminal {
+
+namespace {
+
+bool IsControl(unsigned char c, bool onTerminal) {
+    return c < 0x20 || c == 0x7f || (onTerminal && c >= 0x80 && c < 0xa0);
+}
+
+}  // namespace
+
+std::string Escaped(const std::string& text, bool onTerminal) {
+    std::string out;
+    for (size_t i = 0; i < text.size(); ++i) {
+        auto c = static_cast<unsigned char>(text[i]);
+        if (c == '\n') {
+            out += "\\n";
+        } else if (IsControl(c, onTerminal)) {
+            static const char kHex[] = "0123456789abcdef";
+            out += {'\\', 'x', kHex[c >> 4], kHex[c & 0xf]};
+        } else if (c == '\\' && !onTerminal && i + 1 < text.size() &&
+                   (std::string_view("nx\\").find(text[i + 1]) != std::string_view::npos ||
+                    IsControl(static_cast<unsigned char>(text[i + 1]), false))) {
+            out += "\\\\";
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out;
+}
+
+std::string WithoutAccessKeys(const std::string& text) {
+    std::string out;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '&' && i + 1 < text.size()) ++i;
+        out += text[i];
+    }
+    return out;
+}
+
+char AccessKey(const std::string& label) {
+    for (size_t i = 0; i + 1 < label.size(); ++i) {
+        if (label[i] != '&') continue;
+        if (label[i + 1] != '&')
+            return static_cast<char>(std::tolower(static_cast<unsigned char>(label[i + 1])));
+        ++i;
+    }
+    return 0;
+}
+
+std::string Centred(const std::string& text, size_t width) {
+    if (text.size() >= width) return text.substr(0, width);
+    size_t left = (width - text.size()) / 2;
+    return std::string(left, ' ') + text + std::string(width - text.size() - left, ' ');
+}
+
+std::vector<std::string> Packed(const std::vector<std::string>& units, size_t width,
+                                const std::string& gap) {
+    std::vector<std::string> rows;
+    std::string row;
+    bool started = false;
+    for (std::string unit : units) {
+        if (started && row.size() + gap.size() + unit.size() <= width) {
+            row += gap + unit;
+            continue;
+        }
+        if (started) rows.push_back(row);
+        for (; unit.size() > width; unit.erase(0, width)) rows.push_back(unit.substr(0, width));
+        row = unit;
+        started = true;
+    }
+    rows.push_back(row);
+    return rows;
+}
+
+std::vector<std::string> Wrapped(const std::string& text, size_t width) {
+    std::vector<std::string> rows;
+    for (size_t start = 0;;) {
+        size_t end = text.find('\n', start);
+        std::string paragraph =
+            Escaped(text.substr(start, end == std::string::npos ? end : end - start), true);
+        std::vector<std::string> words;
+        for (size_t from = 0;;) {
+            size_t space = paragraph.find(' ', from);
+            words.push_back(
+                paragraph.substr(from, space == std::string::npos ? space : space - from));
+            if (space == std::string::npos) break;
+            from = space + 1;
+        }
+        std::vector<std::string> part = Packed(words, width, " ");
+        rows.insert(rows.end(), part.begin(), part.end());
+        if (end == std::string::npos || end + 1 == text.size()) break;
+        start = end + 1;
+    }
+    return rows;
+}
+
+void Framed(const std::string& caption, const std::vector<std::string>& rows, size_t inner,
+            std::vector<std::string>* out) {
+    out->push_back("+" + Centred(" " + Escaped(caption, true) + " ", inner) + "+");
+    for (std::string row : rows) {
+        row.resize(inner - 2, ' ');
+        out->push_back("| " + row + " |");
+    }
+    out->push_back("+" + std::string(inner, '-') + "+");
+}
+
+}  // namespace terminal

@@ -1,0 +1,249 @@
+"""kestrin-publish as a publisher runs it: keygen, release into a fresh and into an existing
+server root, the refusals, and verify against each kind of damage to a published tree."""
+import argparse
+import datetime
+import os
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+import unittest
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pardir,
+                                os.pardir, 'support'))
+import harness  # noqa: E402
+from local_ftp import read_files, write_files  # noqa: E402
+
+PUBLISH = SOURCE = CMAKE = None
+RELEASE = {'readme.txt': 'hello\r\n', 'Tamwix.ini': '[Tamwix]\r\n',
+           'data/levels.dat': bytes(range(256)) * 40}
+OLD = '2020-01-01'
+
+
+def run(*args):
+    return subprocess.run([str(a) for a in args], stdout=subprocess.PIPE,
+                          stderr=subprocess.PIPE, text=True, timeout=120)
+
+
+def sha256(data):
+    return subprocess.run(['openssl', 'dgst', '-sha256', '-r'], input=data,
+                          stdout=subprocess.PIPE, check=True).stdout.split()[0].decode()
+
+
+class Publish(unittest.TestCase):
+    def setUp(self):
+        self.dir = tempfile.mkdtemp(prefix='kestrin-publish-')
+        self.addCleanup(shutil.rmtree, self.dir, True)
+        self.server = os.path.join(self.dir, 'server')
+        self.update = os.path.join(self.server, 'Update')
+        self.keys = os.path.join(self.dir, 'keys')
+        self.private_key = os.path.join(self.keys, 'private-key.pem')
+        proc = run(PUBLISH, 'keygen', self.keys)
+        self.assertEqual(proc.returncode, 0, proc.stderr)
+        self.public_key = proc.stdout.strip()
+
+    def release(self, version, files=RELEASE, *extra):
+        source = os.path.join(self.dir, 'release-' + version)
+        os.makedirs(source)
+        write_files(source, files)
+        return run(PUBLISH, 'release', '--from', source, '--to', self.server, '--product',
+                   'Tamwix', '--version', version, '--key', self.private_key, *extra)
+
+    def published(self, version, files=RELEASE, *extra):
+        proc = self.release(version, files, *extra)
+        self.assertEqual(proc.returncode, 0, proc.stderr)
+        return proc
+
+    def verify(self, *extra):
+        """verify with this test's key, unless extra names another."""
+        return run(PUBLISH, 'verify', '--root', self.server, '--public-key',
+                   os.path.join(self.keys, 'public-key.txt'), *extra)
+
+    def listed(self):
+        lines = read_files(self.update)['File_list.txt'].decode().split('\r\n')
+        return dict(zip(lines[0::2], lines[1::2]))
+
+    def serial(self):
+        return int(re.search(r'^serial (\d+)$', self.read('Manifest.txt'), re.M).group(1))
+
+    def read(self, name):
+        with open(os.path.join(self.update, name), 'rb') as f:
+            return f.read().decode('latin-1')
+
+    def write(self, name, content):
+        write_files(self.update, {name: content})
+
+    def resign(self, edit=lambda text: text):
+        """Rewrites the manifest with other tools, as the README tells a publisher: File_list.txt's
+        record follows the file, edit changes the rest, openssl signs."""
+        listing = read_files(self.update)['File_list.txt']
+        text = re.sub(r'^file \d+ \w+ File_list.txt$',
+                      'file %d %s File_list.txt' % (len(listing), sha256(listing)),
+                      self.read('Manifest.txt'), flags=re.M)
+        self.write('Manifest.txt', edit(text))
+        subprocess.run(['openssl', 'dgst', '-sha256', '-sign', self.private_key, '-out',
+                        os.path.join(self.update, 'Manifest.sig'),
+                        os.path.join(self.update, 'Manifest.txt')], check=True)
+
+    def test_keygen_makes_a_private_key_once_and_prints_the_build_form(self):
+        self.assertRegex(self.public_key, r'^04[0-9a-f]{128}$')
+        self.assertEqual(os.stat(self.private_key).st_mode & 0o777, 0o600)
+        with open(os.path.join(self.keys, 'public-key.txt')) as f:
+            self.assertEqual(f.read().strip(), self.public_key)
+        with open(self.private_key, 'rb') as f:
+            before = f.read()
+        proc = run(PUBLISH, 'keygen', self.keys)
+        self.assertEqual(proc.returncode, 2)
+        self.assertIn('never overwritten', proc.stderr)
+        with open(self.private_key, 'rb') as f:
+            self.assertEqual(f.read(), before)
+        for key, status in ((self.public_key, 0), (self.public_key[:-1], 1),
+                            ('02' + self.public_key[2:], 1)):
+            check = run(CMAKE, '-DKESTRIN_UPDATE_PUBLIC_KEY=' + key, '-P',
+                        os.path.join(SOURCE, 'cmake', 'public_key.cmake'))
+            self.assertEqual(check.returncode != 0, status != 0, key)
+        # The key's text is taken too: no tree here, but no refusal of the key.
+        self.assertEqual(self.verify('--public-key', self.public_key).returncode, 1)
+
+    def test_release_keeps_the_dates_of_unchanged_files(self):
+        self.published('2A', RELEASE, '--date', OLD)
+        self.assertEqual(self.verify().returncode, 0)
+        self.assertEqual(self.read('Version.txt').split('\r\n')[1:3], ['2', 'A'])
+        self.assertEqual(self.listed(), {name: OLD for name in RELEASE})
+        served = read_files(self.update)
+        for name, content in RELEASE.items():
+            self.assertEqual(served[name], content.encode() if isinstance(content, str)
+                             else content)
+        first_serial = self.serial()
+
+        days = {datetime.date.today().isoformat()}
+        self.published('2B', dict(RELEASE, **{'readme.txt': 'changed\r\n', 'new/x.bin': 'x'}))
+        days.add(datetime.date.today().isoformat())
+        listed = self.listed()
+        self.assertIn(listed.pop('readme.txt'), days)
+        self.assertIn(listed.pop('new/x.bin'), days)
+        self.assertEqual(listed, {'Tamwix.ini': OLD, 'data/levels.dat': OLD})
+        self.assertGreater(self.serial(), first_serial)
+        self.assertEqual(self.verify().returncode, 0)
+
+        proc = self.published('2C', dict(RELEASE, **{'Tamwix.ini': 'other'}), '--date', OLD)
+        self.assertRegex(proc.stderr, r'warning: Tamwix.ini changed.*--date')
+        self.assertNotIn('levels.dat', proc.stderr)
+
+    def test_a_tree_made_by_hand_keeps_the_dates_of_what_it_served(self):
+        write_files(self.update, dict(RELEASE, **{
+            'Version.txt': 'Tamwix\r\n1\r\nA\r\n', 'readme.txt': 'old\r\n',
+            'File_list.txt': ''.join('%s\r\n%s\r\n' % (n, OLD) for n in RELEASE)}))
+        self.assertEqual(self.release('1A').returncode, 2)
+        self.published('1B')
+        listed = self.listed()
+        self.assertNotEqual(listed.pop('readme.txt'), OLD)
+        self.assertEqual(listed, {'Tamwix.ini': OLD, 'data/levels.dat': OLD})
+
+    def test_refusals_change_nothing(self):
+        self.published('2B')
+        before = read_files(self.server)
+        p384 = os.path.join(self.dir, 'p384.pem')
+        subprocess.run(['openssl', 'genpkey', '-algorithm', 'EC', '-pkeyopt',
+                        'ec_paramgen_curve:P-384', '-out', p384], check=True)
+        cases = [
+            ('3A', RELEASE, ('--key', p384), 'no P-256 private key'),
+            ('2B', RELEASE, (), 'not newer than 2B'),
+            ('2A', RELEASE, (), 'not newer'),
+            ('1Z', RELEASE, (), 'not newer'),
+            ('3A', {'CON.txt': 'x'}, (), 'Kestrin refuses'),
+            ('3A', {'data/notes. ': 'x'}, (), 'Kestrin refuses'),
+            ('3A', {'a?b': 'x'}, (), 'Kestrin refuses'),
+            ('3A', {'x' * 250: 'x'}, (), 'Kestrin refuses'),
+            ('3A', {'a\\b': 'x'}, (), 'backslash'),
+            ('3A', {'version.TXT': 'x'}, (), 'writes itself'),
+            ('3A', {'A.dll': 'x', 'a.DLL': 'y'}, (), 'only in case'),
+            ('3A', {}, (), 'has no files'),
+            ('B3', RELEASE, (), '--version'),
+            ('3A', RELEASE, ('--date', '2024-02-30'), '--date'),
+            ('3A', RELEASE, ('--expires-days', '0'), '--expires-days'),
+        ]
+        for version, files, extra, message in cases:
+            with self.subTest(files=list(files), version=version, extra=extra):
+                shutil.rmtree(os.path.join(self.dir, 'release-' + version), True)
+                proc = self.release(version, files, *extra)
+                self.assertEqual(proc.returncode, 2, proc.stderr)
+                self.assertIn(message, proc.stderr)
+                self.assertEqual(read_files(self.server), before)
+
+    def test_verify_names_each_kind_of_damage(self):
+        self.published('2B')
+        sound = os.path.join(self.dir, 'sound')
+        shutil.copytree(self.server, sound)
+        other_key = run(PUBLISH, 'keygen', os.path.join(self.dir, 'other')).stdout.strip()
+        levels = RELEASE['data/levels.dat']
+        cases = [
+            ('resigned by other tools', lambda: self.resign(), (), None),
+            ('file altered', lambda: self.write('readme.txt', 'jello\r\n'), (), 'SHA-256'),
+            ('file cut short', lambda: self.write('data/levels.dat', levels[:-1]), (),
+             'data/levels.dat has 10239 bytes'),
+            ('file missing', lambda: os.remove(os.path.join(self.update, 'Tamwix.ini')), (),
+             'Tamwix.ini is missing'),
+            ('list altered', lambda: self.write('File_list.txt', 'readme.txt\r\n2099-01-01\r\n'),
+             (), 'File_list.txt'),
+            ('version altered', lambda: self.write('Version.txt', 'Tamwix\r\n9\r\nZ\r\n'), (),
+             'Version.txt'),
+            ('no signature', lambda: os.remove(os.path.join(self.update, 'Manifest.sig')), (),
+             'Manifest.sig is missing'),
+            ('empty signature', lambda: self.write('Manifest.sig', ''), (), 'empty'),
+            ('other key', lambda: None, ('--public-key', other_key), "not this key's signature"),
+            ('other product', lambda: None, ('--product', 'Tamwi'), 'for "Tamwix", not "Tamwi"'),
+            ('expired', lambda: self.resign(lambda t: re.sub(
+                r'^expires .*$', 'expires 2001-01-01T00:00:00Z', t, flags=re.M)), (),
+             'expired'),
+            ('listed name without a record', lambda: (
+                self.write('File_list.txt', self.read('File_list.txt') + 'extra.dll\r\n' + OLD),
+                self.write('extra.dll', 'x'), self.resign()), (),
+             'Update/extra.dll has no record'),
+            ('unsafe listed name', lambda: (
+                self.write('File_list.txt', self.read('File_list.txt') + '..\\evil.dll\r\n'),
+                self.resign()), (), 'a name that Kestrin refuses'),
+        ]
+        for what, damage, extra, message in cases:
+            with self.subTest(what):
+                shutil.rmtree(self.server)
+                shutil.copytree(sound, self.server)
+                damage()
+                proc = self.verify(*extra)
+                if message is None:
+                    self.assertEqual(proc.returncode, 0, proc.stdout)
+                else:
+                    self.assertEqual(proc.returncode, 1, proc.stdout)
+                    self.assertIn(message, proc.stdout)
+
+    def test_an_interrupted_publication_never_verifies_and_can_be_finished(self):
+        self.published('2A', RELEASE, '--date', OLD)
+        write_files(self.update, {'data/.kestrin-publish-Ab12Cd': 'left by a killed run'})
+        # A directory where the new file must land stops the publication half-way.
+        write_files(self.update, {'data/new.bin/in-the-way': 'x'})
+        files = dict(RELEASE, **{'data/new.bin': 'new'})
+        proc = self.release('2B', files)
+        self.assertEqual(proc.returncode, 1, proc.stderr)
+        self.assertNotEqual(self.verify().returncode, 0)
+
+        shutil.rmtree(os.path.join(self.update, 'data', 'new.bin'))
+        # As a run stopped later leaves it: the same release may be published again.
+        self.write('Version.txt', 'Tamwix 2B\r\n2\r\nB\r\n')
+        shutil.rmtree(os.path.join(self.dir, 'release-2B'))
+        proc = self.published('2B', files)
+        self.assertIn('no complete publication', proc.stderr)
+        self.assertEqual(self.verify().returncode, 0)
+        # What the half-done run left cannot be trusted: nothing keeps its old date.
+        self.assertNotIn(OLD, self.listed().values())
+        self.assertEqual([n for n in read_files(self.update) if '/.' in '/' + n], [])
+
+
+if __name__ == '__main__':
+    parser = argparse.ArgumentParser(add_help=False)
+    parser.add_argument('--publish', required=True)
+    parser.add_argument('--source', required=True)
+    parser.add_argument('--cmake', required=True)
+    args, argv = harness.split_args(parser)
+    PUBLISH, SOURCE, CMAKE = args.publish, args.source, args.cmake
+    harness.main(argv)

@@ -1,0 +1,117 @@
+// kestrin-publish: the publisher's tool. It makes the signing key, makes a server tree that a
+// signed Kestrin accepts, and checks such a tree as Kestrin would.
+// Exit status: 0 done (verify: the tree is sound); 1 a failure (a file that cannot be read or
+// written, a tree that does not verify); 2 a refusal (bad arguments, a release that the rules
+// do not allow, a key that would be overwritten).
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "framework/exceptions.h"
+#include "keys.h"
+#include "release.h"
+#include "tree.h"
+#include "verify.h"
+
+namespace {
+
+constexpr const char* kUsage =
+    "usage:\n"
+    "  kestrin-publish keygen DIR\n"
+    "  kestrin-publish release --from RELEASE_DIR --to SERVER_ROOT --product NAME\n"
+    "                          --version 2B --key PRIVATE_KEY [--expires-days N]\n"
+    "                          [--date YYYY-MM-DD]\n"
+    "  kestrin-publish verify --root SERVER_ROOT --public-key KEY [--product NAME]\n";
+
+// The --name value pairs after the command; refuses names not in allowed, and values missing.
+std::map<std::string, std::string> Options(const std::vector<std::string>& arguments,
+                                           const std::vector<std::string>& allowed) {
+    std::map<std::string, std::string> options;
+    for (size_t i = 0; i < arguments.size(); i += 2) {
+        const std::string& name = arguments[i];
+        if (std::find(allowed.begin(), allowed.end(), name) == allowed.end()) {
+            publish::Refuse("unknown argument " + name + "\n" + kUsage);
+        }
+        if (i + 1 == arguments.size()) publish::Refuse(name + " needs a value\n" + kUsage);
+        options[name] = arguments[i + 1];
+    }
+    return options;
+}
+
+const std::string& Required(const std::map<std::string, std::string>& options,
+                            const std::string& name) {
+    const auto found = options.find(name);
+    if (found == options.end()) publish::Refuse(name + " is missing\n" + kUsage);
+    return found->second;
+}
+
+int Number(const std::string& name, const std::string& text) {
+    char* end = nullptr;
+    const long value = std::strtol(text.c_str(), &end, 10);
+    if (text.empty() || *end != '\0' || value < 0 || value > 1000000) {
+        publish::Refuse(name + " " + text + ": a number of days");
+    }
+    return static_cast<int>(value);
+}
+
+int Run(const std::string& command, const std::vector<std::string>& arguments) {
+    if (command == "keygen") {
+        if (arguments.size() != 1) publish::Refuse(kUsage);
+        std::printf("%s\n", publish::GenerateKeyPair(arguments[0]).c_str());
+        const std::filesystem::path directory = arguments[0];
+        std::fprintf(stderr,
+                     "wrote %s (keep it secret) and %s; build Kestrin with "
+                     "-DKESTRIN_UPDATE_PUBLIC_KEY=<the line above>\n",
+                     publish::Shown(directory / publish::kPrivateKeyFile).c_str(),
+                     publish::Shown(directory / publish::kPublicKeyFile).c_str());
+        return 0;
+    }
+    if (command == "release") {
+        const auto options = Options(arguments, {"--from", "--to", "--product", "--version",
+                                                 "--key", "--expires-days", "--date"});
+        publish::ReleaseOptions release;
+        release.from = Required(options, "--from");
+        release.to = Required(options, "--to");
+        release.product = Required(options, "--product");
+        release.version = Required(options, "--version");
+        release.key = Required(options, "--key");
+        if (options.contains("--expires-days")) {
+            release.expiresDays = Number("--expires-days", options.at("--expires-days"));
+        }
+        if (options.contains("--date")) release.date = options.at("--date");
+        return publish::Release(release);
+    }
+    if (command == "verify") {
+        const auto options = Options(arguments, {"--root", "--public-key", "--product"});
+        const std::string& root = Required(options, "--root");
+        const net::P256PublicKey key =
+            publish::PublicKeyArgument(Required(options, "--public-key"));
+        std::optional<CString> product;
+        if (options.contains("--product")) product = options.at("--product");
+        return publish::Verify(root, key, product);
+    }
+    publish::Refuse(kUsage);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2) {
+        std::fputs(kUsage, stderr);
+        return publish::kExitRefused;
+    }
+    try {
+        return Run(argv[1], std::vector<std::string>(argv + 2, argv + argc));
+    } catch (const publish::Stop& stop) {
+        std::fprintf(stderr, "kestrin-publish: %s\n", stop.what());
+        return stop.Status();
+    } catch (const CException& error) {
+        std::fprintf(stderr, "kestrin-publish: %s\n", error.GetErrorMessage().c_str());
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "kestrin-publish: %s\n", error.what());
+    }
+    return publish::kExitFailed;
+}

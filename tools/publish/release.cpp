@@ -1,0 +1,355 @@
+#include "release.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <ctime>
+#include <limits>
+#include <map>
+#include <set>
+#include <vector>
+
+#include "engine/manifest.h"
+#include "engine/rules.h"
+#include "keys.h"
+#include "lists.h"
+#include "tree.h"
+#include "verify.h"
+
+namespace publish {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr std::int64_t kSecondsPerDay = 86400;
+constexpr int kLongestExpiryDays = 3650;
+
+enum class Change { New, Changed, Unchanged };
+
+struct ReleaseFile {
+    CString name;  // as listed: the path below the release directory, "/" between directories
+    engine::ManifestRecord record;
+    CString date;
+    Change change = Change::New;
+};
+
+// What SERVER_ROOT held before this publication.
+struct PreviousPublication {
+    enum class State {
+        None,        // no lists, no manifest
+        Unsigned,    // lists without a manifest: written by other means
+        Signed,      // a complete publication signed with this key
+        Unfinished,  // a manifest, but not a tree that verifies: interrupted, damaged or
+                     // signed with another key
+    } state = State::None;
+    std::optional<ReleaseVersion> release;
+    std::map<CString, CString> dates;  // name: listed date
+    std::optional<engine::Manifest> manifest;
+    std::uint64_t serial = 0;
+    std::string why;  // Unfinished: the first problem found
+
+    // The content that clients were given under name, when it is known for certain.
+    std::optional<engine::ManifestRecord> Served(const fs::path& update,
+                                                 const CString& name) const {
+        if (state == State::Signed) {
+            const engine::ManifestRecord* record = manifest->Find(name);
+            return record ? std::optional(*record) : std::nullopt;
+        }
+        if (state == State::Unsigned) return HashFile(update / name);
+        return std::nullopt;
+    }
+};
+
+bool HasControlCharacter(std::string_view text) {
+    return std::any_of(text.begin(), text.end(),
+                       [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; });
+}
+
+std::string Folded(std::string text) {
+    for (char& c : text) {
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    }
+    return text;
+}
+
+// A release file may not take the name of one of the tree's own files (Windows servers and
+// clients fold case) nor look like a temporary file of this tool.
+bool IsReservedName(const CString& name) {
+    for (const char* own : {engine::kVersionFileName, engine::kFileListName, engine::kManifestName,
+                            engine::kManifestSignatureName}) {
+        if (Folded(name) == Folded(own)) return true;
+    }
+    return fs::path(name).filename().string().starts_with(kTemporaryPrefix);
+}
+
+std::vector<ReleaseFile> ListRelease(const fs::path& from) {
+    std::error_code error;
+    if (!fs::is_directory(from, error)) Refuse(Shown(from) + " is not a directory");
+    std::vector<ReleaseFile> files;
+    std::set<std::string> folded;
+    for (fs::recursive_directory_iterator it(from, error), end; !error && it != end;
+         it.increment(error)) {
+        const fs::path& path = it->path();
+        const fs::file_status status = it->status();  // of what a symbolic link points to
+        if (fs::is_directory(status)) {
+            if (it->is_symlink()) Refuse(Shown(path) + " is a link to a directory; copy it in");
+            continue;
+        }
+        if (!fs::is_regular_file(status)) Refuse(Shown(path) + " is not a regular file");
+        const CString name = path.lexically_relative(from).generic_string();
+        if (name.find('\\') != CString::npos) {
+            Refuse("\"" + name + "\" holds a backslash, which Kestrin reads as a separator");
+        }
+        if (!engine::IsSafeListedName(name, kProductDirectoryLength)) {
+            Refuse("\"" + name + "\" is a name that Kestrin refuses");
+        }
+        if (IsReservedName(name)) {
+            Refuse("\"" + name + "\" is the name of a file that the tool writes itself");
+        }
+        if (!folded.insert(Folded(name)).second) {
+            Refuse("\"" + name + "\" and another file differ only in case");
+        }
+        files.push_back({name, {}, {}, Change::New});
+    }
+    if (error) Fail("cannot read " + Shown(from) + ": " + error.message());
+    if (files.empty()) Refuse("the release in " + Shown(from) + " has no files");
+    std::sort(files.begin(), files.end(),
+              [](const ReleaseFile& a, const ReleaseFile& b) { return a.name < b.name; });
+    return files;
+}
+
+ReleaseVersion ParseVersion(const std::string& version) {
+    size_t digits = 0;
+    while (digits < version.size() && version[digits] >= '0' && version[digits] <= '9') ++digits;
+    if (digits == 0 || HasControlCharacter(version)) {
+        Refuse("--version " + version + ": the release number and then its letter, as in 2B");
+    }
+    return {version.substr(0, digits), version.substr(digits)};
+}
+
+// --date: YYYY-MM-DD, a real date that Kestrin can convert.
+CString CheckedDate(const std::string& date) {
+    const engine::ListedDate parts = engine::ParseListedDate(date);
+    char canonical[16];
+    std::snprintf(canonical, sizeof canonical, "%04d-%02d-%02d", parts.year, parts.month,
+                  parts.day);
+    std::tm noon{};
+    noon.tm_year = parts.year - 1900;
+    noon.tm_mon = parts.month - 1;
+    noon.tm_mday = parts.day;
+    noon.tm_hour = 12;
+    noon.tm_isdst = -1;
+    // mktime moves a day that the month does not have into the next month.
+    const bool real = std::mktime(&noon) != -1 && noon.tm_mday == parts.day;
+    if (date != canonical || !real || !engine::ListedTime(date)) {
+        Refuse("--date " + date + ": a date YYYY-MM-DD from 1970 on");
+    }
+    return date;
+}
+
+CString Today() {
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    char text[16];
+    std::strftime(text, sizeof text, "%Y-%m-%d", &local);
+    return text;
+}
+
+PreviousPublication ReadPrevious(const fs::path& root, const net::P256PublicKey& key,
+                                 const CString& product) {
+    const fs::path update = root / "Update";
+    PreviousPublication previous;
+    previous.release = ReadVersionFile(update / engine::kVersionFileName);
+    const auto listed = ReadFileList(update / engine::kFileListName);
+    if (listed) {
+        for (const ListedFile& file : *listed) previous.dates.emplace(file.name, file.date);
+    }
+    const std::optional<std::string> manifest = ReadWholeFile(update / engine::kManifestName);
+    std::error_code error;
+    const bool signature =
+        fs::symlink_status(update / engine::kManifestSignatureName, error).type() !=
+        fs::file_type::not_found;
+    if (manifest) {
+        if (const auto parsed = engine::ParseManifest(*manifest)) previous.serial = parsed->serial;
+    }
+    if (!manifest && !signature) {
+        using enum PreviousPublication::State;
+        previous.state = previous.release || listed ? Unsigned : None;
+        return previous;
+    }
+    engine::ManifestPolicy policy;
+    policy.product = product;
+    policy.now = std::numeric_limits<std::int64_t>::min();  // an expired one is complete too
+    TreeCheck check = CheckTree(root, key, policy);
+    if (check.problems.empty()) {
+        previous.state = PreviousPublication::State::Signed;
+        previous.manifest = std::move(check.manifest);
+    } else {
+        previous.state = PreviousPublication::State::Unfinished;
+        previous.why = check.problems.front();
+    }
+    return previous;
+}
+
+void CheckNewer(const ReleaseVersion& release, const PreviousPublication& previous,
+                const fs::path& update) {
+    if (!previous.release) return;
+    const ReleaseVersion& old = *previous.release;
+    const bool newer =
+        engine::IsNewerRelease(release.number, release.letter, old.number, old.letter);
+    const bool same =
+        !newer && !engine::IsNewerRelease(old.number, old.letter, release.number, release.letter);
+    // Publishing the same release again finishes an interrupted publication of it.
+    if (newer || (same && previous.state == PreviousPublication::State::Unfinished)) return;
+    Refuse("release " + release.number + release.letter + " is not newer than " + old.number +
+           old.letter + ", which " + Shown(update / engine::kVersionFileName) + " announces");
+}
+
+// Unchanged files keep their listed date, so that clients do not fetch them again; the others
+// take newDate.
+void DateFiles(std::vector<ReleaseFile>& files, const PreviousPublication& previous,
+               const fs::path& update, const CString& newDate) {
+    const std::optional<std::int64_t> newTime = engine::ListedTime(newDate);
+    for (ReleaseFile& file : files) {
+        const auto listed = previous.dates.find(file.name);
+        const auto served =
+            listed != previous.dates.end() ? previous.Served(update, file.name) : std::nullopt;
+        if (served && served->Matches(file.record.size, file.record.sha256)) {
+            file.date = listed->second;
+            file.change = Change::Unchanged;
+            continue;
+        }
+        file.date = newDate;
+        file.change = listed == previous.dates.end() ? Change::New : Change::Changed;
+        if (file.change == Change::New) continue;
+        const std::optional<std::int64_t> oldTime = engine::ListedTime(listed->second);
+        if (oldTime && newTime && *newTime <= *oldTime) {
+            std::fprintf(stderr,
+                         "warning: %s changed, but its date %s is not later than the date %s "
+                         "it was listed with before: a client that fetched it on or after %s "
+                         "keeps its old copy. Move it with --date.\n",
+                         file.name.c_str(), newDate.c_str(), listed->second.c_str(),
+                         listed->second.c_str());
+        }
+    }
+}
+
+engine::ManifestRecord RecordOf(std::string_view content) {
+    const std::optional<net::Sha256Digest> digest = net::Sha256::Of(content);
+    if (!digest) Fail("cannot hash the lists");
+    return {content.size(), *digest};
+}
+
+const char* ChangeText(Change change) {
+    switch (change) {
+        case Change::New:
+            return "new";
+        case Change::Changed:
+            return "changed";
+        case Change::Unchanged:
+            return "unchanged";
+    }
+    return "";
+}
+
+}  // namespace
+
+int Release(const ReleaseOptions& options) {
+    if (options.product.empty() || HasControlCharacter(options.product)) {
+        Refuse("--product: a name without control characters");
+    }
+    if (options.expiresDays < 1 || options.expiresDays > kLongestExpiryDays) {
+        Refuse("--expires-days: from 1 to " + std::to_string(kLongestExpiryDays));
+    }
+    const ReleaseVersion release = ParseVersion(options.version);
+    const CString newDate = options.date ? CheckedDate(*options.date) : Today();
+    const PrivateKey privateKey = PrivateKey::Load(options.key);
+    const std::optional<net::P256PublicKey> key =
+        net::P256PublicKey::FromText(privateKey.PublicKeyText());
+    if (!key) Fail("the system's cryptography does not take the key's public half");
+
+    std::vector<ReleaseFile> files = ListRelease(options.from);
+    for (ReleaseFile& file : files) {
+        const std::optional<engine::ManifestRecord> record = HashFile(options.from / file.name);
+        if (!record) Fail(Shown(options.from / file.name) + " went away");
+        file.record = *record;
+    }
+
+    const fs::path update = options.to / "Update";
+    const PreviousPublication previous = ReadPrevious(options.to, *key, options.product);
+    CheckNewer(release, previous, update);
+    if (previous.state == PreviousPublication::State::Unfinished) {
+        std::fprintf(stderr,
+                     "note: %s holds no complete publication signed with this key (%s); every "
+                     "file is listed as new or changed\n",
+                     Shown(update).c_str(), previous.why.c_str());
+    }
+    DateFiles(files, previous, update, newDate);
+    if (const auto newTime = engine::ListedTime(newDate);
+        newTime && *newTime > std::time(nullptr)) {
+        std::fprintf(stderr,
+                     "note: until %s, clients fetch the new and changed files again at every "
+                     "run\n",
+                     newDate.c_str());
+    }
+
+    // Everything is known before the tree changes: the lists, the manifest, its signature.
+    std::vector<ListedFile> listed;
+    for (const ReleaseFile& file : files) listed.push_back({file.name, file.date});
+    const std::string versionText = VersionFileText(options.product, release);
+    const std::string listText = FileListText(listed);
+    const std::int64_t now = std::time(nullptr);
+    engine::Manifest manifest;
+    manifest.product = options.product;
+    manifest.serial = std::max<std::uint64_t>(previous.serial + 1, static_cast<std::uint64_t>(now));
+    manifest.expires = now + options.expiresDays * kSecondsPerDay;
+    manifest.files.emplace_back(engine::kVersionFileName, RecordOf(versionText));
+    manifest.files.emplace_back(engine::kFileListName, RecordOf(listText));
+    for (const ReleaseFile& file : files) manifest.files.emplace_back(file.name, file.record);
+    const std::string manifestText = engine::ManifestText(manifest);
+    const std::string signature = privateKey.Sign(manifestText);
+
+    // The old signature goes first and the new one comes last: a tree left half-written by an
+    // interruption never verifies, and the next run sees that it was.
+    std::error_code error;
+    fs::create_directories(update, error);
+    if (error) Fail("cannot create " + Shown(update) + ": " + error.message());
+    RemoveLeftovers(update);
+    fs::remove(update / engine::kManifestSignatureName, error);
+    if (error) Fail("cannot remove the old signature: " + error.message());
+    WriteFileAtomically(update / engine::kManifestName, manifestText);
+    for (const ReleaseFile& file : files) {
+        const fs::path target = update / file.name;
+        fs::create_directories(target.parent_path(), error);
+        if (error) Fail("cannot create " + Shown(target.parent_path()) + ": " + error.message());
+        const std::optional<engine::ManifestRecord> present = HashFile(target);
+        if (!present || !present->Matches(file.record.size, file.record.sha256)) {
+            CopyFileAtomically(options.from / file.name, target);
+        }
+        std::printf("%-9s %s  %s\n", ChangeText(file.change), file.date.c_str(), file.name.c_str());
+    }
+    WriteFileAtomically(update / engine::kFileListName, listText);
+    WriteFileAtomically(update / engine::kVersionFileName, versionText);
+    WriteFileAtomically(update / engine::kManifestSignatureName, signature);
+
+    // Read back as Kestrin will: a release file that changed while it was copied shows here.
+    engine::ManifestPolicy policy;
+    policy.product = options.product;
+    policy.now = now;
+    const TreeCheck check = CheckTree(options.to, *key, policy);
+    if (!check.problems.empty()) {
+        fs::remove(update / engine::kManifestSignatureName, error);
+        for (const std::string& problem : check.problems) {
+            std::fprintf(stderr, "%s\n", problem.c_str());
+        }
+        Fail("the published tree does not verify; its signature was removed. Publish again.");
+    }
+    std::printf("published %s %s%s in %s: serial %llu, expires %s\n", options.product.c_str(),
+                release.number.c_str(), release.letter.c_str(), Shown(update).c_str(),
+                static_cast<unsigned long long>(manifest.serial),
+                engine::UtcInstantText(manifest.expires).c_str());
+    return 0;
+}
+
+}  // namespace publish

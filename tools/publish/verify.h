@@ -1,0 +1,35 @@
+// The check of a published tree, as a signed Kestrin would make it against that server.
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "engine/manifest.h"
+#include "net/crypto.h"
+
+namespace publish {
+
+struct TreeCheck {
+    std::vector<std::string> problems;         // none: the tree is sound
+    std::optional<engine::Manifest> manifest;  // when the manifest was accepted
+};
+
+// Checks root/Update: the manifest's signature with key and the policy; Version.txt and
+// File_list.txt against their records; every name that File_list.txt lists is one that
+// Kestrin uses, has a record, and its file matches the record. Reading stops where Kestrin's
+// would: nothing is checked against a manifest that was refused, and no name is taken from a
+// File_list.txt that does not match.
+TreeCheck CheckTree(const std::filesystem::path& root, const net::P256PublicKey& key,
+                    const engine::ManifestPolicy& policy);
+
+// The key that a --public-key argument names: its text, or a file that holds it (as
+// keygen's public-key.txt does). Refuses anything else.
+net::P256PublicKey PublicKeyArgument(const std::string& argument);
+
+// The verify command: prints each problem and returns the exit status.
+int Verify(const std::filesystem::path& root, const net::P256PublicKey& key,
+           const std::optional<CString>& product);
+
+}  // namespace publish
