@@ -24,6 +24,8 @@ struct Closer {
 using FileHandle = std::unique_ptr<void, handles::Closer<&CloseHandle>>;
 // A search from FindFirstFileA.
 using SearchHandle = std::unique_ptr<void, handles::Closer<&FindClose>>;
+// A mutex from CreateMutexA.
+using MutexHandle = std::unique_ptr<void, handles::Closer<&CloseHandle>>;
 // A registry key from RegOpenKeyExA or RegCreateKeyExA.
 using RegKey = std::unique_ptr<std::remove_pointer_t<HKEY>, handles::Closer<&RegCloseKey>>;
 // A session or connection from InternetOpenA or InternetConnectA.

@@ -3,7 +3,8 @@
 // Supports: FindFirstFileA/FindNextFileA/FindClose with * and ? in the last component (plain
 // wildcards: * any run of characters, dots included, ? exactly one); CreateDirectoryA;
 // CreateFileA for reading or writing (OPEN_EXISTING, CREATE_NEW, CREATE_ALWAYS), ReadFile,
-// GetFileSize, CloseHandle; FileTimeToLocalFileTime, FileTimeToSystemTime, GetSystemTimeAsFileTime.
+// GetFileSize, CloseHandle (of files, and of the process services' mutexes);
+// FileTimeToLocalFileTime, FileTimeToSystemTime, GetSystemTimeAsFileTime.
 // Quirks:
 // - Names match case-sensitively, as the POSIX file system stores them; no 8.3 short names,
 //   and a trailing dot or blank of a name is not ignored as Windows ignores it.
@@ -293,8 +294,13 @@ DWORD GetFileSize(HANDLE hFile, LPDWORD lpFileSizeHigh) {
     return static_cast<DWORD>(size & 0xffffffffu);
 }
 
+// Files and the process services' mutexes alike.
 BOOL CloseHandle(HANDLE hObject) {
-    if (Unwrap<FileObject>(hObject, HandleKind::File) == nullptr) return FALSE;
+    const HandleObject* object = posix::handles::Find(hObject);
+    if (object == nullptr ||
+        (object->Kind() != HandleKind::File && object->Kind() != HandleKind::Mutex)) {
+        return Fail(ERROR_INVALID_HANDLE);
+    }
     posix::handles::Remove(hObject);
     return TRUE;
 }

@@ -1,5 +1,5 @@
-// The one table of the handles the POSIX services hand out: files, searches, registry keys,
-// internet sessions and connections, and CNG's algorithms, hashes and keys. A handle is the
+// The one table of the handles the POSIX services hand out: files, searches, mutexes, registry
+// keys, internet sessions and connections, and CNG's algorithms, hashes and keys. A handle is the
 // address of an object the table owns; only addresses found in the table are accepted, so a
 // stale, foreign or closed handle is refused (ERROR_INVALID_HANDLE) rather than followed. The
 // services run on one thread.
@@ -13,6 +13,7 @@ namespace posix {
 enum class HandleKind {
     File,
     Search,
+    Mutex,
     RegistryKey,
     InternetSession,
     InternetConnection,

@@ -1,20 +1,35 @@
 // Process services on POSIX.
 // Supports: the last-error number (per thread), the process id, the raw command line rebuilt
 // the way Windows hands it over, the module path, the user's private temporary directory, the
-// error mode.
+// error mode, and named mutexes between the user's processes (CreateMutexA, WaitForSingleObject,
+// ReleaseMutex; CloseHandle is the file services').
 // Quirks: the command line is rebuilt from argv, so the exact spacing and quoting the caller
-// typed are not known; quoting follows the rules CommandLineToArgvW reverses.
+// typed are not known; quoting follows the rules CommandLineToArgvW reverses. A named mutex is
+// a lock file in the private temporary directory held with flock(): processes that see
+// different temporary directories do not exclude each other (as Windows sessions do not), a
+// handle excludes every other handle even on the same thread (Windows lets the owning thread
+// in again), and a mutex whose owner died is simply free (Windows says WAIT_ABANDONED).
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <memory>
+#include <optional>
 #include <string>
+#include <string_view>
+#include <thread>
 #include <vector>
 
+#include "handle_table.h"
+#include "posix_errors.h"
+#include "unique_fd.h"
 #include "win32_process.h"
 
 namespace {
@@ -64,6 +79,37 @@ bool EnsurePrivateDirectory(const std::string& dir) {
     if (!S_ISDIR(st.st_mode) || st.st_uid != geteuid()) return false;
     if ((st.st_mode & 077) != 0 && chmod(dir.c_str(), 0700) != 0) return false;
     return true;
+}
+
+// The user's private temporary directory (see GetTempPathA), made when missing; nothing when it
+// cannot be had.
+std::optional<std::string> PrivateTempDirectory() {
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    struct stat st {};
+    std::string dir;
+    if (runtime && runtime[0] == '/' && stat(runtime, &st) == 0 && S_ISDIR(st.st_mode) &&
+        st.st_uid == geteuid()) {
+        dir = std::string(runtime) + "/kestrin";
+    } else {
+        const char* tmp = std::getenv("TMPDIR");
+        std::string base = tmp && tmp[0] == '/' ? tmp : "/tmp";
+        while (base.size() > 1 && base.back() == '/') base.pop_back();
+        dir = base + "/kestrin-" + std::to_string(geteuid());
+    }
+    if (!EnsurePrivateDirectory(dir)) return std::nullopt;
+    return dir;
+}
+
+struct MutexObject : posix::HandleObject {
+    explicit MutexObject(int descriptor)
+        : HandleObject(posix::HandleKind::Mutex), lockFile(descriptor) {}
+    posix::UniqueFd lockFile;
+    bool held = false;
+};
+
+MutexObject* FindMutex(HANDLE handle) {
+    return posix::handles::FindAs<MutexObject>(handle, posix::HandleKind::Mutex,
+                                               ERROR_INVALID_HANDLE);
 }
 
 }  // namespace
@@ -126,22 +172,12 @@ DWORD GetModuleFileNameA(HINSTANCE hModule, LPSTR lpFilename, DWORD nSize) {
 }
 
 DWORD GetTempPathA(DWORD nBufferLength, LPSTR lpBuffer) {
-    std::string dir;
-    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-    struct stat st {};
-    if (runtime && runtime[0] == '/' && stat(runtime, &st) == 0 && S_ISDIR(st.st_mode) &&
-        st.st_uid == geteuid()) {
-        dir = std::string(runtime) + "/kestrin";
-    } else {
-        const char* tmp = std::getenv("TMPDIR");
-        std::string base = tmp && tmp[0] == '/' ? tmp : "/tmp";
-        while (base.size() > 1 && base.back() == '/') base.pop_back();
-        dir = base + "/kestrin-" + std::to_string(geteuid());
-    }
-    if (!EnsurePrivateDirectory(dir)) {
+    std::optional<std::string> found = PrivateTempDirectory();
+    if (!found) {
         SetLastError(ERROR_ACCESS_DENIED);
         return 0;
     }
+    std::string dir = *found;
     // A trailing backslash as on Windows; the path rules read it as a separator.
     dir += '\\';
     if (dir.size() + 1 > nBufferLength || lpBuffer == nullptr) {
@@ -155,4 +191,49 @@ UINT SetErrorMode(UINT uMode) {
     UINT previous = g_errorMode;
     g_errorMode = uMode;
     return previous;
+}
+
+HANDLE CreateMutexA(LPSECURITY_ATTRIBUTES, BOOL bInitialOwner, LPCSTR lpName) {
+    std::string_view name = lpName != nullptr ? lpName : "";
+    for (std::string_view space : {"Local\\", "Global\\"}) {
+        if (name.substr(0, space.size()) == space) name.remove_prefix(space.size());
+    }
+    if (bInitialOwner) return posix::FailWith<HANDLE>(ERROR_INVALID_PARAMETER, nullptr);
+    if (name.empty() || name.find_first_of("/\\") != std::string_view::npos || name[0] == '.') {
+        return posix::FailWith<HANDLE>(ERROR_INVALID_NAME, nullptr);
+    }
+    const std::optional<std::string> dir = PrivateTempDirectory();
+    if (!dir) return posix::FailWith<HANDLE>(ERROR_ACCESS_DENIED, nullptr);
+    const std::string path = *dir + "/" + std::string(name) + ".lock";
+    posix::UniqueFd lockFile(open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600));
+    if (!lockFile) return posix::FailWith<HANDLE>(posix::Win32ErrorFromErrno(errno), nullptr);
+    return posix::handles::Add(std::make_unique<MutexObject>(lockFile.Release()));
+}
+
+DWORD WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds) {
+    MutexObject* mutex = FindMutex(hHandle);
+    if (mutex == nullptr) return WAIT_FAILED;
+    if (mutex->held) return WAIT_OBJECT_0;
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(dwMilliseconds);
+    for (;;) {
+        const int how = dwMilliseconds == INFINITE ? LOCK_EX : LOCK_EX | LOCK_NB;
+        if (flock(mutex->lockFile.Get(), how) == 0) break;
+        if (errno == EINTR) continue;
+        if (errno != EWOULDBLOCK)
+            return posix::FailWith<DWORD>(posix::Win32ErrorFromErrno(errno), WAIT_FAILED);
+        if (std::chrono::steady_clock::now() >= deadline) return WAIT_TIMEOUT;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    mutex->held = true;
+    return WAIT_OBJECT_0;
+}
+
+BOOL ReleaseMutex(HANDLE hMutex) {
+    MutexObject* mutex = FindMutex(hMutex);
+    if (mutex == nullptr) return FALSE;
+    if (!mutex->held) return posix::Fail(ERROR_NOT_OWNER);
+    if (flock(mutex->lockFile.Get(), LOCK_UN) != 0) return posix::FailErrno(errno);
+    mutex->held = false;
+    return TRUE;
 }

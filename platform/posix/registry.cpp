@@ -1,11 +1,14 @@
 // The registry subset on a directory tree.
 // Supports: HKEY_CURRENT_USER\Software (and keys below it) opened or created any number of
-// levels deep, values read as REG_SZ, the INI fallback's GetPrivateProfileStringA.
+// levels deep, values read as REG_SZ and written as REG_SZ, the INI fallback's
+// GetPrivateProfileStringA.
 // Quirks: HKEY_CURRENT_USER itself holds only Software; other roots hold nothing. The
 // Software directory (the XDG config home) always exists in the registry, so opening it
 // creates the directory when a fresh account has none. A key or value name holding "/" or
 // being "." or ".." cannot be expressed as a file name and is refused (ERROR_BADKEY).
-// Keys are created with mkdir, so concurrent readers and writers lose nothing.
+// Keys are created with mkdir, so concurrent readers and writers lose nothing. A value is
+// written to a file of its own beside the value's and renamed over it: a writer killed half-way
+// leaves a hidden ".kestrin-value-XXXXXX" file in the key's directory, never a torn value.
 #include <dirent.h>
 #include <fcntl.h>
 #include <strings.h>
@@ -184,6 +187,33 @@ bool ReadWholeFile(const std::string& path, std::string* data) {
     }
 }
 
+// Replaces the file at path with one holding data: written beside it, private to the user,
+// flushed, then renamed over it and the rename flushed with its directory. An error number.
+LONG ReplaceValueFile(const std::string& path, const std::string& data) {
+    const std::string directory = path.substr(0, path.rfind('/'));
+    std::string temporary = directory + "/.kestrin-value-XXXXXX";
+    posix::UniqueFd file(mkostemp(temporary.data(), O_CLOEXEC));
+    if (!file) return ErrnoToRegistryError(errno);
+    int error = 0;
+    for (size_t done = 0; done < data.size() && error == 0;) {
+        const ssize_t written = write(file.Get(), data.data() + done, data.size() - done);
+        if (written >= 0) {
+            done += static_cast<size_t>(written);
+        } else if (errno != EINTR) {
+            error = errno;
+        }
+    }
+    if (error == 0 && (fsync(file.Get()) != 0 || !file.Close())) error = errno;
+    if (error == 0 && rename(temporary.c_str(), path.c_str()) != 0) error = errno;
+    if (error != 0) {
+        unlink(temporary.c_str());
+        return ErrnoToRegistryError(error);
+    }
+    const posix::UniqueFd dir(open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (dir) fsync(dir.Get());
+    return ERROR_SUCCESS;
+}
+
 }  // namespace
 
 LSTATUS RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, REGSAM, PHKEY phkResult) {
@@ -225,6 +255,23 @@ LSTATUS RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD, LPDWORD lpType,
     }
     if (lpcbData) *lpcbData = size;
     return ERROR_SUCCESS;
+}
+
+LSTATUS RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD, DWORD dwType, const BYTE* lpData,
+                       DWORD cbData) {
+    const HKEY__* key = OpenKey(hKey);
+    if (key == nullptr) return ERROR_INVALID_HANDLE;
+    const std::string name = lpValueName ? lpValueName : "";
+    if (!ValidName(name) || dwType != REG_SZ || (lpData == nullptr && cbData != 0)) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    const char* text = reinterpret_cast<const char*>(lpData);
+    const std::string value(text, cbData != 0 ? strnlen(text, cbData) : 0);
+    // A value stored before keeps the case of its name.
+    const std::string path =
+        FindEntry(key->directory, name, false).value_or(key->directory + "/" + name);
+    // The line feed is the reader's to drop, so that a value ending in one reads back whole.
+    return ReplaceValueFile(path, value + "\n");
 }
 
 LSTATUS RegCloseKey(HKEY hKey) {

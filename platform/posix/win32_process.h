@@ -2,6 +2,7 @@
 // path and the temporary directory.
 #pragma once
 
+#include "win32_registry.h"  // SECURITY_ATTRIBUTES
 #include "win32_types.h"
 
 DWORD GetLastError();
@@ -32,3 +33,17 @@ DWORD GetTempPathA(DWORD nBufferLength, LPSTR lpBuffer);
 UINT SetErrorMode(UINT uMode);
 #define SEM_FAILCRITICALERRORS 0x0001
 #define SEM_NOOPENFILEERRORBOX 0x8000
+
+// Named mutexes between the user's processes, for the few moments a read and a write of a
+// setting must not interleave with another process's. Only a named mutex that is not initially
+// owned; "Local\\" or "Global\\" before the name is accepted and ignored. WaitForSingleObject
+// takes only such a mutex: WAIT_OBJECT_0 once this handle holds it (at once when it did already),
+// WAIT_TIMEOUT when another holds it past dwMilliseconds (INFINITE: no limit). CloseHandle
+// releases a mutex still held.
+#define INFINITE 0xFFFFFFFFu
+#define WAIT_OBJECT_0 0x00000000u
+#define WAIT_TIMEOUT 0x00000102u
+#define WAIT_FAILED 0xFFFFFFFFu
+HANDLE CreateMutexA(LPSECURITY_ATTRIBUTES lpMutexAttributes, BOOL bInitialOwner, LPCSTR lpName);
+DWORD WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds);
+BOOL ReleaseMutex(HANDLE hMutex);

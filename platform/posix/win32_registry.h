@@ -44,6 +44,14 @@ LSTATUS RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, LPSTR lpClas
 // a value stored without one).
 LSTATUS RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType,
                          LPBYTE lpData, LPDWORD lpcbData);
+// Stores a REG_SZ value: the text of lpData up to its first zero byte (cbData counts the
+// terminating zero, as on Windows), in a file followed by one line feed. The file is replaced
+// whole: a new one, private to the user (mode 0600), is written beside it, flushed to the disk
+// and renamed over it, so that a reader sees the old value or the new one and never a part.
+// Other types are refused (ERROR_INVALID_PARAMETER), as is an empty value name (the key's
+// default value has no file).
+LSTATUS RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved, DWORD dwType,
+                       const BYTE* lpData, DWORD cbData);
 LSTATUS RegCloseKey(HKEY hKey);
 
 // The INI fallback: section and entry in a file of that name in the settings home.

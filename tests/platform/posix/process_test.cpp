@@ -1,12 +1,15 @@
-// The POSIX process services: the rebuilt command line, the private temporary directory.
+// The POSIX process services: the rebuilt command line, the private temporary directory, named
+// mutexes.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "platform/handle_owners.h"
 #include "platform/win32api.h"
 #include "support/test_env.h"
 
@@ -63,6 +66,32 @@ TEST(TempPath, RefusesADirectoryItDoesNotOwnOrALink) {
     struct stat st {};
     ASSERT_EQ(stat(mine.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0700u);
+}
+
+// A named mutex keeps every other handle of its name out until it is released or its handle
+// closed, whichever thread (or process: the lock is the file system's) holds that handle.
+TEST(NamedMutex, ExcludesOtherHandlesUntilReleased) {
+    TempDir base;
+    ScopedEnv runtime("XDG_RUNTIME_DIR", nullptr);
+    ScopedEnv tmp("TMPDIR", base.str().c_str());
+    const MutexHandle held(CreateMutexA(nullptr, FALSE, "Local\\Kestrin.Test"));
+    ASSERT_TRUE(held);
+    EXPECT_FALSE(ReleaseMutex(held.get()));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NOT_OWNER));
+    ASSERT_EQ(WaitForSingleObject(held.get(), 0), WAIT_OBJECT_0);
+    // Another handle, on another thread, which closes it at once (held or not).
+    const auto other = [] {
+        DWORD waited = WAIT_FAILED;
+        std::thread([&waited] {
+            const MutexHandle mutex(CreateMutexA(nullptr, FALSE, "Kestrin.Test"));
+            if (mutex) waited = WaitForSingleObject(mutex.get(), 0);
+        }).join();
+        return waited;
+    };
+    EXPECT_EQ(other(), WAIT_TIMEOUT);
+    EXPECT_TRUE(ReleaseMutex(held.get()));
+    EXPECT_EQ(other(), WAIT_OBJECT_0);
+    EXPECT_EQ(WaitForSingleObject(held.get(), 0), WAIT_OBJECT_0);
 }
 
 }  // namespace

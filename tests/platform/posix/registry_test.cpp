@@ -85,6 +85,24 @@ TEST_F(RegistryTree, NamesMatchWithoutRegardToCase) {
     EXPECT_EQ(app_.ReadSetting("Update", "VersionB", "A"), "A");
 }
 
+// A written value replaces its file whole, under the name it had, private to the user, and
+// reads back as it was given, a trailing line feed included.
+TEST_F(RegistryTree, WrittenValuesReplaceTheirFileWhole) {
+    UseProfile("Tamwix");
+    WriteFile(home_.path() / "Vantorel/Tamwix/Update/manifestserial", "7\n");
+    for (const char* value : {"12", "", "line\n", "12"}) {
+        ASSERT_TRUE(app_.WriteSetting("Update", "ManifestSerial", value)) << value;
+        EXPECT_EQ(app_.ReadSetting("Update", "ManifestSerial", "none"), value);
+    }
+    EXPECT_EQ(Tree(),
+              (std::vector<std::string>{"Vantorel/", "Vantorel/Tamwix/", "Vantorel/Tamwix/Update/",
+                                        "Vantorel/Tamwix/Update/manifestserial"}));
+    EXPECT_EQ(ReadFile(home_.path() / "Vantorel/Tamwix/Update/manifestserial"), "12\n");
+    struct stat st {};
+    ASSERT_EQ(stat((home_.path() / "Vantorel/Tamwix/Update/manifestserial").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+}
+
 TEST_F(RegistryTree, UnusableHomeGivesEveryDefault) {
     UseProfile("Tamwix");
     WriteFile(home_.path() / "file", "not a directory");
