@@ -32,6 +32,10 @@ class CWinApp {
     // company key is set, INI-file reads before.
     void SetCompanyKey(const char* company);
     CString ReadSetting(const char* section, const char* entry, const char* defaultValue);
+    // Stores value as the entry's text (REG_SZ) in the section, making the keys that are
+    // missing; false when it could not be stored. Only the registry is written: before a
+    // company key is named, nothing is.
+    bool WriteSetting(const char* section, const char* entry, const CString& value);
     // Software\company\profile, created when missing; empty when any step fails.
     RegKey OpenAppKey();
     // The section key under it, created when missing; empty when it cannot be had.

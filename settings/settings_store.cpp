@@ -1,7 +1,8 @@
 // The per-user settings store: reads of section/entry/default under
 // HKEY_CURRENT_USER\Software\<company>\<profile>, walking the whole path on every read so
 // that nothing is cached and no key stays open between reads. Before a company key is named
-// the reads go to an INI file instead.
+// the reads go to an INI file instead. The one value the program writes itself (the highest
+// manifest serial of a signed build) goes through WriteSetting, to the registry only.
 #include <memory>
 #include <new>
 #include <vector>
@@ -75,4 +76,12 @@ CString CWinApp::ReadSetting(const char* section, const char* entry, const char*
     } catch (const std::bad_alloc&) {
         return fallback;
     }
+}
+
+bool CWinApp::WriteSetting(const char* section, const char* entry, const CString& value) {
+    if (!m_companyKey || value.size() >= 0xFFFFFFFFu) return false;
+    RegKey key = OpenSectionKey(section);
+    return key &&
+           RegSetValueExA(key.get(), entry, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                          static_cast<DWORD>(value.size() + 1)) == ERROR_SUCCESS;
 }

@@ -53,4 +53,14 @@ TEST_F(SettingsStore, OpenAppKeyAndSectionKeyHandBackOpenKeys) {
     EXPECT_TRUE(KeyExists("software\\" + company_ + "\\KESTRIN\\web"));
 }
 
+TEST_F(SettingsStore, WrittenValuesReadBack) {
+    for (const char* value : {"18446744073709551615", "", "12"}) {
+        ASSERT_TRUE(app_.WriteSetting("Update", "ManifestSerial", value)) << value;
+        EXPECT_EQ(app_.ReadSetting("Update", "ManifestSerial", "none"), value);
+    }
+    // The INI fallback is never written.
+    CUpdaterApp unnamed;
+    EXPECT_FALSE(unnamed.WriteSetting("Update", "ManifestSerial", "1"));
+}
+
 }  // namespace
