@@ -10,7 +10,7 @@ CString WithTrailingBackslash(CString directory) {
     return directory;
 }
 
-CUpdaterApp::CUpdaterApp() = default;
+CUpdaterApp::CUpdaterApp(const char* updateKey) : m_strUpdateKey(updateKey) {}
 
 CUpdaterApp::~CUpdaterApp() = default;
 
@@ -35,6 +35,7 @@ BOOL CUpdaterApp::StartUp() {
     m_pMainWnd = &*dialog;
     dialog->m_strCmdLine = commandLine;
     dialog->m_strDirectory = m_strDirectory;
+    dialog->m_release = engine::ServerRelease(m_strUpdateKey);
     dialog->RunModal();
     // The dialog's window record is cleared when its window goes; make sure no stale pointer
     // outlives the object when the run failed before a window existed.

@@ -6,9 +6,13 @@
 // a failed fetch are both shown as "Failed..." and the run goes on. A listed name may separate
 // its subdirectories with backslashes or slashes; the server is asked with slashes. A run that
 // cannot fetch or read the list at all says so in a message box rather than end without a word.
+// A signed program fetches nothing unless the run's manifest is verified and the list matches
+// it, and then only listed files that match their records; a listed name without a record
+// fails like a refused one.
 #include <vector>
 
 #include "engine/rules.h"
+#include "engine/server_release.h"
 #include "engine/update_host.h"
 #include "framework/dialog.h"
 #include "framework/file_find.h"
@@ -31,16 +35,6 @@ bool NeedsFetch(CFileFind& finder, const CString& localPath, const CString& date
     FILETIME created{};
     if (!finder.GetCreationTime(&created)) return true;
     return IsOutdated(created, ListedTime(date));
-}
-
-// Fetches one entry; the download makes the directories it lies in below the product
-// directory, never through a link.
-bool Fetch(IRemoteFiles& connection, const CString& productDirectory, const CString& name,
-           const CString& localPath) {
-    const CString remotePath = kRemoteDirectory + RemoteName(name);
-    return connection.DownloadFile(remotePath.c_str(), localPath.c_str(), false,
-                                   FILE_ATTRIBUTE_NORMAL, FTP_TRANSFER_TYPE_BINARY, 1,
-                                   productDirectory.c_str());
 }
 
 // Reads this run's copy of the list; false when it cannot be opened or is larger than any list
@@ -71,8 +65,15 @@ void UpdateFiles(IUpdateHost& host) {
     }
     const CString listPath =
         PathInDirectory(tempDirectory, RunCopyName("File_list", ".txt").c_str());
-    if (!connection->DownloadFile(kRemoteFileList, listPath.c_str(), false, FILE_ATTRIBUTE_NORMAL,
-                                  FTP_TRANSFER_TYPE_BINARY, 1)) {
+    ServerRelease& release = host.Release();
+    const Fetched fetched =
+        release.Verify(host) ? release.Fetch(*connection, kFileListName, kRemoteFileList, listPath)
+                             : Fetched::Refused;
+    if (fetched == Fetched::Refused) {
+        release.Refuse(host, true);
+        return;
+    }
+    if (fetched == Fetched::Failed) {
         host.ShowMessage(kServerError);
         return;
     }
@@ -98,15 +99,20 @@ void UpdateFiles(IUpdateHost& host) {
     for (std::ptrdiff_t i = 0; i < count; ++i) {
         const CString& name = names[i];
         const CString localPath = productDirectory + name;
-        if (overlong[static_cast<size_t>(i)] || !IsSafeListedName(name, productDirectory.size())) {
+        if (overlong[static_cast<size_t>(i)] || !IsSafeListedName(name, productDirectory.size()) ||
+            !release.Covers(name)) {
             host.SetStatus("Updating..." + name);
             host.SetStatus("Failed..." + name);
         } else if (!NeedsFetch(finder, localPath, dates[i])) {
             host.SetStatus("Unchanged..." + name);
         } else {
             host.SetStatus("Updating..." + name);
-            const bool fetched = Fetch(*connection, productDirectory, name, localPath);
-            host.SetStatus((fetched ? "Updated..." : "Failed...") + name);
+            // The download makes the directories the file lies in below the product directory,
+            // never through a link.
+            const bool landed =
+                release.Fetch(*connection, name, kRemoteDirectory + RemoteName(name), localPath,
+                              productDirectory.c_str()) == Fetched::Landed;
+            host.SetStatus((landed ? "Updated..." : "Failed...") + name);
         }
         progress.SetPos(ProgressPosition(i, count));
     }

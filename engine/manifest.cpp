@@ -6,8 +6,6 @@
 #include <set>
 #include <span>
 
-#include "kestrin_config.h"
-
 namespace engine {
 
 namespace {
@@ -53,19 +51,6 @@ int DaysInMonth(std::int64_t year, int month) {
 
 bool IsDigit(char c) {
     return c >= '0' && c <= '9';
-}
-
-// Decimal digits without a sign or a needless leading zero, within 64 bits.
-std::optional<std::uint64_t> ParseCount(std::string_view text) {
-    if (text.empty() || (text.size() > 1 && text[0] == '0')) return std::nullopt;
-    std::uint64_t value = 0;
-    for (char c : text) {
-        if (!IsDigit(c)) return std::nullopt;
-        const auto digit = static_cast<std::uint64_t>(c - '0');
-        if (value > (std::numeric_limits<std::uint64_t>::max() - digit) / 10) return std::nullopt;
-        value = value * 10 + digit;
-    }
-    return value;
 }
 
 // A fixed-width field of digits.
@@ -126,6 +111,18 @@ ManifestVerdict Refused(ManifestFault fault, CString reason) {
 }
 
 }  // namespace
+
+std::optional<std::uint64_t> ParseCount(std::string_view text) {
+    if (text.empty() || (text.size() > 1 && text[0] == '0')) return std::nullopt;
+    std::uint64_t value = 0;
+    for (char c : text) {
+        if (!IsDigit(c)) return std::nullopt;
+        const auto digit = static_cast<std::uint64_t>(c - '0');
+        if (value > (std::numeric_limits<std::uint64_t>::max() - digit) / 10) return std::nullopt;
+        value = value * 10 + digit;
+    }
+    return value;
+}
 
 const ManifestRecord* Manifest::Find(const CString& name) const {
     for (const auto& [fileName, record] : files) {
@@ -206,15 +203,6 @@ CString ManifestText(const Manifest& manifest) {
                 name + "\n";
     }
     return text;
-}
-
-bool IsSignedBuild() {
-    return std::string_view(KESTRIN_UPDATE_PUBLIC_KEY) != "";
-}
-
-std::optional<net::P256PublicKey> BuiltInUpdateKey() {
-    if (!IsSignedBuild()) return std::nullopt;
-    return net::P256PublicKey::FromText(KESTRIN_UPDATE_PUBLIC_KEY);
 }
 
 CString UtcInstantText(std::int64_t instant) {

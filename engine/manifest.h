@@ -4,9 +4,9 @@
 // each listed file) under its name exactly as listed. Update/Manifest.sig is the ECDSA P-256
 // signature of Manifest.txt's exact bytes. The text form is described in the README.
 //
-// A signed build checks a fetched manifest with CheckManifest, then looks each served name up
-// with Manifest::Find and hashes the file as it arrives (net::Sha256), using it only when
-// ManifestRecord::Matches says so.
+// A signed program checks a fetched manifest with CheckManifest, then looks each served name up
+// and hashes the file as it arrives (net::Sha256), using it only when ManifestRecord::Matches
+// says so (engine/server_release.h).
 #pragma once
 
 #include <cstdint>
@@ -96,12 +96,9 @@ std::optional<Manifest> ParseManifest(std::string_view text, CString* reason = n
 // The text of a manifest, in the form ParseManifest reads.
 CString ManifestText(const Manifest& manifest);
 
-// Whether this program was built with the publisher's key (KESTRIN_UPDATE_PUBLIC_KEY): then it
-// may use the server's files only as a manifest signed with that key allows.
-bool IsSignedBuild();
-// The key this program was built with. Nothing in a build without one, and nothing when its
-// text does not import (a point off the curve): a signed build then accepts no update at all.
-std::optional<net::P256PublicKey> BuiltInUpdateKey();
+// Decimal digits without a sign or a needless leading zero, below 2^64: the form of the
+// manifest's sizes and serial (and of the serial a signed program keeps).
+std::optional<std::uint64_t> ParseCount(std::string_view text);
 
 // An instant as the manifest writes it, "YYYY-MM-DDTHH:MM:SSZ" in UTC.
 CString UtcInstantText(std::int64_t instant);

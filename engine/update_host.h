@@ -1,13 +1,17 @@
 // What the two engine operations need from the update dialog that runs them: its status line,
 // its progress bar, its connection to the update server, its temporary directory, the
-// application's settings and install directory, and a message box. CUpdateDialog implements
-// it; tests use a fake.
+// application's settings and install directory, a message box, and the run's view of the
+// release on the server. CUpdateDialog implements it; tests use a fake.
 #pragma once
 
 #include "framework/cstring.h"
 
 class IRemoteFiles;
 class CProgressCtrl;
+
+namespace engine {
+class ServerRelease;
+}  // namespace engine
 
 class IUpdateHost {
   public:
@@ -22,8 +26,13 @@ class IUpdateHost {
     virtual void ShowMessage(const CString& text) = 0;
     virtual CString ReadSetting(const char* section, const char* entry,
                                 const char* defaultValue) = 0;
+    // Stores a setting; false when it could not be stored.
+    virtual bool WriteSetting(const char* section, const char* entry, const CString& value) = 0;
     // The install directory, ending in a backslash.
     virtual CString InstallDirectory() const = 0;
+    // The release on the server as this run sees it (engine/server_release.h); each new
+    // connection starts a new run.
+    virtual engine::ServerRelease& Release() = 0;
 };
 
 namespace engine {

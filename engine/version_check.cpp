@@ -1,7 +1,10 @@
 // The version check: fetches the server's version file into the temporary directory, compares
 // its release with the installed one from the settings, and tells the user. A silent check
-// speaks only to announce a newer release.
+// speaks only to announce a newer release. A signed program reads the version file only once
+// the run's manifest is verified and the file matches it; a silent check does not say when it
+// cannot verify the release (the Update button's synchronisation, which follows it, does).
 #include "engine/rules.h"
+#include "engine/server_release.h"
 #include "engine/update_host.h"
 #include "framework/stdio_file.h"
 #include "kestrin_config.h"
@@ -33,8 +36,15 @@ void CheckVersion(IUpdateHost& host, bool interactive) {
     const CString localPath =
         PathInDirectory(tempDirectory, RunCopyName("Version", ".txt").c_str());
 
-    if (!connection->DownloadFile(kRemoteVersionFile, localPath.c_str(), false,
-                                  FILE_ATTRIBUTE_NORMAL, FTP_TRANSFER_TYPE_BINARY, 1)) {
+    ServerRelease& release = host.Release();
+    const Fetched fetched = release.Verify(host) ? release.Fetch(*connection, kVersionFileName,
+                                                                 kRemoteVersionFile, localPath)
+                                                 : Fetched::Refused;
+    if (fetched == Fetched::Refused) {
+        release.Refuse(host, interactive);
+        return;
+    }
+    if (fetched == Fetched::Failed) {
         if (interactive) {
             host.ShowMessage("An error occured on the server.\nPlease try again latter.");
         }

@@ -106,8 +106,8 @@ bool ReceiveFile(HINTERNET connection, const char* remotePath, DWORD transferFla
         if (sized && total > announced) return Fail(ERROR_INVALID_DATA);
         if (!sized && total > limits.maxUnannouncedBytes) return Fail(ERROR_FILE_TOO_LARGE);
         if (got != 0) {
+            if (check != nullptr && !check->Take(piece.get(), got)) return Fail(ERROR_INVALID_DATA);
             if (!landing.Write(piece.get(), got)) return false;
-            if (check != nullptr) check->Take(piece.get(), got);
         }
         if (!floor.Moved(got)) return Fail(ERROR_INTERNET_TIMEOUT);
     }

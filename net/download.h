@@ -31,8 +31,9 @@ struct ReceiveLimits {
 class IReceiveCheck {
   public:
     virtual ~IReceiveCheck() = default;
-    // Each piece, in order, as it arrives.
-    virtual void Take(const void* data, std::size_t size) = 0;
+    // Each piece, in order, as it arrives and before it is written: false refuses the transfer
+    // at once (the content can no longer be the one expected), and the piece is not written.
+    virtual bool Take(const void* data, std::size_t size) = 0;
     // Once the transfer is whole, before the landing: false keeps the old copy.
     virtual bool Accept(ULONGLONG totalBytes) = 0;
 };

@@ -130,7 +130,7 @@ void CFtpConnection::Close() {
 
 bool CFtpConnection::DownloadFile(const char* remotePath, const char* localPath, bool failIfExists,
                                   DWORD attributes, DWORD transferFlags, DWORD_PTR context,
-                                  const char* below) {
+                                  const char* below, net::IReceiveCheck* check) {
     CString root;
     CString name;
     if (remotePath == nullptr || localPath == nullptr ||
@@ -148,7 +148,7 @@ bool CFtpConnection::DownloadFile(const char* remotePath, const char* localPath,
         Landing::Begin(root.c_str(), name.c_str(), attributes, failIfExists);
     if (!landing) return false;
     return net::ReceiveFile(m_handle, remotePath, transferFlags, context, LimitsOf(*this), *landing,
-                            nullptr);
+                            check);
 }
 
 CInternetSession::CInternetSession(const char* agent, DWORD context, DWORD accessType,

@@ -48,7 +48,7 @@ class CFtpConnection : public CInternetConnection, public IRemoteFiles {
     // fit in MAX_PATH - 1 characters. Never raises. context 1 means the connection's own.
     bool DownloadFile(const char* remotePath, const char* localPath, bool failIfExists,
                       DWORD attributes, DWORD transferFlags, DWORD_PTR context,
-                      const char* below = nullptr) override;
+                      const char* below = nullptr, net::IReceiveCheck* check = nullptr) override;
 
     // The session's time-outs when the connection was made, which bound its transfers.
     DWORD m_connectTimeoutMs = 0;

@@ -2,6 +2,7 @@
 // connection is the program's one implementation; the engine's tests serve a directory.
 #pragma once
 
+#include "net/download.h"
 #include "platform/win32api.h"
 
 class IRemoteFiles {
@@ -15,9 +16,11 @@ class IRemoteFiles {
     // that lands counts as created now. below, when given, is the leading part of localPath
     // that may be reached through symbolic links: from it on, every directory is entered
     // without following any (the transfer fails when one lies on the way), and those missing
-    // are made. Without it, only localPath's last component lies below. True on success with
-    // the file in place; never raises.
+    // are made. Without it, only localPath's last component lies below. check, when given,
+    // sees every piece of the transfer as it arrives and may refuse the file (see
+    // net::IReceiveCheck): it then does not land. True on success with the file in place; never
+    // raises.
     virtual bool DownloadFile(const char* remotePath, const char* localPath, bool failIfExists,
                               DWORD attributes, DWORD transferFlags, DWORD_PTR context,
-                              const char* below = nullptr) = 0;
+                              const char* below = nullptr, net::IReceiveCheck* check = nullptr) = 0;
 };

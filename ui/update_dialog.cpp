@@ -122,6 +122,7 @@ void CUpdateDialog::SetStatus(CString status) {
 }
 
 int CUpdateDialog::Connect() {
+    m_release.NewRun();
     if (m_pConnection) m_pConnection->Close();
     m_pConnection.reset();
     try {
@@ -150,6 +151,10 @@ void CUpdateDialog::ShowMessage(const CString& text) {
 CString CUpdateDialog::ReadSetting(const char* section, const char* entry,
                                    const char* defaultValue) {
     return AfxGetApp()->ReadSetting(section, entry, defaultValue);
+}
+
+bool CUpdateDialog::WriteSetting(const char* section, const char* entry, const CString& value) {
+    return AfxGetApp()->WriteSetting(section, entry, value);
 }
 
 void CUpdateDialog::OnSysCommand(UINT nID, LPARAM) {

@@ -5,6 +5,7 @@
 
 #include <memory>
 
+#include "engine/server_release.h"
 #include "engine/update_host.h"
 #include "framework/dialog.h"
 #include "net/internet.h"
@@ -24,7 +25,8 @@ class CUpdateDialog : public CDialog, public IUpdateHost {
     void SetStatus(CString status) override;
     // The three operations are virtual only so that tests can stand in for them.
     // Releases the held connection, then connects and logs in to the update server: 1 when a
-    // connection is held afterwards, 0 after any failure at all (nothing is shown).
+    // connection is held afterwards, 0 after any failure at all (nothing is shown). Either way
+    // a new run begins: a signed program verifies the server's release anew.
     virtual int Connect();
     virtual void CheckVersion(bool interactive);
     virtual void UpdateFiles();
@@ -38,6 +40,9 @@ class CUpdateDialog : public CDialog, public IUpdateHost {
     HICON m_hIcon;
     std::unique_ptr<CFtpConnection> m_pConnection;
     CInternetSession m_session;
+    // The release on the server as the current run sees it; the application gives it the
+    // program's key before the run.
+    engine::ServerRelease m_release;
 
     // IUpdateHost
     IRemoteFiles* Connection() override { return m_pConnection.get(); }
@@ -45,7 +50,9 @@ class CUpdateDialog : public CDialog, public IUpdateHost {
     CProgressCtrl& Progress() override { return m_progress; }
     void ShowMessage(const CString& text) override;
     CString ReadSetting(const char* section, const char* entry, const char* defaultValue) override;
+    bool WriteSetting(const char* section, const char* entry, const CString& value) override;
     CString InstallDirectory() const override { return m_strDirectory; }
+    engine::ServerRelease& Release() override { return m_release; }
 
     // Handlers (public so that tests can drive them as the front end would).
     void OnSysCommand(UINT nID, LPARAM lParam);

@@ -12,6 +12,7 @@
 #include <system_error>
 #include <vector>
 
+#include "engine/server_release.h"
 #include "engine/update_host.h"
 #include "framework/dialog.h"
 #include "net/remote_files.h"
@@ -19,12 +20,13 @@
 
 // Serves the files below a directory of its own, by "/"-separated paths, as the FTP
 // connection does: the file lands whole (copied beside the target, then renamed) or not at
-// all, the directories under `below` (which must exist) made as needed. A path holding a
-// backslash names nothing, as on real servers (they answer 550). Records every path asked for.
+// all, the directories under `below` (which must exist) made as needed, and a check sees the
+// file's bytes in one piece before it may refuse them. A path holding a backslash names
+// nothing, as on real servers (they answer 550). Records every path asked for.
 class DirectoryServer : public IRemoteFiles {
   public:
     bool DownloadFile(const char* remotePath, const char* localPath, bool failIfExists, DWORD,
-                      DWORD, DWORD_PTR, const char* below) override {
+                      DWORD, DWORD_PTR, const char* below, net::IReceiveCheck* check) override {
         namespace fs = std::filesystem;
         requests.push_back(remotePath);
         if (std::string_view(remotePath).find('\\') != std::string_view::npos) return false;
@@ -50,6 +52,13 @@ class DirectoryServer : public IRemoteFiles {
         if (!fs::is_regular_file(source, error) || (failIfExists && fs::exists(target, error)) ||
             !fs::copy_file(source, temporary, fs::copy_options::overwrite_existing, error)) {
             return false;
+        }
+        if (check != nullptr) {
+            const std::string bytes = ReadFile(temporary);
+            if (!check->Take(bytes.data(), bytes.size()) || !check->Accept(bytes.size())) {
+                fs::remove(temporary, error);
+                return false;
+            }
         }
         fs::rename(temporary, target, error);
         if (error) fs::remove(temporary, error);
@@ -78,7 +87,12 @@ class FakeHost : public IUpdateHost {
         auto found = settings.find(std::string(section) + "/" + entry);
         return found != settings.end() ? found->second : defaultValue;
     }
+    bool WriteSetting(const char* section, const char* entry, const CString& value) override {
+        settings[std::string(section) + "/" + entry] = value;
+        return true;
+    }
     CString InstallDirectory() const override { return installDirectory; }
+    engine::ServerRelease& Release() override { return release; }
 
     // Only the lines that start with prefix ("status: ", "pos: ", "message: ").
     std::vector<std::string> Lines(const std::string& prefix) const {
@@ -94,6 +108,7 @@ class FakeHost : public IUpdateHost {
     std::string tempPath;
     std::string installDirectory;
     std::map<std::string, std::string> settings;  // "Section/Entry" to value
+    engine::ServerRelease release;                // a program without a key unless a test gives one
 
   private:
     // The progress bar's window: only PBM_SETPOS is ever sent to it.

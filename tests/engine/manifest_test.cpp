@@ -165,8 +165,4 @@ TEST(UtcInstantText, WritesWhatTheManifestReads) {
     }
 }
 
-TEST(BuiltInUpdateKey, ImportsInASignedBuild) {
-    EXPECT_EQ(engine::BuiltInUpdateKey().has_value(), engine::IsSignedBuild());
-}
-
 }  // namespace

@@ -1,0 +1,91 @@
+// The release on the update server as one run sees it (a press of the Update button, or the
+// check of a command-line switch). A program built with the publisher's key
+// (KESTRIN_UPDATE_PUBLIC_KEY) fetches the signed manifest once per run, after the login and
+// before anything else, and then uses a served file only when its size and SHA-256 are the
+// manifest's: each file is hashed as it arrives, on its way into the temporary file beside its
+// target, and lands only when it matches. A program without a key uses the files as they come.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string_view>
+#include <unordered_map>
+
+#include "engine/manifest.h"
+#include "framework/cstring.h"
+
+class IRemoteFiles;
+class IUpdateHost;
+
+namespace engine {
+
+// What the user is told, once per run, when the release on the server cannot be verified.
+inline constexpr char kUnverifiedRelease[] =
+    "The update on the server could not be verified.\nNothing was changed.";
+
+// The setting that keeps the highest manifest serial this user has accepted.
+inline constexpr char kSerialSection[] = "Update";
+inline constexpr char kSerialEntry[] = "ManifestSerial";
+
+// What became of a served file.
+enum class Fetched {
+    Landed,
+    Failed,   // the transfer failed (the server, the connection or the local disk)
+    Refused,  // the manifest has no record of it, or it arrived otherwise than recorded
+};
+
+class ServerRelease {
+  public:
+    // keyText: the publisher's public key the program was built with, as kestrin-publish keygen
+    // prints it; empty in a program without one. A key that does not import (a point off the
+    // curve) refuses every release.
+    explicit ServerRelease(std::string_view keyText = {});
+
+    bool IsSigned() const { return m_bSigned; }
+
+    // A new run (a new connection): the manifest is fetched again, and the user may be told
+    // once more.
+    void NewRun();
+
+    // Whether this run may use the server's files: always in a program without a key. In a
+    // signed program the first call of a run fetches Update/Manifest.txt and Update/Manifest.sig
+    // over the host's connection into its temporary directory and checks them: the signature,
+    // the expiry, the product (KESTRIN_UPDATE_PRODUCT) and a serial not below the highest
+    // accepted before. An accepted serial higher than that is stored at once. False for the rest
+    // of the run once the release has been refused.
+    bool Verify(IUpdateHost& host);
+
+    // Whether the manifest has a record of the served name (always, without a key).
+    bool Covers(const CString& name) const;
+
+    // Fetches remotePath, the file served as name, to localPath (below as IRemoteFiles says).
+    // In a signed program it is fetched only when the run's manifest has a record of it, hashed
+    // as it arrives, and lands only when its size and SHA-256 are the record's.
+    Fetched Fetch(IRemoteFiles& connection, const CString& name, const CString& remotePath,
+                  const CString& localPath, const char* below = nullptr);
+
+    // The run uses nothing more from the server. With tell, the user learns that the release
+    // could not be verified, unless this run has said so already.
+    void Refuse(IUpdateHost& host, bool tell);
+
+  private:
+    bool Check(IUpdateHost& host);
+
+    enum class State { Unchecked, Verified, Refused };
+
+    bool m_bSigned;
+    std::optional<net::P256PublicKey> m_key;
+    State m_state = State::Unchecked;
+    std::unordered_map<CString, ManifestRecord> m_records;
+    bool m_bTold = false;
+};
+
+// Records serial as the highest this user has accepted, unless the store holds a higher one
+// already. Other runs at the same time do the same under the same lock, so that none puts a
+// lower serial back over a higher one.
+void RecordAcceptedSerial(IUpdateHost& host, std::uint64_t serial);
+
+// The highest serial accepted before; 0 when none is stored (or what is stored is no serial).
+std::uint64_t AcceptedSerial(IUpdateHost& host);
+
+}  // namespace engine
