@@ -17,21 +17,25 @@ from vsftpd import Unavailable  # noqa: E402
 KESTRIN = None
 SOURCE = None
 BUILD = None
+PUBLISH = None
 
 
 def parse_args():
-    """Takes --kestrin, --source and --build off the command line; the rest goes to unittest.
+    """Takes --kestrin, --source, --build and --publish (kestrin-publish, for the suites that
+    need it) off the command line; the rest goes to unittest.
 
     Without --build the build directory is the nearest one above the program that holds a
     CMake cache."""
-    global KESTRIN, SOURCE, BUILD
+    global KESTRIN, SOURCE, BUILD, PUBLISH
     parser = argparse.ArgumentParser(add_help=False)
     parser.add_argument('--kestrin', required=True)
     parser.add_argument('--source', required=True)
     parser.add_argument('--build')
+    parser.add_argument('--publish')
     args, argv = harness.split_args(parser)
     KESTRIN, SOURCE = os.path.abspath(args.kestrin), os.path.abspath(args.source)
     BUILD = os.path.abspath(args.build) if args.build else _build_above(KESTRIN)
+    PUBLISH = args.publish and os.path.abspath(args.publish)
     return argv
 
 

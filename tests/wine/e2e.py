@@ -9,10 +9,11 @@ dialog is followed from inside through the probe's hook: every status text and p
 position in order. A failed case leaves a screenshot of the whole display in the artifacts.
 
     e2e.py --exe Kestrin.exe --probe kestrin_probe.exe --state STATE --artifacts DIR
-           [--home URL] [--cpack CPACK --build BUILD --source SOURCE]
+           [--home URL] [--cpack CPACK --build BUILD --source SOURCE] [--signed-exe EXE]
            [unittest arguments, e.g. WineProgram.test_synchronisation]
 
 With --cpack, the archive that product teams ship is made from BUILD and its Kestrin.exe run.
+With --signed-exe, the program built with the tests' key is served signed releases.
 """
 import argparse
 import datetime
@@ -31,7 +32,8 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), os.p
                                 'support'))
 import harness  # noqa: E402
 from harness import closed_port  # noqa: E402
-from local_ftp import LocalFtpServer, read_files  # noqa: E402
+from local_ftp import LocalFtpServer, read_files, write_files  # noqa: E402
+import signed_release  # noqa: E402
 
 NO_CONNECTION_FOR_REQUEST = ('The System could not connect to the internet.\n'
                              'Could not check for new version at this time.')
@@ -45,7 +47,7 @@ FILES_KEY = SETTINGS_KEY + r'\FILES'
 # The dialog's status line and progress bar.
 STATUS = 1001
 PROGRESS = 1000
-# --exe, --probe, --state, --artifacts, --home, --cpack, --build and --source.
+# --exe, --probe, --state, --artifacts, --home, --cpack, --build, --source and --signed-exe.
 ARGS = None
 
 
@@ -526,20 +528,25 @@ class WineProgram(Session):
             finally:
                 mapped.close()
 
-    def pressed_update(self, server, extra_env=None):
-        """Starts the dialog, presses Update (Return) with the probe watching, waits for the
-        run to end (the status cleared, Update enabled again), presses Escape; returns the
-        status texts and progress positions of the run."""
-        process = self.start(server_port=server.port, extra_env=extra_env)
+    def pressed_update(self, server, extra_env=None, exe=None, message=None):
+        """Starts the dialog (of exe when given), presses Update (Return) with the probe
+        watching, waits for the run to end (the status cleared, Update enabled again), presses
+        Escape; returns the status texts and progress positions of the run. With message, the
+        run shows that one message box, which is answered; without, it shows none."""
+        process = self.start(server_port=server.port, extra_env=extra_env, exe=exe)
         self.wait_for(lambda: self.count('Updating System') == 1, 'the update dialog')
         watch = Watch(self, 'Updating System')
         try:
             self.key('Updating System', 'Return')
+            if message is not None:
+                self.wait_for(lambda: self.count('Kestrin') == 1, 'the message box')
+                self.assertEqual(self.message_box_text(), [message])
+                self.key('Kestrin', 'Return')
 
             def ended():
                 changes = watch.changes()
-                return (('status', 'Completed- Press Cancel') in changes and
-                        changes[-1] == ('status', ''))
+                return ((message is not None or ('status', 'Completed- Press Cancel') in changes)
+                        and changes[-1:] == [('status', '')])
 
             if not harness.wait_until(ended, 60, interval=0.25):
                 self.fail('the run did not end; its last changes: %r' % watch.changes()[-5:])
@@ -684,6 +691,46 @@ class WineProgram(Session):
 
 
     @photographed_on_failure
+    def test_signed_releases(self):
+        """The program built with the tests' key: a genuine release lands, and each spoiled one
+        is refused (signed_release.CASES), the old copies kept."""
+        if not ARGS.signed_exe:
+            self.skipTest('no --signed-exe')
+        install = self.drive_c('KestrinSigned')
+        product = os.path.join(install, 'Pelmora')
+        old = {name: b'old ' + name.encode() for name in signed_release.FILES}
+        self.addCleanup(self.clear_settings)
+        self.addCleanup(shutil.rmtree, install, ignore_errors=True)
+        with self.update_server() as server:
+            serial = signed_release.publish(server.root)
+            update = os.path.join(server.root, 'Update')
+            pristine = read_files(server.root)
+            self.clear_settings()
+            self.set_setting('FILES', 'Directory', r'C:\KestrinSigned')
+            self.set_setting('Update', 'VersionA', signed_release.VERSION[0])
+            self.set_setting('Update', 'VersionB', signed_release.VERSION[1])
+            for what, spoil, outcomes in signed_release.CASES:
+                with self.subTest(what):
+                    shutil.rmtree(install, ignore_errors=True)
+                    write_files(product, old)
+                    server.serve(pristine)
+                    for entry, value in (spoil(update) or {}).items():
+                        self.set_setting('Update', entry, value)
+                    changes = self.pressed_update(server, exe=ARGS.signed_exe, message=(
+                        signed_release.UNVERIFIED if outcomes is None else None))
+                    seen = dict(reversed(text.split('...', 1)) for kind, text in changes
+                                if kind == 'status' and
+                                text.startswith(('Updated...', 'Failed...', 'Unchanged...')))
+                    self.assertEqual(seen, outcomes or {})
+                    self.assertEqual(read_files(product), {
+                        name: signed_release.FILES[name] if (outcomes or {}).get(name) ==
+                        'Updated' else old[name] for name in old})
+                    if outcomes is not None:
+                        rc, out = self.wine('reg', 'query', SETTINGS_KEY + r'\Update', '/v',
+                                            'ManifestSerial')
+                        self.assertRegex(out, r'ManifestSerial\s+REG_SZ\s+%d\b' % serial)
+
+    @photographed_on_failure
     def test_shipped_archive(self):
         """The archive that cpack makes for product teams holds, in one folder named after
         the version record, Kestrin.exe, its notes (with Windows line ends, naming both
@@ -727,5 +774,6 @@ if __name__ == '__main__':
     parser.add_argument('--cpack')
     parser.add_argument('--build')
     parser.add_argument('--source')
+    parser.add_argument('--signed-exe')
     ARGS, argv = harness.split_args(parser)
     harness.main(argv, ARGS.artifacts)

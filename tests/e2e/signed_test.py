@@ -1,0 +1,82 @@
+"""The program built with the tests' key against releases that kestrin-publish signs with it: a
+genuine one lands, and each way of spoiling one is refused, the old copies kept."""
+import os
+import re
+import subprocess
+
+import kestrin_e2e
+from kestrin_e2e import ServerTestCase
+from local_ftp import read_files, write_files  # found through the path kestrin_e2e sets
+import signed_release
+from signed_release import CASES, FILES, UNVERIFIED
+
+MESSAGE = 'message: ' + UNVERIFIED.replace('\n', '\\n')
+OLD = {name: b'old ' + name.encode() for name in FILES}
+
+
+class SignedUpdate(ServerTestCase):
+    def setUp(self):
+        super().setUp()
+        self.product = os.path.join(self.box.root, 'install', 'Pelmora')
+        self.box.set_setting('FILES', 'Directory', os.path.dirname(self.product))
+        # The release on the server is the installed one: the version check shows nothing.
+        self.box.set_setting('Update', 'VersionA', signed_release.VERSION[0])
+        self.box.set_setting('Update', 'VersionB', signed_release.VERSION[1])
+        release = os.path.join(self.box.root, 'release')
+        write_files(release, FILES)
+        done = subprocess.run([kestrin_e2e.PUBLISH, 'release', '--from', release, '--to', self.served,
+                               '--product', signed_release.PRODUCT, '--version',
+                               ''.join(signed_release.VERSION), '--key', signed_release.KEY,
+                               '--date', signed_release.DATE], capture_output=True, text=True)
+        self.assertEqual(done.returncode, 0, done.stderr)
+        self.update = os.path.join(self.served, 'Update')
+        self.pristine = read_files(self.served)
+
+    def setting(self, entry):
+        path = os.path.join(self.box.config, 'Vantorel', 'Tamwix', 'Update', entry)
+        with open(path) as f:
+            return f.read()
+
+    def test_releases(self):
+        for what, spoil, outcomes in CASES:
+            with self.subTest(what):
+                write_files(self.served, self.pristine)
+                write_files(self.product, OLD)
+                settings = spoil(self.update) or {}
+                for entry, value in settings.items():
+                    self.box.set_setting('Update', entry, value)
+                fetched_before = len(self.server.retrieved())
+                status, out, err = self.kestrin([], stdin='\n')
+                self.assertEqual(status, 0, err)
+                seen = dict(re.match(r'status: (Updated|Failed|Unchanged)\.\.\.(.*)$', line)
+                            .group(2, 1) for line in out
+                            if re.match(r'status: (Updated|Failed|Unchanged)\.\.\.', line))
+                messages = [line for line in out if line.startswith('message: ')]
+                fetched = {path for _, path in self.server.retrieved()[fetched_before:]}
+                # The highest serial accepted is the genuine release's (the first case), unless
+                # a higher one was stored before.
+                self.assertEqual(self.setting('ManifestSerial'), '%s\n' % settings.get(
+                    'ManifestSerial', signed_release.serial_of(self.update)))
+                if outcomes is None:
+                    self.assertEqual((seen, messages), ({}, [MESSAGE]), err)
+                    self.assertLessEqual(fetched, {'Update/Manifest.txt', 'Update/Manifest.sig',
+                                                   'Update/Version.txt', 'Update/File_list.txt'})
+                else:
+                    self.assertEqual((seen, messages), (outcomes, []), err)
+                expected = {name: FILES[name] if outcomes and outcomes[name] == 'Updated'
+                            else OLD[name] for name in FILES}
+                self.assertEqual(read_files(self.product), expected)
+
+    def test_one_message_a_run_and_none_when_silent(self):
+        signed_release.another_key(self.update)
+        for switch, messages in (('UPDATE_REQUEST', [MESSAGE]), ('UPDATE_NOREQUEST', [])):
+            status, out, err = self.kestrin([switch])
+            self.assertEqual((status, [line for line in out if line.startswith('message: ')]),
+                             (0, messages), switch + err)
+        # The Update button twice (each message box takes a line too): one message a run.
+        status, out, err = self.kestrin([], stdin='\n' * 4)
+        self.assertEqual(out.count(MESSAGE), 2, err)
+
+
+if __name__ == '__main__':
+    kestrin_e2e.main()

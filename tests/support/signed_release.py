@@ -1,0 +1,126 @@
+"""Signed releases for the end-to-end suites of the signed program (the one built with the tests'
+key, test_update_key.pem): a release below a server root's Update/ as kestrin-publish lays it
+out, written here and signed with openssl (the Windows build has no kestrin-publish), and the
+ways of spoiling one that the program must refuse, as one table for both suites."""
+import hashlib
+import os
+import subprocess
+import tempfile
+import time
+
+KEY = os.path.join(os.path.dirname(os.path.abspath(__file__)), 'test_update_key.pem')
+PRODUCT = 'Tamwix'
+UNVERIFIED = 'The update on the server could not be verified.\nNothing was changed.'
+# The release every case starts from, and the installed release it is not newer than.
+FILES = {'a.txt': b'new a\r\n', 'data/b.bin': bytes(range(256)) * 64 + b'\x1a\x00end',
+         'c.txt': b'new c', 'd.txt': b'new d'}
+VERSION = ('2', 'B')
+# Listed after any copy was made: every listed file is fetched.
+DATE = '2099-01-01'
+
+
+def sign(update, key=KEY):
+    """Signs update/Manifest.txt into update/Manifest.sig (DER ECDSA over SHA-256)."""
+    subprocess.run(['openssl', 'dgst', '-sha256', '-sign', key, '-out',
+                    os.path.join(update, 'Manifest.sig'), os.path.join(update, 'Manifest.txt')],
+                   check=True, capture_output=True)
+
+
+def publish(root, serial=None):
+    """Writes the release FILES of VERSION below root/Update, signed with KEY, expiring in a
+    day; returns its serial (the time now unless given)."""
+    update = os.path.join(root, 'Update')
+    served = dict(FILES)
+    served['Version.txt'] = ('%s release\r\n%s\r\n%s\r\n' % ((PRODUCT,) + VERSION)).encode()
+    served['File_list.txt'] = ''.join('%s\r\n%s\r\n' % (name, DATE) for name in FILES).encode()
+    for name, data in served.items():
+        path = os.path.join(update, *name.split('/'))
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(path, 'wb') as f:
+            f.write(data)
+    serial = serial or int(time.time())
+    write_manifest(update, ['kestrin-manifest 1', 'product ' + PRODUCT, 'serial %d' % serial,
+                            'expires ' + instant(time.time() + 86400)] +
+                   ['file %d %s %s' % (len(data), hashlib.sha256(data).hexdigest(), name)
+                    for name, data in served.items()])
+    return serial
+
+
+def instant(seconds):
+    return time.strftime('%Y-%m-%dT%H:%M:%SZ', time.gmtime(seconds))
+
+
+def write_manifest(update, lines, key=KEY):
+    with open(os.path.join(update, 'Manifest.txt'), 'wb') as f:
+        f.write(''.join(line + '\n' for line in lines).encode('latin-1'))
+    sign(update, key)
+
+
+def manifest_lines(update):
+    with open(os.path.join(update, 'Manifest.txt'), encoding='latin-1') as f:
+        return f.read().splitlines()
+
+
+def resign(update, edit, key=KEY):
+    """Rewrites the manifest with edit(lines) and signs it again with key."""
+    write_manifest(update, edit(manifest_lines(update)), key)
+
+
+def serial_of(update):
+    return int(next(line for line in manifest_lines(update) if line.startswith('serial '))[7:])
+
+
+def overwrite(update, name, data):
+    with open(os.path.join(update, *name.split('/')), 'wb') as f:
+        f.write(data)
+
+
+def alter(update, name, old, new):
+    """Replaces old by new, as long, in a served file: only its SHA-256 can tell."""
+    path = os.path.join(update, *name.split('/'))
+    with open(path, 'rb') as f:
+        data = f.read()
+    assert len(old) == len(new) and old in data, (name, old)
+    overwrite(update, name, data.replace(old, new, 1))
+
+
+def another_key(update):
+    """Signs the manifest with a key of its own, made for the purpose."""
+    with tempfile.TemporaryDirectory() as work:
+        key = os.path.join(work, 'other.pem')
+        subprocess.run(['openssl', 'genpkey', '-algorithm', 'EC', '-pkeyopt',
+                        'ec_paramgen_curve:P-256', '-out', key], check=True, capture_output=True)
+        sign(update, key)
+
+
+def spoil_files(update):
+    alter(update, 'a.txt', b'new', b'bad')
+    overwrite(update, 'data/b.bin', FILES['data/b.bin'][:1000])
+    resign(update, lambda lines: [line for line in lines if not line.endswith(' c.txt')])
+
+
+def replayed(update):
+    """The manifest as a user sees it who accepted a later one before: the settings to store."""
+    return {'ManifestSerial': str(serial_of(update) + 1)}
+
+
+# (what, spoil(update directory) returning the settings to store first or None, the outcome of
+# each listed file on the Update button; None: the release is refused whole, with one message,
+# and nothing but the manifest and the lists is fetched.)
+CASES = [
+    ('a genuine release', lambda update: None,
+     {name: 'Updated' for name in FILES}),
+    ('a file altered after signing, one cut short, one without a record', spoil_files,
+     {'a.txt': 'Failed', 'data/b.bin': 'Failed', 'c.txt': 'Failed', 'd.txt': 'Updated'}),
+    ('an altered File_list.txt',
+     lambda update: alter(update, 'File_list.txt', b'2099-01-01', b'2099-01-02'), None),
+    ('an altered Version.txt claiming a newer release',
+     lambda update: alter(update, 'Version.txt', b'\n2\r', b'\n9\r'), None),
+    ('a manifest signed by another key', another_key, None),
+    ('no signature', lambda update: os.remove(os.path.join(update, 'Manifest.sig')), None),
+    ('an empty signature', lambda update: overwrite(update, 'Manifest.sig', b''), None),
+    ('an expired manifest', lambda update: resign(update, lambda lines: [
+        'expires ' + instant(time.time() - 60) if line.startswith('expires ') else line
+        for line in lines]), None),
+    ('a replayed older manifest', replayed, None),
+]
