@@ -11,6 +11,7 @@ import signed_release
 from signed_release import CASES, FILES, UNVERIFIED
 
 MESSAGE = 'message: ' + UNVERIFIED.replace('\n', '\\n')
+OUTCOME = re.compile(r'status: (Updated|Failed|Unchanged)\.\.\.(.*)$')
 OLD = {name: b'old ' + name.encode() for name in FILES}
 
 
@@ -24,8 +25,8 @@ class SignedUpdate(ServerTestCase):
         self.box.set_setting('Update', 'VersionB', signed_release.VERSION[1])
         release = os.path.join(self.box.root, 'release')
         write_files(release, FILES)
-        done = subprocess.run([kestrin_e2e.PUBLISH, 'release', '--from', release, '--to', self.served,
-                               '--product', signed_release.PRODUCT, '--version',
+        done = subprocess.run([kestrin_e2e.PUBLISH, 'release', '--from', release, '--to',
+                               self.served, '--product', signed_release.PRODUCT, '--version',
                                ''.join(signed_release.VERSION), '--key', signed_release.KEY,
                                '--date', signed_release.DATE], capture_output=True, text=True)
         self.assertEqual(done.returncode, 0, done.stderr)
@@ -48,9 +49,7 @@ class SignedUpdate(ServerTestCase):
                 fetched_before = len(self.server.retrieved())
                 status, out, err = self.kestrin([], stdin='\n')
                 self.assertEqual(status, 0, err)
-                seen = dict(re.match(r'status: (Updated|Failed|Unchanged)\.\.\.(.*)$', line)
-                            .group(2, 1) for line in out
-                            if re.match(r'status: (Updated|Failed|Unchanged)\.\.\.', line))
+                seen = {m.group(2): m.group(1) for m in map(OUTCOME.match, out) if m}
                 messages = [line for line in out if line.startswith('message: ')]
                 fetched = {path for _, path in self.server.retrieved()[fetched_before:]}
                 # The highest serial accepted is the genuine release's (the first case), unless

@@ -8,6 +8,8 @@ import subprocess
 import tempfile
 import time
 
+from local_ftp import write_files
+
 KEY = os.path.join(os.path.dirname(os.path.abspath(__file__)), 'test_update_key.pem')
 PRODUCT = 'Tamwix'
 UNVERIFIED = 'The update on the server could not be verified.\nNothing was changed.'
@@ -26,19 +28,15 @@ def sign(update, key=KEY):
                    check=True, capture_output=True)
 
 
-def publish(root, serial=None):
+def publish(root):
     """Writes the release FILES of VERSION below root/Update, signed with KEY, expiring in a
-    day; returns its serial (the time now unless given)."""
+    day; returns its serial, the time now."""
     update = os.path.join(root, 'Update')
     served = dict(FILES)
     served['Version.txt'] = ('%s release\r\n%s\r\n%s\r\n' % ((PRODUCT,) + VERSION)).encode()
     served['File_list.txt'] = ''.join('%s\r\n%s\r\n' % (name, DATE) for name in FILES).encode()
-    for name, data in served.items():
-        path = os.path.join(update, *name.split('/'))
-        os.makedirs(os.path.dirname(path), exist_ok=True)
-        with open(path, 'wb') as f:
-            f.write(data)
-    serial = serial or int(time.time())
+    write_files(update, served)
+    serial = int(time.time())
     write_manifest(update, ['kestrin-manifest 1', 'product ' + PRODUCT, 'serial %d' % serial,
                             'expires ' + instant(time.time() + 86400)] +
                    ['file %d %s %s' % (len(data), hashlib.sha256(data).hexdigest(), name)
@@ -70,18 +68,12 @@ def serial_of(update):
     return int(next(line for line in manifest_lines(update) if line.startswith('serial '))[7:])
 
 
-def overwrite(update, name, data):
-    with open(os.path.join(update, *name.split('/')), 'wb') as f:
-        f.write(data)
-
-
 def alter(update, name, old, new):
     """Replaces old by new, as long, in a served file: only its SHA-256 can tell."""
-    path = os.path.join(update, *name.split('/'))
-    with open(path, 'rb') as f:
+    with open(os.path.join(update, *name.split('/')), 'rb') as f:
         data = f.read()
     assert len(old) == len(new) and old in data, (name, old)
-    overwrite(update, name, data.replace(old, new, 1))
+    write_files(update, {name: data.replace(old, new, 1)})
 
 
 def another_key(update):
@@ -95,7 +87,7 @@ def another_key(update):
 
 def spoil_files(update):
     alter(update, 'a.txt', b'new', b'bad')
-    overwrite(update, 'data/b.bin', FILES['data/b.bin'][:1000])
+    write_files(update, {'data/b.bin': FILES['data/b.bin'][:1000]})
     resign(update, lambda lines: [line for line in lines if not line.endswith(' c.txt')])
 
 
@@ -118,7 +110,7 @@ CASES = [
      lambda update: alter(update, 'Version.txt', b'\n2\r', b'\n9\r'), None),
     ('a manifest signed by another key', another_key, None),
     ('no signature', lambda update: os.remove(os.path.join(update, 'Manifest.sig')), None),
-    ('an empty signature', lambda update: overwrite(update, 'Manifest.sig', b''), None),
+    ('an empty signature', lambda update: write_files(update, {'Manifest.sig': b''}), None),
     ('an expired manifest', lambda update: resign(update, lambda lines: [
         'expires ' + instant(time.time() - 60) if line.startswith('expires ') else line
         for line in lines]), None),
