@@ -162,7 +162,7 @@ class HostileUpdate(ServerTestCase):
             ('the list is missing', lambda: os.remove(os.path.join(self.served, 'Update',
                                                                    'File_list.txt'))),
             ('the list is larger than any list may be', lambda: self.serve(
-                {'Update/File_list.txt': 'a\r\n' * (8 * 1024 * 1024 // 3 + 1)})),
+                {'Update/File_list.txt': 'a\r\n' * (64 * 1024 * 1024 // 3 + 1)})),
             # A link where the private temporary directory goes: it is refused.
             ('the temporary directory is refused',
              lambda: shutil.rmtree(temp) or os.symlink(self.outside, temp)),
