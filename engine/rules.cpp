@@ -65,7 +65,18 @@ bool IsSafeComponent(std::string_view component) {
     if (component.back() == '.' || component.back() == ' ') return false;
     for (char c : component) {
         if (static_cast<unsigned char>(c) < 0x20) return false;
-        if (std::string_view("<>:\"|?*").find(c) != std::string_view::npos) return false;
+        switch (c) {
+            case '<':
+            case '>':
+            case ':':
+            case '"':
+            case '|':
+            case '?':
+            case '*':
+                return false;
+            default:
+                break;
+        }
     }
     return !IsDeviceName(component);
 }

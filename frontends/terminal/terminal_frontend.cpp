@@ -44,6 +44,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstring>
 #include <iostream>
 #include <limits>
 #include <map>
@@ -245,7 +246,8 @@ class TerminalFrontEnd : public CFrontEnd {
     void Choose(TerminalWindow& window, UINT command);
     // One line; written out at once unless paced, and then with the next one due or by Flush.
     void Print(const std::string& kind, const std::string& value, bool paced = false) {
-        std::fprintf(m_pOut, "%s: %s\n", kind.c_str(), Escaped(value, false).c_str());
+        const std::string line = kind + ": " + Escaped(value, false) + "\n";
+        std::fwrite(line.data(), 1, line.size(), m_pOut);
         if (!paced || m_pacer.ShowNow()) std::fflush(m_pOut);
     }
     size_t Columns() const;
@@ -270,7 +272,7 @@ void TerminalWindow::SetItemText(int id, const CString& text) {
     m_texts[id] = text;
     for (int i = 0; i < m_template.controlCount; ++i) {
         const DialogControl& c = m_template.controls[i];
-        if (c.id == id && changed && CString(c.className) == "static") {
+        if (c.id == id && changed && std::strcmp(c.className, "static") == 0) {
             m_frontEnd.Changed(*this, "status", text);
         }
     }
