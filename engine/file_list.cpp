@@ -137,6 +137,9 @@ void UpdateFiles(IUpdateHost& host) {
         progress.SetPos(ProgressPosition(i, count));
     }
 
+    // The run's files are on the disk, renames included, before it says it is complete. A flush
+    // that failed leaves them in place: there is nothing more to show.
+    connection->Settle();
     host.SetStatus("Completed- Press Cancel");
     progress.SetPos(0);
 }

@@ -63,6 +63,7 @@ class CUpdateDialog : public CDialog, public IUpdateHost {
         bool DownloadFile(const char* remotePath, const char* localPath, bool failIfExists,
                           DWORD attributes, DWORD transferFlags, DWORD_PTR context,
                           const char* below) override;
+        bool Settle() override { return m_dialog.m_pConnection->Settle(); }
 
       private:
         CUpdateDialog& m_dialog;
