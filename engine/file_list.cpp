@@ -9,7 +9,11 @@
 // A signed program fetches nothing unless the run's manifest is verified and the list matches
 // it, and then only listed files that match their records; a listed name without a record
 // fails like a refused one.
-#include <vector>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string_view>
+#include <unordered_map>
 
 #include "engine/rules.h"
 #include "engine/server_release.h"
@@ -28,27 +32,50 @@ constexpr const char* kRemoteDirectory = "Update/";
 constexpr const char* kProductSubdirectory = "Pelmora\\";
 constexpr const char* kServerError = "An error occured on the server.\nPlease try again latter.";
 
+// The listed time of each date, converted once: a list names few dates, and each conversion
+// reads the time zone's rules again.
+class ListedTimes {
+  public:
+    std::optional<std::int64_t> Of(std::string_view date) {
+        if (const auto found = m_times.find(date); found != m_times.end()) return found->second;
+        const std::optional<std::int64_t> time = ListedTime(date);
+        // A list of ever new dates costs a conversion each, not ever more memory.
+        if (m_times.size() >= kMostDates) m_times.clear();
+        m_times.emplace(CString(date), time);
+        return time;
+    }
+
+  private:
+    static constexpr std::size_t kMostDates = 4096;
+    struct Hash {
+        using is_transparent = void;
+        std::size_t operator()(std::string_view text) const {
+            return std::hash<std::string_view>()(text);
+        }
+    };
+    std::unordered_map<CString, std::optional<std::int64_t>, Hash, std::equal_to<>> m_times;
+};
+
 // Whether the local copy at localPath is missing or older than its listed date.
-bool NeedsFetch(CFileFind& finder, const CString& localPath, const CString& date) {
+bool NeedsFetch(CFileFind& finder, const CString& localPath,
+                std::optional<std::int64_t> listedTime) {
     if (!finder.FindFile(localPath.c_str())) return true;
     finder.FindNextFile();
     FILETIME created{};
     if (!finder.GetCreationTime(&created)) return true;
-    return IsOutdated(created, ListedTime(date));
+    return IsOutdated(created, listedTime);
 }
 
-// Reads this run's copy of the list; false when it cannot be opened or is larger than any list
+// Reads this run's copy of the list; nothing when it cannot be opened or is larger than any list
 // may be.
-bool ReadList(const CString& path, CStringArray& names, CStringArray& dates,
-              std::vector<bool>& overlong) {
+std::optional<FileList> ReadList(const CString& path) {
     CStdioFile list;
     if (!list.Open(path.c_str(),
                    CStdioFile::modeRead | CStdioFile::typeText | CStdioFile::shareExclusive) ||
         list.GetLength() > kMaxListBytes) {
-        return false;
+        return std::nullopt;
     }
-    ReadFileList(list, names, dates, overlong);
-    return true;
+    return FileList::Read(list);
 }
 
 }  // namespace
@@ -77,13 +104,10 @@ void UpdateFiles(IUpdateHost& host) {
         host.ShowMessage(kServerError);
         return;
     }
-    CStringArray names;
-    CStringArray dates;
-    std::vector<bool> overlong;
-    const bool read = ReadList(listPath, names, dates, overlong);
+    std::optional<FileList> list = ReadList(listPath);
     // The copy is this run's own: no later run would ever overwrite it.
     DeleteFileA(listPath.c_str());
-    if (!read) {
+    if (!list) {
         host.ShowMessage(kServerError);
         return;
     }
@@ -95,15 +119,17 @@ void UpdateFiles(IUpdateHost& host) {
     CreateDirectoryA(productDirectory.c_str(), nullptr);
 
     CFileFind finder;
-    const std::ptrdiff_t count = names.GetSize();
-    for (std::ptrdiff_t i = 0; i < count; ++i) {
-        const CString& name = names[i];
+    ListedTimes listedTimes;
+    const std::ptrdiff_t count = list->Count();
+    FileList::Entry entry;
+    for (std::ptrdiff_t i = 0; list->Next(entry); ++i) {
+        const CString name(entry.name);
         const CString localPath = productDirectory + name;
-        if (overlong[static_cast<size_t>(i)] || !IsSafeListedName(name, productDirectory.size()) ||
+        if (entry.overlong || !IsSafeListedName(name, productDirectory.size()) ||
             !release.Covers(name)) {
             host.SetStatus("Updating..." + name);
             host.SetStatus("Failed..." + name);
-        } else if (!NeedsFetch(finder, localPath, dates[i])) {
+        } else if (!NeedsFetch(finder, localPath, listedTimes.Of(entry.date))) {
             host.SetStatus("Unchanged..." + name);
         } else {
             host.SetStatus("Updating..." + name);
@@ -117,6 +143,9 @@ void UpdateFiles(IUpdateHost& host) {
         progress.SetPos(ProgressPosition(i, count));
     }
 
+    // The run's files are on the disk, renames included, before it says it is complete. A flush
+    // that failed leaves them in place: there is nothing more to show.
+    connection->Settle();
     host.SetStatus("Completed- Press Cancel");
     progress.SetPos(0);
 }

@@ -1,9 +1,13 @@
 #include "rules.h"
 
+#include <algorithm>
 #include <climits>
+#include <cstring>
+#include <new>
 #include <ctime>
 #include <string_view>
 
+#include "framework/exceptions.h"
 #include "framework/stdio_file.h"
 #include "platform/file_time.h"
 
@@ -61,14 +65,25 @@ bool IsSafeComponent(std::string_view component) {
     if (component.back() == '.' || component.back() == ' ') return false;
     for (char c : component) {
         if (static_cast<unsigned char>(c) < 0x20) return false;
-        if (std::string_view("<>:\"|?*").find(c) != std::string_view::npos) return false;
+        switch (c) {
+            case '<':
+            case '>':
+            case ':':
+            case '"':
+            case '|':
+            case '?':
+            case '*':
+                return false;
+            default:
+                break;
+        }
     }
     return !IsDeviceName(component);
 }
 
 }  // namespace
 
-int TextToInt(const CString& text) {
+int TextToInt(std::string_view text) {
     size_t i = 0;
     while (i < text.size() && IsWhiteSpace(text[i])) ++i;
     bool negative = false;
@@ -106,37 +121,80 @@ CString RunCopyName(const char* stem, const char* extension) {
     return CString(stem) + "-" + std::to_string(GetCurrentProcessId()) + extension;
 }
 
-CString TrimListValue(const CString& text) {
-    size_t begin = 0;
-    size_t end = text.size();
-    while (begin < end && IsWhiteSpace(text[begin])) ++begin;
-    while (end > begin && IsWhiteSpace(text[end - 1])) --end;
-    return text.substr(begin, end - begin);
+std::string_view TrimListValue(std::string_view text) {
+    while (!text.empty() && IsWhiteSpace(text.front())) text.remove_prefix(1);
+    while (!text.empty() && IsWhiteSpace(text.back())) text.remove_suffix(1);
+    return text;
 }
 
-void ReadFileList(CStdioFile& file, CStringArray& names, CStringArray& dates,
-                  std::vector<bool>& overlong) {
-    CString name;
-    CString date;
+FileList::FileList(CString text) : m_text(std::move(text)) {
+    // The text ends at its first 0x1A, as a file read in text mode does.
+    if (const size_t end = m_text.find('\x1A'); end != CString::npos) m_text.resize(end);
+    // A line per line feed, and one more for what follows the last when anything does.
+    const char* const begin = m_text.data();
+    const char* const end = begin + m_text.size();
+    std::ptrdiff_t lines = 0;
+    for (const char* c = begin; (c = static_cast<const char*>(std::memchr(c, '\n', end - c)));
+         ++c) {
+        ++lines;
+    }
+    if (!m_text.empty() && m_text.back() != '\n') ++lines;
+    m_count = (lines + 1) / 2;
+}
+
+std::optional<FileList> FileList::Read(CStdioFile& file) {
+    CString text;
+    // Read in one piece where the size is known, the bound aside.
+    text.reserve(static_cast<size_t>(std::min(file.GetLength(), kMaxListBytes + 1)));
+    char piece[64 * 1024];
+    for (;;) {
+        const UINT got = file.Read(piece, sizeof piece);
+        if (got == 0) break;
+        if (text.size() + got > kMaxListBytes) return std::nullopt;
+        try {
+            text.append(piece, got);
+        } catch (const std::bad_alloc&) {
+            throw CMemoryException();
+        }
+    }
+    return FileList(std::move(text));
+}
+
+bool FileList::NextLine(std::string_view& value, bool& overlong) {
+    if (m_pos >= m_text.size()) return false;
+    std::string_view line(m_text.data() + m_pos, m_text.size() - m_pos);
+    const size_t feed = line.find('\n');
+    if (feed != std::string_view::npos) {
+        line = line.substr(0, feed);
+        m_pos += feed + 1;
+        // Only the carriage return of a CR LF pair is dropped.
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    } else {
+        m_pos = m_text.size();
+    }
+    overlong = line.size() > kMaxListLine;
+    value = TrimListValue(line.substr(0, kMaxListLine));
+    return true;
+}
+
+bool FileList::Next(Entry& entry) {
     bool nameTooLong = false;
     bool dateTooLong = false;
-    while (file.ReadString(name, kMaxListLine, nameTooLong)) {
-        // At the end of the file the date is empty.
-        file.ReadString(date, kMaxListLine, dateTooLong);
-        names.Add(TrimListValue(name));
-        dates.Add(TrimListValue(date));
-        overlong.push_back(nameTooLong || dateTooLong);
-    }
+    if (!NextLine(entry.name, nameTooLong)) return false;
+    // At the end of the text the date is empty.
+    if (!NextLine(entry.date, dateTooLong)) entry.date = {};
+    entry.overlong = nameTooLong || dateTooLong;
+    return true;
 }
 
-ListedDate ParseListedDate(const CString& date) {
+ListedDate ParseListedDate(std::string_view date) {
     auto part = [&date](size_t position, size_t length) {
         return position < date.size() ? TextToInt(date.substr(position, length)) : 0;
     };
     return ListedDate{part(0, 4), part(5, 2), part(8, 2)};
 }
 
-std::optional<std::int64_t> ListedTime(const CString& date) {
+std::optional<std::int64_t> ListedTime(std::string_view date) {
     const ListedDate parts = ParseListedDate(date);
     std::tm local{};
     local.tm_year = parts.year - 1900;

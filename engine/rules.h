@@ -6,10 +6,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
-#include <vector>
+#include <string_view>
 
 #include "framework/cstring.h"
-#include "framework/string_array.h"
 #include "platform/win32api.h"
 
 class CStdioFile;
@@ -20,7 +19,7 @@ namespace engine {
 // space (0x09 to 0x0D, 0x20) skipped, an optional sign, then decimal digits up to the first
 // other character; text without leading digits gives 0. Values beyond int are held at its
 // bounds.
-int TextToInt(const CString& text);
+int TextToInt(std::string_view text);
 
 // Whether the server's release is newer than the installed one: its number is greater, or
 // the numbers are equal and its letter text sorts after the installed letter text. Letter
@@ -39,22 +38,49 @@ CString RunCopyName(const char* stem, const char* extension);
 
 // text without leading and trailing white space: 0x09 to 0x0D and 0x20. Bytes from 0x80 up
 // are never white space, whatever the code page.
-CString TrimListValue(const CString& text);
+std::string_view TrimListValue(std::string_view text);
 
 // What a file list from the server may hold: a larger list is not read at all, and an entry
 // with a longer line is refused. Both are many times what any real list needs (a name fits in
-// MAX_PATH; a list of 100 000 entries takes about 2 MiB) and keep the memory a list takes within
-// a few hundred megabytes whatever the server sends.
-constexpr ULONGLONG kMaxListBytes = 8 * 1024 * 1024;
+// MAX_PATH; a million entries with names of 50 characters take about 64 MiB) and keep the memory
+// a list takes to its own size, whatever the server sends: the list is kept as the text it came
+// in, and its entries are taken apart one at a time as the run reaches them.
+constexpr ULONGLONG kMaxListBytes = 64 * 1024 * 1024;
 constexpr std::size_t kMaxListLine = 4096;
 
-// Reads the file list to its end as pairs of lines, a name and then a date, each trimmed. The
-// list ends where a name line would begin and the file has ended; a last name without a date
-// line gets an empty date. An empty line is a value like any other. Appends to names and
-// dates, which end up of equal length, and to overlong whether the entry had a line longer
-// than kMaxListLine (its values then hold that line's beginning).
-void ReadFileList(CStdioFile& file, CStringArray& names, CStringArray& dates,
-                  std::vector<bool>& overlong);
+// A file list as pairs of lines, a name and then a date, read by the line rules of CStdioFile
+// (a line ends at a line feed, a carriage return before it is dropped, a byte 0x1A ends the
+// text). The list ends where a name line would begin and the text has ended; a last name
+// without a date line gets an empty date. An empty line is a value like any other.
+class FileList {
+  public:
+    struct Entry {
+        // Trimmed (TrimListValue); a view into the list, valid while the list lives.
+        std::string_view name;
+        std::string_view date;
+        // Whether a line of the entry is longer than kMaxListLine; its value then holds that
+        // line's beginning.
+        bool overlong = false;
+    };
+
+    explicit FileList(CString text);
+
+    // The whole of file, read from where it stands; nothing when it holds more than
+    // kMaxListBytes. A read error raises CFileException.
+    static std::optional<FileList> Read(CStdioFile& file);
+
+    std::ptrdiff_t Count() const { return m_count; }
+    // The next entry in list order; false after the last.
+    bool Next(Entry& entry);
+
+  private:
+    // The next line's value and whether it was too long; false at the end of the text.
+    bool NextLine(std::string_view& value, bool& overlong);
+
+    CString m_text;
+    std::size_t m_pos = 0;
+    std::ptrdiff_t m_count = 0;
+};
 
 struct ListedDate {
     int year;
@@ -65,14 +91,14 @@ struct ListedDate {
 // A listed date taken apart by character positions: 1 to 4 the year, 6 and 7 the month, 9
 // and 10 the day, each read by TextToInt (the separators at 5 and 8 are not checked; a part
 // beyond the end of a short date is empty and gives 0).
-ListedDate ParseListedDate(const CString& date);
+ListedDate ParseListedDate(std::string_view date);
 
 // The instant, in seconds since 1970-01-01 00:00 UTC, of local midnight at the start of the
 // listed date: months and days out of range carry over into the neighbouring months and
 // years, and the local-time conversion decides on daylight saving. Nothing when the date
 // cannot be converted: the result must lie from 1970 to the end of the year 3000, the span
 // that the C libraries of both systems convert.
-std::optional<std::int64_t> ListedTime(const CString& date);
+std::optional<std::int64_t> ListedTime(std::string_view date);
 
 // The instant of a file time in whole seconds since 1970-01-01 00:00 UTC, rounded down.
 std::int64_t InstantOf(const FILETIME& time);

@@ -20,6 +20,24 @@ void AfxSetFrontEnd(CFrontEnd* frontEnd) {
     g_frontEnd = frontEnd;
 }
 
+bool FramePacer::ShowNow() {
+    const auto now = std::chrono::steady_clock::now();
+    if (now - m_lastShown < kFrame) {
+        m_bHeld = true;
+        return false;
+    }
+    m_lastShown = now;
+    m_bHeld = false;
+    return true;
+}
+
+bool FramePacer::TakeHeld() {
+    if (!m_bHeld) return false;
+    m_bHeld = false;
+    m_lastShown = std::chrono::steady_clock::now();
+    return true;
+}
+
 POINT CentredPosition(const IDialogWindow* owner, const RECT& workArea, LONG width, LONG height) {
     RECT centreOn = workArea;
     if (owner != nullptr && owner->IsVisible() && !owner->IsIconic()) {

@@ -4,10 +4,12 @@
 // the few window operations the modal run and the centring rule need. Implementations, one
 // folder each under frontends/: win32, fltk, terminal, and recording (the tests' one).
 //
-// Every front end paints each text and progress change at once, even while a handler runs for
-// a long time, and discards input given while a handler ran instead of replaying it afterwards.
+// Every front end shows each text and progress change while a handler runs, however long it
+// runs, paced by a FramePacer, and discards input given while a handler ran instead of
+// replaying it afterwards.
 #pragma once
 
+#include <chrono>
 #include <memory>
 
 #include "cstring.h"
@@ -70,6 +72,11 @@ class CFrontEnd {
     // front end ends the dialog with IDCANCEL).
     virtual void RunModalLoop(CDialog& dialog, IDialogWindow& window) = 0;
 
+    // Shows at once every change still held back by the pacing of changes. A handler calls it
+    // before it waits on anything but the user (a server, say), so that what it set before is
+    // seen while it waits. Front ends show what they hold before they wait for input.
+    virtual void Flush() {}
+
     // A modal message box over owner (may be null); returns the button pressed (IDOK).
     virtual int MessageBox(IDialogWindow* owner, const CString& text, const CString& caption,
                            UINT style) = 0;
@@ -80,6 +87,26 @@ class CFrontEnd {
     virtual int GetSystemMetrics(int index) = 0;
     // The work area of the screen that holds window (or of the main screen when null).
     virtual RECT GetWorkArea(const IDialogWindow* window) = 0;
+};
+
+// Paces the showing of changes while a handler runs: a change a frame or more after the last one
+// shown is shown at once, one that comes sooner is held back and shown with the next change that
+// is due, by CFrontEnd::Flush, or before the front end waits for input. No picture that lasts
+// less than a frame can be seen, and a run through a list of a hundred thousand unchanged
+// entries would otherwise draw the window (or write a line) a hundred thousand times.
+class FramePacer {
+  public:
+    static constexpr std::chrono::milliseconds kFrame{10};
+
+    // Whether a change is to be shown now, which then counts as shown with every change held;
+    // false holds it back.
+    bool ShowNow();
+    // Whether changes are held back; they count as shown from here on, the caller shows them.
+    bool TakeHeld();
+
+  private:
+    std::chrono::steady_clock::time_point m_lastShown{};
+    bool m_bHeld = false;
 };
 
 // The front end the framework uses; set once by the program's entry point (or by a test).

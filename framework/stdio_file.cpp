@@ -1,5 +1,6 @@
 #include "stdio_file.h"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 
@@ -63,6 +64,22 @@ bool CStdioFile::Fill() {
     m_end = got;
     if (got == 0) m_bEnded = true;
     return got != 0;
+}
+
+UINT CStdioFile::Read(void* buffer, UINT count) {
+    if (!m_file || count == 0) return 0;
+    // What the lines read so far left in the buffer comes first.
+    if (m_pos < m_end) {
+        const UINT taken = std::min<UINT>(count, m_end - m_pos);
+        std::memcpy(buffer, m_buffer.get() + m_pos, taken);
+        m_pos += taken;
+        return taken;
+    }
+    DWORD got = 0;
+    if (!ReadFile(m_file.get(), buffer, count, &got, nullptr)) {
+        throw CFileException(m_strFileName, GetLastError());
+    }
+    return got;
 }
 
 bool CStdioFile::ReadString(CString& line) {

@@ -39,6 +39,9 @@ class CStdioFile {
     // The same, keeping at most limit characters of the line: the rest of a longer line is read
     // past and dropped, and tooLong says so.
     bool ReadString(CString& line, std::size_t limit, bool& tooLong);
+    // Reads up to count bytes as they are, from where the lines read so far end: 0 once the file
+    // has ended (a byte 0x1A ends nothing here). A read error raises CFileException.
+    UINT Read(void* buffer, UINT count);
     // The size of the open file in bytes; 0 when none is open or the size cannot be read.
     ULONGLONG GetLength() const;
     // Closes the file; calling it again does nothing.

@@ -151,6 +151,10 @@ bool CFtpConnection::DownloadFile(const char* remotePath, const char* localPath,
                             check);
 }
 
+bool CFtpConnection::Settle() {
+    return Landing::Settle() != FALSE;
+}
+
 CInternetSession::CInternetSession(const char* agent, DWORD context, DWORD accessType,
                                    const char* proxyName, const char* proxyBypass, DWORD flags)
     : m_context(context) {

@@ -49,6 +49,7 @@ class CFtpConnection : public CInternetConnection, public IRemoteFiles {
     bool DownloadFile(const char* remotePath, const char* localPath, bool failIfExists,
                       DWORD attributes, DWORD transferFlags, DWORD_PTR context,
                       const char* below = nullptr, net::IReceiveCheck* check = nullptr) override;
+    bool Settle() override;
 
     // The session's time-outs when the connection was made, which bound its transfers.
     DWORD m_connectTimeoutMs = 0;

@@ -12,7 +12,8 @@ class IRemoteFiles {
     // Fetches remotePath (relative to the server's login directory, "/" separated) to
     // localPath, replacing a file there unless failIfExists. The file lands whole or not at
     // all: it is written beside the target under a temporary name and renamed over it once
-    // complete and flushed to the disk; after a failure the earlier copy is untouched. A file
+    // complete and flushed to the disk (the rename itself is durable once Settle returned);
+    // after a failure the earlier copy is untouched. A file
     // that lands counts as created now. below, when given, is the leading part of localPath
     // that may be reached through symbolic links: from it on, every directory is entered
     // without following any (the transfer fails when one lies on the way), and those missing
@@ -23,4 +24,9 @@ class IRemoteFiles {
     virtual bool DownloadFile(const char* remotePath, const char* localPath, bool failIfExists,
                               DWORD attributes, DWORD transferFlags, DWORD_PTR context,
                               const char* below = nullptr, net::IReceiveCheck* check = nullptr) = 0;
+
+    // Makes the files fetched so far durable where DownloadFile left part of that for later (a
+    // run of landings into one directory flushes it once); false when that failed, the files
+    // being in place all the same.
+    virtual bool Settle() { return true; }
 };

@@ -41,10 +41,17 @@ class Landing {
     virtual BOOL Write(LPCVOID data, DWORD size) = 0;
 
     // Flushes the temporary file to the disk, renames it over the target (a file or a symbolic
-    // link there is replaced, a directory is not), makes the rename durable and has the target
-    // count as created now. FALSE with GetLastError() when any step fails; the target is then
-    // as it was.
+    // link there is replaced, a directory is not) and has the target count as created now.
+    // FALSE with GetLastError() when any step fails; the target is then as it was. The rename
+    // is durable once Settle has returned (a system that flushes a directory of its own flushes
+    // it once for a run of landings into it: when a landing goes to another directory, by
+    // Settle, or when the process ends).
     virtual BOOL Commit() = 0;
+
+    // Makes the renames of every landing committed so far durable; FALSE with GetLastError()
+    // when a flush they needed failed (the files are in place, but a crash could undo their
+    // renames).
+    static BOOL Settle();
 
     // The temporary name numbered n: "~kst" and four lower-case hexadecimal digits, ".tmp".
     static std::string TemporaryName(unsigned n) {

@@ -1,87 +1,154 @@
 #!/usr/bin/env bash
 # Benchmark (not a test) of the file-list synchronisation: Kestrin against curl on the same
-# local FTP server, in the same run.
+# local FTP servers, in the same run, and how soon Kestrin shows itself.
 #
-#   scripts/bench_sync.sh [--jobs N] [--build DIR] [--work DIR] [--keep]
+#   scripts/bench_sync.sh [--runs N] [--build DIR] [--work DIR] [--keep] [--no-vsftpd]
 #
-# Three cases:
-#   small     1000 files of 4 KiB, none present locally: all fetched
-#   large     5 files of 50 MiB, none present locally: all fetched
-#   unchanged a list of 100 000 entries whose files are all present and current: none fetched
-# Kestrin is timed for a whole run of the real program (terminal front end, Update pressed
-# once, then closed): start-up, login, the version check, the list and the files. curl fetches
-# the same files in one process over one control connection, in active mode, binary, without
-# CWD, as Kestrin does; for the unchanged case it fetches only the list, the least that any
-# synchronisation must transfer. The ratio is Kestrin's time over curl's.
+# Cases (Kestrin's time is a whole run of the real program, terminal front end, Update pressed
+# once, then closed: start-up, login, the version check, the list and the files):
+#   small      1000 files of 4 KiB, none present locally: all fetched
+#   large      5 files of 50 MiB, none present locally: all fetched
+#   unchanged  lists of 100 000 and 1 000 000 entries whose files are all present and current
+# Each file Kestrin lands is flushed to the disk before its rename, so the baseline of the two
+# fetch cases is curl fetching the same files (one process, one control connection, active
+# mode, binary, no CWD, as Kestrin does) followed by `sync` of those files, which flushes each;
+# plain curl is shown beside it, and for the large case a local copy of the same bytes (cp, with
+# and without the sync). The unchanged cases are set against curl fetching the list alone, the
+# least any synchronisation must transfer, and report Kestrin's peak resident memory and what
+# each entry adds to it. The fetch cases run against the Python test server
+# (scripts/ftp_server.py) and against vsftpd (Debian's package; the end-to-end suite's
+# configuration, tests/support/vsftpd.py, which needs root to make the update account).
 #
-# Everything stays on 127.0.0.1. The program is built in build/bench-build (--build), the
-# files are made under build/bench (--work), removed at the end unless --keep.
+# The machine is shared and noisy: each case runs in N rounds (5 unless --runs), every side
+# once a round, one after the other (hyperfine, one run each), so that a busy moment weighs on
+# all sides alike; the table gives the medians and their ratios (Kestrin's over the other's).
+# Each data connection of a round leaves a TIME-WAIT socket behind for a minute, and tens of
+# thousands of them slow every new connection down: a round of the small case waits (at most
+# 70 s) until fewer than 3000 are left.
+#
+# Everything stays on 127.0.0.1. The program is built in build/bench-build (--build), the trees
+# are made under build/bench (--work), removed at the end unless --keep. The packages the
+# benchmark needs beyond scripts/setup.sh's (hyperfine, GNU time, curl) are installed when
+# missing.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 
-jobs=2
+runs=5
 keep=0
+use_vsftpd=1
 build=$root/build/bench-build
 bench=$root/build/bench
 while [ $# -gt 0 ]; do
     case $1 in
-        --jobs) jobs=$2; shift 2 ;;
+        --runs) runs=$2; shift 2 ;;
         --build) build=$2; shift 2 ;;
         --work) bench=$2; shift 2 ;;
         --keep) keep=1; shift ;;
-        *) echo "usage: $0 [--jobs N] [--build DIR] [--work DIR] [--keep]" >&2; exit 2 ;;
+        --no-vsftpd) use_vsftpd=0; shift ;;
+        *) echo "usage: $0 [--runs N] [--build DIR] [--work DIR] [--keep] [--no-vsftpd]" >&2
+           exit 2 ;;
     esac
 done
 
+# The benchmark's own packages.
+missing=()
+for package in hyperfine time curl; do
+    dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' ||
+        missing+=("$package")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+    sudo_cmd=()
+    if [ "$(id -u)" -ne 0 ]; then sudo_cmd=(sudo); fi
+    echo "bench_sync: installing ${missing[*]}"
+    "${sudo_cmd[@]}" apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq "${missing[@]}" >/dev/null
+fi
+scripts/setup.sh
+
 # shellcheck source=scripts/sample_server.sh
 source scripts/sample_server.sh
-for tool in cmake curl "$kestrin_python"; do
-    command -v "$tool" >/dev/null || { echo "bench_sync: $tool is needed" >&2; exit 1; }
-done
+if [ "$use_vsftpd" = 1 ] && [ "$(id -u)" -ne 0 ]; then
+    echo "bench_sync: vsftpd needs root to make the update account; its rows are left out" >&2
+    use_vsftpd=0
+fi
 
-cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DKESTRIN_SERVER_FROM_ENV=ON \
-    -DKESTRIN_BUILD_TESTS=OFF -DKESTRIN_WITH_FLTK=OFF >/dev/null
-cmake --build "$build" -j"$jobs" --target kestrin >/dev/null
+# The tested build's settings (optimised, with debugging information), the window included.
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKESTRIN_SERVER_FROM_ENV=ON \
+    -DKESTRIN_BUILD_TESTS=OFF >/dev/null
+cmake --build "$build" -j2 --target kestrin >/dev/null
 kestrin=$build/app/kestrin
 
 rm -rf "$bench"
-mkdir -p "$bench/root/Update" "$bench/config/Vantorel/Tamwix/FILES" "$bench/tmp" "$bench/home"
+mkdir -p "$bench/root/Update" "$bench/config/Vantorel/Tamwix/FILES" "$bench/tmp" "$bench/home" \
+    "$bench/json"
+chmod 755 "$bench" "$bench/root" "$bench/root/Update"
 printf '%s\n' "$bench/Tamwix" >"$bench/config/Vantorel/Tamwix/FILES/Directory"
 # The installed release (the defaults, 1 and A) is the server's: the check shows nothing.
 printf 'Tamwix\n1\nA\n' >"$bench/root/Update/Version.txt"
 product=$bench/Tamwix/Pelmora
+served=$bench/root/Update
 
 sample_server_pid=
+vsftpd_pid=
+xvfb_state=$bench/xvfb
 cleanup() {
-    if [ -n "$sample_server_pid" ]; then
-        kill "$sample_server_pid" 2>/dev/null || true
-        wait "$sample_server_pid" 2>/dev/null || true
-    fi
+    for pid in $sample_server_pid $vsftpd_pid; do
+        kill "$pid" 2>/dev/null || true
+        wait "$pid" 2>/dev/null || true
+    done
+    tests/support/xvfb.sh stop "$xvfb_state" 2>/dev/null || true
     if [ "$keep" = 0 ]; then rm -rf "$bench"; fi
 }
 trap cleanup EXIT
 
 start_sample_server "$build" "$bench" "$bench/root"
-port=$sample_server_port
 user=$sample_server_user
 password=$sample_server_password
+ports=("test-server:$sample_server_port")
+if [ "$use_vsftpd" = 1 ]; then
+    # The suite's vsftpd, serving the same tree, until this script stops it.
+    "$kestrin_python" - "$bench" "$user" "$password" "$bench/root" <<'EOF' &
+import os, signal, sys, time
+sys.path.insert(0, os.path.join(os.getcwd(), 'tests', 'support'))
+from vsftpd import VsftpdServer
+work, user, password, root = sys.argv[1:]
+server = VsftpdServer(os.path.join(work, 'vsftpd'), user, password, root)
+os.makedirs(server.work, exist_ok=True)
+signal.signal(signal.SIGTERM, lambda *_: sys.exit(0))
+try:
+    server.start()
+    with open(os.path.join(work, 'vsftpd.port.new'), 'w') as f:
+        f.write(str(server.port))
+    os.rename(os.path.join(work, 'vsftpd.port.new'), os.path.join(work, 'vsftpd.port'))
+    while True:
+        time.sleep(60)
+finally:
+    server.stop()
+EOF
+    vsftpd_pid=$!
+    for _ in $(seq 300); do
+        [ -s "$bench/vsftpd.port" ] && break
+        kill -0 "$vsftpd_pid" 2>/dev/null || break
+        sleep 0.1
+    done
+    [ -s "$bench/vsftpd.port" ] || { echo "bench_sync: vsftpd did not start" >&2; exit 1; }
+    ports+=("vsftpd:$(cat "$bench/vsftpd.port")")
+fi
 
-now() { date +%s.%N; }
-elapsed() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.3f", b - a }'; }
-
-# Serves count files of size bytes named f000000... and lists them with the date given.
+# Serves count files of size bytes named <prefix>000000... and lists them with the date given.
 make_files() {
-    local count=$1 size=$2 date=$3
-    "$kestrin_python" - "$bench/root/Update" "$count" "$size" "$date" <<'EOF'
+    local prefix=$1 count=$2 size=$3 date=$4
+    "$kestrin_python" - "$served" "$prefix" "$count" "$size" "$date" <<'EOF'
 import os, sys
-directory, count, size, date = sys.argv[1], int(sys.argv[2]), int(sys.argv[3]), sys.argv[4]
+directory, prefix, count, size, date = sys.argv[1], sys.argv[2], int(sys.argv[3]), \
+    int(sys.argv[4]), sys.argv[5]
 block = os.urandom(min(size, 1 << 20)) if size else b""
 with open(os.path.join(directory, "File_list.txt"), "w", newline="\r\n") as listing:
     for i in range(count):
-        name = f"f{i:06d}"
+        name = f"{prefix}{i:06d}"
         listing.write(f"{name}\n{date}\n")
-        if size:
+        if size and not os.path.exists(os.path.join(directory, name)):
             with open(os.path.join(directory, name), "wb") as f:
                 left = size
                 while left:
@@ -90,81 +157,168 @@ with open(os.path.join(directory, "File_list.txt"), "w", newline="\r\n") as list
 EOF
 }
 
-# One run of Kestrin: Update pressed, then the dialog closed. Prints its seconds; the output
-# goes to $bench/kestrin.out.
-run_kestrin() {
-    local start end
-    start=$(now)
-    printf '\ncancel\n' | env -u DISPLAY -u XDG_RUNTIME_DIR HOME="$bench/home" \
-        XDG_CONFIG_HOME="$bench/config" TMPDIR="$bench/tmp" KESTRIN_FRONTEND=terminal \
-        KESTRIN_UPDATE_HOST=127.0.0.1 KESTRIN_UPDATE_PORT="$port" "$kestrin" >"$bench/kestrin.out"
-    end=$(now)
-    elapsed "$start" "$end"
+# The command of one Kestrin run against the server on port $1: Update pressed, then closed.
+kestrin_command() {
+    printf '%q ' sh -c "printf '\\ncancel\\n' | env -u DISPLAY -u XDG_RUNTIME_DIR \
+HOME=$bench/home XDG_CONFIG_HOME=$bench/config TMPDIR=$bench/tmp KESTRIN_FRONTEND=terminal \
+KESTRIN_UPDATE_HOST=127.0.0.1 KESTRIN_UPDATE_PORT=$1 $kestrin"
 }
 
-# curl fetching the named server files into $bench/curl over one connection. Prints seconds.
-run_curl() {
-    local config=$bench/curl.config start end name
-    rm -rf "$bench/curl"
-    mkdir -p "$bench/curl"
-    : >"$config"
+# The curl configuration fetching the named server files from port $1 into $bench/curl.
+curl_config() {
+    local port=$1 name
+    shift
     for name in "$@"; do
         printf 'url = "ftp://127.0.0.1:%s/Update/%s"\noutput = "%s/curl/%s"\n' \
-            "$port" "$name" "$bench" "$name" >>"$config"
+            "$port" "$name" "$bench" "$name"
     done
-    start=$(now)
-    curl --silent --show-error --user "$user:$password" --ftp-port - --ftp-method nocwd \
-        --config "$config"
-    end=$(now)
-    elapsed "$start" "$end"
+}
+curl_command() {
+    printf '%q ' curl --silent --show-error --user "$user:$password" --ftp-port - \
+        --ftp-method nocwd --config "$1"
 }
 
-expect_lines() {
-    local pattern=$1 count=$2 found
-    found=$(grep -c -- "$pattern" "$bench/kestrin.out" || true)
-    if [ "$found" != "$count" ]; then
-        echo "bench_sync: expected $count lines '$pattern', found $found" >&2
+# One checked run of Kestrin, whose output must hold count lines of the status given.
+check_kestrin() {
+    local port=$1 status=$2 count=$3 found
+    eval "$(kestrin_command "$port")" >"$bench/kestrin.out"
+    found=$(grep -c "^status: $status\\.\\.\\." "$bench/kestrin.out" || true)
+    if [ "$found" != "$count" ] || grep -q '^status: Failed' "$bench/kestrin.out"; then
+        echo "bench_sync: expected $count lines 'status: $status...', found $found" >&2
         exit 1
     fi
 }
 
-results=()
-report() {
-    local name=$1 kestrin_s=$2 curl_s=$3
-    results+=("$(awk -v n="$name" -v k="$kestrin_s" -v c="$curl_s" \
-        'BEGIN { printf "%-10s %10.3f %10.3f %8.2f", n, k, c, (c > 0 ? k / c : 0) }')")
+time_waits() {
+    awk '$4 == "06"' /proc/net/tcp /proc/net/tcp6 2>/dev/null | wc -l
+}
+
+# rounds NAME SETTLE PREPARE (LABEL COMMAND)...: the medians of N rounds of one run of each
+# command, into $bench/json/NAME.medians ("label seconds" lines).
+rounds() {
+    local name=$1 settle=$2 prepare=$3 round args=() waited
+    shift 3
+    while [ $# -gt 0 ]; do
+        args+=(--prepare "$prepare" -n "$1" "$2")
+        shift 2
+    done
+    for round in $(seq "$runs"); do
+        if [ "$settle" = 1 ]; then
+            waited=0
+            while [ "$(time_waits)" -ge 3000 ] && [ "$waited" -lt 70 ]; do
+                sleep 1
+                waited=$((waited + 1))
+            done
+        fi
+        hyperfine --runs 1 --style none --export-json "$bench/json/$name.$round.json" \
+            "${args[@]}" >/dev/null
+    done
+    "$kestrin_python" - "$bench/json" "$name" >"$bench/json/$name.medians" <<'EOF'
+import glob, json, os, statistics, sys
+times = {}
+for path in glob.glob(os.path.join(sys.argv[1], sys.argv[2] + '.*.json')):
+    for result in json.load(open(path))['results']:
+        times.setdefault(result['command'], []).extend(result['times'])
+for label, values in times.items():
+    print(label, '%.3f' % statistics.median(values))
+EOF
+}
+
+median_of() {
+    awk -v l="$2" '$1 == l { print $2 }' "$bench/json/$1.medians"
+}
+
+rows=()
+row() {
+    rows+=("$1")
+}
+ratio() {
+    awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", (b > 0 ? a / b : 0) }'
 }
 
 fetch_case() {
-    local name=$1 count=$2 size=$3 names
-    rm -rf "$bench/root/Update"/f* "$product"
-    make_files "$count" "$size" 2001-01-01
-    mkdir -p "$bench/Tamwix"
-    k=$(run_kestrin)
-    expect_lines '^status: Updated\.\.\.' "$count"
-    expect_lines '^status: Failed\.\.\.' 0
-    mapfile -t names < <(seq -f 'f%06g' 0 $((count - 1)))
-    c=$(run_curl "${names[@]}")
-    [ "$(find "$bench/curl" -type f | wc -l)" = "$count" ] ||
-        { echo "bench_sync: curl fell short" >&2; exit 1; }
-    report "$name" "$k" "$c"
+    local name=$1 label=$2 prefix=$3 count=$4 size=$5 names server port id k cs c
+    make_files "$prefix" "$count" "$size" 2001-01-01
+    mapfile -t names < <(seq -f "$prefix%06g" 0 $((count - 1)))
+    for server in "${ports[@]}"; do
+        id=${server%%:*}
+        port=${server#*:}
+        curl_config "$port" "${names[@]}" >"$bench/$name-$id.curl"
+        rm -rf "$product"
+        mkdir -p "$bench/Tamwix"
+        check_kestrin "$port" Updated "$count"
+        local extra=()
+        if [ "$name" = large ] && [ "$id" = test-server ]; then
+            extra=(cp+sync "sh -c 'cp $served/$prefix* $bench/cp/ && sync $bench/cp/*'"
+                   cp "sh -c 'cp $served/$prefix* $bench/cp/'")
+        fi
+        rounds "$name-$id" "$([ "$name" = small ] && echo 1 || echo 0)" \
+            "rm -rf $product $bench/curl $bench/cp && mkdir -p $bench/Tamwix $bench/curl $bench/cp" \
+            kestrin "$(kestrin_command "$port")" \
+            curl+sync "sh -c '$(curl_command "$bench/$name-$id.curl") && sync $bench/curl/*'" \
+            curl "$(curl_command "$bench/$name-$id.curl")" \
+            "${extra[@]}"
+        k=$(median_of "$name-$id" kestrin)
+        cs=$(median_of "$name-$id" curl+sync)
+        c=$(median_of "$name-$id" curl)
+        row "| $label | $id | $k | $cs | $(ratio "$k" "$cs") | $c | $(ratio "$k" "$c") |"
+        if [ ${#extra[@]} -gt 0 ]; then
+            local copy copy_sync
+            copy_sync=$(median_of "$name-$id" cp+sync)
+            copy=$(median_of "$name-$id" cp)
+            row "| $label | local copy (cp) | $k | $copy_sync | $(ratio "$k" "$copy_sync") | $copy | $(ratio "$k" "$copy") |"
+        fi
+    done
+    rm -f "$served/$prefix"*
 }
 
-fetch_case small 1000 4096
-fetch_case large 5 $((50 * 1024 * 1024))
+# Peak resident memory of a Kestrin run in KiB (the median of three).
+peak_kib() {
+    local i
+    for i in 1 2 3; do
+        eval "/usr/bin/time -f %M -o $bench/time.out $(kestrin_command "$1")" >/dev/null
+        cat "$bench/time.out"
+    done | sort -n | sed -n 2p
+}
 
-# Unchanged: every listed file is present, made now, after the listed date.
-rm -rf "$bench/root/Update"/f* "$product"
-make_files 100000 0 2001-01-01
-mkdir -p "$product"
-(cd "$product" && "$kestrin_python" -c '
-for i in range(100000):
-    open(f"f{i:06d}", "wb").close()
-')
-k=$(run_kestrin)
-expect_lines '^status: Unchanged\.\.\.' 100000
-c=$(run_curl File_list.txt)
-report unchanged "$k" "$c"
+unchanged_case() {
+    local count=$1 label=$2 port=$sample_server_port k c
+    make_files u "$count" 0 2001-01-01
+    rm -rf "$product"
+    mkdir -p "$product"
+    (cd "$product" && "$kestrin_python" -c "
+for i in range($count):
+    open(f'u{i:06d}', 'wb').close()
+")
+    check_kestrin "$port" Unchanged "$count"
+    curl_config "$port" File_list.txt >"$bench/list.curl"
+    rounds "unchanged-$count" 0 "rm -rf $bench/curl && mkdir -p $bench/curl" \
+        kestrin "$(kestrin_command "$port")" \
+        curl-list "$(curl_command "$bench/list.curl")"
+    k=$(median_of "unchanged-$count" kestrin)
+    c=$(median_of "unchanged-$count" curl-list)
+    row "| $label | test-server | $k | | | $c (list only) | $(ratio "$k" "$c") |"
+    peak[$count]=$(peak_kib "$port")
+    rm -rf "$product"
+}
 
-printf '%-10s %10s %10s %8s\n' case kestrin_s curl_s ratio
-printf '%s\n' "${results[@]}"
+declare -A peak
+fetch_case small "1000 × 4 KiB" s 1000 4096
+fetch_case large "5 × 50 MiB" l 5 $((50 * 1024 * 1024))
+unchanged_case 100000 "100 000 unchanged"
+unchanged_case 1000000 "1 000 000 unchanged"
+
+# How soon it shows itself: the terminal front end on a pipe, the window on an Xvfb display.
+mkdir -p "$xvfb_state"
+tests/support/xvfb.sh start "$xvfb_state" >/dev/null
+startup=$("$kestrin_python" scripts/bench_startup.py --kestrin "$kestrin" --home "$bench/startup" \
+    --display "$(tests/support/xvfb.sh display "$xvfb_state")" --runs "$runs")
+
+printf '| case | server | kestrin s | curl+sync s | ratio | curl s | ratio |\n'
+printf '|---|---|---|---|---|---|---|\n'
+printf '%s\n' "${rows[@]}"
+awk -v a="${peak[100000]}" -v b="${peak[1000000]}" 'BEGIN {
+    printf "\npeak resident memory: %.1f MiB at 100 000 entries, %.1f MiB at 1 000 000: %.1f bytes per entry\n",
+        a / 1024, b / 1024, (b - a) * 1024 / 900000 }'
+printf '%s\n' "$startup" | awk '{ printf "start-up to %s: %s ms (median of %d)\n",
+    ($1 == "terminal" ? "the terminal front end'"'"'s first line" : "the FLTK dialog on screen"), $2, NF - 2 }'

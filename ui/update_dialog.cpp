@@ -125,6 +125,8 @@ int CUpdateDialog::Connect() {
     m_release.NewRun();
     if (m_pConnection) m_pConnection->Close();
     m_pConnection.reset();
+    // "Connecting to Server" is seen while the server is awaited.
+    AfxFrontEnd().Flush();
     try {
         UpdateServer server = CompiledUpdateServer();
         m_pConnection.reset(m_session.OpenFtpConnection(
@@ -134,6 +136,15 @@ int CUpdateDialog::Connect() {
         // Every failure is the same to the callers: no connection. They say so themselves.
         return 0;
     }
+}
+
+bool CUpdateDialog::ShownConnection::DownloadFile(const char* remotePath, const char* localPath,
+                                                  bool failIfExists, DWORD attributes,
+                                                  DWORD transferFlags, DWORD_PTR context,
+                                                  const char* below, net::IReceiveCheck* check) {
+    AfxFrontEnd().Flush();
+    return m_dialog.m_pConnection->DownloadFile(remotePath, localPath, failIfExists, attributes,
+                                                transferFlags, context, below, check);
 }
 
 void CUpdateDialog::CheckVersion(bool interactive) {

@@ -45,7 +45,7 @@ class CUpdateDialog : public CDialog, public IUpdateHost {
     engine::ServerRelease m_release;
 
     // IUpdateHost
-    IRemoteFiles* Connection() override { return m_pConnection.get(); }
+    IRemoteFiles* Connection() override { return m_pConnection ? &m_shownConnection : nullptr; }
     const char* TempPath() const override { return m_szTempPath; }
     CProgressCtrl& Progress() override { return m_progress; }
     void ShowMessage(const CString& text) override;
@@ -61,6 +61,22 @@ class CUpdateDialog : public CDialog, public IUpdateHost {
     void OnUpdate();
 
   protected:
+    // The held connection as the engine fetches through it: whatever the run set is shown
+    // before a transfer waits on the server (the front end may hold back a change that came
+    // within a frame of the last one).
+    class ShownConnection final : public IRemoteFiles {
+      public:
+        explicit ShownConnection(CUpdateDialog& dialog) : m_dialog(dialog) {}
+        bool DownloadFile(const char* remotePath, const char* localPath, bool failIfExists,
+                          DWORD attributes, DWORD transferFlags, DWORD_PTR context,
+                          const char* below, net::IReceiveCheck* check) override;
+        bool Settle() override { return m_dialog.m_pConnection->Settle(); }
+
+      private:
+        CUpdateDialog& m_dialog;
+    };
+    ShownConnection m_shownConnection{*this};
+
     const MessageMap* GetMessageMap() const override;
     void ExchangeData(CDataExchange* pDX) override;
     BOOL OnInitDialog() override;

@@ -110,7 +110,7 @@ const DialogWindow::Control* DialogWindow::Find(int id) const {
 }
 
 void DialogWindow::Refresh() {
-    if (shown()) Fl::flush();
+    if (shown() && m_shared.pacer.ShowNow()) Fl::flush();
 }
 
 CString DialogWindow::GetItemText(int id) const {

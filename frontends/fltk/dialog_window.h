@@ -20,6 +20,7 @@ namespace fltk_frontend {
 struct WindowsShared {
     IconCache icons;
     int handlersUnderWay = 0;
+    FramePacer pacer;  // paces the painting of the changes a handler makes
 };
 
 class DialogWindow : public Fl_Double_Window, public IDialogWindow, public FocusKeeper {

@@ -15,7 +15,9 @@
 //  - Message boxes: a modal window of our own with the style's icon (information, stop,
 //    exclamation, question) and one OK button; Return, Escape, Space and the close box answer it.
 //  - Window icons (32 × 32 and 16 × 16) and SS_ICON pictures from the icon pixels.
-//  - Long handlers: every text, enable and progress change is painted at once; input given
+//  - Long handlers: every text, enable and progress change is painted at once, unless it comes
+//    within a frame of the last one painted (FramePacer): it is then painted with a later one,
+//    by Flush, or when the front end waits for events; input given
 //    while a handler runs is read and dropped when it returns, and also before a message box
 //    or a dialog opened inside the handler appears, so a key typed ahead cannot answer a box
 //    the user has not seen.
@@ -64,6 +66,9 @@ class FltkFrontEnd : public CFrontEnd {
     std::unique_ptr<IDialogWindow> CreateDialogWindow(CDialog& dialog, int templateId,
                                                       IDialogWindow* owner) override;
     void RunModalLoop(CDialog& dialog, IDialogWindow& window) override;
+    void Flush() override {
+        if (m_windows.pacer.TakeHeld()) Fl::flush();
+    }
     int MessageBox(IDialogWindow* owner, const CString& text, const CString& caption,
                    UINT style) override;
     HICON LoadIcon(int iconId) override { return m_windows.icons.Load(iconId); }

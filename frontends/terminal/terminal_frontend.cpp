@@ -29,6 +29,9 @@
 // waits for one line; the end of input acknowledges it. A line longer than kMaxLine bytes is
 // refused as an unknown command and the rest of it, up to its line break, is read and dropped:
 // an endless line costs no memory.
+// While a handler runs, a change that comes within a frame of the last one shown is held back
+// (FramePacer) and shown with the next one due, before the program waits on the server (Flush)
+// or when input is read: the lines and their order stay the same, only fewer writes carry them.
 // Quirks: nothing is shown of a dialog until its modal loop shows it, so the command-line
 // modes print only their message boxes. Input from a pipe or file is a script and is kept
 // whatever ran meanwhile. Widths are counted in bytes, so text in a multi-byte encoding wraps
@@ -41,6 +44,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstring>
 #include <iostream>
 #include <limits>
 #include <map>
@@ -206,6 +210,7 @@ class TerminalFrontEnd : public CFrontEnd {
         return window;
     }
     void RunModalLoop(CDialog& dialog, IDialogWindow& window) override;
+    void Flush() override;
     int MessageBox(IDialogWindow*, const CString& text, const CString& caption, UINT) override;
     HICON LoadIcon(int iconId) override {
         // Nothing is drawn from it; a distinct non-null value per icon is all callers need.
@@ -239,9 +244,11 @@ class TerminalFrontEnd : public CFrontEnd {
     Key WaitForKey();
     void Press(TerminalWindow& window, int id);
     void Choose(TerminalWindow& window, UINT command);
-    void Print(const std::string& kind, const std::string& value) {
-        std::fprintf(m_pOut, "%s: %s\n", kind.c_str(), Escaped(value, false).c_str());
-        std::fflush(m_pOut);
+    // One line; written out at once unless paced, and then with the next one due or by Flush.
+    void Print(const std::string& kind, const std::string& value, bool paced = false) {
+        const std::string line = kind + ": " + Escaped(value, false) + "\n";
+        std::fwrite(line.data(), 1, line.size(), m_pOut);
+        if (!paced || m_pacer.ShowNow()) std::fflush(m_pOut);
     }
     size_t Columns() const;
     void Redraw();
@@ -252,7 +259,8 @@ class TerminalFrontEnd : public CFrontEnd {
     std::unique_ptr<TerminalKeys> m_pKeys;  // null where input is lines
     bool m_bTakingKeys = false;
     std::vector<TerminalWindow*> m_shown;
-    Box m_box;  // the message box open now, drawn below the dialog
+    Box m_box;           // the message box open now, drawn below the dialog
+    FramePacer m_pacer;  // paces the changes a handler makes
 };
 
 TerminalWindow::~TerminalWindow() {
@@ -264,7 +272,7 @@ void TerminalWindow::SetItemText(int id, const CString& text) {
     m_texts[id] = text;
     for (int i = 0; i < m_template.controlCount; ++i) {
         const DialogControl& c = m_template.controls[i];
-        if (c.id == id && changed && CString(c.className) == "static") {
+        if (c.id == id && changed && std::strcmp(c.className, "static") == 0) {
             m_frontEnd.Changed(*this, "status", text);
         }
     }
@@ -415,9 +423,18 @@ void TerminalFrontEnd::Hidden(TerminalWindow& window) {
 void TerminalFrontEnd::Changed(TerminalWindow& window, const char* kind, const std::string& value) {
     if (!window.IsVisible()) return;
     if (m_bDrawn) {
-        Redraw();
+        if (m_pacer.ShowNow()) Redraw();
     } else if (*kind != '\0') {
-        Print(kind, value);
+        Print(kind, value, true);
+    }
+}
+
+void TerminalFrontEnd::Flush() {
+    if (!m_pacer.TakeHeld()) return;
+    if (m_bDrawn) {
+        Redraw();
+    } else {
+        std::fflush(m_pOut);
     }
 }
 
@@ -460,6 +477,7 @@ void TerminalFrontEnd::Redraw() {
 }
 
 bool TerminalFrontEnd::ReadLine(std::string* line) {
+    Flush();
     std::string buffer(kMaxLine + 1, '\0');
     m_in.getline(buffer.data(), kMaxLine + 1);
     std::streamsize stored = m_in.gcount();

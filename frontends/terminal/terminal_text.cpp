@@ -15,21 +15,27 @@ bool IsControl(unsigned char c, bool onTerminal) {
 
 std::string Escaped(const std::string& text, bool onTerminal) {
     std::string out;
+    out.reserve(text.size());
+    size_t plain = 0;  // where the characters not yet copied begin
     for (size_t i = 0; i < text.size(); ++i) {
         auto c = static_cast<unsigned char>(text[i]);
+        const bool control = IsControl(c, onTerminal);
+        const bool doubled = c == '\\' && !onTerminal && i + 1 < text.size() &&
+                             (text[i + 1] == 'n' || text[i + 1] == 'x' || text[i + 1] == '\\' ||
+                              IsControl(static_cast<unsigned char>(text[i + 1]), false));
+        if (!control && !doubled) continue;
+        out.append(text, plain, i - plain);
+        plain = i + 1;
         if (c == '\n') {
             out += "\\n";
-        } else if (IsControl(c, onTerminal)) {
+        } else if (control) {
             static const char kHex[] = "0123456789abcdef";
             out += {'\\', 'x', kHex[c >> 4], kHex[c & 0xf]};
-        } else if (c == '\\' && !onTerminal && i + 1 < text.size() &&
-                   (std::string_view("nx\\").find(text[i + 1]) != std::string_view::npos ||
-                    IsControl(static_cast<unsigned char>(text[i + 1]), false))) {
-            out += "\\\\";
         } else {
-            out += static_cast<char>(c);
+            out += "\\\\";
         }
     }
+    out.append(text, plain, std::string::npos);
     return out;
 }
 

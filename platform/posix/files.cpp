@@ -119,7 +119,10 @@ bool DescribeFile(int dirFd, const char* path, std::string_view name, WIN32_FIND
 }
 
 bool HasWildcard(std::string_view text) {
-    return text.find_first_of("*?") != text.npos;
+    for (char c : text) {
+        if (c == '*' || c == '?') return true;
+    }
+    return false;
 }
 
 // * matches any run of characters, ? exactly one; everything else matches itself.
@@ -169,10 +172,12 @@ HANDLE FindFirstFileA(LPCSTR lpFileName, LPWIN32_FIND_DATAA lpFindFileData) {
     // A path that ends in a separator names no file to look for.
     if (path->back() == '/') return FailHandle(ERROR_FILE_NOT_FOUND);
 
-    const std::string directory = DirectoryOf(*path);
     const size_t slash = path->rfind('/');
-    const std::string name = slash == std::string::npos ? *path : path->substr(slash + 1);
-    if (HasWildcard(directory)) return FailHandle(ERROR_INVALID_NAME);
+    const std::string_view whole(*path);
+    const std::string_view name = slash == std::string::npos ? whole : whole.substr(slash + 1);
+    if (slash != std::string::npos && HasWildcard(whole.substr(0, slash))) {
+        return FailHandle(ERROR_INVALID_NAME);
+    }
 
     auto search = std::make_unique<SearchObject>();
     if (!HasWildcard(name)) {
@@ -182,13 +187,13 @@ HANDLE FindFirstFileA(LPCSTR lpFileName, LPWIN32_FIND_DATAA lpFindFileData) {
         return posix::handles::Add(std::move(search));
     }
 
-    search->dir.reset(opendir(directory.c_str()));
+    search->dir.reset(opendir(DirectoryOf(*path).c_str()));
     if (!search->dir) {
         const int error = errno;
         return FailHandle(error == ENOENT ? ERROR_PATH_NOT_FOUND
                                           : posix::Win32ErrorFromErrno(error));
     }
-    search->pattern = name;
+    search->pattern = std::string(name);
     if (!NextMatch(*search, lpFindFileData)) return FailHandle(ERROR_FILE_NOT_FOUND);
     return posix::handles::Add(std::move(search));
 }

@@ -9,7 +9,8 @@
 // - A landed file is a new inode whose birth time is the landing's: nothing has to be marked.
 // - A file system that cannot refuse an existing target atomically (no RENAME_NOREPLACE) is
 //   checked just before the rename: a target made between the two is replaced.
-// - A file system that cannot flush a directory (EINVAL) lands without that flush.
+// - The directory is flushed once for a run of landings into it (see UnflushedDirectory), not
+//   after each rename; a file system that cannot flush a directory (EINVAL) lands without it.
 #include <dirent.h>
 #include <fcntl.h>
 #include <stdio.h>
@@ -110,6 +111,57 @@ void RemoveStaleTemporaries(int dir) {
     }
 }
 
+// The directory of the last landing, whose renames are not on the disk yet: one flush of a
+// directory covers every rename in it so far, so a run of landings into one directory flushes it
+// once rather than once a file. It is flushed when a landing goes to another directory, by
+// Landing::Settle, and when the process ends. A flush that fails is told by the next Settle.
+class UnflushedDirectory {
+  public:
+    ~UnflushedDirectory() { Flush(); }
+
+    // Holds dir (a descriptor of the directory a rename was made in), flushing the one held
+    // before when it is another.
+    void Hold(UniqueFd dir) {
+        struct stat st;
+        if (::fstat(dir.Get(), &st) != 0) {
+            // Unknown, so never the one held: flushed at once.
+            Keep(::fsync(dir.Get()));
+            return;
+        }
+        if (m_dir && st.st_dev == m_device && st.st_ino == m_inode) return;
+        Flush();
+        m_dir = std::move(dir);
+        m_device = st.st_dev;
+        m_inode = st.st_ino;
+    }
+
+    // Flushes the directory held; false (errno set) when this or an earlier flush failed.
+    bool Flush() {
+        if (m_dir) Keep(::fsync(m_dir.Get()));
+        m_dir.Reset();
+        const int error = m_error;
+        m_error = 0;
+        errno = error;
+        return error == 0;
+    }
+
+  private:
+    // A file system that cannot flush a directory (EINVAL) lands without that flush.
+    void Keep(int result) {
+        if (result != 0 && errno != EINVAL && m_error == 0) m_error = errno;
+    }
+
+    UniqueFd m_dir;
+    dev_t m_device = 0;
+    ino_t m_inode = 0;
+    int m_error = 0;
+};
+
+UnflushedDirectory& Unflushed() {
+    static UnflushedDirectory directory;
+    return directory;
+}
+
 class PosixLanding final : public Landing {
   public:
     PosixLanding(UniqueFd dir, std::string target, bool failIfExists)
@@ -159,7 +211,7 @@ class PosixLanding final : public Landing {
         if (::fsync(m_file.Get()) != 0 || !m_file.Close()) return posix::FailErrno(errno);
         if (!Rename()) return FALSE;
         m_bCommitted = true;
-        if (::fsync(m_dir.Get()) != 0 && errno != EINVAL) return posix::FailErrno(errno);
+        Unflushed().Hold(std::move(m_dir));
         return TRUE;
     }
 
@@ -189,6 +241,10 @@ class PosixLanding final : public Landing {
 };
 
 }  // namespace
+
+BOOL Landing::Settle() {
+    return Unflushed().Flush() || posix::FailErrno(errno);
+}
 
 std::unique_ptr<Landing> Landing::Begin(LPCSTR root, LPCSTR name, DWORD attributes,
                                         bool failIfExists) {

@@ -240,6 +240,11 @@ class Win32Landing final : public Landing {
 
 }  // namespace
 
+// Each rename was written through (MOVEFILE_WRITE_THROUGH) when it was made.
+BOOL Landing::Settle() {
+    return TRUE;
+}
+
 std::unique_ptr<Landing> Landing::Begin(LPCSTR root, LPCSTR name, DWORD attributes,
                                         bool failIfExists) {
     if (root == nullptr || name == nullptr) return FailWith(ERROR_INVALID_PARAMETER, nullptr);

@@ -135,23 +135,26 @@ class HostileUpdate(ServerTestCase):
         if strace is None:
             self.skipTest('no strace to follow the calls with')
         trace = os.path.join(self.box.root, 'trace')
-        self.serve({'Update/a.txt': 'a'})
-        self.serve({'Update/File_list.txt': 'a.txt\r\n%s\r\n' % OLD})
+        self.serve({'Update/a.txt': 'a', 'Update/b.txt': 'b'})
+        self.serve({'Update/File_list.txt': 'a.txt\r\n%s\r\nb.txt\r\n%s\r\n' % (OLD, OLD)})
         status, out, err = self.kestrin([], stdin='\n', wrapper=[
             strace, '-f', '-y', '-o', trace, '-e', 'trace=fsync,fdatasync,rename,renameat,renameat2'])
         if status != 0 and 'ptrace' in err:
             self.skipTest('strace may not trace here: ' + err)
-        self.assertIn('status: Updated...a.txt', out, err)
+        self.assertIn('status: Updated...b.txt', out, err)
         with open(trace) as f:
             calls = [line.split(None, 1)[1] for line in f if '= 0' in line]
-        # The temporary file, its rename over a.txt, then the directory that holds it.
-        landing = [i for i, call in enumerate(calls)
-                   if re.match(r'renameat2?\(\d+<%s>, "~kst[0-9a-f]{4}\.tmp", \d+<%s>, "a\.txt"'
-                               % (re.escape(self.product), re.escape(self.product)), call)]
-        self.assertEqual(len(landing), 1, calls)
-        before, after = calls[:landing[0]], calls[landing[0] + 1:]
-        self.assertTrue(before and re.match(r'f(data)?sync\(\d+<%s/~kst[0-9a-f]{4}\.tmp>\)'
-                                            % re.escape(self.product), before[-1]), calls)
+        product = re.escape(self.product)
+        # Each temporary file just before its rename over its name; the directory that holds
+        # them after the last rename (once for the two), before the run ends.
+        landings = [i for i, call in enumerate(calls)
+                    if re.match(r'renameat2?\(\d+<%s>, "~kst[0-9a-f]{4}\.tmp", \d+<%s>, "[ab]\.txt"'
+                                % (product, product), call)]
+        self.assertEqual(len(landings), 2, calls)
+        for i in landings:
+            self.assertTrue(i > 0 and re.match(r'f(data)?sync\(\d+<%s/~kst[0-9a-f]{4}\.tmp>\)'
+                                               % product, calls[i - 1]), calls)
+        after = calls[landings[-1] + 1:]
         self.assertTrue(after and after[0].startswith('fsync(') and
                         ('<%s>' % self.product) in after[0], calls)
 
@@ -162,7 +165,7 @@ class HostileUpdate(ServerTestCase):
             ('the list is missing', lambda: os.remove(os.path.join(self.served, 'Update',
                                                                    'File_list.txt'))),
             ('the list is larger than any list may be', lambda: self.serve(
-                {'Update/File_list.txt': 'a\r\n' * (8 * 1024 * 1024 // 3 + 1)})),
+                {'Update/File_list.txt': 'a\r\n' * (64 * 1024 * 1024 // 3 + 1)})),
             # A link where the private temporary directory goes: it is refused.
             ('the temporary directory is refused',
              lambda: shutil.rmtree(temp) or os.symlink(self.outside, temp)),

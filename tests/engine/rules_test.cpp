@@ -4,6 +4,7 @@
 
 #include <climits>
 #include <ctime>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -104,7 +105,7 @@ std::ostream& operator<<(std::ostream& out, const Entry& e) {
                << (e.overlong ? "|overlong" : "") << '}';
 }
 
-TEST(ReadFileList, PairsNamesWithDates) {
+TEST(FileList, PairsNamesWithDates) {
     const struct {
         const char* what;
         std::string content;
@@ -127,6 +128,9 @@ TEST(ReadFileList, PairsNamesWithDates) {
          "a.dll\n2001-07-15\n\x1A"
          "b.exe\n2002-01-01\n",
          {{"a.dll", "2001-07-15"}}},
+        {"Ctrl-Z within a line ends it and the list",
+         "a.dll\n2001\x1A-07-15\nb.exe\n",
+         {{"a.dll", "2001"}}},
         {"lines at the limit, CR LF and all",
          std::string(4096, 'n') + "\r\n" + std::string(4096, 'd') + "\r\n",
          {{std::string(4096, 'n'), std::string(4096, 'd')}}},
@@ -147,15 +151,12 @@ TEST(ReadFileList, PairsNamesWithDates) {
         WriteFile(path, c.content);
         CStdioFile file;
         ASSERT_TRUE(file.Open(path.string().c_str(), CStdioFile::modeRead | CStdioFile::typeText));
-        CStringArray names;
-        CStringArray dates;
-        std::vector<bool> overlong;
-        engine::ReadFileList(file, names, dates, overlong);
-        ASSERT_EQ(names.GetSize(), dates.GetSize()) << c.what;
-        ASSERT_EQ(static_cast<size_t>(names.GetSize()), overlong.size()) << c.what;
+        std::optional<engine::FileList> list = engine::FileList::Read(file);
+        ASSERT_TRUE(list) << c.what;
+        EXPECT_EQ(list->Count(), static_cast<std::ptrdiff_t>(c.entries.size())) << c.what;
         std::vector<Entry> entries;
-        for (std::ptrdiff_t i = 0; i < names.GetSize(); ++i)
-            entries.push_back({names[i], dates[i], overlong[static_cast<size_t>(i)]});
+        engine::FileList::Entry e;
+        while (list->Next(e)) entries.push_back({CString(e.name), CString(e.date), e.overlong});
         EXPECT_EQ(entries, c.entries) << c.what;
     }
 }

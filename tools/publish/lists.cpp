@@ -34,12 +34,12 @@ std::optional<ReleaseVersion> ReadVersionFile(const std::filesystem::path& path)
 std::optional<std::vector<ListedFile>> ReadFileList(const std::filesystem::path& path) {
     CStdioFile file;
     if (!OpenList(file, path)) return std::nullopt;
-    CStringArray names;
-    CStringArray dates;
-    std::vector<bool> overlong;  // entries Kestrin refuses, which no release file can be
-    engine::ReadFileList(file, names, dates, overlong);
+    std::optional<engine::FileList> list = engine::FileList::Read(file);
+    if (!list) Fail(Shown(path) + " is larger than any list Kestrin reads");
     std::vector<ListedFile> files;
-    for (std::ptrdiff_t i = 0; i < names.GetSize(); ++i) files.push_back({names[i], dates[i]});
+    engine::FileList::Entry entry;
+    // An overlong entry is one Kestrin refuses, which no release file can be.
+    while (list->Next(entry)) files.push_back({CString(entry.name), CString(entry.date)});
     return files;
 }
 

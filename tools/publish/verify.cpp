@@ -87,7 +87,7 @@ TreeCheck CheckTree(const std::filesystem::path& root, const net::P256PublicKey&
 net::P256PublicKey PublicKeyArgument(const std::string& argument) {
     if (auto key = net::P256PublicKey::FromText(argument)) return std::move(*key);
     if (const std::optional<std::string> content = ReadWholeFile(argument)) {
-        const CString text = engine::TrimListValue(*content);
+        const CString text(engine::TrimListValue(*content));
         if (auto key = net::P256PublicKey::FromText(text)) return std::move(*key);
     }
     Refuse("\"" + argument +

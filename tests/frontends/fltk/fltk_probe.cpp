@@ -55,7 +55,11 @@ class ProbeDialog : public CDialog {
         std::printf("%s %d\n", what, run);
         std::fflush(stdout);
     }
-    void Block() const { std::this_thread::sleep_for(std::chrono::milliseconds(blockMs_)); }
+    // As a handler that waits on a server does: what it set is shown before it waits.
+    void Block() const {
+        AfxFrontEnd().Flush();
+        std::this_thread::sleep_for(std::chrono::milliseconds(blockMs_));
+    }
 
     int blockMs_;
     int runs_ = 0;

@@ -7,9 +7,12 @@
 #include <string>
 #include <vector>
 
+#include <unistd.h>
+
 #include "app/updater_app.h"
 #include "frontends/terminal/terminal_frontend.h"
 #include "ui/about_dialog.h"
+#include "ui/res/resource.h"
 
 namespace {
 
@@ -113,6 +116,62 @@ TEST_F(TerminalFrontEnd, DrawnDialogShowsEveryStaticOnce) {
     EXPECT_EQ(Count(printed, "Copyright"), 1);
     EXPECT_EQ(Count(printed, "About Kestrin"), 1);
     EXPECT_NE(printed.find("[ OK ]"), std::string::npos);
+}
+
+// The update dialog's window with a handler that sets the status line in a burst, as a run
+// through unchanged entries does; it notes what had been written out when each burst ended (the
+// first ends with a Flush) and when the dialog was cancelled.
+class BurstDialog : public CDialog {
+  public:
+    explicit BurstDialog(std::FILE* out) : CDialog(IDD_UPDATE_DIALOG, nullptr), out_(out) {}
+    std::vector<std::string> seen;
+
+    void OnUpdate() {
+        for (const char* text : {"one", "two", "three"}) SetDlgItemText(IDC_STATUS, text);
+        GetWindow()->SendItemMessage(IDC_PROGRESS, PBM_SETPOS, 50, 0);
+        if (seen.empty()) AfxFrontEnd().Flush();
+        seen.push_back(Written());
+    }
+    void OnCancel() override {
+        seen.push_back(Written());
+        CDialog::OnCancel();
+    }
+
+  protected:
+    const MessageMap* GetMessageMap() const override {
+        static const MessageMapEntry entries[] = {
+            OnCommandEntry<BurstDialog, &BurstDialog::OnUpdate>(BN_CLICKED, IDC_UPDATE)};
+        static const MessageMap map{CDialog::GetMessageMap(), entries, 1};
+        return &map;
+    }
+
+  private:
+    // Read beside the front end's stream, whose position stays where it was.
+    std::string Written() const {
+        std::string text(4096, '\0');
+        const ssize_t got = ::pread(fileno(out_), text.data(), text.size(), 0);
+        text.resize(got > 0 ? static_cast<size_t>(got) : 0);
+        return text;
+    }
+    std::FILE* out_;
+};
+
+TEST_F(TerminalFrontEnd, LinesHeldBackAreWrittenInOrderBeforeTheProgramWaits) {
+    const std::string first =
+        "dialog: Updating System\nstatus: one\nstatus: two\n"
+        "status: three\nprogress: 50\n";
+    std::FILE* out = std::tmpfile();
+    BurstDialog dialog(out);
+    std::istringstream in("update\nupdate\ncancel\n");
+    std::unique_ptr<CFrontEnd> frontEnd = CreateTerminalFrontEnd(in, out, false);
+    AfxSetFrontEnd(frontEnd.get());
+    dialog.RunModal();
+    AfxSetFrontEnd(nullptr);
+    ASSERT_EQ(dialog.seen.size(), 3u);
+    EXPECT_EQ(dialog.seen[0], first);  // by Flush
+    // By the time the next command was read (the progress bar did not move again).
+    EXPECT_EQ(dialog.seen[2], first + "status: one\nstatus: two\nstatus: three\n");
+    std::fclose(out);
 }
 
 TEST_F(TerminalFrontEnd, MessageBoxesWaitForOneLine) {
