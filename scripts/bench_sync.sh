@@ -3,19 +3,24 @@
 # local FTP servers, in the same run, and how soon Kestrin shows itself.
 #
 #   scripts/bench_sync.sh [--runs N] [--build DIR] [--work DIR] [--keep] [--no-vsftpd]
+#                         [--cases small,large,unchanged,signed,startup]
 #
 # Cases (Kestrin's time is a whole run of the real program, terminal front end, Update pressed
 # once, then closed: start-up, login, the version check, the list and the files):
 #   small      1000 files of 4 KiB, none present locally: all fetched
 #   large      5 files of 50 MiB, none present locally: all fetched
 #   unchanged  lists of 100 000 and 1 000 000 entries whose files are all present and current
+#   signed     the small and large cases as releases that kestrin-publish signs, fetched by the
+#              program built with the tests' key (tests/support/test_update_key.pem), which
+#              verifies the manifest and hashes every file as it arrives
 # Each file Kestrin lands is flushed to the disk before its rename, so the baseline of the two
 # fetch cases is curl fetching the same files (one process, one control connection, active
 # mode, binary, no CWD, as Kestrin does) followed by `sync` of those files, which flushes each;
 # plain curl is shown beside it, and for the large case a local copy of the same bytes (cp, with
 # and without the sync). The unchanged cases are set against curl fetching the list alone, the
 # least any synchronisation must transfer, and report Kestrin's peak resident memory and what
-# each entry adds to it. The fetch cases run against the Python test server
+# each entry adds to it. In the signed cases sha256sum hashes the files curl fetched, the least
+# that verifying them takes, before the sync. The fetch cases run against the Python test server
 # (scripts/ftp_server.py) and against vsftpd (Debian's package; the end-to-end suite's
 # configuration, tests/support/vsftpd.py, which needs root to make the update account).
 #
@@ -37,6 +42,7 @@ cd "$root"
 runs=5
 keep=0
 use_vsftpd=1
+cases=,small,large,unchanged,signed,startup,
 build=$root/build/bench-build
 bench=$root/build/bench
 while [ $# -gt 0 ]; do
@@ -46,7 +52,9 @@ while [ $# -gt 0 ]; do
         --work) bench=$2; shift 2 ;;
         --keep) keep=1; shift ;;
         --no-vsftpd) use_vsftpd=0; shift ;;
-        *) echo "usage: $0 [--runs N] [--build DIR] [--work DIR] [--keep] [--no-vsftpd]" >&2
+        --cases) cases=",$2,"; shift 2 ;;
+        *) echo "usage: $0 [--runs N] [--build DIR] [--work DIR] [--keep] [--no-vsftpd]" \
+                "[--cases small,large,unchanged,signed,startup]" >&2
            exit 2 ;;
     esac
 done
@@ -73,11 +81,14 @@ if [ "$use_vsftpd" = 1 ] && [ "$(id -u)" -ne 0 ]; then
     use_vsftpd=0
 fi
 
-# The tested build's settings (optimised, with debugging information), the window included.
+# The tested build's settings (optimised, with debugging information), the window included;
+# configured with the tests for their signed program, but only the three programs are built.
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKESTRIN_SERVER_FROM_ENV=ON \
-    -DKESTRIN_BUILD_TESTS=OFF >/dev/null
-cmake --build "$build" -j2 --target kestrin >/dev/null
+    -DKESTRIN_BUILD_TESTS=ON >/dev/null
+cmake --build "$build" -j2 --target kestrin kestrin_signed kestrin-publish >/dev/null
 kestrin=$build/app/kestrin
+signed=$build/tests/signed/kestrin
+publish=$build/tools/publish/kestrin-publish
 
 rm -rf "$bench"
 mkdir -p "$bench/root/Update" "$bench/config/Vantorel/Tamwix/FILES" "$bench/tmp" "$bench/home" \
@@ -136,32 +147,35 @@ EOF
     ports+=("vsftpd:$(cat "$bench/vsftpd.port")")
 fi
 
-# Serves count files of size bytes named <prefix>000000... and lists them with the date given.
+# Makes count files of size bytes named <prefix>000000... in the directory given (the served
+# one unless given) and, with a date, lists them there with it.
 make_files() {
-    local prefix=$1 count=$2 size=$3 date=$4
-    "$kestrin_python" - "$served" "$prefix" "$count" "$size" "$date" <<'EOF'
+    local prefix=$1 count=$2 size=$3 date=$4 directory=${5:-$served}
+    "$kestrin_python" - "$directory" "$prefix" "$count" "$size" "$date" <<'EOF'
 import os, sys
 directory, prefix, count, size, date = sys.argv[1], sys.argv[2], int(sys.argv[3]), \
     int(sys.argv[4]), sys.argv[5]
 block = os.urandom(min(size, 1 << 20)) if size else b""
-with open(os.path.join(directory, "File_list.txt"), "w", newline="\r\n") as listing:
-    for i in range(count):
-        name = f"{prefix}{i:06d}"
+listing = open(os.path.join(directory, "File_list.txt"), "w", newline="\r\n") if date else None
+for i in range(count):
+    name = f"{prefix}{i:06d}"
+    if listing:
         listing.write(f"{name}\n{date}\n")
-        if size and not os.path.exists(os.path.join(directory, name)):
-            with open(os.path.join(directory, name), "wb") as f:
-                left = size
-                while left:
-                    f.write(block[:left])
-                    left -= min(left, len(block))
+    if size and not os.path.exists(os.path.join(directory, name)):
+        with open(os.path.join(directory, name), "wb") as f:
+            left = size
+            while left:
+                f.write(block[:left])
+                left -= min(left, len(block))
 EOF
 }
 
-# The command of one Kestrin run against the server on port $1: Update pressed, then closed.
+# The command of one run of the program $2 (Kestrin unless given) against the server on port
+# $1: Update pressed, then closed.
 kestrin_command() {
     printf '%q ' sh -c "printf '\\ncancel\\n' | env -u DISPLAY -u XDG_RUNTIME_DIR \
 HOME=$bench/home XDG_CONFIG_HOME=$bench/config TMPDIR=$bench/tmp KESTRIN_FRONTEND=terminal \
-KESTRIN_UPDATE_HOST=127.0.0.1 KESTRIN_UPDATE_PORT=$1 $kestrin"
+KESTRIN_UPDATE_HOST=127.0.0.1 KESTRIN_UPDATE_PORT=$1 ${2:-$kestrin}"
 }
 
 # The curl configuration fetching the named server files from port $1 into $bench/curl.
@@ -178,10 +192,11 @@ curl_command() {
         --ftp-method nocwd --config "$1"
 }
 
-# One checked run of Kestrin, whose output must hold count lines of the status given.
+# One checked run of Kestrin (or of the program $4), whose output must hold count lines of the
+# status given.
 check_kestrin() {
-    local port=$1 status=$2 count=$3 found
-    eval "$(kestrin_command "$port")" >"$bench/kestrin.out"
+    local port=$1 status=$2 count=$3 program=${4:-} found
+    eval "$(kestrin_command "$port" "$program")" >"$bench/kestrin.out"
     found=$(grep -c "^status: $status\\.\\.\\." "$bench/kestrin.out" || true)
     if [ "$found" != "$count" ] || grep -q '^status: Failed' "$bench/kestrin.out"; then
         echo "bench_sync: expected $count lines 'status: $status...', found $found" >&2
@@ -228,9 +243,11 @@ median_of() {
     awk -v l="$2" '$1 == l { print $2 }' "$bench/json/$1.medians"
 }
 
+# The table's rows, each also told as soon as it is known.
 rows=()
 row() {
     rows+=("$1")
+    echo "bench_sync: $1" >&2
 }
 ratio() {
     awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", (b > 0 ? a / b : 0) }'
@@ -302,23 +319,78 @@ for i in range($count):
     rm -rf "$product"
 }
 
+# The small or large case as a signed release: kestrin-publish makes the served tree afresh from
+# the files, and the program with the tests' key verifies it and every file it fetches. curl's
+# files are hashed by sha256sum before they are flushed.
+signed_case() {
+    local name=$1 label=$2 prefix=$3 count=$4 size=$5 names server port id k cs c fetch
+    rm -rf "$bench/release" "$served"
+    mkdir -p "$bench/release"
+    # The tests' key is in the sources, readable by all; the publisher's tool wants it private.
+    install -m 600 tests/support/test_update_key.pem "$bench/key.pem"
+    make_files "$prefix" "$count" "$size" "" "$bench/release"
+    "$publish" release --from "$bench/release" --to "$bench/root" --product Tamwix --version 1A \
+        --key "$bench/key.pem" >/dev/null
+    chmod 755 "$served"
+    mapfile -t names < <(seq -f "$prefix%06g" 0 $((count - 1)))
+    for server in "${ports[@]}"; do
+        id=${server%%:*}
+        port=${server#*:}
+        curl_config "$port" "${names[@]}" >"$bench/$name-$id.curl"
+        rm -rf "$product"
+        mkdir -p "$bench/Tamwix"
+        check_kestrin "$port" Updated "$count" "$signed"
+        fetch="$(curl_command "$bench/$name-$id.curl") && sha256sum $bench/curl/* >/dev/null"
+        rounds "$name-$id" "$([ "$prefix" = ss ] && echo 1 || echo 0)" \
+            "rm -rf $product $bench/curl && mkdir -p $bench/Tamwix $bench/curl" \
+            kestrin "$(kestrin_command "$port" "$signed")" \
+            curl+sha256sum+sync "sh -c '$fetch && sync $bench/curl/*'" \
+            curl+sha256sum "sh -c '$fetch'"
+        k=$(median_of "$name-$id" kestrin)
+        cs=$(median_of "$name-$id" curl+sha256sum+sync)
+        c=$(median_of "$name-$id" curl+sha256sum)
+        row "| $label | $id | $k | $cs | $(ratio "$k" "$cs") | $c | $(ratio "$k" "$c") |"
+    done
+}
+
+chosen() {
+    [[ $cases == *,$1,* ]]
+}
+
 declare -A peak
-fetch_case small "1000 × 4 KiB" s 1000 4096
-fetch_case large "5 × 50 MiB" l 5 $((50 * 1024 * 1024))
-unchanged_case 100000 "100 000 unchanged"
-unchanged_case 1000000 "1 000 000 unchanged"
+if chosen small; then fetch_case small "1000 × 4 KiB" s 1000 4096; fi
+if chosen large; then fetch_case large "5 × 50 MiB" l 5 $((50 * 1024 * 1024)); fi
+if chosen unchanged; then
+    unchanged_case 100000 "100 000 unchanged"
+    unchanged_case 1000000 "1 000 000 unchanged"
+fi
+if chosen signed; then
+    signed_case small-signed "1000 × 4 KiB, signed" ss 1000 4096
+    signed_case large-signed "5 × 50 MiB, signed" ls 5 $((50 * 1024 * 1024))
+fi
 
 # How soon it shows itself: the terminal front end on a pipe, the window on an Xvfb display.
-mkdir -p "$xvfb_state"
-tests/support/xvfb.sh start "$xvfb_state" >/dev/null
-startup=$("$kestrin_python" scripts/bench_startup.py --kestrin "$kestrin" --home "$bench/startup" \
-    --display "$(tests/support/xvfb.sh display "$xvfb_state")" --runs "$runs")
+startup=
+if chosen startup; then
+    mkdir -p "$xvfb_state"
+    tests/support/xvfb.sh start "$xvfb_state" >/dev/null
+    startup=$("$kestrin_python" scripts/bench_startup.py --kestrin "$kestrin" \
+        --home "$bench/startup" --display "$(tests/support/xvfb.sh display "$xvfb_state")" \
+        --runs "$runs")
+fi
 
 printf '| case | server | kestrin s | curl+sync s | ratio | curl s | ratio |\n'
 printf '|---|---|---|---|---|---|---|\n'
 printf '%s\n' "${rows[@]}"
-awk -v a="${peak[100000]}" -v b="${peak[1000000]}" 'BEGIN {
-    printf "\npeak resident memory: %.1f MiB at 100 000 entries, %.1f MiB at 1 000 000: %.1f bytes per entry\n",
-        a / 1024, b / 1024, (b - a) * 1024 / 900000 }'
-printf '%s\n' "$startup" | awk '{ printf "start-up to %s: %s ms (median of %d)\n",
-    ($1 == "terminal" ? "the terminal front end'"'"'s first line" : "the FLTK dialog on screen"), $2, NF - 2 }'
+if chosen signed; then
+    printf '\nIn the signed rows, sha256sum hashes the files curl fetched before they are flushed.\n'
+fi
+if chosen unchanged; then
+    awk -v a="${peak[100000]}" -v b="${peak[1000000]}" 'BEGIN {
+        printf "\npeak resident memory: %.1f MiB at 100 000 entries, %.1f MiB at 1 000 000: %.1f bytes per entry\n",
+            a / 1024, b / 1024, (b - a) * 1024 / 900000 }'
+fi
+if [ -n "$startup" ]; then
+    printf '%s\n' "$startup" | awk '{ printf "start-up to %s: %s ms (median of %d)\n",
+        ($1 == "terminal" ? "the terminal front end'"'"'s first line" : "the FLTK dialog on screen"), $2, NF - 2 }'
+fi
