@@ -253,9 +253,26 @@ ratio() {
     awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", (b > 0 ? a / b : 0) }'
 }
 
+# A case that fetches count files of size bytes named <prefix>000000..., none present locally.
+# With "signed", the files are a release that kestrin-publish signs (the served tree is made
+# afresh), the program with the tests' key verifies it and every file it fetches, and curl's
+# files are hashed by sha256sum before they are flushed.
 fetch_case() {
-    local name=$1 label=$2 prefix=$3 count=$4 size=$5 names server port id k cs c
-    make_files "$prefix" "$count" "$size" 2001-01-01
+    local name=$1 label=$2 prefix=$3 count=$4 size=$5 signed_case=${6:-} names server port id
+    local program=$kestrin fetched k cs c extra
+    if [ -n "$signed_case" ]; then
+        program=$signed
+        rm -rf "$bench/release" "$served"
+        mkdir -p "$bench/release"
+        make_files "$prefix" "$count" "$size" "" "$bench/release"
+        # The tests' key is in the sources, readable by all; the publisher's tool wants it private.
+        install -m 600 tests/support/test_update_key.pem "$bench/key.pem"
+        "$publish" release --from "$bench/release" --to "$bench/root" --product Tamwix \
+            --version 1A --key "$bench/key.pem" >/dev/null
+        chmod 755 "$served"
+    else
+        make_files "$prefix" "$count" "$size" 2001-01-01
+    fi
     mapfile -t names < <(seq -f "$prefix%06g" 0 $((count - 1)))
     for server in "${ports[@]}"; do
         id=${server%%:*}
@@ -263,27 +280,28 @@ fetch_case() {
         curl_config "$port" "${names[@]}" >"$bench/$name-$id.curl"
         rm -rf "$product"
         mkdir -p "$bench/Tamwix"
-        check_kestrin "$port" Updated "$count"
-        local extra=()
+        check_kestrin "$port" Updated "$count" "$program"
+        fetched=$(curl_command "$bench/$name-$id.curl")
+        if [ -n "$signed_case" ]; then fetched+=" && sha256sum $bench/curl/* >/dev/null"; fi
+        extra=()
         if [ "$name" = large ] && [ "$id" = test-server ]; then
             extra=(cp+sync "sh -c 'cp $served/$prefix* $bench/cp/ && sync $bench/cp/*'"
                    cp "sh -c 'cp $served/$prefix* $bench/cp/'")
         fi
-        rounds "$name-$id" "$([ "$name" = small ] && echo 1 || echo 0)" \
+        rounds "$name-$id" "$([ "$size" -le 4096 ] && echo 1 || echo 0)" \
             "rm -rf $product $bench/curl $bench/cp && mkdir -p $bench/Tamwix $bench/curl $bench/cp" \
-            kestrin "$(kestrin_command "$port")" \
-            curl+sync "sh -c '$(curl_command "$bench/$name-$id.curl") && sync $bench/curl/*'" \
-            curl "$(curl_command "$bench/$name-$id.curl")" \
+            kestrin "$(kestrin_command "$port" "$program")" \
+            baseline+sync "sh -c '$fetched && sync $bench/curl/*'" \
+            baseline "sh -c '$fetched'" \
             "${extra[@]}"
         k=$(median_of "$name-$id" kestrin)
-        cs=$(median_of "$name-$id" curl+sync)
-        c=$(median_of "$name-$id" curl)
+        cs=$(median_of "$name-$id" baseline+sync)
+        c=$(median_of "$name-$id" baseline)
         row "| $label | $id | $k | $cs | $(ratio "$k" "$cs") | $c | $(ratio "$k" "$c") |"
         if [ ${#extra[@]} -gt 0 ]; then
-            local copy copy_sync
-            copy_sync=$(median_of "$name-$id" cp+sync)
-            copy=$(median_of "$name-$id" cp)
-            row "| $label | local copy (cp) | $k | $copy_sync | $(ratio "$k" "$copy_sync") | $copy | $(ratio "$k" "$copy") |"
+            cs=$(median_of "$name-$id" cp+sync)
+            c=$(median_of "$name-$id" cp)
+            row "| $label | local copy (cp) | $k | $cs | $(ratio "$k" "$cs") | $c | $(ratio "$k" "$c") |"
         fi
     done
     rm -f "$served/$prefix"*
@@ -319,40 +337,6 @@ for i in range($count):
     rm -rf "$product"
 }
 
-# The small or large case as a signed release: kestrin-publish makes the served tree afresh from
-# the files, and the program with the tests' key verifies it and every file it fetches. curl's
-# files are hashed by sha256sum before they are flushed.
-signed_case() {
-    local name=$1 label=$2 prefix=$3 count=$4 size=$5 names server port id k cs c fetch
-    rm -rf "$bench/release" "$served"
-    mkdir -p "$bench/release"
-    # The tests' key is in the sources, readable by all; the publisher's tool wants it private.
-    install -m 600 tests/support/test_update_key.pem "$bench/key.pem"
-    make_files "$prefix" "$count" "$size" "" "$bench/release"
-    "$publish" release --from "$bench/release" --to "$bench/root" --product Tamwix --version 1A \
-        --key "$bench/key.pem" >/dev/null
-    chmod 755 "$served"
-    mapfile -t names < <(seq -f "$prefix%06g" 0 $((count - 1)))
-    for server in "${ports[@]}"; do
-        id=${server%%:*}
-        port=${server#*:}
-        curl_config "$port" "${names[@]}" >"$bench/$name-$id.curl"
-        rm -rf "$product"
-        mkdir -p "$bench/Tamwix"
-        check_kestrin "$port" Updated "$count" "$signed"
-        fetch="$(curl_command "$bench/$name-$id.curl") && sha256sum $bench/curl/* >/dev/null"
-        rounds "$name-$id" "$([ "$prefix" = ss ] && echo 1 || echo 0)" \
-            "rm -rf $product $bench/curl && mkdir -p $bench/Tamwix $bench/curl" \
-            kestrin "$(kestrin_command "$port" "$signed")" \
-            curl+sha256sum+sync "sh -c '$fetch && sync $bench/curl/*'" \
-            curl+sha256sum "sh -c '$fetch'"
-        k=$(median_of "$name-$id" kestrin)
-        cs=$(median_of "$name-$id" curl+sha256sum+sync)
-        c=$(median_of "$name-$id" curl+sha256sum)
-        row "| $label | $id | $k | $cs | $(ratio "$k" "$cs") | $c | $(ratio "$k" "$c") |"
-    done
-}
-
 chosen() {
     [[ $cases == *,$1,* ]]
 }
@@ -365,8 +349,8 @@ if chosen unchanged; then
     unchanged_case 1000000 "1 000 000 unchanged"
 fi
 if chosen signed; then
-    signed_case small-signed "1000 × 4 KiB, signed" ss 1000 4096
-    signed_case large-signed "5 × 50 MiB, signed" ls 5 $((50 * 1024 * 1024))
+    fetch_case small-signed "1000 × 4 KiB, signed" ss 1000 4096 signed
+    fetch_case large-signed "5 × 50 MiB, signed" ls 5 $((50 * 1024 * 1024)) signed
 fi
 
 # How soon it shows itself: the terminal front end on a pipe, the window on an Xvfb display.
