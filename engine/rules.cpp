@@ -160,29 +160,29 @@ std::optional<FileList> FileList::Read(CStdioFile& file) {
     return FileList(std::move(text));
 }
 
-bool FileList::NextLine(std::string_view& value, bool& overlong) {
-    if (m_pos >= m_text.size()) return false;
-    std::string_view line(m_text.data() + m_pos, m_text.size() - m_pos);
+bool FileList::NextLine(std::size_t& pos, std::string_view& value, bool& overlong) const {
+    if (pos >= m_text.size()) return false;
+    std::string_view line(m_text.data() + pos, m_text.size() - pos);
     const size_t feed = line.find('\n');
     if (feed != std::string_view::npos) {
         line = line.substr(0, feed);
-        m_pos += feed + 1;
+        pos += feed + 1;
         // Only the carriage return of a CR LF pair is dropped.
         if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
     } else {
-        m_pos = m_text.size();
+        pos = m_text.size();
     }
     overlong = line.size() > kMaxListLine;
     value = TrimListValue(line.substr(0, kMaxListLine));
     return true;
 }
 
-bool FileList::Next(Entry& entry) {
+bool FileList::NextFrom(std::size_t& pos, Entry& entry) const {
     bool nameTooLong = false;
     bool dateTooLong = false;
-    if (!NextLine(entry.name, nameTooLong)) return false;
+    if (!NextLine(pos, entry.name, nameTooLong)) return false;
     // At the end of the text the date is empty.
-    if (!NextLine(entry.date, dateTooLong)) entry.date = {};
+    if (!NextLine(pos, entry.date, dateTooLong)) entry.date = {};
     entry.overlong = nameTooLong || dateTooLong;
     return true;
 }

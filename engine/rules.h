@@ -71,11 +71,14 @@ class FileList {
 
     std::ptrdiff_t Count() const { return m_count; }
     // The next entry in list order; false after the last.
-    bool Next(Entry& entry);
+    bool Next(Entry& entry) { return NextFrom(m_pos, entry); }
+    // The entry that begins at position pos of the text (0 for the first), pos then the
+    // next one's; false after the last. A reader of its own: Next's place is not moved.
+    bool NextFrom(std::size_t& pos, Entry& entry) const;
 
   private:
-    // The next line's value and whether it was too long; false at the end of the text.
-    bool NextLine(std::string_view& value, bool& overlong);
+    // The value of the line at pos and whether it was too long; false at the end of the text.
+    bool NextLine(std::size_t& pos, std::string_view& value, bool& overlong) const;
 
     CString m_text;
     std::size_t m_pos = 0;

@@ -1,6 +1,7 @@
 #include "handle_table.h"
 
 #include <map>
+#include <mutex>
 
 #include "win32_process.h"
 
@@ -13,13 +14,21 @@ std::map<const void*, std::unique_ptr<HandleObject>>& Table() {
     return table;
 }
 
+// Held around every use of the table. Recursive: an object's destructor may close other handles.
+std::recursive_mutex& TableLock() {
+    static std::recursive_mutex lock;
+    return lock;
+}
+
 }  // namespace
 
 void Add(const void* handle, std::unique_ptr<HandleObject> object) {
+    const std::lock_guard<std::recursive_mutex> held(TableLock());
     Table()[handle] = std::move(object);
 }
 
 HandleObject* Find(const void* handle) {
+    const std::lock_guard<std::recursive_mutex> held(TableLock());
     auto& table = Table();
     auto found = table.find(handle);
     return found == table.end() ? nullptr : found->second.get();
@@ -39,16 +48,22 @@ HandleObject* FindKind(const void* handle, HandleKind kind, unsigned long wrongK
 }
 
 bool Remove(const void* handle) {
-    // Out of the table first: a destructor that closes other handles finds this one gone.
-    auto& table = Table();
-    auto found = table.find(handle);
-    if (found == table.end()) return false;
-    std::unique_ptr<HandleObject> object = std::move(found->second);
-    table.erase(found);
+    // Out of the table first: a destructor that closes other handles finds this one gone. The
+    // object goes after the lock has been let go.
+    std::unique_ptr<HandleObject> object;
+    {
+        const std::lock_guard<std::recursive_mutex> held(TableLock());
+        auto& table = Table();
+        auto found = table.find(handle);
+        if (found == table.end()) return false;
+        object = std::move(found->second);
+        table.erase(found);
+    }
     return true;
 }
 
 void RemoveIf(const std::function<bool(const HandleObject&)>& pick) {
+    const std::lock_guard<std::recursive_mutex> held(TableLock());
     auto& table = Table();
     for (auto it = table.begin(); it != table.end();) {
         it = pick(*it->second) ? table.erase(it) : std::next(it);

@@ -2,7 +2,7 @@
 // keys, internet sessions and connections, and CNG's algorithms, hashes and keys. A handle is the
 // address of an object the table owns; only addresses found in the table are accepted, so a
 // stale, foreign or closed handle is refused (ERROR_INVALID_HANDLE) rather than followed. The
-// services run on one thread.
+// table may be used from several threads at once; each object behind a handle, by one at a time.
 #pragma once
 
 #include <functional>
