@@ -15,6 +15,7 @@
 #include <string_view>
 #include <unordered_map>
 
+#include "engine/look_ahead.h"
 #include "engine/rules.h"
 #include "engine/server_release.h"
 #include "engine/update_host.h"
@@ -56,14 +57,9 @@ class ListedTimes {
     std::unordered_map<CString, std::optional<std::int64_t>, Hash, std::equal_to<>> m_times;
 };
 
-// Whether the local copy at localPath is missing or older than its listed date.
-bool NeedsFetch(CFileFind& finder, const CString& localPath,
-                std::optional<std::int64_t> listedTime) {
-    if (!finder.FindFile(localPath.c_str())) return true;
-    finder.FindNextFile();
-    FILETIME created{};
-    if (!finder.GetCreationTime(&created)) return true;
-    return IsOutdated(created, listedTime);
+// Whether a local copy created then (nothing: there is none) is older than its listed date.
+bool NeedsFetch(const std::optional<FILETIME>& created, std::optional<std::int64_t> listedTime) {
+    return !created || IsOutdated(*created, listedTime);
 }
 
 // Reads this run's copy of the list; nothing when it cannot be opened or is larger than any list
@@ -119,6 +115,7 @@ void UpdateFiles(IUpdateHost& host) {
     CreateDirectoryA(productDirectory.c_str(), nullptr);
 
     CFileFind finder;
+    LookAhead lookAhead(*list, productDirectory);
     ListedTimes listedTimes;
     const std::ptrdiff_t count = list->Count();
     FileList::Entry entry;
@@ -129,10 +126,12 @@ void UpdateFiles(IUpdateHost& host) {
             !release.Covers(name)) {
             host.SetStatus("Updating..." + name);
             host.SetStatus("Failed..." + name);
-        } else if (!NeedsFetch(finder, localPath, listedTimes.Of(entry.date))) {
+        } else if (!NeedsFetch(lookAhead.CreationTime(i, localPath, finder),
+                               listedTimes.Of(entry.date))) {
             host.SetStatus("Unchanged..." + name);
         } else {
             host.SetStatus("Updating..." + name);
+            lookAhead.Stop();
             // The download makes the directories the file lies in below the product directory,
             // never through a link.
             const bool landed =

@@ -1,11 +1,14 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "engine/rules.h"
@@ -84,15 +87,16 @@ class UpdateFilesTest : public ::testing::Test {
     }
 
     // One run; the log of what the user saw.
-    Lines Run(const std::string& installDirectory) {
-        FakeHost host;
+    Lines Run(const std::string& installDirectory, FakeHost&& host = FakeHost()) {
         host.connection = &server_;
         host.tempPath = temp_.str();
         host.installDirectory = installDirectory;
         engine::UpdateFiles(host);
         return host.log;
     }
-    Lines Run() { return Run((install_->path() / "Tamwix").string() + "\\"); }
+    Lines Run(FakeHost&& host = FakeHost()) {
+        return Run((install_->path() / "Tamwix").string() + "\\", std::move(host));
+    }
 
     DirectoryServer server_;
     TempDir temp_;
@@ -207,6 +211,42 @@ TEST_F(UpdateFilesTest, ShortListsAndAMissingInstallDirectory) {
                      "status: Failed...only.dll", "pos: 0", "status: Completed- Press Cancel",
                      "pos: 0"}));
     EXPECT_FALSE(fs::exists(missing));
+}
+
+// The run lingers over its first entry, so that the look-ahead at the local copies has answered
+// for every entry to come: a file missing in the middle of a long list of current files is
+// fetched, and found current where the list names it again, though it was missing when the
+// look-ahead looked.
+TEST_F(UpdateFilesTest, AFileFetchedIsFoundCurrentWhereItIsListedAgain) {
+    struct LingeringHost : FakeHost {
+        void SetStatus(CString status) override {
+            FakeHost::SetStatus(status);
+            if (log.size() == 3) std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        }
+    };
+    fs::create_directories(product_);
+    std::string list;
+    for (int i = 0; i < 2000; ++i) {
+        const std::string name = "f" + std::to_string(i);
+        WriteFile(product_ / name, name);
+        list += name + "\n2001-01-01\n";
+        if (i == 1000) list += "twice.dll\n2001-01-01\n";
+    }
+    server_.Put("Update/File_list.txt", list + "twice.dll\n2001-01-01\n");
+    server_.Put("Update/twice.dll", "server");
+
+    const Lines log = Run(LingeringHost());
+    const auto count = [&log](const std::string& line) {
+        return std::count(log.begin(), log.end(), "status: " + line);
+    };
+    EXPECT_EQ(count("Updated...twice.dll"), 1);
+    EXPECT_EQ(count("Unchanged...twice.dll"), 1);
+    EXPECT_EQ(count("Unchanged...f1999"), 1);
+    EXPECT_EQ(std::count_if(
+                  log.begin(), log.end(),
+                  [](const std::string& line) { return line.find("...f") != std::string::npos; }),
+              2000);
+    EXPECT_EQ(server_.requests, (Lines{"Update/File_list.txt", "Update/twice.dll"}));
 }
 
 }  // namespace

@@ -1,0 +1,69 @@
+// The local copies of a file list's entries, looked at ahead of the synchronisation on a thread
+// of its own. A run through a long list of current files spends most of its time asking the
+// file system about each copy, one at a time; the answers for the entries to come can be had on
+// the second core while the run shows the entries before them (and the run takes any entry the
+// look-ahead has not reached, so that both ask at once). An answer stands only while nothing of
+// the run has landed: a landing may change what a later entry finds (the same name listed twice),
+// so the first fetch ends the look-ahead, and every later entry is looked at when it is reached,
+// as without it.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <memory>
+#include <optional>
+#include <thread>
+
+#include "engine/rules.h"
+#include "framework/cstring.h"
+#include "platform/win32api.h"
+
+class CFileFind;
+
+namespace engine {
+
+// The creation time of the file at path; nothing when there is none or it cannot be read.
+std::optional<FILETIME> LocalCreationTime(CFileFind& finder, const CString& path);
+
+class LookAhead {
+  public:
+    // Looks at the local copies of list's entries in list order, each as productDirectory +
+    // name, skipping those with an overlong line or a name that is not safe there (the run
+    // refuses them without looking). list must outlive this object and not be moved.
+    LookAhead(const FileList& list, CString productDirectory);
+    ~LookAhead();
+    LookAhead(const LookAhead&) = delete;
+    LookAhead& operator=(const LookAhead&) = delete;
+
+    // LocalCreationTime of the local copy at path, the index-th entry's (counted from 0 in list
+    // order): the look-ahead's answer when it has one, else looked at now with finder.
+    std::optional<FILETIME> CreationTime(std::ptrdiff_t index, const CString& path,
+                                         CFileFind& finder);
+
+    // Ends the look-ahead before the run changes the product directory; from here on every
+    // entry is looked at when it is asked for. Calling it again does nothing.
+    void Stop();
+
+  private:
+    // Who has an entry: nobody yet, the look-ahead (asking or answered) or the run.
+    enum State : int { kFree, kAsking, kAnswered, kRun };
+    struct Answer {
+        std::atomic<int> state{kFree};
+        bool found = false;
+        FILETIME created{};
+    };
+
+    void Run();
+
+    const FileList& m_list;
+    const CString m_productDirectory;
+    const std::ptrdiff_t m_count;
+    std::unique_ptr<Answer[]> m_answers;
+    // The entry the run has reached: the look-ahead skips to those after it.
+    std::atomic<std::ptrdiff_t> m_reached{-1};
+    std::atomic<bool> m_bStop{false};
+    bool m_bStopped = false;
+    std::thread m_thread;
+};
+
+}  // namespace engine
