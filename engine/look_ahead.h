@@ -1,11 +1,11 @@
 // The local copies of a file list's entries, looked at ahead of the synchronisation on a thread
 // of its own. A run through a long list of current files spends most of its time asking the
 // file system about each copy, one at a time; the answers for the entries to come can be had on
-// the second core while the run shows the entries before them (and the run takes any entry the
-// look-ahead has not reached, so that both ask at once). An answer stands only while nothing of
-// the run has landed: a landing may change what a later entry finds (the same name listed twice),
-// so the first fetch ends the look-ahead, and every later entry is looked at when it is reached,
-// as without it.
+// the second core while the run shows the entries before them (the run asks about the few
+// entries just after its own itself, so that both ask at once). An answer stands only while
+// nothing of the run has landed: a landing may change what a later entry finds (the same name
+// listed twice), so the first fetch ends the look-ahead, and every later entry is looked at when
+// it is reached, as without it.
 #pragma once
 
 #include <atomic>
