@@ -14,8 +14,6 @@ constexpr int kSpinsBeforeYield = 10000;
 // How many entries after the one the run has reached the look-ahead leaves to the run.
 constexpr std::ptrdiff_t kLeftToTheRun = 32;
 
-}  // namespace
-
 std::optional<FILETIME> LocalCreationTime(CFileFind& finder, const CString& path) {
     if (!finder.FindFile(path.c_str())) return std::nullopt;
     finder.FindNextFile();
@@ -23,6 +21,8 @@ std::optional<FILETIME> LocalCreationTime(CFileFind& finder, const CString& path
     if (!finder.GetCreationTime(&created)) return std::nullopt;
     return created;
 }
+
+}  // namespace
 
 LookAhead::LookAhead(const FileList& list, CString productDirectory)
     : m_list(list),
@@ -33,7 +33,7 @@ LookAhead::LookAhead(const FileList& list, CString productDirectory)
         m_thread = std::thread([this] { Run(); });
     } catch (const std::system_error&) {
         // No thread to be had: every entry is looked at when it is reached.
-        m_bStopped = true;
+        m_bStop.store(true, std::memory_order_relaxed);
     }
 }
 
@@ -42,14 +42,13 @@ LookAhead::~LookAhead() {
 }
 
 void LookAhead::Stop() {
-    m_bStopped = true;
     m_bStop.store(true, std::memory_order_relaxed);
     if (m_thread.joinable()) m_thread.join();
 }
 
 std::optional<FILETIME> LookAhead::CreationTime(std::ptrdiff_t index, const CString& path,
                                                 CFileFind& finder) {
-    if (!m_bStopped && index >= 0 && index < m_count) {
+    if (!m_bStop.load(std::memory_order_relaxed) && index >= 0 && index < m_count) {
         m_reached.store(index, std::memory_order_relaxed);
         Answer& answer = m_answers[static_cast<std::size_t>(index)];
         int state = kFree;

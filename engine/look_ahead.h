@@ -22,9 +22,6 @@ class CFileFind;
 
 namespace engine {
 
-// The creation time of the file at path; nothing when there is none or it cannot be read.
-std::optional<FILETIME> LocalCreationTime(CFileFind& finder, const CString& path);
-
 class LookAhead {
   public:
     // Looks at the local copies of list's entries in list order, each as productDirectory +
@@ -35,8 +32,9 @@ class LookAhead {
     LookAhead(const LookAhead&) = delete;
     LookAhead& operator=(const LookAhead&) = delete;
 
-    // LocalCreationTime of the local copy at path, the index-th entry's (counted from 0 in list
-    // order): the look-ahead's answer when it has one, else looked at now with finder.
+    // The creation time of the local copy at path, the index-th entry's (counted from 0 in list
+    // order), nothing when there is none or it cannot be read: the look-ahead's answer when it
+    // has one, else looked at now with finder.
     std::optional<FILETIME> CreationTime(std::ptrdiff_t index, const CString& path,
                                          CFileFind& finder);
 
@@ -61,8 +59,8 @@ class LookAhead {
     std::unique_ptr<Answer[]> m_answers;
     // The entry the run has reached: the look-ahead skips to those after it.
     std::atomic<std::ptrdiff_t> m_reached{-1};
+    // Set by the run only: the look-ahead ends, and its answers no longer stand.
     std::atomic<bool> m_bStop{false};
-    bool m_bStopped = false;
     std::thread m_thread;
 };
 

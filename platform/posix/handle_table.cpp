@@ -2,6 +2,7 @@
 
 #include <map>
 #include <mutex>
+#include <vector>
 
 #include "win32_process.h"
 
@@ -14,21 +15,23 @@ std::map<const void*, std::unique_ptr<HandleObject>>& Table() {
     return table;
 }
 
-// Held around every use of the table. Recursive: an object's destructor may close other handles.
-std::recursive_mutex& TableLock() {
-    static std::recursive_mutex lock;
+// Held around every use of the table, never while an object is destroyed: a destructor may close
+// other handles.
+std::mutex& TableLock() {
+    static std::mutex lock;
     return lock;
 }
 
 }  // namespace
 
 void Add(const void* handle, std::unique_ptr<HandleObject> object) {
-    const std::lock_guard<std::recursive_mutex> held(TableLock());
+    const std::lock_guard<std::mutex> held(TableLock());
+    // A live object's address is no other live object's: nothing is replaced.
     Table()[handle] = std::move(object);
 }
 
 HandleObject* Find(const void* handle) {
-    const std::lock_guard<std::recursive_mutex> held(TableLock());
+    const std::lock_guard<std::mutex> held(TableLock());
     auto& table = Table();
     auto found = table.find(handle);
     return found == table.end() ? nullptr : found->second.get();
@@ -52,7 +55,7 @@ bool Remove(const void* handle) {
     // object goes after the lock has been let go.
     std::unique_ptr<HandleObject> object;
     {
-        const std::lock_guard<std::recursive_mutex> held(TableLock());
+        const std::lock_guard<std::mutex> held(TableLock());
         auto& table = Table();
         auto found = table.find(handle);
         if (found == table.end()) return false;
@@ -63,10 +66,17 @@ bool Remove(const void* handle) {
 }
 
 void RemoveIf(const std::function<bool(const HandleObject&)>& pick) {
-    const std::lock_guard<std::recursive_mutex> held(TableLock());
+    // Destroyed after the lock has been let go (declared before it).
+    std::vector<std::unique_ptr<HandleObject>> removed;
+    const std::lock_guard<std::mutex> held(TableLock());
     auto& table = Table();
     for (auto it = table.begin(); it != table.end();) {
-        it = pick(*it->second) ? table.erase(it) : std::next(it);
+        if (pick(*it->second)) {
+            removed.push_back(std::move(it->second));
+            it = table.erase(it);
+        } else {
+            ++it;
+        }
     }
 }
 
