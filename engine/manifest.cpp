@@ -182,7 +182,8 @@ std::optional<Manifest> ParseManifest(std::string_view text, CString* reason) {
                 return Malformed(reason, lineNumber, "not \"file SIZE SHA256 NAME\"");
             }
             if (!names.insert(CString(name)).second) {
-                return Malformed(reason, lineNumber, "\"" + CString(name) + "\" a second time");
+                CString what = "\"";  // appended: GCC 12 warns falsely of a literal prepended
+                return Malformed(reason, lineNumber, what.append(name).append("\" a second time"));
             }
             manifest.files.emplace_back(CString(name), ManifestRecord{*size, digest});
         }

@@ -1,7 +1,9 @@
 #include "frontends/terminal/terminal_text.h"
 
+#include <algorithm>
 #include <cctype>
 #include <string_view>
+#include <utility>
 
 namespace terminal {
 
@@ -107,12 +109,19 @@ std::vector<std::string> Wrapped(const std::string& text, size_t width) {
 
 void Framed(const std::string& caption, const std::vector<std::string>& rows, size_t inner,
             std::vector<std::string>* out) {
-    out->push_back("+" + Centred(" " + Escaped(caption, true) + " ", inner) + "+");
-    for (std::string row : rows) {
-        row.resize(inner - 2, ' ');
-        out->push_back("| " + row + " |");
+    // Each line is built by appending: GCC 12 at -O3 warns falsely (-Wrestrict) of a literal
+    // prepended to a string.
+    std::string title = " ";
+    std::string top = "+";
+    top.append(Centred(title.append(Escaped(caption, true)).append(" "), inner)).append("+");
+    out->push_back(std::move(top));
+    for (const std::string& row : rows) {
+        std::string line = "| ";
+        line.append(row, 0, inner - 2).append(inner - 2 - std::min(row.size(), inner - 2), ' ');
+        out->push_back(line.append(" |"));
     }
-    out->push_back("+" + std::string(inner, '-') + "+");
+    std::string bottom = "+";
+    out->push_back(bottom.append(inner, '-').append("+"));
 }
 
 }  // namespace terminal
