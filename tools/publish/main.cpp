@@ -7,10 +7,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "framework/exceptions.h"
+#include "kestrin_config.h"
 #include "keys.h"
 #include "release.h"
 #include "tree.h"
@@ -20,6 +22,7 @@ namespace {
 
 constexpr const char* kUsage =
     "usage:\n"
+    "  kestrin-publish --help | --version\n"
     "  kestrin-publish keygen DIR\n"
     "  kestrin-publish release --from RELEASE_DIR --to SERVER_ROOT --product NAME\n"
     "                          --version 2B --key PRIVATE_KEY [--expires-days N]\n"
@@ -96,6 +99,23 @@ int Run(const std::string& command, const std::vector<std::string>& arguments) {
     publish::Refuse(kUsage);
 }
 
+// --help and --version, as kestrin answers them: on standard output, status 0 (1 when it
+// could not be written); nothing when the command line asks for neither.
+std::optional<int> AnswerOwnOption(const std::string& argument) {
+    if (argument == "--help") {
+        std::fputs(kUsage, stdout);
+    } else if (argument == "--version") {
+        std::printf("kestrin-publish %s\n", KESTRIN_VERSION);
+    } else {
+        return std::nullopt;
+    }
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+        std::fputs("kestrin-publish: the output could not be written\n", stderr);
+        return publish::kExitFailed;
+    }
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -103,6 +123,7 @@ int main(int argc, char** argv) {
         std::fputs(kUsage, stderr);
         return publish::kExitRefused;
     }
+    if (const auto answered = AnswerOwnOption(argv[1])) return *answered;
     try {
         return Run(argv[1], std::vector<std::string>(argv + 2, argv + argc));
     } catch (const publish::Stop& stop) {

@@ -239,6 +239,25 @@ class Publish(unittest.TestCase):
         self.assertEqual([n for n in read_files(self.update) if '/.' in '/' + n], [])
 
 
+class OwnOptions(unittest.TestCase):
+    def test_help_and_version_as_kestrin_answers_them(self):
+        usage = 'usage:\n  kestrin-publish --help | --version\n'
+        # (arguments, exit status, standard output's start, standard error's start)
+        for args, status, out, err in [
+                (['--help'], 0, usage, ''),
+                (['--version'], 0, 'kestrin-publish %s\n' % harness.version_record(SOURCE), ''),
+                ([], 2, '', usage),
+                (['--bogus'], 2, '', 'kestrin-publish: usage:')]:
+            with self.subTest(args=args):
+                proc = run(PUBLISH, *args)
+                self.assertEqual((proc.returncode, proc.stdout[:len(out)], proc.stderr[:len(err)]),
+                                 (status, out, err))
+        full = subprocess.run(['sh', '-c', '"$0" --help >/dev/full', PUBLISH],
+                              stderr=subprocess.PIPE, text=True, timeout=60)
+        self.assertEqual((full.returncode, full.stderr),
+                         (1, 'kestrin-publish: the output could not be written\n'))
+
+
 if __name__ == '__main__':
     parser = argparse.ArgumentParser(add_help=False)
     parser.add_argument('--publish', required=True)
