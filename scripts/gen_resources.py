@@ -2,10 +2,12 @@
 """Generates the program's resources from ui/res/resources.json.
 
 --cpp OUT   the dialog templates, strings and icon pixels as C++ data (dialog_template.h)
---rc OUT    the Windows resource script (dialogs, icon group, string table, version record)
+--rc OUT    the Windows resource script (dialogs, icon group, string table, version record,
+            application manifest) and the manifest it names, OUT's name with .manifest
 --ico OUT   the icon file that the resource script names, every image at 4 bits per pixel
---png DIR   every image of the icon as DIR/<size>x<size>/apps/kestrin.png, the layout of a
-            desktop icon theme
+--png DIR   the icon as DIR/<size>x<size>/apps/kestrin.png, the layout of a desktop icon theme,
+            in each size of --png-sizes (16,32,48,... : a size the icon has no image of is
+            an image it has, enlarged a whole number of times)
 """
 import argparse
 import json
@@ -164,19 +166,26 @@ def png_chunk(kind, data):
 
 
 def png_image(icon, size):
-    """One image as an 8-bit RGBA PNG; transparent pixels keep no colour."""
+    """The image of the given size as an 8-bit RGBA PNG; transparent pixels keep no colour. A
+    size the icon has no image of is its largest image whose size divides it, each pixel made a
+    square of whole pixels: a pixel drawing stays sharp, as a smoothed enlargement would not."""
+    source = max((int(s) for s in icon['images'] if size % int(s) == 0), default=None)
+    if source is None:
+        sys.exit('no image of the icon is a whole fraction of %d pixels' % size)
+    scale = size // source
     raw = b''
-    for row in icon_rows(icon, size):
-        raw += b'\0' + b''.join(b'\0\0\0\0' if c is None else bytes.fromhex(c) + b'\xff'
+    for row in icon_rows(icon, source):
+        line = b'\0' + b''.join((b'\0\0\0\0' if c is None else bytes.fromhex(c) + b'\xff') * scale
                                 for c in row)
+        raw += line * scale
     header = struct.pack('>IIBBBBB', size, size, 8, 6, 0, 0, 0)
     return (b'\x89PNG\r\n\x1a\n' + png_chunk(b'IHDR', header) +
             png_chunk(b'IDAT', zlib.compress(raw, 9)) + png_chunk(b'IEND', b''))
 
 
-def write_pngs(res, directory):
+def write_pngs(res, directory, sizes):
     icon = res['icon']
-    for size in sorted(int(s) for s in icon['images']):
+    for size in sizes:
         apps = os.path.join(directory, '%dx%d' % (size, size), 'apps')
         os.makedirs(apps, exist_ok=True)
         with open(os.path.join(apps, 'kestrin.png'), 'wb') as out:
@@ -219,7 +228,55 @@ def rc_control(c):
                                                          style, x, y, w, h)
 
 
-def write_rc(res, ico_name, out):
+# The Windows versions the program is written for, by the identifiers their application
+# manifests name: 7, 8, 8.1, and 10 and 11 (which share one).
+SUPPORTED_OS = {'7': '35138b9a-5d96-4fbd-8e2d-a2440225f93a',
+                '8': '4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38',
+                '8.1': '1f676c76-80e1-4239-95bb-83d0f6d0da78',
+                '10 and 11': '8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a'}
+
+MANIFEST = """<?xml version="1.0" encoding="UTF-8" standalone="yes"?>
+<assembly xmlns="urn:schemas-microsoft-com:asm.v1" manifestVersion="1.0">
+  <assemblyIdentity type="win32" name="Vantorel.Kestrin" version="%s" processorArchitecture="x86"/>
+  <description>Kestrin</description>
+  <dependency>
+    <dependentAssembly>
+      <assemblyIdentity type="win32" name="Microsoft.Windows.Common-Controls" version="6.0.0.0"
+                        processorArchitecture="*" publicKeyToken="6595b64144ccf1df" language="*"/>
+    </dependentAssembly>
+  </dependency>
+  <trustInfo xmlns="urn:schemas-microsoft-com:asm.v3">
+    <security>
+      <requestedPrivileges>
+        <requestedExecutionLevel level="asInvoker" uiAccess="false"/>
+      </requestedPrivileges>
+    </security>
+  </trustInfo>
+  <compatibility xmlns="urn:schemas-microsoft-com:compatibility.v1">
+    <application>
+%s
+    </application>
+  </compatibility>
+  <application xmlns="urn:schemas-microsoft-com:asm.v3">
+    <windowsSettings>
+      <dpiAware xmlns="http://schemas.microsoft.com/SMI/2005/WindowsSettings">true</dpiAware>
+    </windowsSettings>
+  </application>
+</assembly>
+"""
+
+
+def write_manifest(res, out):
+    """The application manifest: runs as the user who started it (no elevation prompt), on the
+    versions above, aware of the system's one DPI (Windows no longer blurs the dialog by
+    stretching it), with version 6 of the common controls (themed progress bar and buttons)."""
+    version = '.'.join(str(n) for n in res['version']['productversion'])
+    systems = '\n'.join('      <!-- Windows %s -->\n      <supportedOS Id="{%s}"/>' % item
+                        for item in SUPPORTED_OS.items())
+    out.write(MANIFEST % (version, systems))
+
+
+def write_rc(res, ico_name, manifest_name, out):
     lang = res['language']
     lines = ['// Generated by scripts/gen_resources.py from ui/res/resources.json. Do not edit.',
              '#pragma code_page(1252)', '',
@@ -245,6 +302,9 @@ def write_rc(res, ico_name, out):
         lines.append('END')
         lines.append('')
     lines.append('%d ICON %s' % (res['icon']['id'], rc_string(ico_name)))
+    lines.append('')
+    # CREATEPROCESS_MANIFEST_RESOURCE_ID of RT_MANIFEST: Windows reads it as the program starts.
+    lines.append('1 24 %s' % rc_string(manifest_name))
     lines.append('')
     lines.append('STRINGTABLE')
     lines.append('BEGIN')
@@ -282,6 +342,8 @@ def main():
     parser.add_argument('--rc')
     parser.add_argument('--ico')
     parser.add_argument('--png')
+    parser.add_argument('--png-sizes', default='',
+                        help='the sizes of --png, comma-separated (default: the images the icon has)')
     args = parser.parse_args()
     if args.rc and not args.ico:
         parser.error('--rc needs --ico: the script names the icon file')
@@ -294,11 +356,17 @@ def main():
         with open(args.ico, 'wb') as out:
             write_ico(res, out)
     if args.png:
-        write_pngs(res, args.png)
+        sizes = [int(s) for s in args.png_sizes.split(',') if s] or sorted(
+            int(s) for s in res['icon']['images'])
+        write_pngs(res, args.png, sizes)
     if args.rc:
-        ico_name = os.path.relpath(args.ico, os.path.dirname(os.path.abspath(args.rc)))
+        here = os.path.dirname(os.path.abspath(args.rc))
+        ico_name = os.path.relpath(args.ico, here)
+        manifest = os.path.splitext(args.rc)[0] + '.manifest'
+        with open(manifest, 'w', encoding='utf-8', newline='\r\n') as out:
+            write_manifest(res, out)
         with open(args.rc, 'w', encoding='cp1252', newline='\r\n') as out:
-            write_rc(res, ico_name.replace(os.sep, '/'), out)
+            write_rc(res, ico_name.replace(os.sep, '/'), os.path.basename(manifest), out)
 
 
 if __name__ == '__main__':

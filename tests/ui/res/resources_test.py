@@ -1,8 +1,8 @@
 #!/usr/bin/python3
 """Reads the resources back out of the built executable with wrestool (icoutils) and compares
 them with ui/res/resources.json: both dialog templates (extended and classic, every field and
-control), the icon group (sizes and 4 bits per pixel), the string table and the version
-record, all in language 1033. Every difference is reported, not only the first.
+control), the icon group (sizes and 4 bits per pixel), the string table, the version record
+and the application manifest, all in language 1033. Every difference is reported, not only the first.
 
     resources_test.py --exe EXE --resources RESOURCES_JSON [unittest arguments]
 """
@@ -13,6 +13,7 @@ import struct
 import subprocess
 import sys
 import unittest
+from xml.etree import ElementTree
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pardir,
                                 os.pardir, 'support'))
@@ -216,6 +217,32 @@ class ResourcesTest(unittest.TestCase):
         translation = [n['value'] for n in var_info['children'] if n['key'] == 'Translation']
         expected = struct.pack('<HH', *(int(v, 0) for v in ver['translation']))
         self.expect(translation, [expected], 'translation entry')
+
+    def test_application_manifest(self):
+        ns = {'v1': 'urn:schemas-microsoft-com:asm.v1', 'v3': 'urn:schemas-microsoft-com:asm.v3',
+              'c': 'urn:schemas-microsoft-com:compatibility.v1',
+              'ws': 'http://schemas.microsoft.com/SMI/2005/WindowsSettings'}
+        root = ElementTree.fromstring(self.resource(24, 1))
+        level = root.find('v3:trustInfo/v3:security/v3:requestedPrivileges/'
+                          'v3:requestedExecutionLevel', ns)
+        self.expect(None if level is None else (level.get('level'), level.get('uiAccess')),
+                    ('asInvoker', 'false'), 'requested execution level')
+        systems = {e.get('Id') for e in root.findall('c:compatibility/c:application/c:supportedOS',
+                                                     ns)}
+        self.expect(systems, {'{35138b9a-5d96-4fbd-8e2d-a2440225f93a}',  # 7
+                              '{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}',  # 8
+                              '{1f676c76-80e1-4239-95bb-83d0f6d0da78}',  # 8.1
+                              '{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}'},  # 10 and 11
+                    'supported Windows versions')
+        dpi = root.find('v3:application/v3:windowsSettings/ws:dpiAware', ns)
+        self.expect(None if dpi is None else dpi.text, 'true', 'system DPI awareness')
+        controls = [(a.get('name'), a.get('version'), a.get('publicKeyToken')) for a in
+                    root.findall('v1:dependency/v1:dependentAssembly/v1:assemblyIdentity', ns)]
+        self.expect(controls, [('Microsoft.Windows.Common-Controls', '6.0.0.0',
+                                '6595b64144ccf1df')], 'common controls')
+        own = root.find('v1:assemblyIdentity', ns)
+        version = '.'.join(str(n) for n in self.res['version']['productversion'])
+        self.expect(None if own is None else own.get('version'), version, 'manifest version')
 
     def test_languages(self):
         listing = subprocess.run(['wrestool', '-l', ARGS.exe], capture_output=True,
