@@ -41,6 +41,7 @@
 #include "frontends/fltk/fltk_frontend.h"
 
 #include <FL/Fl.H>
+#include <FL/Fl_Window.H>
 
 #include "framework/dialog.h"
 #include "framework/dialog_template.h"
@@ -182,5 +183,8 @@ RECT FltkFrontEnd::GetWorkArea(const IDialogWindow* window) {
 
 std::unique_ptr<CFrontEnd> CreateFltkFrontEnd() {
     if (!fltk_frontend::OpenDisplay()) return nullptr;
+    // The class of every window (WM_CLASS): what the desktop entry's StartupWMClass names, so
+    // that a dock matches the window to the entry.
+    Fl_Window::default_xclass("kestrin");
     return std::make_unique<fltk_frontend::FltkFrontEnd>();
 }

@@ -227,11 +227,17 @@ class WindowTest(unittest.TestCase):
         self.assertEqual(box[2:], (480, 88), "the dialog's client area")
         self.assertCentred(box, (0, 0, SCREEN_W, SCREEN_H), "the dialog")
         display.screenshot(dialog, self.artifact("dialog.png"))
+        # The class that the desktop entry's StartupWMClass names, on every window.
+        def of_class():
+            return display.xdotool("search", "--classname", "^kestrin$").split()
+
+        self.assertIn(dialog, of_class(), "the dialog's WM_CLASS")
 
         # Return presses Update; with no server the connection message appears.
         display.key(dialog, "Return")
         message = display.wait_window("kestrin")
         self.assertCentred(display.geometry(message), box, "the message box")
+        self.assertIn(message, of_class(), "the message box's WM_CLASS")
         display.screenshot(message, self.artifact("message.png"))
         display.key(message, "Return")
         display.wait_gone(message)
