@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
-# Every test of Kestrin, from a fresh Debian machine: installs what is missing, then builds and
-# runs the suite three times: the Linux build, the same with AddressSanitizer and
-# UndefinedBehaviorSanitizer (any report fails), and the 32-bit Windows build under Wine. Each
-# build is the configure, build and test preset of its name in CMakePresets.json, so that this
-# command and an IDE build alike. Ends with one line "N passed, N failed".
-#   scripts/test.sh [linux] [asan] [windows]     (default: all three)
+# Every test of Kestrin, from a fresh Debian machine: installs what is missing, makes what the
+# README ships (the release builds, the .deb and the Windows zip, with the README's own
+# commands), then builds and runs the suite three times: the Linux build, the same with
+# AddressSanitizer and UndefinedBehaviorSanitizer (any report fails), and the 32-bit Windows
+# build under Wine; the package test installs that .deb and the Wine suite runs that zip's
+# Kestrin.exe. Each build is the configure, build and test preset of its name in
+# CMakePresets.json, so that this command and an IDE build alike. Ends with one line
+# "N passed, N failed".
+#   scripts/test.sh [release] [linux] [asan] [windows]     (default: all four)
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root" || exit 1
@@ -13,7 +16,7 @@ bash scripts/setup.sh || { echo "setup failed"; echo "0 passed, 1 failed"; exit 
 
 jobs=$(nproc 2>/dev/null || echo 2)
 stages=("$@")
-[ ${#stages[@]} -gt 0 ] || stages=(linux asan windows)
+[ ${#stages[@]} -gt 0 ] || stages=(release linux asan windows)
 
 total_pass=0
 total_fail=0
@@ -72,9 +75,29 @@ run_stage() {
   total_fail=$((total_fail + fail))
 }
 
+# ship PRESET PACKAGE: the README's commands for one shipped build, as a user types them
+# (cmake --preset, cmake --build --preset -j2, cpack --preset); one failure when a step fails.
+ship() {
+  local preset=$1 package=$2 log=build/$1.ship.log
+  echo "=== release: $preset, then cpack --preset $package"
+  rm -f "build/$preset"/*.deb "build/$preset"/*.zip
+  if ! { cmake --preset "$preset" && cmake --build --preset "$preset" -j2 &&
+    cpack --preset "$package"; } >"$log" 2>&1; then
+    grep -E 'error|Error' "$log" | head -50
+    echo "release: $preset or its $package failed (log: $log)"
+    total_fail=$((total_fail + 1))
+    return
+  fi
+  # Shown, not failed: a newer compiler's false alarm must not stop a release.
+  local warnings
+  warnings=$(grep -c 'warning:' "$log")
+  [ "$warnings" -eq 0 ] || echo "release: $preset built with $warnings warnings (log: $log)"
+}
+
 mkdir -p build
 for stage in "${stages[@]}"; do
   case "$stage" in
+    release) ship release deb; ship release-windows zip ;;
     linux | asan | windows) run_stage "$stage" ;;
     *) echo "unknown stage $stage"; total_fail=$((total_fail + 1)) ;;
   esac

@@ -1,11 +1,15 @@
 #!/usr/bin/python3
-"""The Debian package as a user gets it: cpack makes it from the build, lintian finds no error
-in it, and dpkg installs it into a scratch root whose package database holds this machine's
+"""The Debian package as a user gets it, the one that the README's commands made (cmake --preset
+release, its build, cpack --preset deb; scripts/test.sh does that first): lintian finds no
+error in it, and dpkg installs it into a scratch root whose package database holds this machine's
 copies of the packages it depends on (so a dependency that the machine cannot meet fails the
 install, as apt would). There the installed program tells its version, the desktop entry is
-valid, the manual pages render without a warning and the icon has every size of the source.
+valid and names the windows' class, the manual pages render without a warning and the icon
+has every size a desktop asks for.
 
-    package_test.py --cpack CPACK --build BUILD --source SOURCE [unittest arguments]
+    package_test.py --deb-dir DIR --source SOURCE [unittest arguments]
+
+Without a package of this version in DIR the tests skip.
 """
 import argparse
 import json
@@ -22,7 +26,7 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), os.p
                                 'support'))
 import harness  # noqa: E402
 
-# --cpack, --build and --source.
+# --deb-dir and --source.
 ARGS = None
 
 
@@ -39,11 +43,15 @@ class DebianPackage(unittest.TestCase):
         cls.addClassCleanup(shutil.rmtree, cls.work, ignore_errors=True)
         cls.version = harness.version_record(ARGS.source)
         arch = run(['dpkg', '--print-architecture']).stdout.strip()
-        made = run([ARGS.cpack, '-G', 'DEB', '--config',
-                    os.path.join(ARGS.build, 'CPackConfig.cmake'), '-B', cls.work])
-        cls.deb = os.path.join(cls.work, 'kestrin_%s_%s.deb' % (cls.version, arch))
-        if not os.path.exists(cls.deb):
-            raise AssertionError('cpack made no %s:\n%s%s' % (cls.deb, made.stdout, made.stderr))
+        # The version's package, with the revision a rebuild gives it if any.
+        debs = [n for n in os.listdir(ARGS.deb_dir) if re.fullmatch(
+            r'kestrin_%s(-\d+)?_%s\.deb' % (re.escape(cls.version), arch), n)]
+        if len(debs) != 1:
+            raise unittest.SkipTest('%d packages kestrin_%s*_%s.deb in %s, not one: make it with '
+                                    '"scripts/test.sh release"' % (len(debs), cls.version, arch,
+                                                                  ARGS.deb_dir))
+        cls.deb = os.path.join(ARGS.deb_dir, debs[0])
+        cls.revision = re.fullmatch(r'kestrin_[^-_]+(-\d+)?_.*', debs[0]).group(1) or ''
         cls.root = os.path.join(cls.work, 'root')
         cls.install()
 
@@ -77,7 +85,7 @@ class DebianPackage(unittest.TestCase):
 
     def test_control_fields(self):
         self.assertEqual((self.field('Package'), self.field('Version'), self.field('Section')),
-                         ('kestrin', self.version, 'utils'))
+                         ('kestrin', self.version + self.revision, 'utils'))
         self.assertRegex(self.field('Maintainer'), r'^\S.* <[^@ ]+@[^@ ]+>$')
         self.assertGreater(len(self.field('Description').splitlines()), 1, 'no long description')
         # Computed from the program's libraries, not written by hand.
@@ -99,6 +107,9 @@ class DebianPackage(unittest.TestCase):
         entry = os.path.join(self.root, 'usr', 'share', 'applications', 'kestrin.desktop')
         done = run(['desktop-file-validate', entry])
         self.assertEqual((done.returncode, done.stdout + done.stderr), (0, ''))
+        # The class of the program's windows, so that a dock matches them to the entry.
+        with open(entry, encoding='utf-8') as f:
+            self.assertIn('StartupWMClass=kestrin\n', f.read())
         man1 = os.path.join(self.root, 'usr', 'share', 'man', 'man1')
         pages = sorted(os.listdir(man1))
         self.assertIn('kestrin.1.gz', pages)
@@ -108,9 +119,8 @@ class DebianPackage(unittest.TestCase):
             self.assertEqual((shown.returncode, shown.stderr), (0, ''), page)
             self.assertIn('NAME\n       ' + page[:-len('.1.gz')] + ' - ', shown.stdout, page)
 
-    def test_icon_in_every_size_of_the_source(self):
-        with open(os.path.join(ARGS.source, 'ui', 'res', 'resources.json'), encoding='utf-8') as f:
-            sizes = sorted(int(s) for s in json.load(f)['icon']['images'])
+    def test_icon_in_every_size_a_desktop_asks_for(self):
+        sizes = [16, 32, 48, 64, 128, 256]
         hicolor = os.path.join(self.root, 'usr', 'share', 'icons', 'hicolor')
         self.assertEqual(sorted(os.listdir(hicolor)), sorted('%dx%d' % (s, s) for s in sizes))
         for size in sizes:
@@ -120,12 +130,10 @@ class DebianPackage(unittest.TestCase):
             self.assertEqual((head[:8], struct.unpack('>II', head[16:24])),
                              (b'\x89PNG\r\n\x1a\n', (size, size)))
 
-
 if __name__ == '__main__':
     parser = argparse.ArgumentParser(description=__doc__,
                                      formatter_class=argparse.RawDescriptionHelpFormatter)
-    parser.add_argument('--cpack', required=True)
-    parser.add_argument('--build', required=True)
+    parser.add_argument('--deb-dir', required=True)
     parser.add_argument('--source', required=True)
     ARGS, argv = harness.split_args(parser)
     harness.main(argv)
