@@ -22,37 +22,42 @@ VSFTPD = '/usr/sbin/vsftpd'
 # kestrin, so runs at the same time take turns, and a killed run's account is known as such.
 MARK = 'kestrin test account of process '
 
-# Why each setting:
-# - listen, background=NO: standalone, and a child of the test, which stops it.
-# - chroot_local_user: the account sees its login directory as "/". vsftpd refuses a root that
-#   the account may write to: the tree stays root's, and the account only reads it.
+# The production recipe (packaging/vsftpd.conf) with what a test needs on top of it:
+# - listen_address, listen_port, background=NO: on loopback, a free port, and a child of the
+#   test, which stops it.
 # - secure_chroot_dir: an empty directory where vsftpd's unprivileged parts wait; its default
 #   is made only by the system's service.
-# - pam_service_name=vsftpd: the package's PAM service (the account's shell must be listed in
-#   /etc/shells, and its name not in /etc/ftpusers).
 # - connect_from_port_20=NO: active-mode data connections come from any port; from port 20,
 #   a run that restarts the server soon after the last would meet EADDRINUSE from that run's
 #   connections in TIME-WAIT.
 # - seccomp_sandbox=NO: this release's sandbox refuses system calls that newer C libraries
 #   make, under some kernels; a loopback test server does without it.
 # - the log: every command and download in vsftpd's own format, in a file of the test's own.
-CONFIG = '''listen=YES
-listen_address=127.0.0.1
-listen_port={port}
-background=NO
-anonymous_enable=NO
-local_enable=YES
-chroot_local_user=YES
-secure_chroot_dir={empty}
-pam_service_name=vsftpd
-connect_from_port_20=NO
-seccomp_sandbox=NO
-syslog_enable=NO
-xferlog_enable=YES
-xferlog_std_format=NO
-log_ftp_protocol=YES
-vsftpd_log_file={log}
-'''
+# The recipe's chroot_local_user makes the test's tree "/" for the account, and vsftpd refuses
+# a root the account may write to: the tree stays root's. Its pam_service_name=vsftpd is the
+# package's PAM service (the account's shell must be listed in /etc/shells, and its name not
+# in /etc/ftpusers).
+RECIPE = os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pardir, os.pardir,
+                      'packaging', 'vsftpd.conf')
+TEST_SETTINGS = {'listen_address': '127.0.0.1', 'listen_port': '{port}', 'background': 'NO',
+                 'secure_chroot_dir': '{empty}', 'connect_from_port_20': 'NO',
+                 'seccomp_sandbox': 'NO', 'syslog_enable': 'NO', 'xferlog_std_format': 'NO',
+                 'log_ftp_protocol': 'YES', 'vsftpd_log_file': '{log}'}
+
+
+def config_text():
+    """The recipe's settings, in its order, then the test's (a test setting replaces the
+    recipe's own)."""
+    settings = {}
+    with open(RECIPE, encoding='ascii') as f:
+        for line in f:
+            line = line.strip()
+            if line and not line.startswith('#'):
+                name, _, value = line.partition('=')
+                settings[name] = value
+    settings.update(TEST_SETTINGS)
+    return ''.join('%s=%s\n' % item for item in settings.items())
+
 
 # "<date> [pid N] [user] EVENT: Client "address"[, "text"][, N bytes, rate]"
 LOG_LINE = re.compile(r'\] (CONNECT|FTP command|OK DOWNLOAD): Client "[^"]*"'
@@ -94,7 +99,7 @@ class VsftpdServer(ServerLog):
         self.port = closed_port()
         config = os.path.join(self.work, 'vsftpd.conf')
         with open(config, 'w', encoding='ascii') as f:
-            f.write(CONFIG.format(port=self.port, empty=empty, log=self.log_path))
+            f.write(config_text().format(port=self.port, empty=empty, log=self.log_path))
         output = os.path.join(self.work, 'vsftpd.out')
         with open(output, 'wb') as out:
             # A process group of its own: stop() ends the sessions it forked too.
