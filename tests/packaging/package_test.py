@@ -44,7 +44,8 @@ class DebianPackage(unittest.TestCase):
         cls.version = harness.version_record(ARGS.source)
         arch = run(['dpkg', '--print-architecture']).stdout.strip()
         # The version's package, with the revision a rebuild gives it if any.
-        debs = [n for n in os.listdir(ARGS.deb_dir) if re.fullmatch(
+        made = os.listdir(ARGS.deb_dir) if os.path.isdir(ARGS.deb_dir) else []
+        debs = [n for n in made if re.fullmatch(
             r'kestrin_%s(-\d+)?_%s\.deb' % (re.escape(cls.version), arch), n)]
         if len(debs) != 1:
             raise unittest.SkipTest('%d packages kestrin_%s*_%s.deb in %s, not one: make it with '
