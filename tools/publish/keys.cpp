@@ -3,6 +3,7 @@
 #include <openssl/bio.h>
 #include <openssl/core_names.h>
 #include <openssl/ec.h>
+#include <openssl/err.h>
 #include <openssl/pem.h>
 #include <sys/stat.h>
 
@@ -78,7 +79,10 @@ std::optional<std::string> PublicKeyTextOfPem(std::string_view pem) {
     std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)> key(
         bio ? PEM_read_bio_PUBKEY(bio.get(), nullptr, NoPassphrase, nullptr) : nullptr,
         &EVP_PKEY_free);
-    if (!IsP256(key.get())) return std::nullopt;
+    if (!IsP256(key.get())) {
+        ERR_clear_error();  // the failed reading leaves its errors behind
+        return std::nullopt;
+    }
     return PointText(key.get());
 }
 
