@@ -3,10 +3,13 @@
 #include <openssl/bio.h>
 #include <openssl/core_names.h>
 #include <openssl/ec.h>
+#include <openssl/err.h>
 #include <openssl/pem.h>
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "net/crypto.h"
@@ -29,17 +32,66 @@ int NoPassphrase(char*, int, int, void*) {
     return -1;
 }
 
-}  // namespace
+// The permission bits of path; refuses it when other users than its owner can write it.
+mode_t OwnersAlone(const std::filesystem::path& path, const std::string& why) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) Fail("cannot read " + Shown(path));
+    if ((st.st_mode & 022) != 0) {
+        Refuse(Shown(path) + " can be written by other users than its owner, " + why);
+    }
+    return st.st_mode;
+}
 
-std::string PrivateKey::PublicKeyText() const {
+// The text that a memory BIO holds.
+std::string MemoryText(BIO* bio) {
+    char* data = nullptr;
+    const long size = BIO_get_mem_data(bio, &data);
+    return std::string(data, static_cast<size_t>(size));
+}
+
+bool IsP256(EVP_PKEY* key) {
+    char group[64] = "";
+    return key && EVP_PKEY_is_a(key, "EC") &&
+           EVP_PKEY_get_group_name(key, group, sizeof group, nullptr) == 1 &&
+           std::string(group) == SN_X9_62_prime256v1;
+}
+
+// The public half of a P-256 key as the uncompressed point in hexadecimal.
+std::string PointText(EVP_PKEY* key) {
     unsigned char point[65];
     size_t size = 0;
-    if (EVP_PKEY_get_octet_string_param(m_key.get(), OSSL_PKEY_PARAM_ENCODED_PUBLIC_KEY, point,
+    if (EVP_PKEY_get_octet_string_param(key, OSSL_PKEY_PARAM_ENCODED_PUBLIC_KEY, point,
                                         sizeof point, &size) != 1 ||
         size != sizeof point || point[0] != POINT_CONVERSION_UNCOMPRESSED) {
         Fail("cannot write the public key as an uncompressed point");
     }
     return net::HexText(point);
+}
+
+}  // namespace
+
+std::string PrivateKey::PublicKeyText() const {
+    return PointText(m_key.get());
+}
+
+std::optional<std::string> PublicKeyTextOfPem(std::string_view pem) {
+    Bio bio(BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size())));
+    std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)> key(
+        bio ? PEM_read_bio_PUBKEY(bio.get(), nullptr, NoPassphrase, nullptr) : nullptr,
+        &EVP_PKEY_free);
+    if (!IsP256(key.get())) {
+        ERR_clear_error();  // the failed reading leaves its errors behind
+        return std::nullopt;
+    }
+    return PointText(key.get());
+}
+
+std::string PrivateKey::PublicKeyPem() const {
+    Bio pem(BIO_new(BIO_s_mem()));
+    if (!pem || PEM_write_bio_PUBKEY(pem.get(), m_key.get()) != 1) {
+        Fail("cannot write the public key");
+    }
+    return MemoryText(pem.get());
 }
 
 std::string GenerateKeyPair(const std::filesystem::path& directory) {
@@ -49,14 +101,25 @@ std::string GenerateKeyPair(const std::filesystem::path& directory) {
         std::filesystem::file_type::not_found) {
         Refuse(Shown(privatePath) + " exists already; a key is never overwritten");
     }
-    std::filesystem::create_directories(directory, error);
-    if (error) Fail("cannot create " + Shown(directory) + ": " + error.message());
+    if (!std::filesystem::exists(directory, error)) {
+        std::filesystem::create_directories(
+            directory.parent_path().empty() ? std::filesystem::path(".") : directory.parent_path(),
+            error);
+        if (error || (::mkdir(directory.c_str(), 0700) != 0 && errno != EEXIST)) {
+            Fail("cannot create " + Shown(directory) + ": " +
+                 (error ? error.message() : std::strerror(errno)));
+        }
+    }
+    OwnersAlone(directory,
+                "who could replace the keys in it: make it the owner's alone (chmod go-w), or "
+                "take another directory");
 
     const PrivateKey key = PrivateKey::Generate();
     CreateFileExclusively(privatePath, key.Pem(), 0600);
 
     const std::string publicText = key.PublicKeyText();
     WriteFileAtomically(directory / kPublicKeyFile, publicText + "\n");
+    WriteFileAtomically(directory / kPublicKeyPemFile, key.PublicKeyPem());
     return publicText;
 }
 
@@ -72,26 +135,24 @@ std::string PrivateKey::Pem() const {
                                          nullptr) != 1) {
         Fail("cannot write the private key");
     }
-    char* data = nullptr;
-    const long size = BIO_get_mem_data(pem.get(), &data);
-    return std::string(data, static_cast<size_t>(size));
+    return MemoryText(pem.get());
 }
 
 PrivateKey PrivateKey::Load(const std::filesystem::path& path) {
     const std::optional<std::string> pem = ReadWholeFile(path);
     if (!pem) Refuse("there is no key file " + Shown(path));
-    struct stat st {};
-    if (::stat(path.c_str(), &st) == 0 && (st.st_mode & 077) != 0) {
+    const mode_t mode =
+        OwnersAlone(path,
+                    "one of whom may have put another key there: make sure it is yours, then chmod "
+                    "go-w it");
+    if ((mode & 077) != 0) {
         std::fprintf(stderr, "warning: %s can be read by other users than its owner\n",
                      Shown(path).c_str());
     }
     Bio bio(BIO_new_mem_buf(pem->data(), static_cast<int>(pem->size())));
     PrivateKey key(bio ? PEM_read_bio_PrivateKey(bio.get(), nullptr, NoPassphrase, nullptr)
                        : nullptr);
-    char group[64] = "";
-    if (!key.m_key || !EVP_PKEY_is_a(key.m_key.get(), "EC") ||
-        EVP_PKEY_get_group_name(key.m_key.get(), group, sizeof group, nullptr) != 1 ||
-        std::string(group) != SN_X9_62_prime256v1) {
+    if (!IsP256(key.m_key.get())) {
         Refuse(Shown(path) + " holds no P-256 private key (an unencrypted PEM file)");
     }
     return key;

@@ -1,5 +1,6 @@
 // kestrin-publish: the publisher's tool. It makes the signing key, makes a server tree that a
-// signed Kestrin accepts, and checks such a tree as Kestrin would.
+// signed Kestrin accepts, signs it again before it expires, and checks such a tree as Kestrin
+// would.
 // Exit status: 0 done (verify: the tree is sound); 1 a failure (a file that cannot be read or
 // written, a tree that does not verify); 2 a refusal (bad arguments, a release that the rules
 // do not allow, a key that would be overwritten).
@@ -26,20 +27,28 @@ constexpr const char* kUsage =
     "  kestrin-publish keygen DIR\n"
     "  kestrin-publish release --from RELEASE_DIR --to SERVER_ROOT --product NAME\n"
     "                          --version 2B --key PRIVATE_KEY [--expires-days N]\n"
-    "                          [--date YYYY-MM-DD]\n"
+    "                          [--date YYYY-MM-DD] [--new-key] [--prune]\n"
+    "                          [--allow-8bit-names]\n"
+    "  kestrin-publish refresh --to SERVER_ROOT --key PRIVATE_KEY [--expires-days N]\n"
     "  kestrin-publish verify --root SERVER_ROOT --public-key KEY [--product NAME]\n";
 
-// The --name value pairs after the command; refuses names not in allowed, and values missing.
+// The --name value pairs after the command, and the flags (--name alone, an empty value);
+// refuses names in neither list, and values missing.
 std::map<std::string, std::string> Options(const std::vector<std::string>& arguments,
-                                           const std::vector<std::string>& allowed) {
+                                           const std::vector<std::string>& allowed,
+                                           const std::vector<std::string>& flags = {}) {
     std::map<std::string, std::string> options;
-    for (size_t i = 0; i < arguments.size(); i += 2) {
+    for (size_t i = 0; i < arguments.size(); ++i) {
         const std::string& name = arguments[i];
+        if (std::find(flags.begin(), flags.end(), name) != flags.end()) {
+            options[name].clear();
+            continue;
+        }
         if (std::find(allowed.begin(), allowed.end(), name) == allowed.end()) {
             publish::Refuse("unknown argument " + name + "\n" + kUsage);
         }
         if (i + 1 == arguments.size()) publish::Refuse(name + " needs a value\n" + kUsage);
-        options[name] = arguments[i + 1];
+        options[name] = arguments[++i];
     }
     return options;
 }
@@ -66,15 +75,18 @@ int Run(const std::string& command, const std::vector<std::string>& arguments) {
         std::printf("%s\n", publish::GenerateKeyPair(arguments[0]).c_str());
         const std::filesystem::path directory = arguments[0];
         std::fprintf(stderr,
-                     "wrote %s (keep it secret) and %s; build Kestrin with "
+                     "wrote %s (keep it secret), %s and %s; build Kestrin with "
                      "-DKESTRIN_UPDATE_PUBLIC_KEY=<the line above>\n",
                      publish::Shown(directory / publish::kPrivateKeyFile).c_str(),
-                     publish::Shown(directory / publish::kPublicKeyFile).c_str());
+                     publish::Shown(directory / publish::kPublicKeyFile).c_str(),
+                     publish::Shown(directory / publish::kPublicKeyPemFile).c_str());
         return 0;
     }
     if (command == "release") {
-        const auto options = Options(arguments, {"--from", "--to", "--product", "--version",
-                                                 "--key", "--expires-days", "--date"});
+        const auto options = Options(
+            arguments,
+            {"--from", "--to", "--product", "--version", "--key", "--expires-days", "--date"},
+            {"--new-key", "--prune", "--allow-8bit-names"});
         publish::ReleaseOptions release;
         release.from = Required(options, "--from");
         release.to = Required(options, "--to");
@@ -85,7 +97,20 @@ int Run(const std::string& command, const std::vector<std::string>& arguments) {
             release.expiresDays = Number("--expires-days", options.at("--expires-days"));
         }
         if (options.contains("--date")) release.date = options.at("--date");
+        release.newKey = options.contains("--new-key");
+        release.prune = options.contains("--prune");
+        release.allow8bitNames = options.contains("--allow-8bit-names");
         return publish::Release(release);
+    }
+    if (command == "refresh") {
+        const auto options = Options(arguments, {"--to", "--key", "--expires-days"});
+        publish::RefreshOptions refresh;
+        refresh.to = Required(options, "--to");
+        refresh.key = Required(options, "--key");
+        if (options.contains("--expires-days")) {
+            refresh.expiresDays = Number("--expires-days", options.at("--expires-days"));
+        }
+        return publish::Refresh(refresh);
     }
     if (command == "verify") {
         const auto options = Options(arguments, {"--root", "--public-key", "--product"});

@@ -82,7 +82,14 @@ bool IsReservedName(const CString& name) {
     return fs::path(name).filename().string().starts_with(kTemporaryPrefix);
 }
 
-std::vector<ReleaseFile> ListRelease(const fs::path& from) {
+// Bytes from 0x80 up: Kestrin on Windows reads a listed name in the ANSI code page, on Linux as
+// UTF-8, so such a name lands as different names on the two systems.
+bool HasEightBitByte(std::string_view text) {
+    return std::any_of(text.begin(), text.end(),
+                       [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
+}
+
+std::vector<ReleaseFile> ListRelease(const fs::path& from, bool allow8bitNames) {
     std::error_code error;
     if (!fs::is_directory(from, error)) Refuse(Shown(from) + " is not a directory");
     std::vector<ReleaseFile> files;
@@ -103,6 +110,13 @@ std::vector<ReleaseFile> ListRelease(const fs::path& from) {
         if (!engine::IsSafeListedName(name, kProductDirectoryLength)) {
             Refuse("\"" + name + "\" is a name that Kestrin refuses");
         }
+        if (!allow8bitNames && HasEightBitByte(name)) {
+            Refuse("\"" + name +
+                   "\" holds bytes outside printable ASCII: Kestrin on Windows reads such a name "
+                   "in the ANSI code page, Kestrin on Linux as UTF-8, so it lands as a different "
+                   "name on each system. Rename it, or give --allow-8bit-names if every client "
+                   "reads it the same way");
+        }
         if (IsReservedName(name)) {
             Refuse("\"" + name + "\" is the name of a file that the tool writes itself");
         }
@@ -118,11 +132,24 @@ std::vector<ReleaseFile> ListRelease(const fs::path& from) {
     return files;
 }
 
+bool IsAsciiLetter(char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+}
+
+// The version check reads the release number as atoi does, and takes the letter line as it
+// is, byte for byte: the number is decimal digits within int, the letter one ASCII letter.
 ReleaseVersion ParseVersion(const std::string& version) {
     size_t digits = 0;
-    while (digits < version.size() && version[digits] >= '0' && version[digits] <= '9') ++digits;
-    if (digits == 0 || HasControlCharacter(version)) {
-        Refuse("--version " + version + ": the release number and then its letter, as in 2B");
+    std::int64_t value = 0;
+    for (; digits < version.size() && version[digits] >= '0' && version[digits] <= '9'; ++digits) {
+        value = std::min<std::int64_t>(value * 10 + (version[digits] - '0'),
+                                       std::int64_t{std::numeric_limits<int>::max()} + 1);
+    }
+    if (digits == 0 || value > std::numeric_limits<int>::max() || version.size() != digits + 1 ||
+        !IsAsciiLetter(version.back())) {
+        Refuse("--version " + version +
+               ": the release number (decimal digits) and then one letter A to Z or a to z, as "
+               "in 2B");
     }
     return {version.substr(0, digits), version.substr(digits)};
 }
@@ -147,6 +174,21 @@ CString CheckedDate(const std::string& date) {
     return date;
 }
 
+// The earliest date that is later than the listed date starting at time.
+CString DayAfter(std::int64_t time) {
+    const std::time_t start = time;
+    std::tm day{};
+    localtime_r(&start, &day);
+    day.tm_mday += 1;
+    day.tm_hour = 12;
+    day.tm_min = day.tm_sec = 0;
+    day.tm_isdst = -1;
+    std::mktime(&day);
+    char text[16];
+    std::strftime(text, sizeof text, "%Y-%m-%d", &day);
+    return text;
+}
+
 CString Today() {
     const std::time_t now = std::time(nullptr);
     std::tm local{};
@@ -157,7 +199,7 @@ CString Today() {
 }
 
 PreviousPublication ReadPrevious(const fs::path& root, const net::P256PublicKey& key,
-                                 const CString& product) {
+                                 const CString& product, bool newKey) {
     const fs::path update = root / "Update";
     PreviousPublication previous;
     previous.release = ReadVersionFile(update / engine::kVersionFileName);
@@ -181,7 +223,21 @@ PreviousPublication ReadPrevious(const fs::path& root, const net::P256PublicKey&
     engine::ManifestPolicy policy;
     policy.product = product;
     policy.now = std::numeric_limits<std::int64_t>::min();  // an expired one is complete too
-    TreeCheck check = CheckTree(root, key, policy);
+    TreeCheck check = CheckTree(root, &key, policy);
+    if (check.refused == engine::ManifestFault::BadSignature) {
+        // Clients built with the key that signed it would refuse everything signed with this.
+        if (!newKey) {
+            Refuse(Shown(update) + " holds a publication that this key did not sign (" +
+                   check.problems.front() +
+                   "): clients that accept it would refuse this release. Sign with the key "
+                   "that signed it, or give --new-key to move to this key on purpose.");
+        }
+        std::fprintf(stderr,
+                     "note: %s was signed with another key; only clients built with this key "
+                     "accept the new release\n",
+                     Shown(update).c_str());
+        check = CheckTree(root, nullptr, policy);
+    }
     if (check.problems.empty()) {
         previous.state = PreviousPublication::State::Signed;
         previous.manifest = std::move(check.manifest);
@@ -207,10 +263,14 @@ void CheckNewer(const ReleaseVersion& release, const PreviousPublication& previo
 }
 
 // Unchanged files keep their listed date, so that clients do not fetch them again; the others
-// take newDate.
+// take newDate. A changed file must be listed with a later date than before: a client that
+// fetched the old copy on or after the old date would keep it for good.
 void DateFiles(std::vector<ReleaseFile>& files, const PreviousPublication& previous,
                const fs::path& update, const CString& newDate) {
     const std::optional<std::int64_t> newTime = engine::ListedTime(newDate);
+    std::string late;
+    CString earliest;
+    std::int64_t earliestTime = 0;
     for (ReleaseFile& file : files) {
         const auto listed = previous.dates.find(file.name);
         const auto served =
@@ -225,13 +285,20 @@ void DateFiles(std::vector<ReleaseFile>& files, const PreviousPublication& previ
         if (file.change == Change::New) continue;
         const std::optional<std::int64_t> oldTime = engine::ListedTime(listed->second);
         if (oldTime && newTime && *newTime <= *oldTime) {
-            std::fprintf(stderr,
-                         "warning: %s changed, but its date %s is not later than the date %s "
-                         "it was listed with before: a client that fetched it on or after %s "
-                         "keeps its old copy. Move it with --date.\n",
-                         file.name.c_str(), newDate.c_str(), listed->second.c_str(),
-                         listed->second.c_str());
+            late += "\n  " + file.name + " (listed " + listed->second + ")";
+            const CString next = DayAfter(*oldTime);
+            const std::int64_t nextTime = engine::ListedTime(next).value_or(0);
+            if (nextTime > earliestTime) {
+                earliest = next;
+                earliestTime = nextTime;
+            }
         }
+    }
+    if (!late.empty()) {
+        Refuse("changed files would be listed with " + newDate +
+               ", which is not later than their date before; a client that fetched one of them "
+               "on or after that date would keep its old copy:" +
+               late + "\nNothing was written. Publish with --date " + earliest + " or later.");
     }
 }
 
@@ -253,23 +320,89 @@ const char* ChangeText(Change change) {
     return "";
 }
 
+void CheckExpiryDays(int days) {
+    if (days < 1 || days > kLongestExpiryDays) {
+        Refuse("--expires-days: from 1 to " + std::to_string(kLongestExpiryDays));
+    }
+}
+
+struct SigningKey {
+    PrivateKey privateKey;
+    net::P256PublicKey publicKey;
+};
+
+SigningKey LoadSigningKey(const fs::path& path) {
+    PrivateKey privateKey = PrivateKey::Load(path);
+    std::optional<net::P256PublicKey> publicKey =
+        net::P256PublicKey::FromText(privateKey.PublicKeyText());
+    if (!publicKey) Fail("the system's cryptography does not take the key's public half");
+    return {std::move(privateKey), std::move(*publicKey)};
+}
+
+// A manifest's serial grows with every publication: the time of publication, or the last
+// serial and one when that is higher.
+std::uint64_t NextSerial(std::uint64_t previous, std::int64_t now) {
+    if (previous == std::numeric_limits<std::uint64_t>::max()) {
+        Refuse("the serial of the manifest in the server root is the highest there is");
+    }
+    return std::max<std::uint64_t>(previous + 1, static_cast<std::uint64_t>(now));
+}
+
+// The old signature goes first: a tree left half-written by an interruption never verifies,
+// and the next run sees that it was.
+void RemoveSignature(const fs::path& update) {
+    std::error_code error;
+    fs::remove(update / engine::kManifestSignatureName, error);
+    if (error) Fail("cannot remove the old signature: " + error.message());
+}
+
+// Reads the written tree back as Kestrin will: a file that changed while it was copied shows
+// here, and the signature is removed again.
+TreeCheck CheckWritten(const fs::path& root, const net::P256PublicKey& key, const CString& product,
+                       std::int64_t now) {
+    engine::ManifestPolicy policy;
+    policy.product = product;
+    policy.now = now;
+    TreeCheck check = CheckTree(root, &key, policy);
+    if (!check.problems.empty()) {
+        std::error_code error;
+        fs::remove(root / "Update" / engine::kManifestSignatureName, error);
+        for (const std::string& problem : check.problems) {
+            std::fprintf(stderr, "%s\n", problem.c_str());
+        }
+        Fail("the published tree does not verify; its signature was removed. Publish again.");
+    }
+    return check;
+}
+
+// Removes the stray files below update, and the directories they leave empty.
+void Prune(const fs::path& update, const std::vector<std::string>& strays) {
+    for (const std::string& stray : strays) {
+        fs::path path = update / stray;
+        std::error_code error;
+        fs::remove(path, error);
+        if (error) Fail("cannot remove " + Shown(path) + ": " + error.message());
+        std::printf("removed   Update/%s\n", stray.c_str());
+        // fs::remove leaves a directory that is not empty.
+        for (path = path.parent_path(); path != update && fs::is_empty(path, error) && !error;
+             path = path.parent_path()) {
+            fs::remove(path, error);
+        }
+    }
+}
+
 }  // namespace
 
 int Release(const ReleaseOptions& options) {
     if (options.product.empty() || HasControlCharacter(options.product)) {
         Refuse("--product: a name without control characters");
     }
-    if (options.expiresDays < 1 || options.expiresDays > kLongestExpiryDays) {
-        Refuse("--expires-days: from 1 to " + std::to_string(kLongestExpiryDays));
-    }
+    CheckExpiryDays(options.expiresDays);
     const ReleaseVersion release = ParseVersion(options.version);
     const CString newDate = options.date ? CheckedDate(*options.date) : Today();
-    const PrivateKey privateKey = PrivateKey::Load(options.key);
-    const std::optional<net::P256PublicKey> key =
-        net::P256PublicKey::FromText(privateKey.PublicKeyText());
-    if (!key) Fail("the system's cryptography does not take the key's public half");
+    const SigningKey key = LoadSigningKey(options.key);
 
-    std::vector<ReleaseFile> files = ListRelease(options.from);
+    std::vector<ReleaseFile> files = ListRelease(options.from, options.allow8bitNames);
     for (ReleaseFile& file : files) {
         const std::optional<engine::ManifestRecord> record = HashFile(options.from / file.name);
         if (!record) Fail(Shown(options.from / file.name) + " went away");
@@ -277,15 +410,16 @@ int Release(const ReleaseOptions& options) {
     }
 
     const fs::path update = options.to / "Update";
-    const PreviousPublication previous = ReadPrevious(options.to, *key, options.product);
+    const PreviousPublication previous =
+        ReadPrevious(options.to, key.publicKey, options.product, options.newKey);
     CheckNewer(release, previous, update);
+    DateFiles(files, previous, update, newDate);
     if (previous.state == PreviousPublication::State::Unfinished) {
         std::fprintf(stderr,
                      "note: %s holds no complete publication signed with this key (%s); every "
                      "file is listed as new or changed\n",
                      Shown(update).c_str(), previous.why.c_str());
     }
-    DateFiles(files, previous, update, newDate);
     if (const auto newTime = engine::ListedTime(newDate);
         newTime && *newTime > std::time(nullptr)) {
         std::fprintf(stderr,
@@ -302,22 +436,20 @@ int Release(const ReleaseOptions& options) {
     const std::int64_t now = std::time(nullptr);
     engine::Manifest manifest;
     manifest.product = options.product;
-    manifest.serial = std::max<std::uint64_t>(previous.serial + 1, static_cast<std::uint64_t>(now));
+    manifest.serial = NextSerial(previous.serial, now);
     manifest.expires = now + options.expiresDays * kSecondsPerDay;
     manifest.files.emplace_back(engine::kVersionFileName, RecordOf(versionText));
     manifest.files.emplace_back(engine::kFileListName, RecordOf(listText));
     for (const ReleaseFile& file : files) manifest.files.emplace_back(file.name, file.record);
     const std::string manifestText = engine::ManifestText(manifest);
-    const std::string signature = privateKey.Sign(manifestText);
+    const std::string signature = key.privateKey.Sign(manifestText);
 
-    // The old signature goes first and the new one comes last: a tree left half-written by an
-    // interruption never verifies, and the next run sees that it was.
+    // The new signature comes last.
     std::error_code error;
     fs::create_directories(update, error);
     if (error) Fail("cannot create " + Shown(update) + ": " + error.message());
     RemoveLeftovers(update);
-    fs::remove(update / engine::kManifestSignatureName, error);
-    if (error) Fail("cannot remove the old signature: " + error.message());
+    RemoveSignature(update);
     WriteFileAtomically(update / engine::kManifestName, manifestText);
     for (const ReleaseFile& file : files) {
         const fs::path target = update / file.name;
@@ -333,21 +465,52 @@ int Release(const ReleaseOptions& options) {
     WriteFileAtomically(update / engine::kVersionFileName, versionText);
     WriteFileAtomically(update / engine::kManifestSignatureName, signature);
 
-    // Read back as Kestrin will: a release file that changed while it was copied shows here.
-    engine::ManifestPolicy policy;
-    policy.product = options.product;
-    policy.now = now;
-    const TreeCheck check = CheckTree(options.to, *key, policy);
-    if (!check.problems.empty()) {
-        fs::remove(update / engine::kManifestSignatureName, error);
-        for (const std::string& problem : check.problems) {
-            std::fprintf(stderr, "%s\n", problem.c_str());
+    const TreeCheck check = CheckWritten(options.to, key.publicKey, options.product, now);
+    if (options.prune) {
+        Prune(update, check.strays);
+    } else {
+        for (const std::string& stray : check.strays) {
+            std::fprintf(stderr,
+                         "warning: Update/%s is not part of the release, but the server serves "
+                         "it; --prune removes it\n",
+                         stray.c_str());
         }
-        Fail("the published tree does not verify; its signature was removed. Publish again.");
     }
     std::printf("published %s %s%s in %s: serial %llu, expires %s\n", options.product.c_str(),
                 release.number.c_str(), release.letter.c_str(), Shown(update).c_str(),
                 static_cast<unsigned long long>(manifest.serial),
+                engine::UtcInstantText(manifest.expires).c_str());
+    return 0;
+}
+
+int Refresh(const RefreshOptions& options) {
+    CheckExpiryDays(options.expiresDays);
+    const SigningKey key = LoadSigningKey(options.key);
+    const fs::path update = options.to / "Update";
+    engine::ManifestPolicy policy;
+    policy.now = std::numeric_limits<std::int64_t>::min();  // an expired one is refreshed too
+    const TreeCheck check = CheckTree(options.to, &key.publicKey, policy);
+    if (!check.problems.empty()) {
+        for (const std::string& problem : check.problems) {
+            std::fprintf(stderr, "%s\n", problem.c_str());
+        }
+        Refuse(Shown(update) +
+               " holds no complete publication signed with this key; refresh signs only such a "
+               "one again (publish with release)");
+    }
+    engine::Manifest manifest = *check.manifest;
+    const std::int64_t now = std::time(nullptr);
+    manifest.serial = NextSerial(manifest.serial, now);
+    manifest.expires = now + options.expiresDays * kSecondsPerDay;
+    const std::string manifestText = engine::ManifestText(manifest);
+    const std::string signature = key.privateKey.Sign(manifestText);
+
+    RemoveSignature(update);
+    WriteFileAtomically(update / engine::kManifestName, manifestText);
+    WriteFileAtomically(update / engine::kManifestSignatureName, signature);
+    CheckWritten(options.to, key.publicKey, manifest.product, now);
+    std::printf("signed %s again in %s: serial %llu, expires %s\n", manifest.product.c_str(),
+                Shown(update).c_str(), static_cast<unsigned long long>(manifest.serial),
                 engine::UtcInstantText(manifest.expires).c_str());
     return 0;
 }

@@ -1,6 +1,7 @@
 """kestrin-publish as a publisher runs it: keygen, release into a fresh and into an existing
 server root, the refusals, and verify against each kind of damage to a published tree."""
 import argparse
+import calendar
 import datetime
 import os
 import re
@@ -8,6 +9,7 @@ import shutil
 import subprocess
 import sys
 import tempfile
+import time
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pardir,
@@ -21,9 +23,9 @@ RELEASE = {'readme.txt': 'hello\r\n', 'Tamwix.ini': '[Tamwix]\r\n',
 OLD = '2020-01-01'
 
 
-def run(*args):
+def run(*args, cwd=None):
     return subprocess.run([str(a) for a in args], stdout=subprocess.PIPE,
-                          stderr=subprocess.PIPE, text=True, timeout=120)
+                          stderr=subprocess.PIPE, text=True, timeout=120, cwd=cwd)
 
 
 def sha256(data):
@@ -98,13 +100,31 @@ class Publish(unittest.TestCase):
         self.assertIn('never overwritten', proc.stderr)
         with open(self.private_key, 'rb') as f:
             self.assertEqual(f.read(), before)
+        # A directory that others can write is refused before anything lands in it.
+        shared = os.path.join(self.dir, 'shared')
+        os.makedirs(shared)
+        os.chmod(shared, 0o777)
+        proc = run(PUBLISH, 'keygen', shared)
+        self.assertEqual((proc.returncode, os.listdir(shared)), (2, []), proc.stderr)
+        self.assertIn('other users', proc.stderr)
+        # The key's text is taken too: no tree here, but no refusal of the key.
+        self.assertEqual(self.verify('--public-key', self.public_key).returncode, 1)
+        # public-key.pem checks a publication with openssl alone.
+        self.published('2B')
+        for path in (os.path.join(self.update, 'Manifest.txt'),
+                     os.path.join(self.update, 'Manifest.sig'),
+                     os.path.join(self.keys, 'public-key.pem')):
+            shutil.copy(path, self.dir)
+        proc = run('openssl', 'dgst', '-sha256', '-verify', 'public-key.pem', '-signature',
+                   'Manifest.sig', 'Manifest.txt', cwd=self.dir)
+        self.assertEqual((proc.returncode, proc.stdout), (0, 'Verified OK\n'), proc.stderr)
+        pem = os.path.join(self.keys, 'public-key.pem')
+        self.assertEqual(self.verify('--public-key', pem).returncode, 0)
         for key, status in ((self.public_key, 0), (self.public_key[:-1], 1),
                             ('02' + self.public_key[2:], 1)):
             check = run(CMAKE, '-DKESTRIN_UPDATE_PUBLIC_KEY=' + key, '-P',
                         os.path.join(SOURCE, 'cmake', 'public_key.cmake'))
             self.assertEqual(check.returncode != 0, status != 0, key)
-        # The key's text is taken too: no tree here, but no refusal of the key.
-        self.assertEqual(self.verify('--public-key', self.public_key).returncode, 1)
 
     def test_release_keeps_the_dates_of_unchanged_files(self):
         self.published('2A', RELEASE, '--date', OLD)
@@ -121,15 +141,32 @@ class Publish(unittest.TestCase):
         self.published('2B', dict(RELEASE, **{'readme.txt': 'changed\r\n', 'new/x.bin': 'x'}))
         days.add(datetime.date.today().isoformat())
         listed = self.listed()
-        self.assertIn(listed.pop('readme.txt'), days)
-        self.assertIn(listed.pop('new/x.bin'), days)
+        readme = listed.pop('readme.txt')
+        self.assertIn(readme, days)
+        listed_x = listed.pop('new/x.bin')
+        self.assertIn(listed_x, days)
         self.assertEqual(listed, {'Tamwix.ini': OLD, 'data/levels.dat': OLD})
         self.assertGreater(self.serial(), first_serial)
         self.assertEqual(self.verify().returncode, 0)
 
-        proc = self.published('2C', dict(RELEASE, **{'Tamwix.ini': 'other'}), '--date', OLD)
-        self.assertRegex(proc.stderr, r'warning: Tamwix.ini changed.*--date')
+        # Changed files listed no later than before: refused, naming the earliest date that
+        # works, after both readme.txt's date (today) and Tamwix.ini's (OLD).
+        third = dict(RELEASE, **{'Tamwix.ini': 'other', 'readme.txt': 'again\r\n',
+                                 'new/x.bin': 'x'})
+        before = read_files(self.server)
+        proc = self.release('2C', third, '--date', OLD)
+        self.assertEqual(proc.returncode, 2, proc.stderr)
+        self.assertRegex(proc.stderr, r'Tamwix.ini \(listed %s\)' % OLD)
         self.assertNotIn('levels.dat', proc.stderr)
+        earliest = re.search(r'--date (\S+) or later', proc.stderr).group(1)
+        self.assertEqual(earliest, (datetime.date.fromisoformat(readme) +
+                                    datetime.timedelta(days=1)).isoformat())
+        self.assertEqual(read_files(self.server), before)
+        # The version is not spent: the same release with that date goes through.
+        shutil.rmtree(os.path.join(self.dir, 'release-2C'))
+        self.published('2C', third, '--date', earliest)
+        self.assertEqual(self.listed(), {'Tamwix.ini': earliest, 'readme.txt': earliest,
+                                         'new/x.bin': listed_x, 'data/levels.dat': OLD})
 
     def test_a_tree_made_by_hand_keeps_the_dates_of_what_it_served(self):
         write_files(self.update, dict(RELEASE, **{
@@ -147,8 +184,18 @@ class Publish(unittest.TestCase):
         p384 = os.path.join(self.dir, 'p384.pem')
         subprocess.run(['openssl', 'genpkey', '-algorithm', 'EC', '-pkeyopt',
                         'ec_paramgen_curve:P-384', '-out', p384], check=True)
+        other = os.path.join(self.dir, 'other')
+        run(PUBLISH, 'keygen', other)
+        writable = os.path.join(self.dir, 'writable.pem')
+        shutil.copy(self.private_key, writable)
+        os.chmod(writable, 0o620)
         cases = [
             ('3A', RELEASE, ('--key', p384), 'no P-256 private key'),
+            ('3A', RELEASE, ('--key', os.path.join(other, 'private-key.pem')),
+             'this key did not sign'),
+            ('3A', RELEASE, ('--key', writable), 'written by other users'),
+            ('3A', dict(RELEASE, **{'readme.txt': 'changed'}), (), 'not later than'),
+            ('3A', {'caf\u00e9.txt': 'x'}, (), 'ANSI code page'),
             ('2B', RELEASE, (), 'not newer than 2B'),
             ('2A', RELEASE, (), 'not newer'),
             ('1Z', RELEASE, (), 'not newer'),
@@ -161,6 +208,10 @@ class Publish(unittest.TestCase):
             ('3A', {'A.dll': 'x', 'a.DLL': 'y'}, (), 'only in case'),
             ('3A', {}, (), 'has no files'),
             ('B3', RELEASE, (), '--version'),
+            ('2 H', RELEASE, (), '--version'),
+            ('3', RELEASE, (), '--version'),
+            ('3AB', RELEASE, (), '--version'),
+            ('2147483648A', RELEASE, (), '--version'),
             ('3A', RELEASE, ('--date', '2024-02-30'), '--date'),
             ('3A', RELEASE, ('--expires-days', '0'), '--expires-days'),
         ]
@@ -201,6 +252,10 @@ class Publish(unittest.TestCase):
                 self.write('File_list.txt', self.read('File_list.txt') + 'extra.dll\r\n' + OLD),
                 self.write('extra.dll', 'x'), self.resign()), (),
              'Update/extra.dll has no record'),
+            ('stray file', lambda: self.write('old.dll', 'x'), (),
+             'Update/old.dll is served but not listed'),
+            ('stray left by a killed run', lambda: self.write('data/.kestrin-publish-x1', 'x'),
+             (), 'Update/data/.kestrin-publish-x1 is served'),
             ('unsafe listed name', lambda: (
                 self.write('File_list.txt', self.read('File_list.txt') + '..\\evil.dll\r\n'),
                 self.resign()), (), 'a name that Kestrin refuses'),
@@ -216,6 +271,68 @@ class Publish(unittest.TestCase):
                 else:
                     self.assertEqual(proc.returncode, 1, proc.stdout)
                     self.assertIn(message, proc.stdout)
+
+    def test_a_new_key_on_purpose_keeps_the_dates(self):
+        self.published('2A', RELEASE, '--date', OLD)
+        other = os.path.join(self.dir, 'other')
+        run(PUBLISH, 'keygen', other)
+        self.private_key = os.path.join(other, 'private-key.pem')
+        proc = self.published('2B', dict(RELEASE, **{'readme.txt': 'changed'}), '--new-key')
+        self.assertIn('signed with another key', proc.stderr)
+        listed = self.listed()
+        self.assertNotEqual(listed.pop('readme.txt'), OLD)
+        self.assertEqual(listed, {'Tamwix.ini': OLD, 'data/levels.dat': OLD})
+        self.assertEqual(self.verify('--public-key', os.path.join(other, 'public-key.txt'))
+                         .returncode, 0)
+        self.assertNotEqual(self.verify().returncode, 0)
+
+    def test_stray_files_are_named_and_pruned_and_8bit_names_allowed_on_request(self):
+        self.published('2A', dict(RELEASE, **{'data/old/gone.bin': 'x', 'gone.txt': 'y'}))
+        proc = self.published('2B', dict(RELEASE, **{'caf\u00e9.txt': 'z'}),
+                              '--allow-8bit-names')
+        for name in ('gone.txt', 'data/old/gone.bin'):
+            self.assertIn('Update/%s is not part of the release' % name, proc.stderr)
+        self.assertIn('Update/gone.txt is served', self.verify().stdout)
+        self.assertEqual(self.verify().returncode, 1)
+        self.published('2C', dict(RELEASE, **{'caf\u00e9.txt': 'z'}), '--allow-8bit-names',
+                       '--prune')
+        self.assertEqual(self.verify().returncode, 0)
+        self.assertEqual(sorted(read_files(self.update)), sorted(
+            list(RELEASE) + ['caf\u00e9.txt', 'Version.txt', 'File_list.txt', 'Manifest.txt',
+                             'Manifest.sig']))
+        self.assertFalse(os.path.exists(os.path.join(self.update, 'data', 'old')))
+
+    def test_refresh_signs_the_same_publication_again(self):
+        self.assertEqual(run(PUBLISH, 'refresh', '--to', self.server, '--key',
+                             self.private_key).returncode, 2)
+        self.published('2B', RELEASE, '--expires-days', '10')
+        proc = self.verify()
+        self.assertEqual(proc.returncode, 0, proc.stdout)
+        self.assertIn('expires in less than 14 days', proc.stderr)
+        served, serial = read_files(self.update), self.serial()
+        other = os.path.join(self.dir, 'other')
+        run(PUBLISH, 'keygen', other)
+        self.resign(lambda t: re.sub(r'^expires .*$', 'expires 2001-01-01T00:00:00Z', t,
+                                     flags=re.M))
+        self.assertEqual(self.verify().returncode, 1)
+        before = read_files(self.update)
+        proc = run(PUBLISH, 'refresh', '--to', self.server, '--key',
+                   os.path.join(other, 'private-key.pem'))
+        self.assertEqual(proc.returncode, 2, proc.stderr)
+        self.assertEqual(read_files(self.update), before)
+        proc = run(PUBLISH, 'refresh', '--to', self.server, '--key', self.private_key,
+                   '--expires-days', '30')
+        self.assertEqual(proc.returncode, 0, proc.stderr)
+        proc = self.verify()
+        self.assertEqual((proc.returncode, proc.stderr), (0, ''), proc.stdout)
+        self.assertGreater(self.serial(), serial)
+        expires = re.search(r'^expires (\S+)$', self.read('Manifest.txt'), re.M).group(1)
+        self.assertGreater(calendar.timegm(time.strptime(expires, '%Y-%m-%dT%H:%M:%SZ')),
+                           time.time() + 29 * 86400)
+        refreshed = read_files(self.update)
+        for name in ('Manifest.txt', 'Manifest.sig'):
+            self.assertNotEqual(refreshed.pop(name), served.pop(name))
+        self.assertEqual(refreshed, served)
 
     def test_an_interrupted_publication_never_verifies_and_can_be_finished(self):
         self.published('2A', RELEASE, '--date', OLD)
