@@ -2,6 +2,7 @@
 genuine one lands, and each way of spoiling one is refused, the old copies kept."""
 import os
 import re
+import shutil
 import subprocess
 
 import kestrin_e2e
@@ -14,7 +15,6 @@ MESSAGE = 'message: ' + UNVERIFIED.replace('\n', '\\n')
 OUTCOME = re.compile(r'status: (Updated|Failed|Unchanged)\.\.\.(.*)$')
 OLD = {name: b'old ' + name.encode() for name in FILES}
 
-
 class SignedUpdate(ServerTestCase):
     def setUp(self):
         super().setUp()
@@ -25,9 +25,14 @@ class SignedUpdate(ServerTestCase):
         self.box.set_setting('Update', 'VersionB', signed_release.VERSION[1])
         release = os.path.join(self.box.root, 'release')
         write_files(release, FILES)
+        # The publisher's tool refuses a private key others can write, as a checkout may leave
+        # it: a copy only the owner can write.
+        key = os.path.join(self.box.root, 'key.pem')
+        shutil.copyfile(signed_release.KEY, key)
+        os.chmod(key, 0o600)
         done = subprocess.run([kestrin_e2e.PUBLISH, 'release', '--from', release, '--to',
                                self.served, '--product', signed_release.PRODUCT, '--version',
-                               ''.join(signed_release.VERSION), '--key', signed_release.KEY,
+                               ''.join(signed_release.VERSION), '--key', key,
                                '--date', signed_release.DATE], capture_output=True, text=True)
         self.assertEqual(done.returncode, 0, done.stderr)
         self.update = os.path.join(self.served, 'Update')
@@ -75,7 +80,6 @@ class SignedUpdate(ServerTestCase):
         # The Update button twice (each message box takes a line too): one message a run.
         status, out, err = self.kestrin([], stdin='\n' * 4)
         self.assertEqual(out.count(MESSAGE), 2, err)
-
 
 if __name__ == '__main__':
     kestrin_e2e.main()
