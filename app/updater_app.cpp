@@ -10,7 +10,8 @@ CString WithTrailingBackslash(CString directory) {
     return directory;
 }
 
-CUpdaterApp::CUpdaterApp(const char* updateKey) : m_strUpdateKey(updateKey) {}
+CUpdaterApp::CUpdaterApp(const char* updateKey)
+    : CSettingsStore(m_appName), m_strUpdateKey(updateKey) {}
 
 CUpdaterApp::~CUpdaterApp() = default;
 
@@ -34,8 +35,11 @@ BOOL CUpdaterApp::StartUp() {
     }
     m_pMainWnd = &*dialog;
     dialog->m_strCmdLine = commandLine;
-    dialog->m_strDirectory = m_strDirectory;
-    dialog->m_release = engine::ServerRelease(m_strUpdateKey);
+    // The one way down to the engine: what it works on, handed over once.
+    engine::RunContext& run = dialog->m_run;
+    run.productDirectory = m_strDirectory + engine::kProductSubdirectory;
+    run.settings = this;
+    run.release = engine::ServerRelease(m_strUpdateKey);
     dialog->RunModal();
     // The dialog's window record is cleared when its window goes; make sure no stale pointer
     // outlives the object when the run failed before a window existed.

@@ -18,8 +18,7 @@
 #include "engine/look_ahead.h"
 #include "engine/rules.h"
 #include "engine/server_release.h"
-#include "engine/update_host.h"
-#include "framework/dialog.h"
+#include "engine/run_context.h"
 #include "framework/file_find.h"
 #include "framework/stdio_file.h"
 #include "net/remote_files.h"
@@ -30,7 +29,7 @@ namespace {
 
 constexpr const char* kRemoteFileList = "Update/File_list.txt";
 constexpr const char* kRemoteDirectory = "Update/";
-constexpr const char* kProductSubdirectory = "Pelmora\\";
+// Misspelt as the product has always shown it: the texts users know, kept as they are.
 constexpr const char* kServerError = "An error occured on the server.\nPlease try again latter.";
 
 // The listed time of each date, converted once: a list names few dates, and each conversion
@@ -76,41 +75,42 @@ std::optional<FileList> ReadList(const CString& path) {
 
 }  // namespace
 
-void UpdateFiles(IUpdateHost& host) {
-    host.SetStatus("Checking file list");
-    IRemoteFiles* connection = host.Connection();
+void UpdateFiles(RunContext& run) {
+    IRunView& view = *run.view;
+    view.SetStatus("Checking file list");
+    IRemoteFiles* connection = run.transport;
     if (connection == nullptr) return;
 
-    const CString tempDirectory = host.TempPath();
+    const CString& tempDirectory = run.tempDirectory;
     if (tempDirectory.empty()) {
-        host.ShowMessage(kServerError);
+        view.ShowMessage(kServerError);
         return;
     }
-    const CString listPath =
-        PathInDirectory(tempDirectory, RunCopyName("File_list", ".txt").c_str());
-    ServerRelease& release = host.Release();
+    const CString listName = RunCopyName("File_list", ".txt");
+    const CString listPath = PathInDirectory(tempDirectory, listName.c_str());
+    ServerRelease& release = run.release;
     const Fetched fetched =
-        release.Verify(host) ? release.Fetch(*connection, kFileListName, kRemoteFileList, listPath)
-                             : Fetched::Refused;
+        release.Verify(run)
+            ? release.Fetch(*connection, kFileListName, kRemoteFileList, tempDirectory, listName)
+            : Fetched::Refused;
     if (fetched == Fetched::Refused) {
-        release.Refuse(host, true);
+        release.Refuse(view, true);
         return;
     }
     if (fetched == Fetched::Failed) {
-        host.ShowMessage(kServerError);
+        view.ShowMessage(kServerError);
         return;
     }
     std::optional<FileList> list = ReadList(listPath);
     // The copy is this run's own: no later run would ever overwrite it.
     DeleteFileA(listPath.c_str());
     if (!list) {
-        host.ShowMessage(kServerError);
+        view.ShowMessage(kServerError);
         return;
     }
 
-    const CString productDirectory = host.InstallDirectory() + kProductSubdirectory;
-    CProgressCtrl& progress = host.Progress();
-    progress.SetPos(0);
+    const CString& productDirectory = run.productDirectory;
+    view.SetProgress(0);
     // Only the last level is made; when it cannot be, every fetch into it fails and says so.
     CreateDirectoryA(productDirectory.c_str(), nullptr);
 
@@ -124,29 +124,29 @@ void UpdateFiles(IUpdateHost& host) {
         const CString localPath = productDirectory + name;
         if (entry.overlong || !IsSafeListedName(name, productDirectory.size()) ||
             !release.Covers(name)) {
-            host.SetStatus("Updating..." + name);
-            host.SetStatus("Failed..." + name);
+            view.SetStatus("Updating..." + name);
+            view.SetStatus("Failed..." + name);
         } else if (!NeedsFetch(lookAhead.CreationTime(i, localPath, finder),
                                listedTimes.Of(entry.date))) {
-            host.SetStatus("Unchanged..." + name);
+            view.SetStatus("Unchanged..." + name);
         } else {
-            host.SetStatus("Updating..." + name);
+            view.SetStatus("Updating..." + name);
             lookAhead.Stop();
             // The download makes the directories the file lies in below the product directory,
             // never through a link.
             const bool landed =
-                release.Fetch(*connection, name, kRemoteDirectory + RemoteName(name), localPath,
-                              productDirectory.c_str()) == Fetched::Landed;
-            host.SetStatus((landed ? "Updated..." : "Failed...") + name);
+                release.Fetch(*connection, name, kRemoteDirectory + RemoteName(name),
+                              productDirectory, name) == Fetched::Landed;
+            view.SetStatus((landed ? "Updated..." : "Failed...") + name);
         }
-        progress.SetPos(ProgressPosition(i, count));
+        view.SetProgress(ProgressPosition(i, count));
     }
 
     // The run's files are on the disk, renames included, before it says it is complete. A flush
     // that failed leaves them in place: there is nothing more to show.
     connection->Settle();
-    host.SetStatus("Completed- Press Cancel");
-    progress.SetPos(0);
+    view.SetStatus("Completed- Press Cancel");
+    view.SetProgress(0);
 }
 
 }  // namespace engine

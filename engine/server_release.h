@@ -15,9 +15,12 @@
 #include "framework/cstring.h"
 
 class IRemoteFiles;
-class IUpdateHost;
+class ISettings;
 
 namespace engine {
+
+class IRunView;
+struct RunContext;
 
 // What the user is told, once per run, when the release on the server cannot be verified.
 inline constexpr char kUnverifiedRelease[] =
@@ -49,27 +52,28 @@ class ServerRelease {
 
     // Whether this run may use the server's files: always in a program without a key. In a
     // signed program the first call of a run fetches Update/Manifest.txt and Update/Manifest.sig
-    // over the host's connection into its temporary directory and checks them: the signature,
-    // the expiry, the product (KESTRIN_UPDATE_PRODUCT) and a serial not below the highest
-    // accepted before. An accepted serial higher than that is stored at once. False for the rest
-    // of the run once the release has been refused.
-    bool Verify(IUpdateHost& host);
+    // over the run's connection into memory and checks them: the signature, the expiry, the
+    // product (KESTRIN_UPDATE_PRODUCT) and a serial not below the highest accepted before (read
+    // from the run's settings). An accepted serial higher than that is stored at once. False for
+    // the rest of the run once the release has been refused.
+    bool Verify(RunContext& run);
 
     // Whether the manifest has a record of the served name (always, without a key).
     bool Covers(const CString& name) const;
 
-    // Fetches remotePath, the file served as name, to localPath (below as IRemoteFiles says).
-    // In a signed program it is fetched only when the run's manifest has a record of it, hashed
-    // as it arrives, and lands only when its size and SHA-256 are the record's.
+    // Fetches remotePath, the file served as name, to localName below directory (as
+    // IRemoteFiles::DownloadFile says). In a signed program it is fetched only when the run's
+    // manifest has a record of it, hashed as it arrives, and lands only when its size and
+    // SHA-256 are the record's.
     Fetched Fetch(IRemoteFiles& connection, const CString& name, const CString& remotePath,
-                  const CString& localPath, const char* below = nullptr);
+                  const CString& directory, const CString& localName);
 
-    // The run uses nothing more from the server. With tell, the user learns that the release
-    // could not be verified, unless this run has said so already.
-    void Refuse(IUpdateHost& host, bool tell);
+    // The run uses nothing more from the server. With tell, the user learns through view that
+    // the release could not be verified, unless this run has said so already.
+    void Refuse(IRunView& view, bool tell);
 
   private:
-    bool Check(IUpdateHost& host);
+    bool Check(RunContext& run);
 
     enum class State { Unchecked, Verified, Refused };
 
@@ -83,9 +87,9 @@ class ServerRelease {
 // Records serial as the highest this user has accepted, unless the store holds a higher one
 // already. Other runs at the same time do the same under the same lock, so that none puts a
 // lower serial back over a higher one.
-void RecordAcceptedSerial(IUpdateHost& host, std::uint64_t serial);
+void RecordAcceptedSerial(ISettings& settings, std::uint64_t serial);
 
 // The highest serial accepted before; 0 when none is stored (or what is stored is no serial).
-std::uint64_t AcceptedSerial(IUpdateHost& host);
+std::uint64_t AcceptedSerial(ISettings& settings);
 
 }  // namespace engine

@@ -5,10 +5,11 @@
 // cannot verify the release (the Update button's synchronisation, which follows it, does).
 #include "engine/rules.h"
 #include "engine/server_release.h"
-#include "engine/update_host.h"
+#include "engine/run_context.h"
 #include "framework/stdio_file.h"
 #include "kestrin_config.h"
 #include "net/remote_files.h"
+#include "settings/settings_store.h"
 
 namespace engine {
 
@@ -23,30 +24,32 @@ CString AsText(const CString& value) {
 
 }  // namespace
 
-void CheckVersion(IUpdateHost& host, bool interactive) {
-    host.SetStatus("Checking version");
-    IRemoteFiles* connection = host.Connection();
+void CheckVersion(RunContext& run, bool interactive) {
+    IRunView& view = *run.view;
+    view.SetStatus("Checking version");
+    IRemoteFiles* connection = run.transport;
     if (connection == nullptr) return;
 
-    const CString tempDirectory = host.TempPath();
+    const CString& tempDirectory = run.tempDirectory;
     if (tempDirectory.empty()) {
-        if (interactive) host.ShowMessage("Could not locate your window temp file");
+        if (interactive) view.ShowMessage("Could not locate your window temp file");
         return;
     }
-    const CString localPath =
-        PathInDirectory(tempDirectory, RunCopyName("Version", ".txt").c_str());
+    const CString localName = RunCopyName("Version", ".txt");
+    const CString localPath = PathInDirectory(tempDirectory, localName.c_str());
 
-    ServerRelease& release = host.Release();
-    const Fetched fetched = release.Verify(host) ? release.Fetch(*connection, kVersionFileName,
-                                                                 kRemoteVersionFile, localPath)
-                                                 : Fetched::Refused;
+    ServerRelease& release = run.release;
+    const Fetched fetched = release.Verify(run)
+                                ? release.Fetch(*connection, kVersionFileName, kRemoteVersionFile,
+                                                tempDirectory, localName)
+                                : Fetched::Refused;
     if (fetched == Fetched::Refused) {
-        release.Refuse(host, interactive);
+        release.Refuse(view, interactive);
         return;
     }
     if (fetched == Fetched::Failed) {
         if (interactive) {
-            host.ShowMessage("An error occured on the server.\nPlease try again latter.");
+            view.ShowMessage("An error occured on the server.\nPlease try again latter.");
         }
         return;
     }
@@ -55,7 +58,7 @@ void CheckVersion(IUpdateHost& host, bool interactive) {
     if (!file.Open(localPath.c_str(),
                    CStdioFile::modeRead | CStdioFile::typeText | CStdioFile::shareExclusive)) {
         if (interactive) {
-            host.ShowMessage(
+            view.ShowMessage(
                 "The system could not read the file on your PC\nPlease ensure that you have "
                 "'Read access' to your temp directory\n");
         }
@@ -70,17 +73,18 @@ void CheckVersion(IUpdateHost& host, bool interactive) {
     file.ReadString(serverNumber);
     file.ReadString(serverLetter);
 
-    const CString installedNumber = host.ReadSetting("Update", "VersionA", "1");
-    const CString installedLetter = host.ReadSetting("Update", "VersionB", "A");
-    const CString home = host.ReadSetting("Web", "Home", KESTRIN_HOME_URL);
+    const CString installedNumber = run.settings->ReadSetting("Update", "VersionA", "1");
+    const CString installedLetter = run.settings->ReadSetting("Update", "VersionB", "A");
+    const CString home = run.settings->ReadSetting("Web", "Home", KESTRIN_HOME_URL);
 
     if (IsNewerRelease(serverNumber, serverLetter, installedNumber, installedLetter)) {
-        host.ShowMessage("You are currently version " + AsText(installedNumber) +
+        view.ShowMessage("You are currently version " + AsText(installedNumber) +
                          AsText(installedLetter) + ",\na new version, " + AsText(serverNumber) +
                          AsText(serverLetter) + ", is available.\nPlease go to " + AsText(home) +
                          " for the latest version.");
     } else if (interactive) {
-        host.ShowMessage("You are currently using the lattest version");
+        // Misspelt as the product has always shown it.
+        view.ShowMessage("You are currently using the lattest version");
     }
 
     file.Close();

@@ -32,12 +32,9 @@ int CWinApp::Run() {
     DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
     m_appName = NameFromModulePath(CString(path, length < MAX_PATH ? length : 0));
     SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
-    // Until a company key is named, settings come from an INI file named after the program.
-    m_profileName = m_appName + ".INI";
-    if (!StartUp()) {
-        // No message loop of our own: the run is over, and the default exit writes nothing.
-        return 0;
-    }
+    // StartUp is the whole run. No message loop of our own follows it, whatever it returns:
+    // the run is over, and the default exit writes nothing.
+    StartUp();
     return 0;
 }
 

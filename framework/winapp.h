@@ -1,10 +1,8 @@
-// The application object: its name, its settings-store names and its start-up.
+// The application object: its name, its main window and its start-up. (The program's own
+// application object also offers the settings store: settings/settings_store.h.)
 #pragma once
 
-#include <optional>
-
 #include "cstring.h"
-#include "platform/handle_owners.h"
 #include "platform/win32api.h"
 #include "wnd.h"
 
@@ -16,34 +14,19 @@ class CWinApp {
     CWinApp& operator=(const CWinApp&) = delete;
 
     // The framework's start-up: takes the application name from the executable's file name
-    // (without directory and extension), sets the process error mode, makes the INI fallback
-    // the settings store, then calls StartUp; when that returns FALSE, the run is over.
-    // Returns the process exit status (0).
+    // (without directory and extension), sets the process error mode, then calls StartUp.
+    // There is no message loop of the framework's own, so the run is over when StartUp returns,
+    // whatever it returns. Returns the process exit status (0).
     int Run();
 
-    // The whole program run. FALSE ends the process.
+    // The whole program run; the process ends after it.
     virtual BOOL StartUp() = 0;
 
     // A modal message box captioned with the application name, over the window of the main
     // dialog when it has one.
     int DoMessageBox(const CString& text, UINT style);
 
-    // The settings store (settings/): registry reads under Software\company\profile once a
-    // company key is set, INI-file reads before.
-    void SetCompanyKey(const char* company);
-    CString ReadSetting(const char* section, const char* entry, const char* defaultValue);
-    // Stores value as the entry's text (REG_SZ) in the section, making the keys that are
-    // missing; false when it could not be stored. Only the registry is written: before a
-    // company key is named, nothing is.
-    bool WriteSetting(const char* section, const char* entry, const CString& value);
-    // Software\company\profile, created when missing; empty when any step fails.
-    RegKey OpenAppKey();
-    // The section key under it, created when missing; empty when it cannot be had.
-    RegKey OpenSectionKey(const char* section);
-
     CString m_appName;
-    std::optional<CString> m_companyKey;  // none until SetCompanyKey
-    CString m_profileName;
     CWnd* m_pMainWnd = nullptr;
 };
 

@@ -5,6 +5,8 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <optional>
+#include <utility>
 
 #include "framework/winapp.h"
 #include "kestrin_config.h"
@@ -56,33 +58,25 @@ bool IsSeparator(char c) {
     return c == '\\' || c == '/';
 }
 
-// localPath as the directory a landing starts from and the name walked below it: below when
-// given (a leading part of localPath), else localPath's own directory.
-bool SplitLocalPath(const char* localPath, const char* below, CString& root, CString& name) {
-    const CString path = localPath;
-    size_t cut;
-    if (below != nullptr) {
-        cut = std::strlen(below);
-        if (path.compare(0, cut, below) != 0) return false;
-        root = below;
-        while (cut < path.size() && IsSeparator(path[cut])) ++cut;
-    } else {
-        const size_t separator = path.find_last_of("\\/");
-        // A drive without a separator ("C:x") would need its own current directory.
-        if (separator == CString::npos) {
-            if (path.find(':') != CString::npos) return false;
-            root.assign(1, '.');  // assign("."), which GCC 12 warns of falsely (-Wrestrict)
-            cut = 0;
-        } else {
-            // The separator of a root directory ("/", "C:\\") stays with it.
-            const bool topLevel = separator == 0 || (separator == 2 && path[1] == ':');
-            root = path.substr(0, topLevel ? separator + 1 : separator);
-            cut = separator + 1;
+// A transfer kept in memory, given up as soon as it passes its bound.
+class MemoryLanding final : public Landing {
+  public:
+    explicit MemoryLanding(ULONGLONG maxBytes) : m_maxBytes(maxBytes) {}
+    BOOL Write(LPCVOID data, DWORD size) override {
+        if (size > m_maxBytes - m_bytes.size()) {
+            SetLastError(ERROR_FILE_TOO_LARGE);
+            return FALSE;
         }
+        m_bytes.append(static_cast<const char*>(data), size);
+        return TRUE;
     }
-    name = path.substr(cut);
-    return !root.empty() && !name.empty();
-}
+    BOOL Commit() override { return TRUE; }
+
+    CString m_bytes;
+
+  private:
+    ULONGLONG m_maxBytes;
+};
 
 }  // namespace
 
@@ -128,27 +122,44 @@ void CFtpConnection::Close() {
     CInternetConnection::Close();
 }
 
-bool CFtpConnection::DownloadFile(const char* remotePath, const char* localPath, bool failIfExists,
-                                  DWORD attributes, DWORD transferFlags, DWORD_PTR context,
-                                  const char* below, net::IReceiveCheck* check) {
-    CString root;
-    CString name;
-    if (remotePath == nullptr || localPath == nullptr ||
-        !SplitLocalPath(localPath, below, root, name)) {
+bool CFtpConnection::DownloadFile(const char* remotePath, const char* directory, const char* name,
+                                  bool failIfExists, DWORD attributes, DWORD transferFlags,
+                                  DWORD_PTR context, net::IReceiveCheck* check) {
+    if (remotePath == nullptr || directory == nullptr || name == nullptr || *directory == '\0') {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return false;
+    }
+    while (IsSeparator(*name)) ++name;
+    if (*name == '\0') {
         SetLastError(ERROR_INVALID_PARAMETER);
         return false;
     }
     // The target must fit; its temporary name never has to.
-    if (std::strlen(localPath) >= MAX_PATH) {
+    const size_t directoryLength = std::strlen(directory);
+    const bool joined = IsSeparator(directory[directoryLength - 1]);
+    if (directoryLength + (joined ? 0 : 1) + std::strlen(name) >= MAX_PATH) {
         SetLastError(ERROR_FILENAME_EXCED_RANGE);
         return false;
     }
     if (context == 1) context = m_context;
     const std::unique_ptr<Landing> landing =
-        Landing::Begin(root.c_str(), name.c_str(), attributes, failIfExists);
+        Landing::Begin(directory, name, attributes, failIfExists);
     if (!landing) return false;
     return net::ReceiveFile(m_handle, remotePath, transferFlags, context, LimitsOf(*this), *landing,
                             check);
+}
+
+std::optional<CString> CFtpConnection::FetchBytes(const char* remotePath, ULONGLONG maxBytes) {
+    if (remotePath == nullptr) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return std::nullopt;
+    }
+    MemoryLanding landing(maxBytes);
+    if (!net::ReceiveFile(m_handle, remotePath, FTP_TRANSFER_TYPE_BINARY, m_context,
+                          LimitsOf(*this), landing, nullptr)) {
+        return std::nullopt;
+    }
+    return std::move(landing.m_bytes);
 }
 
 bool CFtpConnection::Settle() {

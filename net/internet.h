@@ -42,13 +42,16 @@ class CFtpConnection : public CInternetConnection, public IRemoteFiles {
     ~CFtpConnection() override;
     void Close() override;
 
-    // Fetches remotePath (relative to the login directory, "/" separated) to localPath, as
-    // IRemoteFiles says, through the receive loop of net/download.h with the bounds of this
-    // connection: its floor-rate window no longer than its receive time-out. localPath must
-    // fit in MAX_PATH - 1 characters. Never raises. context 1 means the connection's own.
-    bool DownloadFile(const char* remotePath, const char* localPath, bool failIfExists,
-                      DWORD attributes, DWORD transferFlags, DWORD_PTR context,
-                      const char* below = nullptr, net::IReceiveCheck* check = nullptr) override;
+    // Fetches remotePath (relative to the login directory, "/" separated) to name below
+    // directory, as IRemoteFiles says, through the receive loop of net/download.h with the
+    // bounds of this connection: its floor-rate window no longer than its receive time-out. The
+    // target (directory and name joined) must fit in MAX_PATH - 1 characters. Never raises.
+    // context 1 means the connection's own.
+    bool DownloadFile(const char* remotePath, const char* directory, const char* name,
+                      bool failIfExists, DWORD attributes, DWORD transferFlags, DWORD_PTR context,
+                      net::IReceiveCheck* check = nullptr) override;
+    // Fetches remotePath (binary) into memory, as IRemoteFiles says, with the same bounds.
+    std::optional<CString> FetchBytes(const char* remotePath, ULONGLONG maxBytes) override;
     bool Settle() override;
 
     // The session's time-outs when the connection was made, which bound its transfers.

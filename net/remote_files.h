@@ -1,7 +1,10 @@
-// What the update engine fetches through: one server file to one local path. The FTP
-// connection is the program's one implementation; the engine's tests serve a directory.
+// What the update engine fetches through: a server file into a local file, or into memory. The
+// FTP connection (net/internet.h) is the program's; the engine's tests serve a directory.
 #pragma once
 
+#include <optional>
+
+#include "framework/cstring.h"
 #include "net/download.h"
 #include "platform/win32api.h"
 
@@ -9,21 +12,25 @@ class IRemoteFiles {
   public:
     virtual ~IRemoteFiles() = default;
 
-    // Fetches remotePath (relative to the server's login directory, "/" separated) to
-    // localPath, replacing a file there unless failIfExists. The file lands whole or not at
-    // all: it is written beside the target under a temporary name and renamed over it once
+    // Fetches remotePath (relative to the server's login directory, "/" separated) to name
+    // below directory, replacing a file there unless failIfExists. The file lands whole or not
+    // at all: it is written beside the target under a temporary name and renamed over it once
     // complete and flushed to the disk (the rename itself is durable once Settle returned);
-    // after a failure the earlier copy is untouched. A file
-    // that lands counts as created now. below, when given, is the leading part of localPath
-    // that may be reached through symbolic links: from it on, every directory is entered
-    // without following any (the transfer fails when one lies on the way), and those missing
-    // are made. Without it, only localPath's last component lies below. check, when given,
-    // sees every piece of the transfer as it arrives and may refuse the file (see
-    // net::IReceiveCheck): it then does not land. True on success with the file in place; never
-    // raises.
-    virtual bool DownloadFile(const char* remotePath, const char* localPath, bool failIfExists,
-                              DWORD attributes, DWORD transferFlags, DWORD_PTR context,
-                              const char* below = nullptr, net::IReceiveCheck* check = nullptr) = 0;
+    // after a failure the earlier copy is untouched. A file that lands counts as created now.
+    // directory may be reached through symbolic links; name is a relative path whose
+    // components a backslash or a slash separates, and from directory on every directory of it
+    // is entered without following any (the transfer fails when one lies on the way), and
+    // those missing are made. check, when given, sees every piece of the transfer as it arrives
+    // and may refuse the file (see net::IReceiveCheck): it then does not land. True on success
+    // with the file in place; never raises.
+    virtual bool DownloadFile(const char* remotePath, const char* directory, const char* name,
+                              bool failIfExists, DWORD attributes, DWORD transferFlags,
+                              DWORD_PTR context, net::IReceiveCheck* check = nullptr) = 0;
+
+    // The bytes of remotePath, fetched into memory with the bounds of DownloadFile, when the
+    // transfer was whole and holds at most maxBytes (a larger one is given up as soon as it
+    // passes them); nothing otherwise. Nothing is written to the disk.
+    virtual std::optional<CString> FetchBytes(const char* remotePath, ULONGLONG maxBytes) = 0;
 
     // Makes the files fetched so far durable where DownloadFile left part of that for later (a
     // run of landings into one directory flushes it once); false when that failed, the files

@@ -1,13 +1,10 @@
-// The per-user settings store: reads of section/entry/default under
-// HKEY_CURRENT_USER\Software\<company>\<profile>, walking the whole path on every read so
-// that nothing is cached and no key stays open between reads. Before a company key is named
-// the reads go to an INI file instead. The one value the program writes itself (the highest
-// manifest serial of a signed build) goes through WriteSetting, to the registry only.
+#include "settings/settings_store.h"
+
 #include <memory>
 #include <new>
 #include <vector>
 
-#include "framework/winapp.h"
+#include "platform/win32api.h"
 
 namespace {
 
@@ -26,12 +23,12 @@ RegKey CreateOrOpen(HKEY parent, const char* name) {
 
 }  // namespace
 
-void CWinApp::SetCompanyKey(const char* company) {
+void CSettingsStore::SetCompanyKey(const char* company) {
     m_companyKey = company != nullptr ? company : "";
-    m_profileName = m_appName;
+    m_profileName = m_rAppName;
 }
 
-RegKey CWinApp::OpenAppKey() {
+RegKey CSettingsStore::OpenAppKey() {
     HKEY rawSoftware = nullptr;
     if (RegOpenKeyExA(HKEY_CURRENT_USER, "software", 0, kAccess, &rawSoftware) != ERROR_SUCCESS) {
         return RegKey();
@@ -42,18 +39,20 @@ RegKey CWinApp::OpenAppKey() {
     return CreateOrOpen(company.get(), m_profileName.c_str());
 }
 
-RegKey CWinApp::OpenSectionKey(const char* section) {
+RegKey CSettingsStore::OpenSectionKey(const char* section) {
     RegKey app = OpenAppKey();
     if (!app) return RegKey();
     return CreateOrOpen(app.get(), section);
 }
 
-CString CWinApp::ReadSetting(const char* section, const char* entry, const char* defaultValue) {
+CString CSettingsStore::ReadSetting(const char* section, const char* entry,
+                                    const char* defaultValue) {
     const CString fallback = defaultValue != nullptr ? defaultValue : "";
     if (!m_companyKey) {
         char buffer[4096] = {};
-        GetPrivateProfileStringA(section, entry, fallback.c_str(), buffer, sizeof buffer,
-                                 m_profileName.c_str());
+        GetPrivateProfileStringA(
+            section, entry, fallback.c_str(), buffer, sizeof buffer,
+            m_profileName.empty() ? (m_rAppName + ".INI").c_str() : m_profileName.c_str());
         return buffer;
     }
 
@@ -78,7 +77,7 @@ CString CWinApp::ReadSetting(const char* section, const char* entry, const char*
     }
 }
 
-bool CWinApp::WriteSetting(const char* section, const char* entry, const CString& value) {
+bool CSettingsStore::WriteSetting(const char* section, const char* entry, const CString& value) {
     if (!m_companyKey || value.size() >= 0xFFFFFFFFu) return false;
     RegKey key = OpenSectionKey(section);
     return key &&

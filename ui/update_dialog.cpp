@@ -25,6 +25,8 @@ CUpdateDialog::CUpdateDialog(CDialog* parent)
       m_session(nullptr, 1, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0) {
     m_szTempPath[0] = '\0';
     GetTempPathA(MAX_PATH, m_szTempPath);
+    m_run.tempDirectory = m_szTempPath;
+    m_run.view = this;
 }
 
 CUpdateDialog::~CUpdateDialog() {
@@ -121,8 +123,13 @@ void CUpdateDialog::SetStatus(CString status) {
     UpdateData(false);
 }
 
+void CUpdateDialog::SetProgress(int position) {
+    m_progress.SetPos(position);
+}
+
 int CUpdateDialog::Connect() {
-    m_release.NewRun();
+    m_run.release.NewRun();
+    m_run.transport = nullptr;
     if (m_pConnection) m_pConnection->Close();
     m_pConnection.reset();
     // "Connecting to Server" is seen while the server is awaited.
@@ -131,6 +138,7 @@ int CUpdateDialog::Connect() {
         UpdateServer server = CompiledUpdateServer();
         m_pConnection.reset(m_session.OpenFtpConnection(
             server.host.c_str(), server.user.c_str(), server.password.c_str(), server.port, false));
+        if (m_pConnection) m_run.transport = &m_shownConnection;
         return m_pConnection ? 1 : 0;
     } catch (...) {
         // Every failure is the same to the callers: no connection. They say so themselves.
@@ -138,34 +146,31 @@ int CUpdateDialog::Connect() {
     }
 }
 
-bool CUpdateDialog::ShownConnection::DownloadFile(const char* remotePath, const char* localPath,
-                                                  bool failIfExists, DWORD attributes,
-                                                  DWORD transferFlags, DWORD_PTR context,
-                                                  const char* below, net::IReceiveCheck* check) {
+bool CUpdateDialog::ShownConnection::DownloadFile(const char* remotePath, const char* directory,
+                                                  const char* name, bool failIfExists,
+                                                  DWORD attributes, DWORD transferFlags,
+                                                  DWORD_PTR context, net::IReceiveCheck* check) {
     AfxFrontEnd().Flush();
-    return m_dialog.m_pConnection->DownloadFile(remotePath, localPath, failIfExists, attributes,
-                                                transferFlags, context, below, check);
+    return m_dialog.m_pConnection->DownloadFile(remotePath, directory, name, failIfExists,
+                                                attributes, transferFlags, context, check);
+}
+
+std::optional<CString> CUpdateDialog::ShownConnection::FetchBytes(const char* remotePath,
+                                                                  ULONGLONG maxBytes) {
+    AfxFrontEnd().Flush();
+    return m_dialog.m_pConnection->FetchBytes(remotePath, maxBytes);
 }
 
 void CUpdateDialog::CheckVersion(bool interactive) {
-    engine::CheckVersion(*this, interactive);
+    engine::CheckVersion(m_run, interactive);
 }
 
 void CUpdateDialog::UpdateFiles() {
-    engine::UpdateFiles(*this);
+    engine::UpdateFiles(m_run);
 }
 
 void CUpdateDialog::ShowMessage(const CString& text) {
     AfxMessageBox(text, MB_ICONINFORMATION);
-}
-
-CString CUpdateDialog::ReadSetting(const char* section, const char* entry,
-                                   const char* defaultValue) {
-    return AfxGetApp()->ReadSetting(section, entry, defaultValue);
-}
-
-bool CUpdateDialog::WriteSetting(const char* section, const char* entry, const CString& value) {
-    return AfxGetApp()->WriteSetting(section, entry, value);
 }
 
 void CUpdateDialog::OnSysCommand(UINT nID, LPARAM) {

@@ -1,12 +1,12 @@
 // The update dialog: the program's one window. It owns the internet session and the FTP
-// connection, holds the temporary directory, and runs the version check and the file-list
-// synchronisation from its Update button or from the command-line switches.
+// connection, holds the temporary directory and the run context that the application gives
+// it, and runs the version check and the file-list synchronisation from its Update button or
+// from the command-line switches, showing what they report.
 #pragma once
 
 #include <memory>
 
-#include "engine/server_release.h"
-#include "engine/update_host.h"
+#include "engine/run_context.h"
 #include "framework/dialog.h"
 #include "net/internet.h"
 
@@ -15,7 +15,7 @@
 inline constexpr char kSilentCheckSwitch[] = "UPDATE_NOREQUEST";
 inline constexpr char kInteractiveCheckSwitch[] = "UPDATE_REQUEST";
 
-class CUpdateDialog : public CDialog, public IUpdateHost {
+class CUpdateDialog : public CDialog, public engine::IRunView {
   public:
     // Opens the internet session; raises CInternetException when it cannot be opened.
     explicit CUpdateDialog(CDialog* parent = nullptr);
@@ -23,6 +23,10 @@ class CUpdateDialog : public CDialog, public IUpdateHost {
 
     // Replaces the status line's text.
     void SetStatus(CString status) override;
+    // Moves the progress bar.
+    void SetProgress(int position) override;
+    // An information box captioned with the application name.
+    void ShowMessage(const CString& text) override;
     // The three operations are virtual only so that tests can stand in for them.
     // Releases the held connection, then connects and logs in to the update server: 1 when a
     // connection is held afterwards, 0 after any failure at all (nothing is shown). Either way
@@ -32,27 +36,16 @@ class CUpdateDialog : public CDialog, public IUpdateHost {
     virtual void UpdateFiles();
 
     CString m_strCmdLine;
-    // The install directory, ending in a backslash; given by the application before the run.
-    CString m_strDirectory;
     CProgressCtrl m_progress;
     CString m_strStatus;
     char m_szTempPath[MAX_PATH];
     HICON m_hIcon;
     std::unique_ptr<CFtpConnection> m_pConnection;
     CInternetSession m_session;
-    // The release on the server as the current run sees it; the application gives it the
-    // program's key before the run.
-    engine::ServerRelease m_release;
-
-    // IUpdateHost
-    IRemoteFiles* Connection() override { return m_pConnection ? &m_shownConnection : nullptr; }
-    const char* TempPath() const override { return m_szTempPath; }
-    CProgressCtrl& Progress() override { return m_progress; }
-    void ShowMessage(const CString& text) override;
-    CString ReadSetting(const char* section, const char* entry, const char* defaultValue) override;
-    bool WriteSetting(const char* section, const char* entry, const CString& value) override;
-    CString InstallDirectory() const override { return m_strDirectory; }
-    engine::ServerRelease& Release() override { return m_release; }
+    // What the engine is handed: the application builds it before the run (the product
+    // directory, the temporary directory, the settings, this dialog as the view, the release
+    // with the program's key); Connect gives it each run's connection.
+    engine::RunContext m_run;
 
     // Handlers (public so that tests can drive them as the front end would).
     void OnSysCommand(UINT nID, LPARAM lParam);
@@ -67,9 +60,10 @@ class CUpdateDialog : public CDialog, public IUpdateHost {
     class ShownConnection final : public IRemoteFiles {
       public:
         explicit ShownConnection(CUpdateDialog& dialog) : m_dialog(dialog) {}
-        bool DownloadFile(const char* remotePath, const char* localPath, bool failIfExists,
-                          DWORD attributes, DWORD transferFlags, DWORD_PTR context,
-                          const char* below, net::IReceiveCheck* check) override;
+        bool DownloadFile(const char* remotePath, const char* directory, const char* name,
+                          bool failIfExists, DWORD attributes, DWORD transferFlags,
+                          DWORD_PTR context, net::IReceiveCheck* check) override;
+        std::optional<CString> FetchBytes(const char* remotePath, ULONGLONG maxBytes) override;
         bool Settle() override { return m_dialog.m_pConnection->Settle(); }
 
       private:

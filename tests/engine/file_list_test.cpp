@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "engine/rules.h"
-#include "engine/update_host.h"
-#include "fake_host.h"
+#include "engine/run_context.h"
+#include "fake_run.h"
 #include "support/test_env.h"
 
 namespace {
@@ -52,7 +52,7 @@ TEST(UpdateFiles, StopsEarly) {
     for (const auto& c : cases) {
         DirectoryServer server;
         if (c.list) server.Put("Update/File_list.txt", *c.list);
-        FakeHost host;
+        FakeRun host;
         host.connection = c.connected ? &server : nullptr;
         host.tempPath = c.tempDirectory ? temp.str() : "";
         host.installDirectory = install.str() + "\\";
@@ -87,14 +87,14 @@ class UpdateFilesTest : public ::testing::Test {
     }
 
     // One run; the log of what the user saw.
-    Lines Run(const std::string& installDirectory, FakeHost&& host = FakeHost()) {
+    Lines Run(const std::string& installDirectory, FakeRun&& host = FakeRun()) {
         host.connection = &server_;
         host.tempPath = temp_.str();
         host.installDirectory = installDirectory;
         engine::UpdateFiles(host);
         return host.log;
     }
-    Lines Run(FakeHost&& host = FakeHost()) {
+    Lines Run(FakeRun&& host = FakeRun()) {
         return Run((install_->path() / "Tamwix").string() + "\\", std::move(host));
     }
 
@@ -218,9 +218,9 @@ TEST_F(UpdateFilesTest, ShortListsAndAMissingInstallDirectory) {
 // fetched, and found current where the list names it again, though it was missing when the
 // look-ahead looked.
 TEST_F(UpdateFilesTest, AFileFetchedIsFoundCurrentWhereItIsListedAgain) {
-    struct LingeringHost : FakeHost {
+    struct LingeringRun : FakeRun {
         void SetStatus(CString status) override {
-            FakeHost::SetStatus(status);
+            FakeRun::SetStatus(status);
             if (log.size() == 3) std::this_thread::sleep_for(std::chrono::milliseconds(200));
         }
     };
@@ -235,7 +235,7 @@ TEST_F(UpdateFilesTest, AFileFetchedIsFoundCurrentWhereItIsListedAgain) {
     server_.Put("Update/File_list.txt", list + "twice.dll\n2001-01-01\n");
     server_.Put("Update/twice.dll", "server");
 
-    const Lines log = Run(LingeringHost());
+    const Lines log = Run(LingeringRun());
     const auto count = [&log](const std::string& line) {
         return std::count(log.begin(), log.end(), "status: " + line);
     };

@@ -5,7 +5,7 @@
 #include <optional>
 #include <string>
 
-#include "fake_host.h"
+#include "fake_run.h"
 
 namespace {
 
@@ -17,7 +17,7 @@ TEST(RecordAcceptedSerial, NeverLowersTheStoredSerial) {
         std::string after;
     } cases[] = {{std::nullopt, "10"}, {"7", "10"}, {"10", "10"}, {"12", "12"}, {"x12", "10"}};
     for (const auto& c : cases) {
-        FakeHost host;
+        FakeRun host;
         if (c.stored) host.settings["Update/ManifestSerial"] = *c.stored;
         engine::RecordAcceptedSerial(host, 10);
         EXPECT_EQ(host.settings["Update/ManifestSerial"], c.after) << c.stored.value_or("none");

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/update_host.h"
-#include "fake_host.h"
+#include "engine/run_context.h"
+#include "fake_run.h"
 #include "kestrin_config.h"
 #include "support/test_env.h"
 
@@ -45,7 +45,7 @@ TEST(CheckVersion, StopsEarlyWithTheMessagesOfAnInteractiveCheck) {
         {"transfer fails, silent", true, true, false, {kStatus}},
     };
     for (const auto& c : cases) {
-        FakeHost host;
+        FakeRun host;
         host.connection = c.connected ? &empty : nullptr;
         host.tempPath = c.tempDirectory ? temp.str() : "";
         engine::CheckVersion(host, c.interactive);
@@ -99,7 +99,7 @@ TEST(CheckVersion, ComparesTheServersReleaseWithTheInstalledOne) {
             const auto local = temp.path() / "Version.txt";
             fs::remove(server.root.path() / "Update" / "Version.txt");
             if (c.versionFile) server.Put("Update/Version.txt", *c.versionFile);
-            FakeHost host;
+            FakeRun host;
             host.connection = &server;
             host.tempPath = temp.str();
             host.settings = c.settings;

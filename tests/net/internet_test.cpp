@@ -53,7 +53,8 @@ std::unique_ptr<CFtpConnection> Connect(CInternetSession& session, const FtpServ
 
 bool Download(CFtpConnection& connection, const std::string& remote, const fs::path& local,
               bool failIfExists = false) {
-    return connection.DownloadFile(remote.c_str(), local.string().c_str(), failIfExists,
+    return connection.DownloadFile(remote.c_str(), local.parent_path().string().c_str(),
+                                   local.filename().string().c_str(), failIfExists,
                                    FILE_ATTRIBUTE_NORMAL, FTP_TRANSFER_TYPE_BINARY, 1);
 }
 

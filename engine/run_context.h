@@ -1,0 +1,47 @@
+// What the two engine operations are handed for a run: built once by the application, held by
+// the update dialog, which gives it the connection of each run. The engine reaches nothing
+// else: no dialog, no application object.
+#pragma once
+
+#include "engine/server_release.h"
+#include "framework/cstring.h"
+
+class IRemoteFiles;
+class ISettings;
+
+namespace engine {
+
+// What the engine shows while it runs: the status line, the progress bar and message boxes.
+class IRunView {
+  public:
+    virtual ~IRunView() = default;
+    virtual void SetStatus(CString status) = 0;
+    // The progress bar's position, 0 to 100.
+    virtual void SetProgress(int position) = 0;
+    // An information box (style 64) captioned with the application name; waits until closed.
+    virtual void ShowMessage(const CString& text) = 0;
+};
+
+// The folder of the install directory that the listed files land in.
+inline constexpr char kProductSubdirectory[] = "Pelmora\\";
+
+struct RunContext {
+    // Where the listed files land: the install directory followed by "Pelmora\".
+    CString productDirectory;
+    // The temporary directory as read when the dialog was made, ending in a separator (empty
+    // when it could not be read).
+    CString tempDirectory;
+    // The connection this run fetches through; null while none is held.
+    IRemoteFiles* transport = nullptr;
+    ISettings* settings = nullptr;
+    IRunView* view = nullptr;
+    // The release on the server as this run sees it; each new connection starts a new run.
+    ServerRelease release;
+};
+
+// The version check; see engine/version_check.cpp.
+void CheckVersion(RunContext& run, bool interactive);
+// The file-list synchronisation; see engine/file_list.cpp.
+void UpdateFiles(RunContext& run);
+
+}  // namespace engine
