@@ -28,7 +28,7 @@ MAP_NOTIFY = 19
 def environment(home, frontend, display=None):
     env = {k: v for k, v in os.environ.items() if k not in ('DISPLAY', 'XDG_RUNTIME_DIR')}
     env.update({'HOME': home, 'XDG_CONFIG_HOME': os.path.join(home, 'config'),
-                'TMPDIR': os.path.join(home, 'tmp'), 'KESTRIN_FRONTEND': frontend})
+                'XDG_CACHE_HOME': os.path.join(home, 'tmp'), 'KESTRIN_FRONTEND': frontend})
     if display:
         env['DISPLAY'] = display
     return env

@@ -174,7 +174,7 @@ EOF
 # $1: Update pressed, then closed.
 kestrin_command() {
     printf '%q ' sh -c "printf '\\ncancel\\n' | env -u DISPLAY -u XDG_RUNTIME_DIR \
-HOME=$bench/home XDG_CONFIG_HOME=$bench/config TMPDIR=$bench/tmp KESTRIN_FRONTEND=terminal \
+HOME=$bench/home XDG_CONFIG_HOME=$bench/config XDG_CACHE_HOME=$bench/tmp KESTRIN_FRONTEND=terminal \
 KESTRIN_UPDATE_HOST=127.0.0.1 KESTRIN_UPDATE_PORT=$1 ${2:-$kestrin}"
 }
 

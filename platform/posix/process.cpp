@@ -29,6 +29,7 @@
 
 #include "handle_table.h"
 #include "posix_errors.h"
+#include "posix_paths.h"
 #include "unique_fd.h"
 #include "win32_process.h"
 
@@ -81,22 +82,39 @@ bool EnsurePrivateDirectory(const std::string& dir) {
     return true;
 }
 
+// Makes path and the directories above it that are missing, each private to the user.
+bool MakePrivateDirectories(const std::string& path) {
+    for (size_t slash = path.find('/', 1);; slash = path.find('/', slash + 1)) {
+        const std::string part = path.substr(0, slash);
+        if (mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) return false;
+        if (slash == std::string::npos) return true;
+    }
+}
+
 // The user's private temporary directory (see GetTempPathA), made when missing; nothing when it
-// cannot be had.
+// cannot be had. The runtime directory, which is the user's alone; else a folder of the user's
+// cache directory. Never a name in a shared directory such as /tmp, which another user could
+// make first and so deny every run.
 std::optional<std::string> PrivateTempDirectory() {
     const char* runtime = std::getenv("XDG_RUNTIME_DIR");
     struct stat st {};
-    std::string dir;
     if (runtime && runtime[0] == '/' && stat(runtime, &st) == 0 && S_ISDIR(st.st_mode) &&
         st.st_uid == geteuid()) {
-        dir = std::string(runtime) + "/kestrin";
-    } else {
-        const char* tmp = std::getenv("TMPDIR");
-        std::string base = tmp && tmp[0] == '/' ? tmp : "/tmp";
-        while (base.size() > 1 && base.back() == '/') base.pop_back();
-        dir = base + "/kestrin-" + std::to_string(geteuid());
+        const std::string dir = std::string(runtime) + "/kestrin";
+        if (!EnsurePrivateDirectory(dir)) return std::nullopt;
+        return dir;
     }
-    if (!EnsurePrivateDirectory(dir)) return std::nullopt;
+    // A relative XDG_CACHE_HOME is ignored, as the base directory specification asks.
+    const char* cacheHome = std::getenv("XDG_CACHE_HOME");
+    std::string cache = cacheHome && cacheHome[0] == '/' ? std::string(cacheHome)
+                                                         : posix::HomeDirectory() + "/.cache";
+    while (cache.size() > 1 && cache.back() == '/') cache.pop_back();
+    const std::string own = cache + "/kestrin";
+    const std::string dir = own + "/tmp";
+    if (cache.empty() || cache[0] != '/' || !MakePrivateDirectories(cache) ||
+        !EnsurePrivateDirectory(own) || !EnsurePrivateDirectory(dir)) {
+        return std::nullopt;
+    }
     return dir;
 }
 

@@ -23,8 +23,9 @@ DWORD GetModuleFileNameA(HINSTANCE hModule, LPSTR lpFilename, DWORD nSize);
 
 // The user's private temporary directory, its POSIX path followed by a backslash as on Windows
 // (the path rules read a backslash as a separator like '/'). The directory is
-// ${XDG_RUNTIME_DIR}/kestrin or ${TMPDIR:-/tmp}/kestrin-<uid>, created with mode 0700, owned by
-// the user and not a symbolic link; anything else makes the call fail (result 0).
+// ${XDG_RUNTIME_DIR}/kestrin, else ${XDG_CACHE_HOME:-~/.cache}/kestrin/tmp (never a name in a
+// shared directory), created with mode 0700, owned by the user and not a symbolic link;
+// anything else makes the call fail (result 0).
 // Returns the length written without the terminating zero, or the size needed (including the
 // zero) when the buffer is too small, or 0 on failure, as on Windows.
 DWORD GetTempPathA(DWORD nBufferLength, LPSTR lpBuffer);

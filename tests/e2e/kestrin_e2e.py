@@ -92,7 +92,7 @@ class Sandbox:
         env.update({
             'HOME': self.home,
             'XDG_CONFIG_HOME': self.config,
-            'TMPDIR': self.tmp,
+            'XDG_CACHE_HOME': self.tmp,
             'KESTRIN_FRONTEND': 'terminal',
             'KESTRIN_UPDATE_HOST': host,
             'KESTRIN_UPDATE_PORT': str(port),
@@ -102,8 +102,8 @@ class Sandbox:
         return env
 
     def temp_dir(self):
-        """The private temporary directory kestrin takes under this sandbox's TMPDIR."""
-        return os.path.join(self.tmp, 'kestrin-%d' % os.geteuid())
+        """The private temporary directory kestrin takes under this sandbox's cache directory."""
+        return os.path.join(self.tmp, 'kestrin', 'tmp')
 
     def run(self, args, stdin='', port=None, program=None, timeout=60, extra_env=None,
             hold_input=False, umask=-1, wrapper=()):

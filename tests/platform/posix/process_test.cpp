@@ -29,30 +29,50 @@ TEST(CommandLine, ArgumentsAreQuotedAsWindowsWould) {
                  "trail\\ \"dir with\\\\\" plain\\path");
 }
 
+// The runtime directory when it is the user's, else the user's cache directory (XDG_CACHE_HOME
+// when absolute, else ~/.cache): never a name in a shared /tmp that another user could take.
 TEST(TempPath, PrivateDirectoryEndingInABackslash) {
     TempDir base;
-    ScopedEnv runtime("XDG_RUNTIME_DIR", nullptr);
+    const std::string home = base.str() + "/home";
+    const std::string runtime = base.str() + "/run";
+    const std::string xdgCache = base.str() + "/xdg/cache/";
+    fs::create_directory(runtime);
+    const struct {
+        const char* runtime;
+        const char* cacheHome;
+        std::string expected;
+    } cases[] = {
+        {runtime.c_str(), nullptr, runtime + "/kestrin"},
+        {nullptr, nullptr, home + "/.cache/kestrin/tmp"},
+        {"run", "cache", home + "/.cache/kestrin/tmp"},  // relative ones are ignored
+        {nullptr, xdgCache.c_str(), base.str() + "/xdg/cache/kestrin/tmp"},
+    };
+    ScopedEnv homeEnv("HOME", home.c_str());
     ScopedEnv tmp("TMPDIR", base.str().c_str());
-    char buffer[MAX_PATH] = {};
-    DWORD n = GetTempPathA(MAX_PATH, buffer);
-    std::string expected = base.str() + "/kestrin-" + std::to_string(geteuid()) + "\\";
-    EXPECT_EQ(std::string(buffer), expected);
-    EXPECT_EQ(n, expected.size());
-    struct stat st {};
-    ASSERT_EQ(lstat((base.path() / ("kestrin-" + std::to_string(geteuid()))).c_str(), &st), 0);
-    EXPECT_TRUE(S_ISDIR(st.st_mode));
-    EXPECT_EQ(st.st_mode & 0777, 0700u);
-
-    // Too small a buffer: the size needed, zero included.
-    char small[4] = {};
-    EXPECT_EQ(GetTempPathA(sizeof small, small), expected.size() + 1);
+    for (const auto& c : cases) {
+        ScopedEnv runtimeEnv("XDG_RUNTIME_DIR", c.runtime);
+        ScopedEnv cacheEnv("XDG_CACHE_HOME", c.cacheHome);
+        char buffer[MAX_PATH] = {};
+        const DWORD n = GetTempPathA(MAX_PATH, buffer);
+        EXPECT_EQ(std::string(buffer), c.expected + "\\") << c.expected;
+        EXPECT_EQ(n, c.expected.size() + 1) << c.expected;
+        struct stat st {};
+        ASSERT_EQ(lstat(c.expected.c_str(), &st), 0) << c.expected;
+        EXPECT_TRUE(S_ISDIR(st.st_mode));
+        EXPECT_EQ(st.st_mode & 0777, 0700u) << c.expected;
+        // Too small a buffer: the size needed, zero included.
+        char small[4] = {};
+        EXPECT_EQ(GetTempPathA(sizeof small, small), c.expected.size() + 2);
+    }
+    EXPECT_FALSE(fs::exists(base.path() / ("kestrin-" + std::to_string(geteuid()))));
 }
 
 TEST(TempPath, RefusesADirectoryItDoesNotOwnOrALink) {
     TempDir base;
     ScopedEnv runtime("XDG_RUNTIME_DIR", nullptr);
-    ScopedEnv tmp("TMPDIR", base.str().c_str());
-    fs::path mine = base.path() / ("kestrin-" + std::to_string(geteuid()));
+    ScopedEnv cache("XDG_CACHE_HOME", base.str().c_str());
+    fs::create_directory(base.path() / "kestrin");
+    fs::path mine = base.path() / "kestrin" / "tmp";
     // Someone planted a link where the directory would be.
     fs::create_directory(base.path() / "elsewhere");
     fs::create_directory_symlink(base.path() / "elsewhere", mine);
@@ -73,7 +93,7 @@ TEST(TempPath, RefusesADirectoryItDoesNotOwnOrALink) {
 TEST(NamedMutex, ExcludesOtherHandlesUntilReleased) {
     TempDir base;
     ScopedEnv runtime("XDG_RUNTIME_DIR", nullptr);
-    ScopedEnv tmp("TMPDIR", base.str().c_str());
+    ScopedEnv cache("XDG_CACHE_HOME", base.str().c_str());
     const MutexHandle held(CreateMutexA(nullptr, FALSE, "Local\\Kestrin.Test"));
     ASSERT_TRUE(held);
     EXPECT_FALSE(ReleaseMutex(held.get()));
