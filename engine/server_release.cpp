@@ -52,6 +52,21 @@ class RecordCheck final : public net::IReceiveCheck {
     bool m_bRefused = false;
 };
 
+// A transfer held to at most limit bytes.
+class SizeLimit final : public net::IReceiveCheck {
+  public:
+    explicit SizeLimit(ULONGLONG limit) : m_left(limit) {}
+    bool Take(const void*, std::size_t size) override {
+        if (size > m_left) return false;
+        m_left -= size;
+        return true;
+    }
+    bool Accept(ULONGLONG) override { return true; }
+
+  private:
+    ULONGLONG m_left;
+};
+
 // The path on the server of the file served as name.
 CString ServedPath(const char* name) {
     CString path = kRemoteDirectory;
@@ -91,12 +106,12 @@ bool ServerRelease::Check(RunContext& run) {
     const std::optional<CString> signature =
         connection->FetchBytes(ServedPath(kManifestSignatureName).c_str(), kMaxSignatureBytes);
     if (!signature) return false;
-    const ManifestPolicy policy{KESTRIN_UPDATE_PRODUCT, std::time(nullptr),
-                                AcceptedSerial(*run.settings)};
+    const std::optional<std::uint64_t> accepted = AcceptedSerial(*run.settings);
+    if (!accepted) return false;
+    const ManifestPolicy policy{KESTRIN_UPDATE_PRODUCT, std::time(nullptr), *accepted};
     ManifestVerdict verdict = CheckManifest(*text, *signature, *m_key, policy);
-    if (!verdict) return false;
+    if (!verdict || !RecordAcceptedSerial(*run.settings, verdict.manifest->serial)) return false;
     for (auto& [name, record] : verdict.manifest->files) m_records.emplace(std::move(name), record);
-    RecordAcceptedSerial(*run.settings, verdict.manifest->serial);
     return true;
 }
 
@@ -106,13 +121,17 @@ bool ServerRelease::Covers(const CString& name) const {
 
 Fetched ServerRelease::Fetch(IRemoteFiles& connection, const CString& name,
                              const CString& remotePath, const CString& directory,
-                             const CString& localName) {
+                             const CString& localName, std::optional<ULONGLONG> maxBytes) {
     if (!m_bSigned) {
-        return Download(connection, remotePath, directory, localName, nullptr) ? Fetched::Landed
-                                                                               : Fetched::Failed;
+        SizeLimit bound(maxBytes.value_or(0));
+        return Download(connection, remotePath, directory, localName, maxBytes ? &bound : nullptr)
+                   ? Fetched::Landed
+                   : Fetched::Failed;
     }
     const auto found = m_records.find(name);
     if (m_state != State::Verified || found == m_records.end()) return Fetched::Refused;
+    // Larger than the run may take, as a server's file would be: not fetched at all.
+    if (maxBytes && found->second.size > *maxBytes) return Fetched::Failed;
     RecordCheck check(found->second);
     if (Download(connection, remotePath, directory, localName, &check)) return Fetched::Landed;
     return check.Refused() ? Fetched::Refused : Fetched::Failed;
@@ -126,18 +145,25 @@ void ServerRelease::Refuse(IRunView& view, bool tell) {
     }
 }
 
-std::uint64_t AcceptedSerial(ISettings& settings) {
-    return ParseCount(settings.ReadSetting(kSerialSection, kSerialEntry, "0")).value_or(0);
+std::optional<std::uint64_t> AcceptedSerial(ISettings& settings) {
+    // A default that no value of the program's or of the registry's number types reads as:
+    // a value that is missing, or cannot be read, is none.
+    constexpr char kNone[] = "\x01 no serial stored \x01";
+    const CString stored = settings.ReadSetting(kSerialSection, kSerialEntry, kNone);
+    if (stored == kNone) return 0;
+    return ParseCount(stored);
 }
 
-void RecordAcceptedSerial(ISettings& settings, std::uint64_t serial) {
+bool RecordAcceptedSerial(ISettings& settings, std::uint64_t serial) {
     const MutexHandle lock(CreateMutexA(nullptr, FALSE, kSerialLock));
     const DWORD waited = lock ? WaitForSingleObject(lock.get(), kSerialLockWaitMs) : WAIT_FAILED;
     const bool held = waited != WAIT_FAILED && waited != WAIT_TIMEOUT;
-    if (AcceptedSerial(settings) < serial) {
-        settings.WriteSetting(kSerialSection, kSerialEntry, std::to_string(serial));
-    }
+    const std::optional<std::uint64_t> stored = AcceptedSerial(settings);
+    const bool recorded =
+        stored && (*stored >= serial ||
+                   settings.WriteSetting(kSerialSection, kSerialEntry, std::to_string(serial)));
     if (held) ReleaseMutex(lock.get());
+    return recorded;
 }
 
 }  // namespace engine

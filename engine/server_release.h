@@ -64,9 +64,11 @@ class ServerRelease {
     // Fetches remotePath, the file served as name, to localName below directory (as
     // IRemoteFiles::DownloadFile says). In a signed program it is fetched only when the run's
     // manifest has a record of it, hashed as it arrives, and lands only when its size and
-    // SHA-256 are the record's.
+    // SHA-256 are the record's. maxBytes, when given, bounds it while it is received: a larger
+    // file fails as soon as it passes the bound (and one recorded larger is not fetched).
     Fetched Fetch(IRemoteFiles& connection, const CString& name, const CString& remotePath,
-                  const CString& directory, const CString& localName);
+                  const CString& directory, const CString& localName,
+                  std::optional<ULONGLONG> maxBytes = std::nullopt);
 
     // The run uses nothing more from the server. With tell, the user learns through view that
     // the release could not be verified, unless this run has said so already.
@@ -86,10 +88,13 @@ class ServerRelease {
 
 // Records serial as the highest this user has accepted, unless the store holds a higher one
 // already. Other runs at the same time do the same under the same lock, so that none puts a
-// lower serial back over a higher one.
-void RecordAcceptedSerial(ISettings& settings, std::uint64_t serial);
+// lower serial back over a higher one. False when the store holds what is no serial (which is
+// never replaced) or the serial could not be stored: rollback protection would be lost.
+bool RecordAcceptedSerial(ISettings& settings, std::uint64_t serial);
 
-// The highest serial accepted before; 0 when none is stored (or what is stored is no serial).
-std::uint64_t AcceptedSerial(ISettings& settings);
+// The highest serial accepted before: 0 when none is stored; nothing when what is stored is no
+// plain decimal number (" 300", "300x", another type of value), which must not be taken for a
+// lower serial.
+std::optional<std::uint64_t> AcceptedSerial(ISettings& settings);
 
 }  // namespace engine

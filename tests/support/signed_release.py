@@ -115,4 +115,7 @@ CASES = [
         'expires ' + instant(time.time() - 60) if line.startswith('expires ') else line
         for line in lines]), None),
     ('a replayed older manifest', replayed, None),
+    # What is stored is no plain serial: it is never taken for a lower one, nor replaced.
+    ('a stored serial with a space before it', lambda update: {'ManifestSerial': ' 300'}, None),
+    ('a stored serial with a letter after it', lambda update: {'ManifestSerial': '300x'}, None),
 ]

@@ -155,8 +155,16 @@ class Session(unittest.TestCase):
     def key(self, caption, key):
         """Types a key into the window: once Wine has made it the foreground window (a key
         typed earlier would reach whichever window had the focus before)."""
-        windows = self.display.windows(caption)
-        self.assertEqual(len(windows), 1, 'X windows captioned "%s"' % caption)
+        # Wine may map the X window of a Win32 window a moment after the window exists, and
+        # on a loaded machine that moment is long.
+        windows = set()
+
+        def one_window():
+            windows.clear()
+            windows.update(self.display.windows(caption))
+            return len(windows) == 1
+
+        self.wait_for(one_window, 'one X window captioned "%s"' % caption, timeout=15)
         window = next(iter(windows))
 
         def foreground():
@@ -730,6 +738,18 @@ class WineProgram(Session):
                         rc, out = self.wine('reg', 'query', SETTINGS_KEY + r'\Update', '/v',
                                             'ManifestSerial')
                         self.assertRegex(out, r'ManifestSerial\s+REG_SZ\s+%d\b' % serial)
+            with self.subTest('a serial stored as a registry number'):
+                # No serial of the program's: never taken for a lower one, nor replaced.
+                shutil.rmtree(install, ignore_errors=True)
+                write_files(product, old)
+                server.serve(pristine)
+                self.wine('reg', 'add', SETTINGS_KEY + r'\Update', '/v', 'ManifestSerial', '/t',
+                          'REG_DWORD', '/d', '300', '/f')
+                self.pressed_update(server, exe=ARGS.signed_exe, message=signed_release.UNVERIFIED)
+                self.assertEqual(read_files(product), old)
+                rc, out = self.wine('reg', 'query', SETTINGS_KEY + r'\Update', '/v',
+                                    'ManifestSerial')
+                self.assertRegex(out, r'ManifestSerial\s+REG_DWORD\s+0x12c\b')
 
     @photographed_on_failure
     def test_shipped_archive(self):
