@@ -14,6 +14,7 @@
 #include <optional>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 
 #include "engine/look_ahead.h"
 #include "engine/rules.h"
@@ -22,6 +23,7 @@
 #include "framework/file_find.h"
 #include "framework/stdio_file.h"
 #include "net/remote_files.h"
+#include "platform/landing.h"
 
 namespace engine {
 
@@ -54,6 +56,26 @@ class ListedTimes {
         }
     };
     std::unordered_map<CString, std::optional<std::int64_t>, Hash, std::equal_to<>> m_times;
+};
+
+// Removes what killed runs left in each directory the run looks into, once a run: the product
+// directory and the directory of every listed name, whether or not a file lands there.
+class LeftoverSweep {
+  public:
+    explicit LeftoverSweep(const CString& root) : m_root(root) {
+        Landing::RemoveLeftovers(root.c_str(), "");
+    }
+    void Into(std::string_view name) {
+        const size_t cut = name.find_last_of("\\/");
+        if (cut == std::string_view::npos || name.substr(0, cut) == m_last) return;
+        m_last.assign(name.substr(0, cut));
+        if (m_seen.insert(m_last).second) Landing::RemoveLeftovers(m_root.c_str(), m_last.c_str());
+    }
+
+  private:
+    CString m_root;
+    CString m_last;
+    std::unordered_set<CString> m_seen;
 };
 
 // Whether a local copy created then (nothing: there is none) is older than its listed date.
@@ -89,10 +111,10 @@ void UpdateFiles(RunContext& run) {
     const CString listName = RunCopyName("File_list", ".txt");
     const CString listPath = PathInDirectory(tempDirectory, listName.c_str());
     ServerRelease& release = run.release;
-    const Fetched fetched =
-        release.Verify(run)
-            ? release.Fetch(*connection, kFileListName, kRemoteFileList, tempDirectory, listName)
-            : Fetched::Refused;
+    const Fetched fetched = release.Verify(run)
+                                ? release.Fetch(*connection, kFileListName, kRemoteFileList,
+                                                tempDirectory, listName, kMaxListBytes)
+                                : Fetched::Refused;
     if (fetched == Fetched::Refused) {
         release.Refuse(view, true);
         return;
@@ -115,6 +137,7 @@ void UpdateFiles(RunContext& run) {
     CreateDirectoryA(productDirectory.c_str(), nullptr);
 
     CFileFind finder;
+    LeftoverSweep sweep(productDirectory);
     LookAhead lookAhead(*list, productDirectory);
     ListedTimes listedTimes;
     const std::ptrdiff_t count = list->Count();
@@ -122,8 +145,10 @@ void UpdateFiles(RunContext& run) {
     for (std::ptrdiff_t i = 0; list->Next(entry); ++i) {
         const CString name(entry.name);
         const CString localPath = productDirectory + name;
-        if (entry.overlong || !IsSafeListedName(name, productDirectory.size()) ||
-            !release.Covers(name)) {
+        const bool fetchable = !entry.overlong && IsSafeListedName(name, productDirectory.size()) &&
+                               release.Covers(name);
+        if (fetchable) sweep.Into(name);
+        if (!fetchable) {
             view.SetStatus("Updating..." + name);
             view.SetStatus("Failed..." + name);
         } else if (!NeedsFetch(lookAhead.CreationTime(i, localPath, finder),

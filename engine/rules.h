@@ -46,6 +46,8 @@ std::string_view TrimListValue(std::string_view text);
 // a list takes to its own size, whatever the server sends: the list is kept as the text it came
 // in, and its entries are taken apart one at a time as the run reaches them.
 constexpr ULONGLONG kMaxListBytes = 64 * 1024 * 1024;
+// The version file is three short lines; no larger one is received, let alone read.
+constexpr ULONGLONG kMaxVersionFileBytes = 64 * 1024;
 constexpr std::size_t kMaxListLine = 4096;
 
 // A file list as pairs of lines, a name and then a date, read by the line rules of CStdioFile

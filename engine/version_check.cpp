@@ -41,7 +41,7 @@ void CheckVersion(RunContext& run, bool interactive) {
     ServerRelease& release = run.release;
     const Fetched fetched = release.Verify(run)
                                 ? release.Fetch(*connection, kVersionFileName, kRemoteVersionFile,
-                                                tempDirectory, localName)
+                                                tempDirectory, localName, kMaxVersionFileBytes)
                                 : Fetched::Refused;
     if (fetched == Fetched::Refused) {
         release.Refuse(view, interactive);

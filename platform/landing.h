@@ -13,19 +13,21 @@
 
 class Landing {
   public:
-    // How long a temporary file of ours must have gone unwritten before a landing beside it
-    // takes it for the leftover of a run that was killed: a live transfer writes at least every
-    // half minute or fails (and removes its file), so ten minutes never catch one.
-    static constexpr DWORD kStaleAfterSeconds = 10 * 60;
+    // A temporary file of ours is held by its landing while it is written (POSIX: a lock on
+    // it; Windows: it is open without delete sharing), so one that nobody holds is the leftover
+    // of a run that was killed, removed by the next run that looks into its directory. Only one
+    // written within this many seconds is spared: it may be a landing's between its creation
+    // and its hold, or between its last write and its rename.
+    static constexpr DWORD kFreshSeconds = 2;
 
     // Prepares the landing of `name`, a path relative to the directory `root` whose components
     // a backslash or a slash separates. root itself may be reached through symbolic links (or
     // reparse points); below it, each directory of name is entered without following any, and
     // one that is missing is made. The temporary file is created beside the target under a
     // name of the form "~kst1a2b.tmp", which no path limit can refuse where the target itself
-    // fits; temporary files of exactly that form that lie beside it unwritten for
-    // kStaleAfterSeconds are removed first. attributes: FILE_ATTRIBUTE_READONLY makes a
-    // read-only file, others are ignored. failIfExists: a target already there is refused.
+    // fits; temporary files of exactly that form beside it that no landing holds are removed
+    // first (as RemoveLeftovers does). attributes: FILE_ATTRIBUTE_READONLY makes a read-only
+    // file, others are ignored. failIfExists: a target already there is refused.
     // Null with GetLastError() on failure: ERROR_CANT_RESOLVE_FILENAME when a link lies on the
     // way, ERROR_INVALID_NAME for an empty, "." or ".." component, ERROR_FILE_EXISTS, or what
     // the file system said.
@@ -47,6 +49,13 @@ class Landing {
     // it once for a run of landings into it: when a landing goes to another directory, by
     // Settle, or when the process ends).
     virtual BOOL Commit() = 0;
+
+    // Removes what killed runs left in the directory `directory` below root: files of exactly
+    // our temporary form that no landing holds (kFreshSeconds aside). directory is walked as
+    // Begin walks name's directories, without making one that is missing or entering a link;
+    // empty, it is root itself. Each directory is looked through once in a process. Nothing is
+    // reported: a leftover that stays is removed by a later run.
+    static void RemoveLeftovers(LPCSTR root, LPCSTR directory);
 
     // Makes the renames of every landing committed so far durable; FALSE with GetLastError()
     // when a flush they needed failed (the files are in place, but a crash could undo their

@@ -1,8 +1,9 @@
 // Landings on POSIX.
 // Supports: the walk below the root with openat(O_NOFOLLOW | O_DIRECTORY) from a descriptor of
 // the root, mkdirat for the directories that are missing, the temporary file made with O_EXCL
-// beside the target, fsync of the file before renameat and of its directory after it, and
-// RENAME_NOREPLACE for failIfExists.
+// beside the target and locked (flock) until it is renamed, fsync of the file before renameat
+// and of its directory after it, RENAME_NOREPLACE for failIfExists, and the removal of
+// temporary files that no lock holds.
 // Quirks:
 // - The temporary file and the rename are named relative to the directory's descriptor, so no
 //   path limit applies to them: only the root's path is held to MAX_PATH.
@@ -14,6 +15,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <stdio.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
@@ -85,10 +87,9 @@ UniqueFd EnterDirectory(int dir, const std::string& name) {
     return NoDirectory(error == ENOTDIR ? ERROR_PATH_NOT_FOUND : posix::Win32ErrorFromErrno(error));
 }
 
-// Removes what killed runs left beside a landing: regular files of exactly our temporary form
-// that nobody has written for a while. Each directory is looked through once in a process: a
-// run lands many files into one directory, and nothing a run leaves behind while it lives is
-// stale anyway.
+// Removes what killed runs left in a directory: regular files of exactly our temporary form
+// that no landing holds (a live one holds a lock on its file until it is renamed) and that were
+// not written a moment ago. Each directory is looked through once in a process.
 void RemoveStaleTemporaries(int dir) {
     static std::set<std::pair<dev_t, ino_t>> seen;
     struct stat self;
@@ -100,12 +101,14 @@ void RemoveStaleTemporaries(int dir) {
         ::close(fd);
         return;
     }
-    const time_t before = ::time(nullptr) - Landing::kStaleAfterSeconds;
+    const time_t before = ::time(nullptr) - Landing::kFreshSeconds;
     while (const dirent* entry = ::readdir(listing.get())) {
         if (!Landing::IsTemporaryName(entry->d_name)) continue;
+        const UniqueFd file(::openat(dir, entry->d_name,
+                                     O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
         struct stat st;
-        if (::fstatat(dir, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode) &&
-            st.st_mtime < before) {
+        if (file && ::fstat(file.Get(), &st) == 0 && S_ISREG(st.st_mode) && st.st_mtime < before &&
+            ::flock(file.Get(), LOCK_EX | LOCK_NB) == 0) {
             ::unlinkat(dir, entry->d_name, 0);
         }
     }
@@ -186,6 +189,9 @@ class PosixLanding final : public Landing {
             if (fd >= 0) {
                 m_file.Reset(fd);
                 m_strTemporary = name;
+                // Held until the rename: no other run takes it for a leftover. A file system
+                // without locks refuses them to every run alike, which then removes nothing.
+                ::flock(fd, LOCK_EX | LOCK_NB);
                 return true;
             }
             if (errno != EEXIST) return posix::FailErrno(errno);
@@ -208,8 +214,11 @@ class PosixLanding final : public Landing {
     }
 
     BOOL Commit() override {
-        if (::fsync(m_file.Get()) != 0 || !m_file.Close()) return posix::FailErrno(errno);
+        // Renamed while still open, and so still held: closed afterwards (its data is on the
+        // disk already).
+        if (::fsync(m_file.Get()) != 0) return posix::FailErrno(errno);
         if (!Rename()) return FALSE;
+        m_file.Close();
         m_bCommitted = true;
         Unflushed().Hold(std::move(m_dir));
         return TRUE;
@@ -244,6 +253,21 @@ class PosixLanding final : public Landing {
 
 BOOL Landing::Settle() {
     return Unflushed().Flush() || posix::FailErrno(errno);
+}
+
+void Landing::RemoveLeftovers(LPCSTR root, LPCSTR directory) {
+    const std::optional<std::string> rootPath = posix::PathArgument(root);
+    const bool itself = directory == nullptr || *directory == '\0';
+    const std::optional<std::vector<std::string>> parts =
+        itself ? std::vector<std::string>() : Components(directory);
+    if (!rootPath || !parts) return;
+    UniqueFd dir(::open(rootPath->c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    for (const std::string& part : *parts) {
+        if (!dir) return;
+        dir = UniqueFd(
+            ::openat(dir.Get(), part.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    }
+    if (dir) RemoveStaleTemporaries(dir.Get());
 }
 
 std::unique_ptr<Landing> Landing::Begin(LPCSTR root, LPCSTR name, DWORD attributes,

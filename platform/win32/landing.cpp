@@ -14,6 +14,9 @@
 //   (FILE_FLAG_OPEN_REPARSE_POINT) and shows the link only in the attributes of its path, so the
 //   path is looked at again once its directory is held. Wine shows no symbolic link to a file
 //   at all; a link at the target's own name is replaced, which is all that happens to one.
+// - The temporary file is open without sharing while it is written, so that no other run can
+//   remove it; it is closed for the rename, and a file written in the last two seconds is
+//   therefore spared by the clean-up.
 #include <set>
 #include <string>
 #include <tuple>
@@ -116,10 +119,9 @@ ULONGLONG Ticks(const FILETIME& time) {
     return (static_cast<ULONGLONG>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
 }
 
-// Removes what killed runs left beside a landing: files of exactly our temporary form that
-// nobody has written for a while; one still open by a live run cannot be removed anyway. Each
-// directory (held) is looked through once in a process: a run lands many files into one
-// directory, and nothing a run leaves behind while it lives is stale anyway.
+// Removes what killed runs left in a directory: files of exactly our temporary form that were
+// not written a moment ago. One that a live landing holds open (without delete sharing) cannot
+// be removed. Each directory (held) is looked through once in a process.
 void RemoveStaleTemporaries(const std::wstring& directory, HANDLE held) {
     static std::set<std::tuple<DWORD, DWORD, DWORD>> seen;
     BY_HANDLE_FILE_INFORMATION info;
@@ -133,7 +135,7 @@ void RemoveStaleTemporaries(const std::wstring& directory, HANDLE held) {
     const SearchHandle search(raw);
     FILETIME now;
     GetSystemTimeAsFileTime(&now);
-    const ULONGLONG before = Ticks(now) - ULONGLONG{Landing::kStaleAfterSeconds} * 10000000u;
+    const ULONGLONG before = Ticks(now) - ULONGLONG{Landing::kFreshSeconds} * 10000000u;
     do {
         // The search also matches by short names: only the long name decides.
         std::string name;
@@ -243,6 +245,25 @@ class Win32Landing final : public Landing {
 // Each rename was written through (MOVEFILE_WRITE_THROUGH) when it was made.
 BOOL Landing::Settle() {
     return TRUE;
+}
+
+void Landing::RemoveLeftovers(LPCSTR root, LPCSTR directory) {
+    if (root == nullptr) return;
+    const bool itself = directory == nullptr || *directory == '\0';
+    const std::vector<std::wstring> parts =
+        itself ? std::vector<std::wstring>() : Components(Wide(directory));
+    std::wstring path = ExtendedPath(Wide(root));
+    if ((!itself && parts.empty()) || path.empty()) return;
+    FileHandle held = HoldDirectory(path, true);
+    for (const std::wstring& part : parts) {
+        if (!held) return;
+        path += L"\\" + part;
+        // Never made, never through a reparse point.
+        if (GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES) return;
+        held = HoldDirectory(path, false);
+        if (held && IsLink(GetFileAttributesW(path.c_str()))) return;
+    }
+    if (held) RemoveStaleTemporaries(path, held.get());
 }
 
 std::unique_ptr<Landing> Landing::Begin(LPCSTR root, LPCSTR name, DWORD attributes,

@@ -2,6 +2,7 @@
 below the product directory, sizes that lie, a server that drips, a name at the path limit, the
 leftovers of killed runs, the order in which a landing reaches the disk, and runs that cannot
 go on."""
+import fcntl
 import os
 import re
 import shutil
@@ -118,17 +119,26 @@ class HostileUpdate(ServerTestCase):
         self.assertEqual(self.read(os.path.join(install, 'Pelmora', 'x')), 'fits')
 
     def test_leftovers_of_killed_runs_go(self):
-        os.makedirs(os.path.join(self.product, 'sub'))
-        stale = ['~kst0a0b.tmp', 'sub/~kst1111.tmp']
-        kept = ['~kst0c0d.tmp', '~kst0a0b.tmp.bak', '~KST0E0F.TMP', '~kst0a0b0.tmp', 'x~kst0a0b.tmp']
-        for name in stale + kept:
-            # Written an hour ago, but for the temporary file of a run that still goes on.
-            self.write(os.path.join(self.product, name), 'left', 0 if name == kept[0] else 3600)
+        # Left by killed runs: an hour ago, beside a landing, and a moment ago in a directory
+        # where nothing lands but whose listed file the run looks at.
+        stale = [('~kst0a0b.tmp', 3600), ('sub/~kst1111.tmp', 3600), ('quiet/~kst2222.tmp', 10)]
+        # A run that still goes on holds its temporary file, however long ago it wrote it; and
+        # only names of exactly the temporary form are ever taken.
+        live = '~kst0c0d.tmp'
+        kept = [live, '~kst0a0b.tmp.bak', '~KST0E0F.TMP', '~kst0a0b0.tmp', 'x~kst0a0b.tmp']
+        for directory in ('sub', 'quiet'):
+            os.makedirs(os.path.join(self.product, directory))
+        for name, age in stale + [(name, 3600) for name in kept]:
+            self.write(os.path.join(self.product, name), 'left', age)
+        self.write(os.path.join(self.product, 'quiet', 'c.txt'), 'current')
         self.serve({'Update/a.txt': 'a', 'Update/sub/b.txt': 'b'})
-        self.assertEqual(self.update([('a.txt', OLD), ('sub/b.txt', OLD)]),
-                         ({'a.txt': 'Updated', 'sub/b.txt': 'Updated'}, []))
+        with open(os.path.join(self.product, live)) as held:
+            fcntl.flock(held, fcntl.LOCK_EX)
+            outcome = self.update([('a.txt', OLD), ('sub/b.txt', OLD), ('quiet/c.txt', OLD)])
+        self.assertEqual(outcome, ({'a.txt': 'Updated', 'sub/b.txt': 'Updated',
+                                    'quiet/c.txt': 'Unchanged'}, []))
         self.assertEqual(sorted(read_files(self.product)),
-                         sorted(kept + ['a.txt', 'sub/b.txt']))
+                         sorted(kept + ['a.txt', 'sub/b.txt', 'quiet/c.txt']))
 
     def test_a_landing_reaches_the_disk_before_its_name(self):
         strace = shutil.which('strace')

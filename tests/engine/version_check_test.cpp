@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/rules.h"
 #include "engine/run_context.h"
 #include "fake_run.h"
 #include "kestrin_config.h"
@@ -93,6 +94,9 @@ TEST(CheckVersion, ComparesTheServersReleaseWithTheInstalledOne) {
          {{"Update/VersionA", "12"}},
          Newer("12A", " 12B ", KESTRIN_HOME_URL)},
         {"missing on the server", std::nullopt, fiveA, std::nullopt},
+        // Received only up to its bound: what a server sends beyond it is never read.
+        {"larger than a version file may be",
+         "Tamwix\n9\nZ\n" + std::string(engine::kMaxVersionFileBytes, ' '), fiveA, std::nullopt},
     };
     for (const auto& c : cases) {
         for (bool interactive : {false, true}) {
@@ -109,9 +113,11 @@ TEST(CheckVersion, ComparesTheServersReleaseWithTheInstalledOne) {
             if (c.message) {
                 expected.push_back(*c.message);
             } else if (interactive) {
-                expected.push_back(c.versionFile ? kCurrent
-                                                 : "message: An error occured on the server.\n"
-                                                   "Please try again latter.");
+                const bool received =
+                    c.versionFile && c.versionFile->size() <= engine::kMaxVersionFileBytes;
+                expected.push_back(received ? kCurrent
+                                            : "message: An error occured on the server.\n"
+                                              "Please try again latter.");
             }
             EXPECT_EQ(host.log, expected) << c.what << (interactive ? ", interactive" : "");
             // The copy is gone after a completed check, and none is left by a failed one.
