@@ -1,5 +1,6 @@
 // What the update engine fetches through: one server file to one local path. The FTP
-// connection is the program's one implementation; the engine's tests serve a directory.
+// connection (net/internet.h) fetches; the update dialog wraps it to show the run's state before
+// each transfer waits on the server; the engine's tests serve a directory.
 #pragma once
 
 #include "net/download.h"

@@ -29,7 +29,7 @@
 
 #include "handle_table.h"
 #include "posix_errors.h"
-#include "unique_fd.h"
+#include "platform/unique_fd.h"
 #include "win32_process.h"
 
 namespace {

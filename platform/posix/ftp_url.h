@@ -1,10 +1,13 @@
-// How the FTP layer names a server and a remote file to libcurl.
+// How the libcurl FTP backend names a server and a remote file to libcurl, and how it reads
+// libcurl's results: private to platform/posix/ftp_transport.cpp (and its tests).
 #pragma once
+
+#include <curl/curl.h>
 
 #include <optional>
 #include <string>
 
-#include "win32_types.h"
+#include "platform/ftp_transport.h"
 
 namespace posix {
 
@@ -17,5 +20,8 @@ std::optional<std::string> FtpServerUrl(const char* host, INTERNET_PORT port);
 // such as "a;type=a", "x#y" or "%2e%2e" is data, never URL syntax. Nothing when the path is
 // empty or ends in "/" (a directory, which would be listed rather than fetched).
 std::optional<std::string> FtpFileUrl(const std::string& serverUrl, const char* remotePath);
+
+// The WinInet error number for a libcurl result.
+DWORD WinInetError(CURLcode code);
 
 }  // namespace posix
