@@ -30,21 +30,20 @@
 #include "platform/ftp_transport.h"
 
 #include <curl/curl.h>
-#include <poll.h>
-#include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <set>
 #include <string>
 #include <string_view>
 
-#include "ftp_url.h"
+#include "ftp_curl.h"
 #include "platform/ftp_replies.h"
 #include "platform/unique_fd.h"
 
@@ -104,29 +103,6 @@ bool Configure(CURL* curl, bool direct, const ftp::Timeouts& timeouts, const std
                  CURLE_OK;
     }
     return ok;
-}
-
-// Says QUIT on a control connection and waits, within the receive time-out, for the reply or
-// the end of the connection, so that the QUIT is read before the connection goes. A server
-// that no longer answers ends the wait at once.
-void SayGoodbye(const posix::UniqueFd& control, DWORD receiveMs) {
-    static constexpr char kQuit[] = "QUIT\r\n";
-    constexpr auto kQuitSize = static_cast<ssize_t>(sizeof kQuit - 1);
-    if (!control || ::send(control.Get(), kQuit, kQuitSize, MSG_NOSIGNAL) != kQuitSize) return;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(receiveMs);
-    for (;;) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now());
-        pollfd ready{control.Get(), POLLIN, 0};
-        const int polled =
-            ::poll(&ready, 1, static_cast<int>(std::max<long long>(left.count(), 0)));
-        if (polled < 0 && errno == EINTR) continue;
-        if (polled <= 0) return;
-        char reply[256];
-        const ssize_t received = ::recv(control.Get(), reply, sizeof reply, 0);
-        if (received < 0 && errno == EINTR) continue;
-        if (received <= 0 || std::memchr(reply, '\n', static_cast<size_t>(received))) return;
-    }
 }
 
 // The connections a session made that are still open: closed with it.
@@ -360,7 +336,7 @@ Opened<Connection> Session::Connect(const Account& account) {
     state->holdClosedSocket = false;
     const posix::UniqueFd closed = std::move(state->closedSocket);
     if (result == CURLE_LOGIN_DENIED || result == CURLE_FTP_WEIRD_PASS_REPLY) {
-        SayGoodbye(closed, state->timeouts.receiveMs);
+        posix::SayGoodbye(closed, state->timeouts.receiveMs);
     }
     if (result != CURLE_OK) return {Connection(), posix::WinInetError(result)};
     if (curl_easy_setopt(curl, CURLOPT_NOBODY, 0L) != CURLE_OK) {

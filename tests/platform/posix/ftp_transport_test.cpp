@@ -7,7 +7,7 @@
 #include <utility>
 
 #include "platform/ftp_transport.h"
-#include "platform/posix/ftp_url.h"
+#include "platform/posix/ftp_curl.h"
 #include "support/ftp_server.h"
 
 namespace {

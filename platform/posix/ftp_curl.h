@@ -1,5 +1,6 @@
-// How the libcurl FTP backend names a server and a remote file to libcurl, and how it reads
-// libcurl's results: private to platform/posix/ftp_transport.cpp (and its tests).
+// What the libcurl FTP backend (platform/posix/ftp_transport.cpp) leaves to helpers of its own:
+// how it names a server and a remote file to libcurl, how it reads libcurl's results, and the
+// QUIT it says after a refused login. Private to the backend (and its tests).
 #pragma once
 
 #include <curl/curl.h>
@@ -8,6 +9,7 @@
 #include <string>
 
 #include "platform/ftp_transport.h"
+#include "platform/unique_fd.h"
 
 namespace posix {
 
@@ -23,5 +25,10 @@ std::optional<std::string> FtpFileUrl(const std::string& serverUrl, const char* 
 
 // The WinInet error number for a libcurl result.
 DWORD WinInetError(CURLcode code);
+
+// Says QUIT on a control connection and waits, within receiveMs, for the reply or the end of
+// the connection, so that the QUIT is read before the connection goes. A server that no longer
+// answers ends the wait at once.
+void SayGoodbye(const UniqueFd& control, DWORD receiveMs);
 
 }  // namespace posix

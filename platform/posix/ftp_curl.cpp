@@ -1,7 +1,14 @@
-// Server and file URLs, and libcurl's results as WinInet error numbers, for the libcurl FTP
-// backend (ftp_url.h).
-#include "ftp_url.h"
+// Server and file URLs, libcurl's results as WinInet error numbers, and the QUIT after a refused
+// login, for the libcurl FTP backend (ftp_curl.h).
+#include "ftp_curl.h"
 
+#include <poll.h>
+#include <sys/socket.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
 #include <memory>
 
 namespace posix {
@@ -107,6 +114,26 @@ DWORD WinInetError(CURLcode code) {
             return ERROR_INTERNET_EXTENDED_ERROR;
         default:
             return ERROR_INTERNET_INTERNAL_ERROR;
+    }
+}
+
+void SayGoodbye(const UniqueFd& control, DWORD receiveMs) {
+    static constexpr char kQuit[] = "QUIT\r\n";
+    constexpr auto kQuitSize = static_cast<ssize_t>(sizeof kQuit - 1);
+    if (!control || ::send(control.Get(), kQuit, kQuitSize, MSG_NOSIGNAL) != kQuitSize) return;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(receiveMs);
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        pollfd ready{control.Get(), POLLIN, 0};
+        const int polled =
+            ::poll(&ready, 1, static_cast<int>(std::max<long long>(left.count(), 0)));
+        if (polled < 0 && errno == EINTR) continue;
+        if (polled <= 0) return;
+        char reply[256];
+        const ssize_t received = ::recv(control.Get(), reply, sizeof reply, 0);
+        if (received < 0 && errno == EINTR) continue;
+        if (received <= 0 || std::memchr(reply, '\n', static_cast<size_t>(received))) return;
     }
 }
 
