@@ -13,6 +13,7 @@
 
 #include "engine/manifest.h"
 #include "framework/cstring.h"
+#include "platform/win32api.h"
 
 class IRemoteFiles;
 class ISettings;

@@ -1,29 +1,10 @@
 #include "net/crypto.h"
 
 #include <algorithm>
-#include <cstring>
-#include <limits>
 
 namespace net {
 
-namespace crypto_handles {
-void CloseAlgorithm(BCRYPT_ALG_HANDLE algorithm) {
-    BCryptCloseAlgorithmProvider(algorithm, 0);
-}
-}  // namespace crypto_handles
-
 namespace {
-
-AlgorithmHandle OpenAlgorithm(LPCWSTR name) {
-    BCRYPT_ALG_HANDLE algorithm = nullptr;
-    if (!BCRYPT_SUCCESS(BCryptOpenAlgorithmProvider(&algorithm, name, nullptr, 0))) return nullptr;
-    return AlgorithmHandle(algorithm);
-}
-
-// CNG takes its input through pointers to non-const bytes that it only reads.
-PUCHAR Bytes(const void* data) {
-    return static_cast<PUCHAR>(const_cast<void*>(data));
-}
 
 std::optional<unsigned char> HexDigit(char c) {
     if (c >= '0' && c <= '9') return static_cast<unsigned char>(c - '0');
@@ -34,69 +15,21 @@ std::optional<unsigned char> HexDigit(char c) {
 
 }  // namespace
 
-Sha256::Sha256() : m_algorithm(OpenAlgorithm(BCRYPT_SHA256_ALGORITHM)) {
-    BCRYPT_HASH_HANDLE hash = nullptr;
-    if (m_algorithm &&
-        BCRYPT_SUCCESS(BCryptCreateHash(m_algorithm.get(), &hash, nullptr, 0, nullptr, 0, 0))) {
-        m_hash.reset(hash);
-    } else {
-        m_bFailed = true;
-    }
-}
-
-void Sha256::Update(const void* data, std::size_t size) {
-    const auto* bytes = static_cast<const unsigned char*>(data);
-    while (!m_bFailed && size > 0) {
-        const ULONG piece =
-            static_cast<ULONG>(std::min<std::size_t>(size, std::numeric_limits<ULONG>::max()));
-        m_bFailed = !BCRYPT_SUCCESS(BCryptHashData(m_hash.get(), Bytes(bytes), piece, 0));
-        bytes += piece;
-        size -= piece;
-    }
-}
-
-std::optional<Sha256Digest> Sha256::Finish() {
-    Sha256Digest digest{};
-    if (m_bFailed ||
-        !BCRYPT_SUCCESS(BCryptFinishHash(m_hash.get(), digest.data(), digest.size(), 0))) {
-        m_bFailed = true;
-        return std::nullopt;
-    }
-    m_bFailed = true;  // nothing more may be added
-    return digest;
-}
-
 std::optional<Sha256Digest> Sha256::Of(std::string_view data) {
     Sha256 hasher;
     hasher.Update(data);
     return hasher.Finish();
 }
 
-P256PublicKey::P256PublicKey(AlgorithmHandle algorithm, KeyHandle key)
-    : m_algorithm(std::move(algorithm)), m_key(std::move(key)) {}
-
 std::optional<P256PublicKey> P256PublicKey::FromText(std::string_view text) {
-    constexpr std::size_t kCoordinate = 32;
-    if (text.substr(0, 2) != "04") return std::nullopt;
-    // The blob CNG imports: its header, then X and Y.
-    unsigned char blob[sizeof(BCRYPT_ECCKEY_BLOB) + 2 * kCoordinate];
-    const BCRYPT_ECCKEY_BLOB header{BCRYPT_ECDSA_PUBLIC_P256_MAGIC, kCoordinate};
-    std::memcpy(blob, &header, sizeof header);
-    if (!BytesFromHex(text.substr(2), std::span(blob).subspan(sizeof header))) return std::nullopt;
-    AlgorithmHandle algorithm = OpenAlgorithm(BCRYPT_ECDSA_P256_ALGORITHM);
-    BCRYPT_KEY_HANDLE key = nullptr;
-    if (!algorithm ||
-        !BCRYPT_SUCCESS(BCryptImportKeyPair(algorithm.get(), nullptr, BCRYPT_ECCPUBLIC_BLOB, &key,
-                                            blob, sizeof blob, 0))) {
+    std::array<unsigned char, 65> point{};
+    if (text.substr(0, 2) != "04" || !BytesFromHex(text.substr(2), std::span(point).subspan(1))) {
         return std::nullopt;
     }
-    return P256PublicKey(std::move(algorithm), KeyHandle(key));
-}
-
-bool P256PublicKey::Verifies(const Sha256Digest& digest, const P256Signature& signature) const {
-    return BCRYPT_SUCCESS(BCryptVerifySignature(m_key.get(), nullptr, Bytes(digest.data()),
-                                                digest.size(), Bytes(signature.data()),
-                                                signature.size(), 0));
+    point[0] = 0x04;
+    std::optional<crypto::P256Key> key = crypto::P256Key::FromPoint(point);
+    if (!key) return std::nullopt;
+    return P256PublicKey(std::move(*key));
 }
 
 bool BytesFromHex(std::string_view text, std::span<unsigned char> bytes) {

@@ -1,5 +1,6 @@
-// SHA-256 and ECDSA P-256 signature checks over the system's CNG (ours on libcrypto
-// elsewhere): a hasher that takes data as it arrives, and a public key that checks signatures.
+// SHA-256 and ECDSA P-256 signature checks over the platform's (platform/crypto.h: CNG on
+// Windows, libcrypto elsewhere): a hasher that takes data as it arrives, and a public key that
+// checks signatures, with the text and DER forms the program reads them in.
 #pragma once
 
 #include <array>
@@ -9,42 +10,31 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 
-#include "platform/handle_owners.h"
-#include "platform/win32api.h"
+#include "platform/crypto.h"
 
 namespace net {
 
-using Sha256Digest = std::array<unsigned char, 32>;
-// r and then s, 32 bytes each, big-endian: the form CNG checks.
-using P256Signature = std::array<unsigned char, 64>;
-
-namespace crypto_handles {
-void CloseAlgorithm(BCRYPT_ALG_HANDLE algorithm);
-}  // namespace crypto_handles
-
-using AlgorithmHandle = std::unique_ptr<void, handles::Closer<&crypto_handles::CloseAlgorithm>>;
-using HashHandle = std::unique_ptr<void, handles::Closer<&BCryptDestroyHash>>;
-using KeyHandle = std::unique_ptr<void, handles::Closer<&BCryptDestroyKey>>;
+using Sha256Digest = crypto::Sha256Digest;
+// r and then s, 32 bytes each, big-endian: the form the platform checks.
+using P256Signature = crypto::P256Signature;
 
 // SHA-256 of data given piece by piece. A failure of the system's hashing anywhere on the way
 // shows at Finish, which then gives nothing: a caller comparing digests treats it as a
 // mismatch.
 class Sha256 {
   public:
-    Sha256();
-    void Update(const void* data, std::size_t size);
+    void Update(const void* data, std::size_t size) { m_hash.Update(data, size); }
     void Update(std::string_view data) { Update(data.data(), data.size()); }
     // The digest of everything given; the hasher takes nothing more afterwards.
-    std::optional<Sha256Digest> Finish();
+    std::optional<Sha256Digest> Finish() { return m_hash.Finish(); }
 
     // The digest of data in one piece.
     static std::optional<Sha256Digest> Of(std::string_view data);
 
   private:
-    AlgorithmHandle m_algorithm;
-    HashHandle m_hash;
-    bool m_bFailed = false;
+    crypto::Sha256Hash m_hash;
 };
 
 // An ECDSA P-256 public key.
@@ -56,12 +46,13 @@ class P256PublicKey {
     static std::optional<P256PublicKey> FromText(std::string_view text);
 
     // Whether signature is this key's signature over digest.
-    bool Verifies(const Sha256Digest& digest, const P256Signature& signature) const;
+    bool Verifies(const Sha256Digest& digest, const P256Signature& signature) const {
+        return m_key.Verifies(digest, signature);
+    }
 
   private:
-    P256PublicKey(AlgorithmHandle algorithm, KeyHandle key);
-    AlgorithmHandle m_algorithm;
-    KeyHandle m_key;  // destroyed first: a key goes before its algorithm's provider
+    explicit P256PublicKey(crypto::P256Key key) : m_key(std::move(key)) {}
+    crypto::P256Key m_key;
 };
 
 // Fills bytes from text, two hexadecimal digits (either case) a byte; false unless text holds

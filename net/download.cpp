@@ -3,7 +3,6 @@
 #include <chrono>
 #include <memory>
 
-#include "platform/ftp_download.h"
 #include "platform/landing.h"
 
 namespace net {
@@ -52,55 +51,50 @@ class FloorRate {
     ULONGLONG m_bytes = 0;
 };
 
-// A download, ended when the transfer is over or given up; the end waits for the server's
-// last reply no longer than closeTimeoutMs.
-class OpenDownload {
+// Ends a download the loop gives up, waiting for the server's last reply no longer than
+// timeoutMs; the last error, which may tell why it was given up, stays as it was.
+class EndOnExit {
   public:
-    OpenDownload(HFTPDOWNLOAD download, DWORD closeTimeoutMs)
-        : m_download(download), m_closeTimeoutMs(closeTimeoutMs) {}
-    ~OpenDownload() { Close(); }
-    OpenDownload(const OpenDownload&) = delete;
-    OpenDownload& operator=(const OpenDownload&) = delete;
-
-    HFTPDOWNLOAD Get() const { return m_download; }
-    // The server's last reply about the transfer (see FtpCloseDownload). The last error, which
-    // may tell why the transfer is given up, stays as it was.
-    DWORD Close() {
+    EndOnExit(ftp::Download& download, DWORD timeoutMs)
+        : m_download(download), m_timeoutMs(timeoutMs) {}
+    ~EndOnExit() {
         const DWORD error = GetLastError();
-        const DWORD reply = m_download ? FtpCloseDownload(m_download, m_closeTimeoutMs) : 0;
-        m_download = nullptr;
+        m_download.Close(m_timeoutMs);
         SetLastError(error);
-        return reply;
     }
+    EndOnExit(const EndOnExit&) = delete;
+    EndOnExit& operator=(const EndOnExit&) = delete;
 
   private:
-    HFTPDOWNLOAD m_download;
-    DWORD m_closeTimeoutMs;
+    ftp::Download& m_download;
+    DWORD m_timeoutMs;
 };
 
 }  // namespace
 
-bool ReceiveFile(HINTERNET connection, const char* remotePath, DWORD transferFlags,
-                 DWORD_PTR context, const ReceiveLimits& limits, Landing& landing,
-                 IReceiveCheck* check) {
-    ULONGLONG announced = kNoSizeAnnounced;
-    OpenDownload download(FtpOpenDownload(connection, remotePath, transferFlags, context,
-                                          limits.openTimeoutMs, &announced),
-                          limits.windowMs);
-    if (download.Get() == nullptr) return false;
-    const bool sized = announced != kNoSizeAnnounced;
+bool ReceiveFile(ftp::Connection& connection, const char* remotePath, DWORD transferFlags,
+                 DWORD_PTR, const ReceiveLimits& limits, Landing& landing, IReceiveCheck* check) {
+    ftp::FileRequest request;
+    request.remotePath = remotePath;
+    request.ascii = (transferFlags & 3) == FTP_TRANSFER_TYPE_ASCII;
+    request.timeoutMs = limits.openTimeoutMs;
+    ftp::Opened<ftp::Download> opened = connection.Fetch(request);
+    if (!opened.value) return Fail(opened.error);
+    ftp::Download& download = opened.value;
+    const EndOnExit ending(download, limits.windowMs);
+    const ULONGLONG announced = download.Announced();
+    const bool sized = announced != ftp::kNoSizeAnnounced;
     const std::unique_ptr<char[]> piece(new char[kPieceBytes]);
     FloorRate floor(limits);
     ULONGLONG total = 0;
     for (;;) {
-        DWORD got = 0;
-        if (!FtpReadDownload(download.Get(), piece.get(), kPieceBytes, &got,
-                             floor.MillisecondsLeft())) {
-            // Nothing came before the window ended: the floor decides below.
-            if (GetLastError() != ERROR_INTERNET_TIMEOUT) return false;
-        } else if (got == 0) {
-            break;
+        const ftp::Piece read = download.Read(piece.get(), kPieceBytes, floor.MillisecondsLeft());
+        // Nothing came before the window ended: the floor decides below.
+        if (read.error != ERROR_SUCCESS && read.error != ERROR_INTERNET_TIMEOUT) {
+            return Fail(read.error);
         }
+        if (read.error == ERROR_SUCCESS && read.size == 0) break;
+        const DWORD got = read.size;
         total += got;
         // Bytes beyond the announced size are never written: the transfer has failed already.
         if (sized && total > announced) return Fail(ERROR_INVALID_DATA);
@@ -111,7 +105,7 @@ bool ReceiveFile(HINTERNET connection, const char* remotePath, DWORD transferFla
         }
         if (!floor.Moved(got)) return Fail(ERROR_INTERNET_TIMEOUT);
     }
-    const DWORD reply = download.Close();
+    const DWORD reply = download.Close(limits.windowMs);
     if (sized && total != announced) return Fail(ERROR_INVALID_DATA);
     // Without a size, only the server's word tells a whole transfer from a broken one.
     const bool confirmed = reply == 226 || reply == 250;

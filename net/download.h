@@ -6,6 +6,7 @@
 
 #include <cstddef>
 
+#include "platform/ftp_transport.h"
 #include "platform/win32api.h"
 
 class Landing;
@@ -38,15 +39,16 @@ class IReceiveCheck {
     virtual bool Accept(ULONGLONG totalBytes) = 0;
 };
 
-// Fetches remotePath over an FTP connection into landing and commits it. The transfer is whole
-// only when its byte count equals every size the server announced, and, when it announced
-// none, when the server confirmed the transfer (226 or 250); a reply that reports a failure
-// fails it either way. False with GetLastError() otherwise, the landing not committed:
+// Fetches remotePath over an FTP connection into landing and commits it, in ASCII mode when
+// transferFlags say FTP_TRANSFER_TYPE_ASCII, else binary (context is the caller's and unused). The
+// transfer is whole only when its byte count equals every size the server announced, and, when it
+// announced none, when the server confirmed the transfer (226 or 250); a reply that reports a
+// failure fails it either way. False with GetLastError() otherwise, the landing not committed:
 // ERROR_INVALID_DATA for a byte count that differs from the announced size (or content the
 // check refused), ERROR_FILE_TOO_LARGE beyond limits.maxUnannouncedBytes,
 // ERROR_INTERNET_TIMEOUT below the floor rate, ERROR_INTERNET_CONNECTION_ABORTED when the
 // server never confirmed, or the error of the transfer or the landing.
-bool ReceiveFile(HINTERNET connection, const char* remotePath, DWORD transferFlags,
+bool ReceiveFile(ftp::Connection& connection, const char* remotePath, DWORD transferFlags,
                  DWORD_PTR context, const ReceiveLimits& limits, Landing& landing,
                  IReceiveCheck* check);
 

@@ -11,7 +11,6 @@
 #include "framework/winapp.h"
 #include "kestrin_config.h"
 #include "net/download.h"
-#include "platform/handle_owners.h"
 #include "platform/landing.h"
 
 namespace {
@@ -31,14 +30,6 @@ DWORD TimeoutMs() {
     const unsigned long value = std::strtoul(text, &end, 10);
     if (*end != '\0' || value == 0 || value > kDefaultTimeoutMs) return kDefaultTimeoutMs;
     return static_cast<DWORD>(value);
-}
-
-// Closes a held handle and forgets it; nothing when none is held, so Close can run twice.
-void CloseHandleOnce(HINTERNET& handle) {
-    if (handle != nullptr) {
-        InternetCloseHandle(handle);
-        handle = nullptr;
-    }
 }
 
 // The bounds of a transfer over a connection, its window no longer than the receive time-out
@@ -111,7 +102,7 @@ CInternetConnection::~CInternetConnection() {
 }
 
 void CInternetConnection::Close() {
-    CloseHandleOnce(m_handle);
+    m_handle = ftp::Connection();
 }
 
 CFtpConnection::~CFtpConnection() {
@@ -169,21 +160,22 @@ bool CFtpConnection::Settle() {
 CInternetSession::CInternetSession(const char* agent, DWORD context, DWORD accessType,
                                    const char* proxyName, const char* proxyBypass, DWORD flags)
     : m_context(context) {
+    const bool direct = accessType == INTERNET_OPEN_TYPE_DIRECT;
+    if ((!direct && accessType != INTERNET_OPEN_TYPE_PRECONFIG) || proxyName != nullptr ||
+        proxyBypass != nullptr || flags != 0) {
+        throw CInternetException(ERROR_INVALID_PARAMETER, m_context);
+    }
     CString agentName;
     if (agent == nullptr) {
         if (const CWinApp* app = AfxGetApp()) agentName = app->m_appName;
         agent = agentName.c_str();
     }
-    InternetHandle handle(InternetOpenA(agent, accessType, proxyName, proxyBypass, flags));
-    if (!handle) throw CInternetException(GetLastError(), m_context);
-    m_handle = static_cast<HINTERNET>(handle.release());
     const DWORD timeout = TimeoutMs();
-    if (!SetOption(INTERNET_OPTION_CONNECT_TIMEOUT, timeout) ||
-        !SetOption(INTERNET_OPTION_RECEIVE_TIMEOUT, timeout)) {
-        const DWORD error = GetLastError();
-        Close();
-        throw CInternetException(error, m_context);
-    }
+    ftp::Opened<ftp::Session> session = ftp::Session::Open(agent, direct, {timeout, timeout});
+    if (!session.value) throw CInternetException(session.error, m_context);
+    m_handle = std::move(session.value);
+    m_connectTimeoutMs = timeout;
+    m_receiveTimeoutMs = timeout;
 }
 
 CInternetSession::~CInternetSession() {
@@ -191,14 +183,24 @@ CInternetSession::~CInternetSession() {
 }
 
 bool CInternetSession::SetOption(DWORD option, DWORD value) {
-    if (InternetSetOptionA(m_handle, option, &value, sizeof value) == FALSE) return false;
-    if (option == INTERNET_OPTION_CONNECT_TIMEOUT) m_connectTimeoutMs = value;
-    if (option == INTERNET_OPTION_RECEIVE_TIMEOUT) m_receiveTimeoutMs = value;
+    if (option != INTERNET_OPTION_CONNECT_TIMEOUT && option != INTERNET_OPTION_RECEIVE_TIMEOUT) {
+        SetLastError(ERROR_INTERNET_INVALID_OPTION);
+        return false;
+    }
+    ftp::Timeouts timeouts{m_connectTimeoutMs, m_receiveTimeoutMs};
+    (option == INTERNET_OPTION_CONNECT_TIMEOUT ? timeouts.connectMs : timeouts.receiveMs) = value;
+    const DWORD error = m_handle.SetTimeouts(timeouts);
+    if (error != ERROR_SUCCESS) {
+        SetLastError(error);
+        return false;
+    }
+    m_connectTimeoutMs = timeouts.connectMs;
+    m_receiveTimeoutMs = timeouts.receiveMs;
     return true;
 }
 
 void CInternetSession::Close() {
-    CloseHandleOnce(m_handle);
+    m_handle = ftp::Session();
 }
 
 CFtpConnection* CInternetSession::OpenFtpConnection(const char* server, const char* user,
@@ -210,11 +212,9 @@ CFtpConnection* CInternetSession::OpenFtpConnection(const char* server, const ch
     } catch (const std::bad_alloc&) {
         throw CMemoryException();
     }
-    HINTERNET handle =
-        InternetConnectA(m_handle, server, port, user, password, INTERNET_SERVICE_FTP,
-                         passive ? INTERNET_FLAG_PASSIVE : 0, connection->m_context);
-    if (handle == nullptr) throw CInternetException(GetLastError(), connection->m_context);
-    connection->m_handle = handle;
+    ftp::Opened<ftp::Connection> opened = m_handle.Connect({server, port, user, password, passive});
+    if (!opened.value) throw CInternetException(opened.error, connection->m_context);
+    connection->m_handle = std::move(opened.value);
     connection->m_connectTimeoutMs = m_connectTimeoutMs;
     connection->m_receiveTimeoutMs = m_receiveTimeoutMs;
     return connection.release();

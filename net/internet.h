@@ -1,11 +1,21 @@
-// The FTP session, the connection and the exception they raise, over the platform's WinInet
-// (the system's on Windows, ours on libcurl elsewhere).
+// The FTP session, the connection and the exception they raise, over the platform's FTP
+// transport (platform/ftp_transport.h: WinInet on Windows, libcurl elsewhere).
 #pragma once
 
 #include "framework/cstring.h"
 #include "framework/exceptions.h"
 #include "net/remote_files.h"
+#include "platform/ftp_transport.h"
 #include "platform/win32api.h"
+
+// The session's access types and options, by the numbers WinInet gives them.
+#ifndef INTERNET_OPEN_TYPE_PRECONFIG
+#define INTERNET_OPEN_TYPE_PRECONFIG 0
+#define INTERNET_OPEN_TYPE_DIRECT 1
+#define INTERNET_INVALID_PORT_NUMBER 0
+#define INTERNET_OPTION_CONNECT_TIMEOUT 2
+#define INTERNET_OPTION_RECEIVE_TIMEOUT 6
+#endif
 
 class CInternetSession;
 
@@ -29,7 +39,7 @@ class CInternetConnection {
     // Closes the handle when one is held; calling it again does nothing.
     virtual void Close();
 
-    HINTERNET m_handle = nullptr;
+    ftp::Connection m_handle;  // null once closed
     DWORD m_context;
     CInternetSession* m_pSession;  // not owned
     CString m_strServer;
@@ -62,7 +72,9 @@ class CFtpConnection : public CInternetConnection, public IRemoteFiles {
 class CInternetSession {
   public:
     // Opens the platform session at once (no network traffic); raises CInternetException
-    // when it cannot. A null agent stands for the application's name.
+    // when it cannot. A null agent stands for the application's name. accessType is
+    // INTERNET_OPEN_TYPE_PRECONFIG (the system's proxy settings) or INTERNET_OPEN_TYPE_DIRECT;
+    // another, a proxy named here, or flags other than 0 raise ERROR_INVALID_PARAMETER.
     explicit CInternetSession(const char* agent = nullptr, DWORD context = 1,
                               DWORD accessType = INTERNET_OPEN_TYPE_PRECONFIG,
                               const char* proxyName = nullptr, const char* proxyBypass = nullptr,
@@ -72,10 +84,11 @@ class CInternetSession {
     CInternetSession& operator=(const CInternetSession&) = delete;
     virtual void Close();
 
-    // Sets an option on the session's handle (InternetSetOptionA with a DWORD value); false
-    // with GetLastError() when the platform refuses it. The connect and receive time-outs are
-    // also kept for the connections made from then on, which bound their transfers by them
-    // (the floor rate of net/download.h is judged over the receive time-out at most).
+    // Sets INTERNET_OPTION_CONNECT_TIMEOUT or INTERNET_OPTION_RECEIVE_TIMEOUT (milliseconds)
+    // for the connections made from then on, which bound their transfers by them (the floor
+    // rate of net/download.h is judged over the receive time-out at most); false with
+    // GetLastError() for another option (ERROR_INTERNET_INVALID_OPTION) or a value the platform
+    // refuses.
     bool SetOption(DWORD option, DWORD value);
 
     // Connects and logs in; the caller owns the result (and takes it into a
@@ -86,7 +99,7 @@ class CInternetSession {
                                       bool passive = false);
 
     DWORD m_context;
-    HINTERNET m_handle = nullptr;
+    ftp::Session m_handle;  // null once closed
     DWORD m_connectTimeoutMs = 0;
     DWORD m_receiveTimeoutMs = 0;
 };

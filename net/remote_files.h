@@ -1,5 +1,6 @@
 // What the update engine fetches through: a server file into a local file, or into memory. The
-// FTP connection (net/internet.h) is the program's; the engine's tests serve a directory.
+// FTP connection (net/internet.h) fetches; the update dialog wraps it to show the run's state
+// before each transfer waits on the server; the engine's tests serve a directory.
 #pragma once
 
 #include <optional>

@@ -2,7 +2,7 @@
 #pragma once
 
 #include "framework/cstring.h"
-#include "platform/win32api.h"
+#include "platform/ftp_transport.h"
 
 struct UpdateServer {
     CString host;

@@ -28,5 +28,3 @@ using SearchHandle = std::unique_ptr<void, handles::Closer<&FindClose>>;
 using MutexHandle = std::unique_ptr<void, handles::Closer<&CloseHandle>>;
 // A registry key from RegOpenKeyExA or RegCreateKeyExA.
 using RegKey = std::unique_ptr<std::remove_pointer_t<HKEY>, handles::Closer<&RegCloseKey>>;
-// A session or connection from InternetOpenA or InternetConnectA.
-using InternetHandle = std::unique_ptr<void, handles::Closer<&InternetCloseHandle>>;

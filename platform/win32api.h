@@ -12,8 +12,6 @@
 #endif
 #include <windows.h>
 #include <commctrl.h>
-#include <wininet.h>
-#include <bcrypt.h>
 #else
 #include "posix/win32_posix.h"
 #endif

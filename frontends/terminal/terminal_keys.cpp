@@ -26,7 +26,7 @@
 #include <cstdlib>
 #include <iterator>
 
-#include "platform/posix/unique_fd.h"
+#include "platform/unique_fd.h"
 
 namespace {
 

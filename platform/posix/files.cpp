@@ -39,7 +39,7 @@
 #include "posix_errors.h"
 #include "posix_paths.h"
 #include "win32_files.h"
-#include "unique_fd.h"
+#include "platform/unique_fd.h"
 #include "win32_process.h"
 
 namespace {

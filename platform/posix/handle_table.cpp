@@ -2,7 +2,6 @@
 
 #include <map>
 #include <mutex>
-#include <vector>
 
 #include "win32_process.h"
 
@@ -63,21 +62,6 @@ bool Remove(const void* handle) {
         table.erase(found);
     }
     return true;
-}
-
-void RemoveIf(const std::function<bool(const HandleObject&)>& pick) {
-    // Destroyed after the lock has been let go (declared before it).
-    std::vector<std::unique_ptr<HandleObject>> removed;
-    const std::lock_guard<std::mutex> held(TableLock());
-    auto& table = Table();
-    for (auto it = table.begin(); it != table.end();) {
-        if (pick(*it->second)) {
-            removed.push_back(std::move(it->second));
-            it = table.erase(it);
-        } else {
-            ++it;
-        }
-    }
 }
 
 }  // namespace posix::handles

@@ -1,11 +1,10 @@
-// The one table of the handles the POSIX services hand out: files, searches, mutexes, registry
-// keys, internet sessions and connections, and CNG's algorithms, hashes and keys. A handle is the
+// The one table of the handles the POSIX services hand out: files, searches, mutexes and registry
+// keys. A handle is the
 // address of an object the table owns; only addresses found in the table are accepted, so a
 // stale, foreign or closed handle is refused (ERROR_INVALID_HANDLE) rather than followed. The
 // table may be used from several threads at once; each object behind a handle, by one at a time.
 #pragma once
 
-#include <functional>
 #include <memory>
 
 namespace posix {
@@ -15,11 +14,6 @@ enum class HandleKind {
     Search,
     Mutex,
     RegistryKey,
-    InternetSession,
-    InternetConnection,
-    CryptAlgorithm,
-    CryptHash,
-    CryptKey,
 };
 
 class HandleObject {
@@ -58,8 +52,6 @@ T* FindAs(const void* handle, HandleKind kind, unsigned long wrongKindError) {
 
 // Destroys the object behind handle; false when there is none.
 bool Remove(const void* handle);
-// Destroys every live object for which pick says true.
-void RemoveIf(const std::function<bool(const HandleObject&)>& pick);
 
 }  // namespace handles
 

@@ -31,7 +31,7 @@
 #include "platform/landing.h"
 #include "posix_errors.h"
 #include "posix_paths.h"
-#include "unique_fd.h"
+#include "platform/unique_fd.h"
 #include "win32_process.h"
 
 namespace {

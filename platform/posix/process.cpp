@@ -29,8 +29,8 @@
 
 #include "handle_table.h"
 #include "posix_errors.h"
+#include "platform/unique_fd.h"
 #include "posix_paths.h"
-#include "unique_fd.h"
 #include "win32_process.h"
 
 namespace {

@@ -26,7 +26,7 @@
 #include "handle_table.h"
 #include "posix_errors.h"
 #include "posix_paths.h"
-#include "unique_fd.h"
+#include "platform/unique_fd.h"
 #include "win32_process.h"
 #include "win32_registry.h"
 

@@ -7,5 +7,3 @@
 #include "win32_process.h"
 #include "win32_registry.h"
 #include "win32_files.h"
-#include "win32_inet.h"
-#include "win32_bcrypt.h"

@@ -28,11 +28,9 @@ typedef DWORD REGSAM;
 typedef void* HANDLE;
 typedef struct HKEY__* HKEY;
 typedef HKEY* PHKEY;
-typedef void* HINTERNET;
 typedef struct HICON__* HICON;
 typedef struct HWND__* HWND;
 typedef struct HINSTANCE__* HINSTANCE;
-typedef uint16_t INTERNET_PORT;
 
 #ifndef TRUE
 #define TRUE 1

@@ -1,5 +1,6 @@
-// The hasher and the public key over the system's CNG (Wine's under the Windows build), against
-// published vectors: FIPS 180-2's for SHA-256, RFC 6979's P-256 key and signatures.
+// The hasher and the public key over the platform's (libcrypto natively, Wine's CNG under the
+// Windows build), against published vectors: FIPS 180-2's for SHA-256, RFC 6979's P-256 key and
+// signatures.
 #include "net/crypto.h"
 
 #include <gtest/gtest.h>

@@ -19,7 +19,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/win32api.h"
+#include "platform/ftp_transport.h"
 
 struct FtpServerOptions {
     FtpServerOptions();

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "net/crypto.h"
-#include "platform/posix/unique_fd.h"
+#include "platform/unique_fd.h"
 
 namespace publish {
 

@@ -1,9 +1,15 @@
-// FTP downloads on Windows (platform/ftp_download.h) over WinInet's FtpOpenFileA and
-// InternetReadFile, every call that waits on the server made on a thread of the download's own.
-// Supports: the size from a SIZE command (FtpCommandA, after TYPE I, without which some servers
-// refuse SIZE) or from the RETR's 125 or 150 reply; the data read as it arrives; the server's
-// last reply about the transfer, read once the file's handle is closed.
+// The FTP transport (platform/ftp_transport.h) on WinInet: InternetOpenA, InternetConnectA,
+// and a download over FtpOpenFileA and InternetReadFile, every call that waits on the server
+// during a download made on a thread of the download's own.
+// Supports: the access type (preconfigured or direct); the connect and receive time-outs as
+// session options; active or passive mode; binary or ASCII; the size from a SIZE command
+// (FtpCommandA, after TYPE I, without which some servers refuse SIZE) or from the RETR's 125 or
+// 150 reply; the data read as it arrives; the server's last reply about the transfer, read once
+// the file's handle is closed. Closing a session closes its connections (WinInet's own rule).
 // Quirks:
+// - WinInet's FtpGetFileA hands out no byte as it arrives, and its FtpOpenFileA and
+//   InternetReadFile cannot be used as they are: Wine's WinInet answers 0 to FtpGetFileSize,
+//   ignores the receive time-out on FTP data and does not end a read whose handle is closed.
 // - The caller waits for the download's thread only as long as it was told. Wine's WinInet
 //   bounds neither a read from the data connection nor FtpOpenFileA's wait for the server to
 //   connect back, and closing a handle does not end a call blocked on it there. When the time
@@ -11,9 +17,16 @@
 //   which Windows honours) and, should the call still not return, the thread is left to itself:
 //   it touches nothing but the state it shares with the download. Wine's WinInet then refuses
 //   further transfers on that connection (ERROR_FTP_TRANSFER_IN_PROGRESS).
-// - FtpGetFileSize is not used: Wine's answers 0 for every file.
 // - WinInet keeps the last reply per thread and reads the reply that ends a transfer when the
 //   file's handle is closed: the thread that closes the handle is the one that reads the reply.
+// - Errors are WinInet's own GetLastError() numbers.
+// windows.h comes before wininet.h, and wininet.h before our header, whose numbers are its own.
+#include "platform/win32api.h"
+
+#include <wininet.h>
+
+#include "platform/ftp_transport.h"
+
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -25,7 +38,6 @@
 #include <thread>
 #include <vector>
 
-#include "platform/ftp_download.h"
 #include "platform/ftp_replies.h"
 
 namespace {
@@ -48,11 +60,10 @@ struct Shared {
     std::condition_variable changed;
     HINTERNET connection;
     std::string path;
-    DWORD flags;
-    DWORD_PTR context;
+    bool ascii = false;
 
     bool opened = false;
-    ULONGLONG announced = kNoSizeAnnounced;
+    ULONGLONG announced = ftp::kNoSizeAnnounced;
     HINTERNET file = nullptr;
     std::atomic<bool> fileClosed{false};
 
@@ -74,19 +85,21 @@ struct Shared {
     }
 
     void Open() {
-        const bool binary = (flags & 3) != FTP_TRANSFER_TYPE_ASCII;
-        ULONGLONG size = kNoSizeAnnounced;
+        const bool binary = !ascii;
+        ULONGLONG size = ftp::kNoSizeAnnounced;
         if (binary) {
-            FtpCommandA(connection, FALSE, FTP_TRANSFER_TYPE_BINARY, "TYPE I", context, nullptr);
+            FtpCommandA(connection, FALSE, FTP_TRANSFER_TYPE_BINARY, "TYPE I", 0, nullptr);
             if (FtpCommandA(connection, FALSE, FTP_TRANSFER_TYPE_BINARY, ("SIZE " + path).c_str(),
-                            context, nullptr)) {
-                size = ftp_replies::Size(LastReply()).value_or(kNoSizeAnnounced);
+                            0, nullptr)) {
+                size = ftp_replies::Size(LastReply()).value_or(ftp::kNoSizeAnnounced);
             }
         }
-        HINTERNET opened = FtpOpenFileA(connection, path.c_str(), GENERIC_READ, flags, context);
+        HINTERNET opened =
+            FtpOpenFileA(connection, path.c_str(), GENERIC_READ,
+                         ascii ? FTP_TRANSFER_TYPE_ASCII : FTP_TRANSFER_TYPE_BINARY, 0);
         const DWORD openError = opened ? ERROR_SUCCESS : GetLastError();
-        if (opened && size == kNoSizeAnnounced) {
-            size = ftp_replies::ByteCount(LastReply()).value_or(kNoSizeAnnounced);
+        if (opened && size == ftp::kNoSizeAnnounced) {
+            size = ftp_replies::ByteCount(LastReply()).value_or(ftp::kNoSizeAnnounced);
         }
         const std::lock_guard<std::mutex> lock(mutex);
         file = opened;
@@ -145,12 +158,14 @@ bool WaitFor(std::unique_lock<std::mutex>& lock, Shared& shared, DWORD timeoutMs
 
 }  // namespace
 
-struct FtpDownload__ {
+struct ftp::Download::State {
     std::shared_ptr<Shared> shared;
     std::thread thread;
 
     // Ends the download: stops its thread, or leaves it to itself when it will not stop in time.
+    // Once ended, it says 0.
     DWORD End(DWORD timeoutMs) {
+        if (!thread.joinable()) return 0;
         std::unique_lock<std::mutex> lock(shared->mutex);
         shared->stop = true;
         shared->changed.notify_all();
@@ -173,49 +188,101 @@ struct FtpDownload__ {
     }
 };
 
-HFTPDOWNLOAD FtpOpenDownload(HINTERNET hConnect, LPCSTR remotePath, DWORD flags, DWORD_PTR context,
-                             DWORD timeoutMs, ULONGLONG* announced) {
-    // A line end in the path would end the command it is sent in.
-    if (hConnect == nullptr || remotePath == nullptr || announced == nullptr ||
-        std::strpbrk(remotePath, "\r\n")) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return nullptr;
+struct ftp::Session::State {
+    HINTERNET handle = nullptr;
+};
+
+struct ftp::Connection::State {
+    HINTERNET handle = nullptr;
+};
+
+namespace ftp {
+
+void Session::Free::operator()(State* state) const {
+    InternetCloseHandle(state->handle);
+    delete state;
+}
+void Connection::Free::operator()(State* state) const {
+    // Fails, harmlessly, when the session was closed first: that closed the connection too.
+    InternetCloseHandle(state->handle);
+    delete state;
+}
+void Download::Free::operator()(State* state) const {
+    state->End(0);
+    delete state;
+}
+
+Opened<Session> Session::Open(const char* agent, bool direct, const Timeouts& timeouts) {
+    const DWORD access = direct ? INTERNET_OPEN_TYPE_DIRECT : INTERNET_OPEN_TYPE_PRECONFIG;
+    HINTERNET handle = InternetOpenA(agent, access, nullptr, nullptr, 0);
+    if (handle == nullptr) return {Session(), GetLastError()};
+    Session session(Owned(new State{handle}));
+    const DWORD error = session.SetTimeouts(timeouts);
+    if (error != ERROR_SUCCESS) return {Session(), error};
+    return {std::move(session), ERROR_SUCCESS};
+}
+
+DWORD Session::SetTimeouts(const Timeouts& timeouts) {
+    if (!m_state) return ERROR_INVALID_HANDLE;
+    DWORD connect = timeouts.connectMs;
+    DWORD receive = timeouts.receiveMs;
+    if (!InternetSetOptionA(m_state->handle, INTERNET_OPTION_CONNECT_TIMEOUT, &connect,
+                            sizeof connect) ||
+        !InternetSetOptionA(m_state->handle, INTERNET_OPTION_RECEIVE_TIMEOUT, &receive,
+                            sizeof receive)) {
+        return GetLastError();
     }
-    auto download = std::make_unique<FtpDownload__>();
+    return ERROR_SUCCESS;
+}
+
+Opened<Connection> Session::Connect(const Account& account) {
+    if (!m_state) return {Connection(), ERROR_INVALID_HANDLE};
+    HINTERNET handle = InternetConnectA(m_state->handle, account.host, account.port, account.user,
+                                        account.password, INTERNET_SERVICE_FTP,
+                                        account.passive ? INTERNET_FLAG_PASSIVE : 0, 0);
+    if (handle == nullptr) return {Connection(), GetLastError()};
+    return {Connection(Connection::Owned(new Connection::State{handle})), ERROR_SUCCESS};
+}
+
+Opened<Download> Connection::Fetch(const FileRequest& request) {
+    if (!m_state) return {Download(), ERROR_INVALID_HANDLE};
+    // A line end in the path would end the command it is sent in.
+    if (request.remotePath == nullptr || std::strpbrk(request.remotePath, "\r\n") ||
+        request.offset != 0) {
+        return {Download(), ERROR_INVALID_PARAMETER};
+    }
+    Download::Owned download(new Download::State);
     download->shared = std::make_shared<Shared>();
     Shared& shared = *download->shared;
-    shared.connection = hConnect;
-    shared.path = remotePath;
-    shared.flags = flags;
-    shared.context = context;
+    shared.connection = m_state->handle;
+    shared.path = request.remotePath;
+    shared.ascii = request.ascii;
     download->thread = std::thread([shared = download->shared] { shared->Run(); });
 
     std::unique_lock<std::mutex> lock(shared.mutex);
-    if (!WaitFor(lock, shared, timeoutMs, [](const Shared& s) { return s.opened; })) {
+    if (!WaitFor(lock, shared, request.timeoutMs, [](const Shared& s) { return s.opened; })) {
         lock.unlock();
-        download->End(0);
-        SetLastError(ERROR_INTERNET_TIMEOUT);
-        return nullptr;
+        download.reset();  // ends it at once
+        return {Download(), ERROR_INTERNET_TIMEOUT};
     }
     if (shared.file == nullptr) {
         const DWORD error = shared.error;
         lock.unlock();
-        download->End(timeoutMs);
-        SetLastError(error);
-        return nullptr;
+        download->End(request.timeoutMs);
+        return {Download(), error};
     }
-    *announced = shared.announced;
-    return download.release();
+    return {Download(std::move(download)), ERROR_SUCCESS};
 }
 
-BOOL FtpReadDownload(HFTPDOWNLOAD download, LPVOID buffer, DWORD size, LPDWORD read,
-                     DWORD timeoutMs) {
-    if (download == nullptr || read == nullptr || (buffer == nullptr && size != 0)) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
-    *read = 0;
-    Shared& shared = *download->shared;
+ULONGLONG Download::Announced() const {
+    if (!m_state) return kNoSizeAnnounced;
+    const std::lock_guard<std::mutex> lock(m_state->shared->mutex);
+    return m_state->shared->announced;
+}
+
+Piece Download::Read(void* buffer, DWORD size, DWORD timeoutMs) {
+    if (!m_state || (buffer == nullptr && size != 0)) return {ERROR_INVALID_PARAMETER, 0};
+    Shared& shared = *m_state->shared;
     std::unique_lock<std::mutex> lock(shared.mutex);
     auto settled = [](const Shared& s) {
         return s.HasPiece() || s.ended || s.error != ERROR_SUCCESS || s.finished;
@@ -224,27 +291,25 @@ BOOL FtpReadDownload(HFTPDOWNLOAD download, LPVOID buffer, DWORD size, LPDWORD r
         shared.wanted = true;
         shared.changed.notify_all();
     }
-    if (!WaitFor(lock, shared, timeoutMs, settled)) {
-        SetLastError(ERROR_INTERNET_TIMEOUT);
-        return FALSE;
-    }
+    if (!WaitFor(lock, shared, timeoutMs, settled)) return {ERROR_INTERNET_TIMEOUT, 0};
     if (shared.HasPiece()) {
         const DWORD count = std::min(size, shared.pieceSize - shared.pieceTaken);
         std::memcpy(buffer, shared.piece.data() + shared.pieceTaken, count);
         shared.pieceTaken += count;
-        *read = count;
-        return TRUE;
+        return {ERROR_SUCCESS, count};
     }
     if (shared.error != ERROR_SUCCESS || !shared.ended) {
-        SetLastError(shared.error != ERROR_SUCCESS ? shared.error
-                                                   : ERROR_INTERNET_CONNECTION_ABORTED);
-        return FALSE;
+        return {shared.error != ERROR_SUCCESS ? shared.error : ERROR_INTERNET_CONNECTION_ABORTED,
+                0};
     }
-    return TRUE;
+    return {ERROR_SUCCESS, 0};
 }
 
-DWORD FtpCloseDownload(HFTPDOWNLOAD download, DWORD timeoutMs) {
-    if (download == nullptr) return 0;
-    const std::unique_ptr<FtpDownload__> owned(download);
-    return download->End(timeoutMs);
+DWORD Download::Close(DWORD timeoutMs) {
+    if (!m_state) return 0;
+    const DWORD reply = m_state->End(timeoutMs);
+    m_state.reset();
+    return reply;
 }
+
+}  // namespace ftp

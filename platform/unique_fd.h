@@ -1,4 +1,5 @@
-// The one owner of a file descriptor in the POSIX services.
+// The one owner of a file descriptor, for the POSIX services and for code that runs on POSIX
+// only (the terminal front end, the publishing tool). Not part of the Windows build.
 #pragma once
 
 #include <unistd.h>

@@ -1,12 +1,13 @@
-// The POSIX WinInet layer: how servers and remote paths become URLs, and the handle rules.
+// The libcurl FTP transport: how servers and remote paths become URLs, what closing a session
+// does, and the QUIT after a refused login.
 #include <gtest/gtest.h>
 
 #include <optional>
 #include <string>
+#include <utility>
 
-#include "platform/ftp_download.h"
-#include "platform/posix/inet_url.h"
-#include "platform/win32api.h"
+#include "platform/ftp_transport.h"
+#include "platform/posix/ftp_curl.h"
 #include "support/ftp_server.h"
 
 namespace {
@@ -52,46 +53,61 @@ TEST(InetUrl, RemotePathsAreEscapedSegmentBySegment) {
     }
 }
 
-TEST(InetHandles, ClosingTheSessionClosesItsConnections) {
-    FtpServer server;
-    ASSERT_TRUE(server.Running()) << server.Error();
-    HINTERNET session = InternetOpenA("test", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0);
-    HINTERNET connection =
-        InternetConnectA(session, server.Host(), server.Port(), server.User().c_str(),
-                         server.Password().c_str(), INTERNET_SERVICE_FTP, 0, 1);
-    ASSERT_NE(connection, nullptr);
-
-    EXPECT_TRUE(InternetCloseHandle(session));
-    // QUIT went out as the connection closed: the server saw it.
-    EXPECT_TRUE(server.Saw("QUIT"));
-    ULONGLONG announced = 0;
-    EXPECT_EQ(FtpOpenDownload(connection, "a", FTP_TRANSFER_TYPE_BINARY, 1, 1000, &announced),
-              nullptr);
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
-    EXPECT_FALSE(InternetCloseHandle(connection));
-    EXPECT_FALSE(InternetConnectA(session, server.Host(), server.Port(), "u", "p",
-                                  INTERNET_SERVICE_FTP, 0, 1));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+ftp::Session OpenSession() {
+    ftp::Opened<ftp::Session> session = ftp::Session::Open("test", true, {});
+    EXPECT_EQ(session.error, static_cast<DWORD>(ERROR_SUCCESS));
+    return std::move(session.value);
 }
 
-// libcurl drops the connection of a refused login without a word; the layer says QUIT on it.
-TEST(InetHandles, ARefusedLoginSaysQuit) {
+ftp::Account AccountOf(const FtpServer& server, const char* password = nullptr) {
+    return {server.Host(), server.Port(), server.User().c_str(),
+            password ? password : server.Password().c_str()};
+}
+
+TEST(FtpTransport, ClosingTheSessionClosesItsConnections) {
+    FtpServer server;
+    ASSERT_TRUE(server.Running()) << server.Error();
+    ftp::Session session = OpenSession();
+    ftp::Opened<ftp::Connection> connection = session.Connect(AccountOf(server));
+    ASSERT_TRUE(connection.value);
+
+    session = ftp::Session();
+    // QUIT went out as the connection closed: the server saw it.
+    EXPECT_TRUE(server.Saw("QUIT"));
+    ftp::FileRequest request;
+    request.remotePath = "a";
+    request.timeoutMs = 1000;
+    EXPECT_EQ(connection.value.Fetch(request).error, static_cast<DWORD>(ERROR_INVALID_HANDLE));
+    EXPECT_EQ(session.Connect(AccountOf(server)).error, static_cast<DWORD>(ERROR_INVALID_HANDLE));
+}
+
+// libcurl drops the connection of a refused login without a word; the transport says QUIT on it.
+TEST(FtpTransport, ARefusedLoginSaysQuit) {
     for (const bool refuseAll : {false, true}) {
         SCOPED_TRACE(refuseAll ? "every login refused" : "wrong password");
         FtpServerOptions options;
         options.refuseLogins = refuseAll;
         FtpServer server(options);
         ASSERT_TRUE(server.Running()) << server.Error();
-        HINTERNET session = InternetOpenA("test", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0);
-        EXPECT_EQ(InternetConnectA(session, server.Host(), server.Port(), server.User().c_str(),
-                                   refuseAll ? server.Password().c_str() : "Wrong0ne",
-                                   INTERNET_SERVICE_FTP, 0, 1),
-                  nullptr);
-        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INTERNET_LOGIN_FAILURE));
+        ftp::Session session = OpenSession();
+        const ftp::Opened<ftp::Connection> connection =
+            session.Connect(AccountOf(server, refuseAll ? nullptr : "Wrong0ne"));
+        EXPECT_FALSE(connection.value);
+        EXPECT_EQ(connection.error, static_cast<DWORD>(ERROR_INTERNET_LOGIN_FAILURE));
         EXPECT_EQ(server.Commands("QUIT").size(), 1u);
         EXPECT_EQ(server.Connections(), 1);
-        InternetCloseHandle(session);
     }
+}
+
+// Time-outs without a limit are refused: every wait stays bounded.
+TEST(FtpTransport, UnboundedTimeoutsAreRefused) {
+    ftp::Session session = OpenSession();
+    for (const ftp::Timeouts timeouts :
+         {ftp::Timeouts{0, 1000}, ftp::Timeouts{1000, 0xFFFFFFFFu}}) {
+        EXPECT_EQ(session.SetTimeouts(timeouts), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+        EXPECT_FALSE(ftp::Session::Open("test", false, timeouts).value);
+    }
+    EXPECT_EQ(session.SetTimeouts({1000, 1000}), static_cast<DWORD>(ERROR_SUCCESS));
 }
 
 }  // namespace

@@ -1,0 +1,140 @@
+// Server and file URLs, libcurl's results as WinInet error numbers, and the QUIT after a refused
+// login, for the libcurl FTP backend (ftp_curl.h).
+#include "ftp_curl.h"
+
+#include <poll.h>
+#include <sys/socket.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <memory>
+
+namespace posix {
+
+namespace {
+
+struct CurlFree {
+    void operator()(char* text) const { curl_free(text); }
+};
+using CurlText = std::unique_ptr<char, CurlFree>;
+
+struct CurlUrlCleanup {
+    void operator()(CURLU* url) const { curl_url_cleanup(url); }
+};
+
+}  // namespace
+
+std::optional<std::string> FtpServerUrl(const char* host, INTERNET_PORT port) {
+    if (host == nullptr || *host == '\0') return std::nullopt;
+    std::string name = host;
+    // An IPv6 address is written in brackets inside a URL; a name never holds a colon.
+    if (name.find(':') != std::string::npos && name.front() != '[') name = "[" + name + "]";
+    std::unique_ptr<CURLU, CurlUrlCleanup> url(curl_url());
+    if (!url) return std::nullopt;
+    const std::string portText = std::to_string(port == 0 ? INTERNET_DEFAULT_FTP_PORT : port);
+    if (curl_url_set(url.get(), CURLUPART_SCHEME, "ftp", 0) != CURLUE_OK ||
+        curl_url_set(url.get(), CURLUPART_HOST, name.c_str(), 0) != CURLUE_OK ||
+        curl_url_set(url.get(), CURLUPART_PORT, portText.c_str(), 0) != CURLUE_OK ||
+        curl_url_set(url.get(), CURLUPART_PATH, "/", 0) != CURLUE_OK) {
+        return std::nullopt;
+    }
+    char* text = nullptr;
+    if (curl_url_get(url.get(), CURLUPART_URL, &text, CURLU_DEFAULT_PORT) != CURLUE_OK) {
+        return std::nullopt;
+    }
+    const CurlText owned(text);
+    return std::string(owned.get());
+}
+
+std::optional<std::string> FtpFileUrl(const std::string& serverUrl, const char* remotePath) {
+    if (remotePath == nullptr) return std::nullopt;
+    const std::string path = remotePath;
+    if (path.empty() || path.back() == '/') return std::nullopt;
+    std::string url = serverUrl;
+    size_t start = 0;
+    for (;;) {
+        const size_t end = path.find('/', start);
+        const std::string segment = path.substr(start, end - start);
+        if (!segment.empty()) {
+            const CurlText escaped(
+                curl_easy_escape(nullptr, segment.data(), static_cast<int>(segment.size())));
+            if (!escaped) return std::nullopt;
+            url += escaped.get();
+        }
+        if (end == std::string::npos) break;
+        // An empty first segment makes "//": libcurl's way of naming an absolute path.
+        url += '/';
+        start = end + 1;
+    }
+    return url;
+}
+
+DWORD WinInetError(CURLcode code) {
+    switch (code) {
+        case CURLE_OK:
+            return ERROR_SUCCESS;
+        case CURLE_COULDNT_RESOLVE_HOST:
+        case CURLE_COULDNT_RESOLVE_PROXY:
+            return ERROR_INTERNET_NAME_NOT_RESOLVED;
+        case CURLE_COULDNT_CONNECT:
+            return ERROR_INTERNET_CANNOT_CONNECT;
+        case CURLE_OPERATION_TIMEDOUT:
+        case CURLE_FTP_ACCEPT_TIMEOUT:
+            return ERROR_INTERNET_TIMEOUT;
+        case CURLE_LOGIN_DENIED:
+        case CURLE_FTP_WEIRD_PASS_REPLY:
+            return ERROR_INTERNET_LOGIN_FAILURE;
+        case CURLE_URL_MALFORMAT:
+            return ERROR_INTERNET_INVALID_URL;
+        case CURLE_OUT_OF_MEMORY:
+            return ERROR_NOT_ENOUGH_MEMORY;
+        case CURLE_ABORTED_BY_CALLBACK:
+            return ERROR_INTERNET_OPERATION_CANCELLED;
+        case CURLE_PARTIAL_FILE:
+        case CURLE_GOT_NOTHING:
+        case CURLE_RECV_ERROR:
+        case CURLE_SEND_ERROR:
+            return ERROR_INTERNET_CONNECTION_ABORTED;
+        // The server answered with a refusal: WinInet reports those as "extended error",
+        // with the reply as its text.
+        case CURLE_REMOTE_FILE_NOT_FOUND:
+        case CURLE_REMOTE_ACCESS_DENIED:
+        case CURLE_FTP_COULDNT_RETR_FILE:
+        case CURLE_FTP_COULDNT_SET_TYPE:
+        case CURLE_FTP_PORT_FAILED:
+        case CURLE_FTP_ACCEPT_FAILED:
+        case CURLE_FTP_WEIRD_PASV_REPLY:
+        case CURLE_FTP_WEIRD_227_FORMAT:
+        case CURLE_FTP_CANT_GET_HOST:
+        case CURLE_WEIRD_SERVER_REPLY:
+        case CURLE_QUOTE_ERROR:
+        case CURLE_BAD_DOWNLOAD_RESUME:
+            return ERROR_INTERNET_EXTENDED_ERROR;
+        default:
+            return ERROR_INTERNET_INTERNAL_ERROR;
+    }
+}
+
+void SayGoodbye(const UniqueFd& control, DWORD receiveMs) {
+    static constexpr char kQuit[] = "QUIT\r\n";
+    constexpr auto kQuitSize = static_cast<ssize_t>(sizeof kQuit - 1);
+    if (!control || ::send(control.Get(), kQuit, kQuitSize, MSG_NOSIGNAL) != kQuitSize) return;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(receiveMs);
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        pollfd ready{control.Get(), POLLIN, 0};
+        const int polled =
+            ::poll(&ready, 1, static_cast<int>(std::max<long long>(left.count(), 0)));
+        if (polled < 0 && errno == EINTR) continue;
+        if (polled <= 0) return;
+        char reply[256];
+        const ssize_t received = ::recv(control.Get(), reply, sizeof reply, 0);
+        if (received < 0 && errno == EINTR) continue;
+        if (received <= 0 || std::memchr(reply, '\n', static_cast<size_t>(received))) return;
+    }
+}
+
+}  // namespace posix

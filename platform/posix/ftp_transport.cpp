@@ -1,0 +1,432 @@
+// The FTP transport (platform/ftp_transport.h) on libcurl, every wait on the caller's thread.
+// Supports: one easy handle and one multi handle per connection, logged in by Connect with a
+// request that fetches nothing (USER, PASS, PWD) and kept in the multi handle's connection
+// cache, so that every download of the connection reuses the one control connection; active
+// mode ("-": the address of the control connection) or passive on request; binary or ASCII;
+// the remote path sent in one RETR as given (NOCWD), each segment escaped; SIZE sent before a
+// binary RETR as a quote command whose refusal does not stop the transfer; the byte count of the
+// RETR's 125 or 150 reply; the data handed out as it arrives, the transfer paused while a quarter
+// of a megabyte waits to be read; the server's final reply (226 or 250) required before the data
+// counts as ended; proxy settings from the environment as libcurl reads them (ftp_proxy,
+// all_proxy, no_proxy) unless the session is direct; QUIT after a refused login, which libcurl
+// would end by closing the connection without a word (a server may log that as a client that
+// left rudely).
+// Quirks:
+// - Errors are decided on the CURLcode alone, never on the error text. libcurl reports some
+//   server refusals as other codes than WinInet would: a 421 reply arrives as a time-out.
+// - When the server has closed the control connection (a dropped transfer, an idle time-out),
+//   or a download was abandoned before its end, the next download logs in again on a new one,
+//   where WinInet would fail with ERROR_FTP_DROPPED.
+// - A session, its connections and their downloads belong to one thread at a time: closing one
+//   while another thread is inside a call on it is not supported, so it cannot cancel a transfer.
+// - The receive time-out has whole seconds as its grain (libcurl's server-response and
+//   low-speed limits); shorter values count as one second. A transfer that stops moving is
+//   noticed up to about five seconds after the time-out: libcurl judges its speed over a
+//   window of the last seconds, in which the bytes received before the stall still count.
+// - libcurl neither asks for the size itself nor stops the data at it
+//   (CURLOPT_IGNORE_CONTENT_LENGTH): the receive loop above judges what arrived.
+// - A download outlives its connection only as an object that fails every read
+//   (ERROR_INVALID_HANDLE).
+#include "platform/ftp_transport.h"
+
+#include <curl/curl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <string>
+#include <string_view>
+
+#include "ftp_curl.h"
+#include "platform/ftp_replies.h"
+#include "platform/unique_fd.h"
+
+namespace {
+
+// libcurl's receive buffer: each read from the data connection takes up to this much, so a large
+// file costs a sixteenth of the reads (and waits) that libcurl's 16 KiB would.
+constexpr long kReceiveBufferBytes = 256 * 1024;
+constexpr size_t kPauseAbove = 256 * 1024;
+
+struct CurlCleanup {
+    void operator()(CURL* curl) const { curl_easy_cleanup(curl); }
+};
+struct CurlMultiCleanup {
+    void operator()(CURLM* multi) const { curl_multi_cleanup(multi); }
+};
+struct SlistFree {
+    void operator()(curl_slist* list) const { curl_slist_free_all(list); }
+};
+
+bool CurlReady() {
+    static const bool ready = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
+    return ready;
+}
+
+// Whole seconds for libcurl's second-grained limits, never 0 (which would mean "no limit").
+long Seconds(DWORD milliseconds) {
+    return static_cast<long>((milliseconds + 999) / 1000);
+}
+
+bool ApplyTimeouts(CURL* curl, const ftp::Timeouts& t) {
+    const long receiveSeconds = Seconds(t.receiveMs);
+    return curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(t.connectMs)) ==
+               CURLE_OK &&
+           curl_easy_setopt(curl, CURLOPT_ACCEPTTIMEOUT_MS, static_cast<long>(t.connectMs)) ==
+               CURLE_OK &&
+           curl_easy_setopt(curl, CURLOPT_SERVER_RESPONSE_TIMEOUT, receiveSeconds) == CURLE_OK &&
+           curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L) == CURLE_OK &&
+           curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, receiveSeconds) == CURLE_OK;
+}
+
+bool Configure(CURL* curl, bool direct, const ftp::Timeouts& timeouts, const std::string& serverUrl,
+               const ftp::Account& account) {
+    bool ok = curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "ftp") == CURLE_OK &&
+              curl_easy_setopt(curl, CURLOPT_URL, serverUrl.c_str()) == CURLE_OK &&
+              curl_easy_setopt(curl, CURLOPT_NOBODY, 1L) == CURLE_OK &&
+              curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L) == CURLE_OK &&
+              curl_easy_setopt(curl, CURLOPT_FTP_FILEMETHOD,
+                               static_cast<long>(CURLFTPMETHOD_NOCWD)) == CURLE_OK &&
+              ApplyTimeouts(curl, timeouts);
+    if (ok && !account.passive) ok = curl_easy_setopt(curl, CURLOPT_FTPPORT, "-") == CURLE_OK;
+    if (ok && direct) ok = curl_easy_setopt(curl, CURLOPT_PROXY, "") == CURLE_OK;
+    // Without a user libcurl logs in as "anonymous", as WinInet does.
+    if (ok && account.user != nullptr) {
+        ok = curl_easy_setopt(curl, CURLOPT_USERNAME, account.user) == CURLE_OK &&
+             curl_easy_setopt(curl, CURLOPT_PASSWORD, account.password ? account.password : "") ==
+                 CURLE_OK;
+    }
+    return ok;
+}
+
+// The connections a session made that are still open: closed with it.
+struct Registry {
+    std::mutex mutex;
+    std::set<ftp::Connection::State*> open;
+};
+
+enum class Driven { Done, Ready, TimedOut };
+
+}  // namespace
+
+struct ftp::Session::State {
+    bool direct = false;
+    Timeouts timeouts;
+    std::shared_ptr<Registry> registry = std::make_shared<Registry>();
+    ~State();
+};
+
+struct ftp::Connection::State {
+    std::weak_ptr<Registry> registry;
+    Timeouts timeouts;
+    std::string serverUrl;
+    // While Connect logs in, a socket libcurl closes is kept here instead: the last one is the
+    // control connection, still open for a QUIT should the login be refused.
+    bool holdClosedSocket = false;
+    posix::UniqueFd closedSocket;
+    // Every request of the connection runs through this one multi handle, in whose connection
+    // cache the control connection stays between requests; its clean-up sends QUIT. Declared
+    // first, so destroyed after the easy handle, which is taken out of it first.
+    std::unique_ptr<CURLM, CurlMultiCleanup> multi;
+    std::unique_ptr<CURL, CurlCleanup> curl;
+    Download::State* download = nullptr;  // the download open on the connection, if any
+
+    ~State();
+    // Ends the control connection (QUIT) and cuts off a download still open on it.
+    void Shut();
+
+    // Runs the easy handle's request, already in the multi handle, until it ends (Done, its
+    // result in *result), ready() holds (Ready), or timeoutMs have passed (TimedOut).
+    Driven Drive(CURLcode* result, DWORD timeoutMs, const std::function<bool()>& ready);
+
+    // Runs the easy handle, as set up, until the request ends (within the time-outs set on the
+    // handle) and takes it out again.
+    CURLcode Perform() {
+        if (curl_multi_add_handle(multi.get(), curl.get()) != CURLM_OK) return CURLE_FAILED_INIT;
+        CURLcode result = CURLE_OPERATION_TIMEDOUT;
+        Drive(&result, 0xFFFFFFFFu, [] { return false; });
+        curl_multi_remove_handle(multi.get(), curl.get());
+        return result;
+    }
+
+    static int CloseSocket(void* self, curl_socket_t socket) {
+        auto* owner = static_cast<State*>(self);
+        if (!owner->holdClosedSocket) return ::close(socket);
+        owner->closedSocket.Reset(socket);
+        return 0;
+    }
+};
+
+struct ftp::Download::State {
+    Connection::State* connection = nullptr;
+    std::unique_ptr<curl_slist, SlistFree> quote;
+    std::string pending;  // received, not yet read from `taken` on
+    size_t taken = 0;
+    bool paused = false;
+    bool accepted = false;  // the 125 or 150 reply came
+    bool done = false;
+    CURLcode result = CURLE_OK;
+    DWORD finalReply = 0;  // a reply after the 125 or 150 one
+    ULONGLONG sizeReply = kNoSizeAnnounced;
+    ULONGLONG countReply = kNoSizeAnnounced;
+
+    ~State() { Detach(); }
+
+    size_t Available() const { return pending.size() - taken; }
+
+    // Lets the transfer run until it has ended, data waits, or timeoutMs have passed (false).
+    bool Run(DWORD timeoutMs, bool untilAccepted) {
+        if (done) return true;
+        const Driven driven = connection->Drive(&result, timeoutMs, [this, untilAccepted] {
+            return Available() > 0 || (untilAccepted && accepted);
+        });
+        done = driven == Driven::Done;
+        return driven != Driven::TimedOut;
+    }
+
+    static size_t OnData(char* data, size_t size, size_t count, void* self) {
+        auto& download = *static_cast<State*>(self);
+        if (download.Available() >= kPauseAbove) {
+            download.paused = true;
+            return CURL_WRITEFUNC_PAUSE;
+        }
+        if (download.taken == download.pending.size()) {
+            download.pending.clear();
+            download.taken = 0;
+        }
+        download.pending.append(data, size * count);
+        return size * count;
+    }
+
+    // Every line the server sends on the control connection; the last line of each reply
+    // ("NNN text") is the one that counts.
+    static size_t OnReply(char* data, size_t size, size_t count, void* self) {
+        auto& download = *static_cast<State*>(self);
+        const std::string_view line(data, size * count);
+        const DWORD code = ftp_replies::Code(line);
+        if (code == 213 && !download.accepted) {
+            download.sizeReply = ftp_replies::Size(line).value_or(kNoSizeAnnounced);
+        } else if (code == 125 || code == 150) {
+            download.accepted = true;
+            download.countReply = ftp_replies::ByteCount(line).value_or(kNoSizeAnnounced);
+        } else if (code != 0 && download.accepted) {
+            download.finalReply = code;
+        }
+        return size * count;
+    }
+
+    // Takes the request out of the connection, which is then free for the next.
+    void Detach() {
+        if (connection == nullptr) return;
+        CURL* curl = connection->curl.get();
+        curl_multi_remove_handle(connection->multi.get(), curl);
+        curl_easy_setopt(curl, CURLOPT_WRITEDATA, nullptr);
+        curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, nullptr);
+        curl_easy_setopt(curl, CURLOPT_HEADERDATA, nullptr);
+        curl_easy_setopt(curl, CURLOPT_PREQUOTE, nullptr);
+        connection->download = nullptr;
+        connection = nullptr;
+    }
+};
+
+namespace ftp {
+
+void Session::Free::operator()(State* state) const {
+    delete state;
+}
+void Connection::Free::operator()(State* state) const {
+    delete state;
+}
+void Download::Free::operator()(State* state) const {
+    delete state;
+}
+
+Session::State::~State() {
+    // As in WinInet, closing a session closes the connections made from it.
+    const std::lock_guard<std::mutex> lock(registry->mutex);
+    for (Connection::State* connection : registry->open) connection->Shut();
+    registry->open.clear();
+}
+
+Connection::State::~State() {
+    if (const std::shared_ptr<Registry> owner = registry.lock()) {
+        const std::lock_guard<std::mutex> lock(owner->mutex);
+        owner->open.erase(this);
+    }
+    Shut();
+}
+
+void Connection::State::Shut() {
+    if (download != nullptr) download->Detach();
+    curl.reset();
+    multi.reset();
+}
+
+Driven Connection::State::Drive(CURLcode* result, DWORD timeoutMs,
+                                const std::function<bool()>& ready) {
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        int running = 0;
+        if (curl_multi_perform(multi.get(), &running) != CURLM_OK) {
+            *result = CURLE_OUT_OF_MEMORY;
+            return Driven::Done;
+        }
+        int left = 0;
+        while (CURLMsg* message = curl_multi_info_read(multi.get(), &left)) {
+            if (message->msg == CURLMSG_DONE) {
+                *result = message->data.result;
+                return Driven::Done;
+            }
+        }
+        if (ready()) return Driven::Ready;
+        const auto wait =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+        if (wait.count() <= 0) return Driven::TimedOut;
+        curl_multi_poll(multi.get(), nullptr, 0,
+                        static_cast<int>(std::min<long long>(wait.count(), 1000)), nullptr);
+    }
+}
+
+Opened<Session> Session::Open(const char*, bool direct, const Timeouts& timeouts) {
+    if (!CurlReady()) return {Session(), ERROR_INTERNET_INTERNAL_ERROR};
+    Session session(Session::Owned(new State));
+    session.m_state->direct = direct;
+    const DWORD error = session.SetTimeouts(timeouts);
+    if (error != ERROR_SUCCESS) return {Session(), error};
+    return {std::move(session), ERROR_SUCCESS};
+}
+
+DWORD Session::SetTimeouts(const Timeouts& timeouts) {
+    if (!m_state) return ERROR_INVALID_HANDLE;
+    for (DWORD value : {timeouts.connectMs, timeouts.receiveMs}) {
+        if (value == 0 || value == 0xFFFFFFFFu) return ERROR_INVALID_PARAMETER;
+    }
+    m_state->timeouts = timeouts;
+    return ERROR_SUCCESS;
+}
+
+Opened<Connection> Session::Connect(const Account& account) {
+    if (!m_state) return {Connection(), ERROR_INVALID_HANDLE};
+    std::optional<std::string> serverUrl = posix::FtpServerUrl(account.host, account.port);
+    if (!serverUrl) return {Connection(), ERROR_INTERNET_INVALID_URL};
+
+    auto state = std::make_unique<Connection::State>();
+    state->timeouts = m_state->timeouts;
+    state->serverUrl = *serverUrl;
+    state->multi.reset(curl_multi_init());
+    state->curl.reset(curl_easy_init());
+    CURL* curl = state->curl.get();
+    if (curl == nullptr || !state->multi) return {Connection(), ERROR_NOT_ENOUGH_MEMORY};
+    if (!Configure(curl, m_state->direct, state->timeouts, state->serverUrl, account) ||
+        curl_easy_setopt(curl, CURLOPT_CLOSESOCKETFUNCTION, &Connection::State::CloseSocket) !=
+            CURLE_OK ||
+        curl_easy_setopt(curl, CURLOPT_CLOSESOCKETDATA, state.get()) != CURLE_OK) {
+        return {Connection(), ERROR_INTERNET_INTERNAL_ERROR};
+    }
+    // Fetches nothing: connects, logs in and stays connected for the downloads that follow.
+    state->holdClosedSocket = true;
+    const CURLcode result = state->Perform();
+    state->holdClosedSocket = false;
+    const posix::UniqueFd closed = std::move(state->closedSocket);
+    if (result == CURLE_LOGIN_DENIED || result == CURLE_FTP_WEIRD_PASS_REPLY) {
+        posix::SayGoodbye(closed, state->timeouts.receiveMs);
+    }
+    if (result != CURLE_OK) return {Connection(), posix::WinInetError(result)};
+    if (curl_easy_setopt(curl, CURLOPT_NOBODY, 0L) != CURLE_OK) {
+        return {Connection(), ERROR_INTERNET_INTERNAL_ERROR};
+    }
+    {
+        const std::lock_guard<std::mutex> lock(m_state->registry->mutex);
+        m_state->registry->open.insert(state.get());
+    }
+    state->registry = m_state->registry;
+    return {Connection(Connection::Owned(state.release())), ERROR_SUCCESS};
+}
+
+Opened<Download> Connection::Fetch(const FileRequest& request) {
+    if (!m_state || !m_state->curl) return {Download(), ERROR_INVALID_HANDLE};
+    State& connection = *m_state;
+    if (connection.download != nullptr) return {Download(), ERROR_FTP_TRANSFER_IN_PROGRESS};
+    // A line end in the path would end the command it is sent in.
+    const char* path = request.remotePath;
+    if (path == nullptr || std::strpbrk(path, "\r\n") || request.offset != 0) {
+        return {Download(), ERROR_INVALID_PARAMETER};
+    }
+    const std::optional<std::string> url = posix::FtpFileUrl(connection.serverUrl, path);
+    if (!url) return {Download(), ERROR_INVALID_PARAMETER};
+
+    auto download = std::make_unique<Download::State>();
+    if (!request.ascii) {
+        // "*": a server without SIZE still serves the file.
+        download->quote.reset(curl_slist_append(nullptr, ("*SIZE " + std::string(path)).c_str()));
+        if (!download->quote) return {Download(), ERROR_NOT_ENOUGH_MEMORY};
+    }
+    CURL* curl = connection.curl.get();
+    if (curl_easy_setopt(curl, CURLOPT_URL, url->c_str()) != CURLE_OK ||
+        curl_easy_setopt(curl, CURLOPT_TRANSFERTEXT, request.ascii ? 1L : 0L) != CURLE_OK ||
+        curl_easy_setopt(curl, CURLOPT_IGNORE_CONTENT_LENGTH, 1L) != CURLE_OK ||
+        curl_easy_setopt(curl, CURLOPT_BUFFERSIZE, kReceiveBufferBytes) != CURLE_OK ||
+        curl_easy_setopt(curl, CURLOPT_PREQUOTE, download->quote.get()) != CURLE_OK ||
+        curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &Download::State::OnData) != CURLE_OK ||
+        curl_easy_setopt(curl, CURLOPT_WRITEDATA, download.get()) != CURLE_OK ||
+        curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, &Download::State::OnReply) != CURLE_OK ||
+        curl_easy_setopt(curl, CURLOPT_HEADERDATA, download.get()) != CURLE_OK ||
+        curl_multi_add_handle(connection.multi.get(), curl) != CURLM_OK) {
+        curl_easy_setopt(curl, CURLOPT_PREQUOTE, nullptr);
+        return {Download(), ERROR_INTERNET_INTERNAL_ERROR};
+    }
+    download->connection = &connection;
+    connection.download = download.get();
+
+    DWORD error = ERROR_SUCCESS;
+    if (!download->Run(request.timeoutMs, true)) {
+        error = ERROR_INTERNET_TIMEOUT;
+    } else if (download->done && download->result != CURLE_OK && !download->accepted) {
+        error = posix::WinInetError(download->result);
+    }
+    if (error != ERROR_SUCCESS) return {Download(), error};
+    return {Download(Download::Owned(download.release())), ERROR_SUCCESS};
+}
+
+ULONGLONG Download::Announced() const {
+    if (!m_state) return kNoSizeAnnounced;
+    return m_state->sizeReply != kNoSizeAnnounced ? m_state->sizeReply : m_state->countReply;
+}
+
+Piece Download::Read(void* buffer, DWORD size, DWORD timeoutMs) {
+    if (!m_state || (buffer == nullptr && size != 0)) return {ERROR_INVALID_PARAMETER, 0};
+    State& download = *m_state;
+    if (download.connection == nullptr) return {ERROR_INVALID_HANDLE, 0};
+    if (download.Available() == 0 && !download.Run(timeoutMs, false)) {
+        return {ERROR_INTERNET_TIMEOUT, 0};
+    }
+    if (download.Available() > 0) {
+        const size_t count = std::min<size_t>(size, download.Available());
+        std::memcpy(buffer, download.pending.data() + download.taken, count);
+        download.taken += count;
+        if (download.paused && download.Available() < kPauseAbove / 2) {
+            download.paused = false;
+            curl_easy_pause(download.connection->curl.get(), CURLPAUSE_CONT);
+        }
+        return {ERROR_SUCCESS, static_cast<DWORD>(count)};
+    }
+    if (download.result != CURLE_OK) return {posix::WinInetError(download.result), 0};
+    return {ERROR_SUCCESS, 0};
+}
+
+DWORD Download::Close(DWORD) {
+    if (!m_state) return 0;
+    // Taken out before its end, the transfer is abandoned and says nothing more.
+    const DWORD reply = m_state->done ? m_state->finalReply : 0;
+    m_state.reset();
+    return reply;
+}
+
+}  // namespace ftp
