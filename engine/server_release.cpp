@@ -29,6 +29,7 @@ class RecordCheck final : public net::IReceiveCheck {
   public:
     explicit RecordCheck(const ManifestRecord& record) : m_record(record) {}
 
+    bool Admits(ULONGLONG announced) override { return announced <= m_record.size || Refuse(); }
     bool Take(const void* data, std::size_t size) override {
         m_bytes += size;
         if (m_bytes > m_record.size) return Refuse();
@@ -56,6 +57,7 @@ class RecordCheck final : public net::IReceiveCheck {
 class SizeLimit final : public net::IReceiveCheck {
   public:
     explicit SizeLimit(ULONGLONG limit) : m_left(limit) {}
+    bool Admits(ULONGLONG announced) override { return announced <= m_left; }
     bool Take(const void*, std::size_t size) override {
         if (size > m_left) return false;
         m_left -= size;

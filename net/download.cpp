@@ -18,12 +18,13 @@ bool Fail(DWORD error) {
     return false;
 }
 
-// The floor rate, judged window by window: each window that ends must have moved floorBytes.
+// The floor rate, judged window by window: each window that ends must have moved the floor's
+// bytes a second for each of its seconds.
 class FloorRate {
   public:
     explicit FloorRate(const ReceiveLimits& limits)
         : m_window(std::chrono::milliseconds(limits.windowMs)),
-          m_floor(limits.floorBytes),
+          m_floor(ULONGLONG{limits.floorBytesPerSecond} * limits.windowMs / 1000),
           m_end(Clock::now() + m_window) {}
 
     // How long a read may wait before the window ends; at least 1 ms.
@@ -84,6 +85,10 @@ bool ReceiveFile(ftp::Connection& connection, const char* remotePath, DWORD tran
     const EndOnExit ending(download, limits.windowMs);
     const ULONGLONG announced = download.Announced();
     const bool sized = announced != ftp::kNoSizeAnnounced;
+    // More than the run may take is refused before a byte is written.
+    if (sized && (announced > limits.maxBytes || (check != nullptr && !check->Admits(announced)))) {
+        return Fail(ERROR_FILE_TOO_LARGE);
+    }
     const std::unique_ptr<char[]> piece(new char[kPieceBytes]);
     FloorRate floor(limits);
     ULONGLONG total = 0;
@@ -98,7 +103,7 @@ bool ReceiveFile(ftp::Connection& connection, const char* remotePath, DWORD tran
         total += got;
         // Bytes beyond the announced size are never written: the transfer has failed already.
         if (sized && total > announced) return Fail(ERROR_INVALID_DATA);
-        if (!sized && total > limits.maxUnannouncedBytes) return Fail(ERROR_FILE_TOO_LARGE);
+        if (!sized && total > limits.maxBytes) return Fail(ERROR_FILE_TOO_LARGE);
         if (got != 0) {
             if (check != nullptr && !check->Take(piece.get(), got)) return Fail(ERROR_INVALID_DATA);
             if (!landing.Write(piece.get(), got)) return false;

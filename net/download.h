@@ -15,16 +15,18 @@ namespace net {
 
 // The bounds a transfer is held to.
 struct ReceiveLimits {
-    // A transfer that moves fewer than floorBytes within a window of windowMs fails as a stall
-    // does (ERROR_INTERNET_TIMEOUT): 1 KiB in 30 s, the window shortened to the receive
-    // time-out when that is shorter.
-    DWORD floorBytes = 1024;
+    // A transfer whose average falls below floorBytesPerSecond over a window of windowMs fails
+    // as a stall does (ERROR_INTERNET_TIMEOUT): 1 KiB/s over 30 s, the window shortened to the
+    // receive time-out when that is shorter. Each window is judged on its own, so a transfer
+    // never ends later than a window after it fell below the floor.
+    DWORD floorBytesPerSecond = 1024;
     DWORD windowMs = 30000;
     // How long the server may take to accept the transfer (the connect and receive time-outs).
     DWORD openTimeoutMs = 120000;
-    // A file whose size the server did not announce fails (ERROR_FILE_TOO_LARGE) once it holds
-    // more than this: 1 GiB, several times the largest file the product ships.
-    ULONGLONG maxUnannouncedBytes = ULONGLONG{1} << 30;
+    // The most a file may hold: 1 GiB, several times the largest file the product ships. One
+    // announced larger fails before a byte is written, one not announced once it holds more
+    // (ERROR_FILE_TOO_LARGE).
+    ULONGLONG maxBytes = ULONGLONG{1} << 30;
 };
 
 // What may look at each piece of a transfer as it arrives and refuse the landing: where a check
@@ -32,6 +34,12 @@ struct ReceiveLimits {
 class IReceiveCheck {
   public:
     virtual ~IReceiveCheck() = default;
+    // The size the server announced, before any byte arrives: false refuses the transfer at
+    // once (ERROR_FILE_TOO_LARGE: more than the file may hold).
+    virtual bool Admits(ULONGLONG announced) {
+        (void)announced;
+        return true;
+    }
     // Each piece, in order, as it arrives and before it is written: false refuses the transfer
     // at once (the content can no longer be the one expected), and the piece is not written.
     virtual bool Take(const void* data, std::size_t size) = 0;
@@ -45,7 +53,7 @@ class IReceiveCheck {
 // announced none, when the server confirmed the transfer (226 or 250); a reply that reports a
 // failure fails it either way. False with GetLastError() otherwise, the landing not committed:
 // ERROR_INVALID_DATA for a byte count that differs from the announced size (or content the
-// check refused), ERROR_FILE_TOO_LARGE beyond limits.maxUnannouncedBytes,
+// check refused), ERROR_FILE_TOO_LARGE beyond limits.maxBytes or what the check admits,
 // ERROR_INTERNET_TIMEOUT below the floor rate, ERROR_INTERNET_CONNECTION_ABORTED when the
 // server never confirmed, or the error of the transfer or the landing.
 bool ReceiveFile(ftp::Connection& connection, const char* remotePath, DWORD transferFlags,

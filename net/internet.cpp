@@ -111,6 +111,7 @@ CFtpConnection::~CFtpConnection() {
 
 void CFtpConnection::Close() {
     CInternetConnection::Close();
+    m_bSpent = false;
 }
 
 bool CFtpConnection::DownloadFile(const char* remotePath, const char* directory, const char* name,
@@ -133,11 +134,12 @@ bool CFtpConnection::DownloadFile(const char* remotePath, const char* directory,
         return false;
     }
     if (context == 1) context = m_context;
+    if (!ReadyForTransfer()) return false;
     const std::unique_ptr<Landing> landing =
         Landing::Begin(directory, name, attributes, failIfExists);
     if (!landing) return false;
-    return net::ReceiveFile(m_handle, remotePath, transferFlags, context, LimitsOf(*this), *landing,
-                            check);
+    return Ended(net::ReceiveFile(m_handle, remotePath, transferFlags, context, LimitsOf(*this),
+                                  *landing, check));
 }
 
 std::optional<CString> CFtpConnection::FetchBytes(const char* remotePath, ULONGLONG maxBytes) {
@@ -145,12 +147,43 @@ std::optional<CString> CFtpConnection::FetchBytes(const char* remotePath, ULONGL
         SetLastError(ERROR_INVALID_PARAMETER);
         return std::nullopt;
     }
+    if (!ReadyForTransfer()) return std::nullopt;
     MemoryLanding landing(maxBytes);
-    if (!net::ReceiveFile(m_handle, remotePath, FTP_TRANSFER_TYPE_BINARY, m_context,
-                          LimitsOf(*this), landing, nullptr)) {
+    net::ReceiveLimits limits = LimitsOf(*this);
+    limits.maxBytes = std::min(limits.maxBytes, maxBytes);
+    if (!Ended(net::ReceiveFile(m_handle, remotePath, FTP_TRANSFER_TYPE_BINARY, m_context, limits,
+                                landing, nullptr))) {
         return std::nullopt;
     }
     return std::move(landing.m_bytes);
+}
+
+bool CFtpConnection::ReadyForTransfer() {
+    if (!m_bSpent) return true;
+    if (m_pSession == nullptr) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return false;
+    }
+    // The old connection ends first (QUIT where it still can): a server that counts its
+    // connections a user sees one.
+    m_handle = ftp::Connection();
+    ftp::Opened<ftp::Connection> opened = m_pSession->m_handle.Connect(
+        {m_strServer.c_str(), m_nPort, m_user ? m_user->c_str() : nullptr,
+         m_password ? m_password->c_str() : nullptr, m_bPassive});
+    if (!opened.value) {
+        SetLastError(opened.error);
+        return false;
+    }
+    m_handle = std::move(opened.value);
+    m_bSpent = false;
+    return true;
+}
+
+bool CFtpConnection::Ended(bool received) {
+    // The server's answer to a request it refused leaves the control connection as it was; a
+    // closed connection stays closed.
+    if (!received && m_handle && GetLastError() != ERROR_INTERNET_EXTENDED_ERROR) m_bSpent = true;
+    return received;
 }
 
 bool CFtpConnection::Settle() {
@@ -215,6 +248,9 @@ CFtpConnection* CInternetSession::OpenFtpConnection(const char* server, const ch
     ftp::Opened<ftp::Connection> opened = m_handle.Connect({server, port, user, password, passive});
     if (!opened.value) throw CInternetException(opened.error, connection->m_context);
     connection->m_handle = std::move(opened.value);
+    if (user != nullptr) connection->m_user = user;
+    if (password != nullptr) connection->m_password = password;
+    connection->m_bPassive = passive;
     connection->m_connectTimeoutMs = m_connectTimeoutMs;
     connection->m_receiveTimeoutMs = m_receiveTimeoutMs;
     return connection.release();

@@ -2,6 +2,8 @@
 // transport (platform/ftp_transport.h: WinInet on Windows, libcurl elsewhere).
 #pragma once
 
+#include <optional>
+
 #include "framework/cstring.h"
 #include "framework/exceptions.h"
 #include "net/remote_files.h"
@@ -56,7 +58,10 @@ class CFtpConnection : public CInternetConnection, public IRemoteFiles {
     // directory, as IRemoteFiles says, through the receive loop of net/download.h with the
     // bounds of this connection: its floor-rate window no longer than its receive time-out. The
     // target (directory and name joined) must fit in MAX_PATH - 1 characters. Never raises.
-    // context 1 means the connection's own.
+    // context 1 means the connection's own. After a transfer that failed otherwise than by the
+    // server's refusal of the file, the control connection may not go on (a transfer cut off,
+    // stalled, dropped, or given up): the next fetch logs in again first, with the account of
+    // the first login, and fails as that login does when it cannot.
     bool DownloadFile(const char* remotePath, const char* directory, const char* name,
                       bool failIfExists, DWORD attributes, DWORD transferFlags, DWORD_PTR context,
                       net::IReceiveCheck* check = nullptr) override;
@@ -67,6 +72,20 @@ class CFtpConnection : public CInternetConnection, public IRemoteFiles {
     // The session's time-outs when the connection was made, which bound its transfers.
     DWORD m_connectTimeoutMs = 0;
     DWORD m_receiveTimeoutMs = 0;
+
+  private:
+    friend class CInternetSession;
+    // Logs in again when the last transfer left the control connection unusable; false with
+    // the login's error when that fails.
+    bool ReadyForTransfer();
+    // Notes how a transfer ended: false (with its error kept) marks the connection spent.
+    bool Ended(bool received);
+
+    // The account of the first login (none: anonymous, as the transport takes it).
+    std::optional<CString> m_user;
+    std::optional<CString> m_password;
+    bool m_bPassive = false;
+    bool m_bSpent = false;
 };
 
 class CInternetSession {

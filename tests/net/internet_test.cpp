@@ -285,9 +285,10 @@ TEST(FtpConnection, ALandedFileCountsAsCreatedWhenItLanded) {
 struct HostileCase {
     const char* name;
     const char* remoteName;
-    size_t size;  // what the file holds
-    bool lands;   // whether the download succeeds
-    DWORD error;  // the error of a failure, 0 where the systems differ
+    size_t size;             // what the file holds
+    bool lands;              // whether the download succeeds
+    DWORD error;             // the error of a failure, 0 where the systems differ
+    DWORD timeoutMs = 1000;  // the receive time-out, which is the floor rate's window
 };
 
 void PrintTo(const HostileCase& c, std::ostream* os) {
@@ -296,8 +297,9 @@ void PrintTo(const HostileCase& c, std::ostream* os) {
 
 class HostileServer : public ::testing::TestWithParam<HostileCase> {};
 
-// A failure keeps the previous copy and leaves nothing beside it; a short time-out (the window
-// of the floor rate) keeps the slow cases short.
+// A failure keeps the previous copy and leaves nothing beside it, and the next file lands all
+// the same (over a new login where the connection could not go on); a short time-out (the
+// window of the floor rate) keeps the slow cases short.
 TEST_P(HostileServer, OnlyAWholeTransferLands) {
     FtpServer server;
     START_SERVER(server);
@@ -306,8 +308,9 @@ TEST_P(HostileServer, OnlyAWholeTransferLands) {
     server.Put(remote, Payload(GetParam().size));
     TempDir local;
     WriteFile(local.path() / "m.bin", "previous copy");
+    server.Put("Update/next.bin", "next");
     CInternetSession session;
-    SetTimeouts(session, 1000);
+    SetTimeouts(session, GetParam().timeoutMs);
     auto connection = Connect(session, server);
 
     const bool landed = Download(*connection, remote, local.path() / "m.bin");
@@ -318,7 +321,9 @@ TEST_P(HostileServer, OnlyAWholeTransferLands) {
     }
     EXPECT_EQ(ReadFile(local.path() / "m.bin"),
               GetParam().lands ? Payload(GetParam().size) : "previous copy");
-    EXPECT_EQ(Names(local.path()), std::vector<std::string>{"m.bin"});
+    EXPECT_TRUE(Download(*connection, "Update/next.bin", local.path() / "next.bin"))
+        << "the next file, error " << GetLastError();
+    EXPECT_EQ(Names(local.path()), (std::vector<std::string>{"m.bin", "next.bin"}));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -333,7 +338,15 @@ INSTANTIATE_TEST_SUITE_P(
         HostileCase{"NoSizeAndDropped", "nosize+drop-after-1000.bin", 4000, false, 0},
         HostileCase{"Dropped", "drop-after-20000.bin", 300000, false, 0},
         HostileCase{"Stalled", "stall-after-20000.bin", 300000, false, ERROR_INTERNET_TIMEOUT},
-        HostileCase{"Dripping", "drip-20.bin", 3000, false, ERROR_INTERNET_TIMEOUT}),
+        HostileCase{"StalledAfterThe150", "stall-after-0.bin", 4000, false, ERROR_INTERNET_TIMEOUT},
+        HostileCase{"Dripping", "drip-20.bin", 3000, false, ERROR_INTERNET_TIMEOUT},
+        // Below 1 KiB/s on average over the window: a trickle that would meet a floor of one
+        // KiB a window is still a stall.
+        HostileCase{"DrippingJustUnderTheFloor", "drip-2.bin", 6000, false, ERROR_INTERNET_TIMEOUT,
+                    3000},
+        // More than any file may hold is refused before a byte is written.
+        HostileCase{"AnnouncedAboveTheBound", "size-2000000000.bin", 4000, false,
+                    ERROR_FILE_TOO_LARGE}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // An endless stream stops at the bound of a file whose size nobody announced.
@@ -346,7 +359,7 @@ TEST(FtpConnection, AnUnannouncedFileStopsAtItsBound) {
     CInternetSession session;
     auto connection = Connect(session, server);
     net::ReceiveLimits limits;
-    limits.maxUnannouncedBytes = 1 << 20;
+    limits.maxBytes = 1 << 20;
     const std::unique_ptr<Landing> landing =
         Landing::Begin(local.str().c_str(), "e.bin", FILE_ATTRIBUTE_NORMAL, false);
     ASSERT_TRUE(landing);

@@ -673,11 +673,15 @@ class WineProgram(Session):
             server.serve({'Update/Version.txt': 'Tamwix\r\n1\r\nA\r\n',
                           'Update/etc/precious.conf': b'server', 'Update/x': b'fits',
                           'Update/sized.bin': b's' * 4000, 'Update/sized.bin.fault': 'size-1000',
-                          'Update/slow.bin': b'd' * 2000, 'Update/slow.bin.fault': 'drip-50'})
-            # The dripping file comes last: Wine's WinInet gives up the rest of a connection
-            # whose transfer did not end.
+                          'Update/slow.bin': b'd' * 2000, 'Update/slow.bin.fault': 'drip-50',
+                          'Update/cut.bin': b'c' * 4000, 'Update/cut.bin.fault': 'drop-after-1000',
+                          'Update/after.bin': b'after'})
+            # A transfer that dripped, or was cut off with its control connection, does not
+            # fail the next file: the run logs in again (Wine's WinInet refuses any further
+            # transfer on a connection whose transfer did not end).
             server.serve({'Update/File_list.txt': 'etc/precious.conf\r\n2099-01-01\r\n'
-                          'sized.bin\r\n2099-01-01\r\nslow.bin\r\n2099-01-01\r\n'})
+                          'sized.bin\r\n2099-01-01\r\nslow.bin\r\n2099-01-01\r\n'
+                          'cut.bin\r\n2099-01-01\r\nafter.bin\r\n2099-01-01\r\n'})
             self.clear_settings()
             self.set_setting('FILES', 'Directory', r'C:\KestrinHostile')
             # The window of the floor rate is the receive time-out: two seconds here.
@@ -685,7 +689,8 @@ class WineProgram(Session):
             outcomes = [text for kind, text in changes if kind == 'status' and
                         text.startswith(('Updated...', 'Failed...', 'Unchanged...'))]
             self.assertEqual(outcomes, ['Failed...etc/precious.conf', 'Failed...sized.bin',
-                                        'Failed...slow.bin'])
+                                        'Failed...slow.bin', 'Failed...cut.bin',
+                                        'Updated...after.bin'])
             self.assertEqual(read_files(outside), {'precious.conf': b'precious'})
             for name in ('sized.bin', 'slow.bin'):
                 with open(os.path.join(product, name), 'rb') as f:
