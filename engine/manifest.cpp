@@ -223,7 +223,7 @@ CString UtcInstantText(std::int64_t instant) {
 }
 
 ManifestVerdict ReadSignedManifest(std::string_view text, std::string_view signature,
-                                   const net::P256PublicKey& key) {
+                                   std::span<const net::P256PublicKey> keys) {
     if (signature.empty()) return Refused(ManifestFault::Unsigned, "the signature is empty");
     const auto der =
         std::span(reinterpret_cast<const unsigned char*>(signature.data()), signature.size());
@@ -232,7 +232,9 @@ ManifestVerdict ReadSignedManifest(std::string_view text, std::string_view signa
         return Refused(ManifestFault::BadSignature, "the signature is not a DER ECDSA signature");
     }
     const std::optional<net::Sha256Digest> digest = net::Sha256::Of(text);
-    if (!digest || !key.Verifies(*digest, *rs)) {
+    if (!digest || std::none_of(keys.begin(), keys.end(), [&](const net::P256PublicKey& key) {
+            return key.Verifies(*digest, *rs);
+        })) {
         return Refused(ManifestFault::BadSignature,
                        "the signature is not this key's signature of the manifest");
     }
@@ -245,8 +247,9 @@ ManifestVerdict ReadSignedManifest(std::string_view text, std::string_view signa
 }
 
 ManifestVerdict CheckManifest(std::string_view text, std::string_view signature,
-                              const net::P256PublicKey& key, const ManifestPolicy& policy) {
-    ManifestVerdict verdict = ReadSignedManifest(text, signature, key);
+                              std::span<const net::P256PublicKey> keys,
+                              const ManifestPolicy& policy) {
+    ManifestVerdict verdict = ReadSignedManifest(text, signature, keys);
     if (!verdict) return verdict;
     const Manifest& manifest = *verdict.manifest;
     if (policy.now >= manifest.expires) {

@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -79,15 +80,21 @@ struct ManifestPolicy {
 };
 
 // The manifest whose exact bytes are text, when signature (Manifest.sig's bytes: a DER-encoded
-// ECDSA signature) is key's signature over them and the text has the manifest's form. The
-// signature is checked before the text is read.
+// ECDSA signature) is the signature over them of one of keys (a program may know a publisher's
+// old key and new one while the publisher moves from one to the other) and the text has the
+// manifest's form. The signature is checked before the text is read.
 ManifestVerdict ReadSignedManifest(std::string_view text, std::string_view signature,
-                                   const net::P256PublicKey& key);
+                                   std::span<const net::P256PublicKey> keys);
 
 // ReadSignedManifest, and then the policy: not expired, for this product, a serial not lower
 // than the highest accepted before.
 ManifestVerdict CheckManifest(std::string_view text, std::string_view signature,
-                              const net::P256PublicKey& key, const ManifestPolicy& policy);
+                              std::span<const net::P256PublicKey> keys,
+                              const ManifestPolicy& policy);
+inline ManifestVerdict CheckManifest(std::string_view text, std::string_view signature,
+                                     const net::P256PublicKey& key, const ManifestPolicy& policy) {
+    return CheckManifest(text, signature, std::span(&key, 1), policy);
+}
 
 // The manifest that text holds, read without any check of a signature (for the publisher, who
 // reads back what it wrote before); nothing, with the reason, when the text is malformed.

@@ -81,11 +81,24 @@ bool Download(IRemoteFiles& connection, const CString& remotePath, const CString
                                    FILE_ATTRIBUTE_NORMAL, FTP_TRANSFER_TYPE_BINARY, 1, check);
 }
 
+// The keys of the text, comma-separated; none at all when one of them does not import.
+std::vector<net::P256PublicKey> KeysFromText(std::string_view text) {
+    std::vector<net::P256PublicKey> keys;
+    for (;;) {
+        const size_t comma = text.find(',');
+        std::optional<net::P256PublicKey> key = net::P256PublicKey::FromText(text.substr(0, comma));
+        if (!key) return {};
+        keys.push_back(std::move(*key));
+        if (comma == std::string_view::npos) return keys;
+        text.remove_prefix(comma + 1);
+    }
+}
+
 }  // namespace
 
 ServerRelease::ServerRelease(std::string_view keyText)
     : m_bSigned(!keyText.empty()),
-      m_key(m_bSigned ? net::P256PublicKey::FromText(keyText) : std::nullopt) {}
+      m_keys(m_bSigned ? KeysFromText(keyText) : std::vector<net::P256PublicKey>()) {}
 
 void ServerRelease::NewRun() {
     m_state = State::Unchecked;
@@ -101,7 +114,7 @@ bool ServerRelease::Verify(RunContext& run) {
 
 bool ServerRelease::Check(RunContext& run) {
     IRemoteFiles* connection = run.transport;
-    if (!m_key || connection == nullptr || run.settings == nullptr) return false;
+    if (m_keys.empty() || connection == nullptr || run.settings == nullptr) return false;
     const std::optional<CString> text =
         connection->FetchBytes(ServedPath(kManifestName).c_str(), kMaxManifestBytes);
     if (!text) return false;
@@ -111,7 +124,7 @@ bool ServerRelease::Check(RunContext& run) {
     const std::optional<std::uint64_t> accepted = AcceptedSerial(*run.settings);
     if (!accepted) return false;
     const ManifestPolicy policy{KESTRIN_UPDATE_PRODUCT, std::time(nullptr), *accepted};
-    ManifestVerdict verdict = CheckManifest(*text, *signature, *m_key, policy);
+    ManifestVerdict verdict = CheckManifest(*text, *signature, m_keys, policy);
     if (!verdict || !RecordAcceptedSerial(*run.settings, verdict.manifest->serial)) return false;
     for (auto& [name, record] : verdict.manifest->files) m_records.emplace(std::move(name), record);
     return true;

@@ -10,6 +10,7 @@
 #include <optional>
 #include <string_view>
 #include <unordered_map>
+#include <vector>
 
 #include "engine/manifest.h"
 #include "framework/cstring.h"
@@ -40,9 +41,10 @@ enum class Fetched {
 
 class ServerRelease {
   public:
-    // keyText: the publisher's public key the program was built with, as kestrin-publish keygen
-    // prints it; empty in a program without one. A key that does not import (a point off the
-    // curve) refuses every release.
+    // keyText: the publisher's public keys the program was built with, each as kestrin-publish
+    // keygen prints it, separated by commas (a manifest signed with any of them verifies);
+    // empty in a program without one. A key that does not import (a point off the curve)
+    // refuses every release.
     explicit ServerRelease(std::string_view keyText = {});
 
     bool IsSigned() const { return m_bSigned; }
@@ -81,7 +83,7 @@ class ServerRelease {
     enum class State { Unchecked, Verified, Refused };
 
     bool m_bSigned;
-    std::optional<net::P256PublicKey> m_key;
+    std::vector<net::P256PublicKey> m_keys;  // empty when one did not import
     State m_state = State::Unchecked;
     std::unordered_map<CString, ManifestRecord> m_records;
     bool m_bTold = false;

@@ -11,6 +11,8 @@ import time
 from local_ftp import write_files
 
 KEY = os.path.join(os.path.dirname(os.path.abspath(__file__)), 'test_update_key.pem')
+# The other key the tests' signed program knows (listed first; KEY is the second).
+OTHER_KNOWN_KEY = os.path.join(os.path.dirname(os.path.abspath(__file__)), 'test_update_key_2.pem')
 PRODUCT = 'Tamwix'
 UNVERIFIED = 'The update on the server could not be verified.\nNothing was changed.'
 # The release every case starts from, and the installed release it is not newer than.
@@ -109,6 +111,8 @@ CASES = [
     ('an altered Version.txt claiming a newer release',
      lambda update: alter(update, 'Version.txt', b'\n2\r', b'\n9\r'), None),
     ('a manifest signed by another key', another_key, None),
+    ('a manifest signed by the other key the program knows',
+     lambda update: sign(update, OTHER_KNOWN_KEY), {name: 'Updated' for name in FILES}),
     ('no signature', lambda update: os.remove(os.path.join(update, 'Manifest.sig')), None),
     ('an empty signature', lambda update: write_files(update, {'Manifest.sig': b''}), None),
     ('an expired manifest', lambda update: resign(update, lambda lines: [

@@ -120,8 +120,10 @@ class Publish(unittest.TestCase):
         self.assertEqual((proc.returncode, proc.stdout), (0, 'Verified OK\n'), proc.stderr)
         pem = os.path.join(self.keys, 'public-key.pem')
         self.assertEqual(self.verify('--public-key', pem).returncode, 0)
-        for key, status in ((self.public_key, 0), (self.public_key[:-1], 1),
-                            ('02' + self.public_key[2:], 1)):
+        k = self.public_key
+        # One key, or up to four separated by commas for a move to a new key.
+        for key, status in ((k, 0), (k[:-1], 1), ('02' + k[2:], 1), (','.join([k] * 4), 0),
+                            (','.join([k] * 5), 1), (k + ',', 1), (k + ',' + k[:-1], 1)):
             check = run(CMAKE, '-DKESTRIN_UPDATE_PUBLIC_KEY=' + key, '-P',
                         os.path.join(SOURCE, 'cmake', 'public_key.cmake'))
             self.assertEqual(check.returncode != 0, status != 0, key)
