@@ -2,8 +2,11 @@
 # the local FTP server, scripts/ftp_server.py, which needs pyftpdlib). Debian packages pyftpdlib
 # for its own python3; an interpreter found earlier on PATH (pyenv, a virtual environment) may
 # lack it. So unless one is named with -DPython3_EXECUTABLE=..., a build with tests takes the
-# first python3 on PATH that can import pyftpdlib.
-function(kestrin_python_has_pyftpdlib python result)
+# first python3 that find_program finds (on PATH, in the usual order) that can import pyftpdlib.
+
+# Whether the interpreter `python` can import pyftpdlib, into `result`; find_program's
+# validator.
+function(kestrin_python_has_pyftpdlib result python)
   execute_process(COMMAND "${python}" -c "import pyftpdlib"
                   RESULT_VARIABLE failed OUTPUT_QUIET ERROR_QUIET)
   if(failed)
@@ -13,24 +16,15 @@ function(kestrin_python_has_pyftpdlib python result)
   endif()
 endfunction()
 
-if(KESTRIN_BUILD_TESTS AND NOT Python3_EXECUTABLE)
-  string(REPLACE ":" ";" kestrin_path "$ENV{PATH}")
-  foreach(dir IN LISTS kestrin_path)
-    if(dir AND EXISTS "${dir}/python3")
-      kestrin_python_has_pyftpdlib("${dir}/python3" usable)
-      if(usable)
-        set(Python3_EXECUTABLE "${dir}/python3" CACHE FILEPATH
-            "The Python interpreter of the build and the tests (one with pyftpdlib)")
-        break()
-      endif()
-    endif()
-  endforeach()
+if(KESTRIN_BUILD_TESTS)
+  find_program(Python3_EXECUTABLE NAMES python3 VALIDATOR kestrin_python_has_pyftpdlib
+               DOC "The Python interpreter of the build and the tests (one with pyftpdlib)")
 endif()
 
 find_package(Python3 REQUIRED COMPONENTS Interpreter)
 
 if(KESTRIN_BUILD_TESTS)
-  kestrin_python_has_pyftpdlib("${Python3_EXECUTABLE}" usable)
+  kestrin_python_has_pyftpdlib(usable "${Python3_EXECUTABLE}")
   if(NOT usable)
     message(FATAL_ERROR
       "The tests' FTP server needs the Python module pyftpdlib, which ${Python3_EXECUTABLE} "

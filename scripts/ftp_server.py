@@ -31,6 +31,7 @@ Fault modes, for tests:
                       size-N         answer SIZE with N, whatever the file holds
                       nosize         refuse SIZE (502, as a server without it does)
                       count-N        end the RETR's 125/150 reply with "(N bytes)"
+                      reply-N        close a transfer that went through with reply N, not 226
                     A file with faults that announce nothing (endless) refuses SIZE too.
   --refuse-logins   answer every login with 530
   --mute            accept connections but never send a reply, not even the greeting
@@ -66,7 +67,7 @@ class RefusingAuthorizer(DummyAuthorizer):
         raise AuthenticationFailed("Login refused.")
 
 
-FAULT_WORD = re.compile(r"(drop-after|stall-after|drip|size|count)-(\d+)$|(endless|nosize)$")
+FAULT_WORD = re.compile(r"(drop-after|stall-after|drip|size|count|reply)-(\d+)$|(endless|nosize)$")
 # Bytes for ever: what an endless file sends.
 ENDLESS_CHUNK = bytes(range(256)) * 256
 
@@ -80,6 +81,7 @@ class Faults:
         self.endless = False
         self.size = None       # what SIZE answers; "refuse" for 502
         self.count = None      # the byte count the 125/150 reply names
+        self.reply = None      # the code of the reply that closes a whole transfer
         for word in words:
             m = FAULT_WORD.match(word)
             if not m:
@@ -93,6 +95,8 @@ class Faults:
                 self.size = number
             elif kind == "count":
                 self.count = number
+            elif kind == "reply":
+                self.reply = number
             elif m.group(3) == "endless":
                 self.endless = True
             else:
@@ -102,7 +106,8 @@ class Faults:
 
     def __bool__(self):
         return bool(self.cut or self.endless or self.drip_ms is not None or
-                    self.size is not None or self.count is not None)
+                    self.size is not None or self.count is not None or
+                    self.reply is not None)
 
     @classmethod
     def named(cls, root, path):
@@ -240,6 +245,8 @@ class Handler(FTPHandler):
         faults = getattr(self, "faults", None)
         if faults and faults.count is not None and resp[:4] in ("125 ", "150 "):
             resp = f"{resp.rstrip('.')} ({faults.count} bytes)."
+        if faults and faults.reply is not None and resp.startswith("226 "):
+            resp = f"{faults.reply} Transfer closed with the reply the file's name asks for."
         return super().respond(resp, *args, **kwargs)
 
 

@@ -22,7 +22,8 @@
 // connection does: the file lands whole (copied beside the target, then renamed) or not at
 // all, below a directory that must exist, the directories of the name made as needed, and a
 // check sees the file's bytes in one piece before it may refuse them. A path holding a
-// backslash names nothing, as on real servers (they answer 550). Records every path asked for.
+// backslash names nothing, as on real servers (they answer 550). Records every path asked for,
+// and writes "settle" to `events`, when given, where the files are made durable.
 class DirectoryServer : public IRemoteFiles {
   public:
     bool DownloadFile(const char* remotePath, const char* directory, const char* name,
@@ -65,6 +66,11 @@ class DirectoryServer : public IRemoteFiles {
         return bytes;
     }
 
+    bool Settle() override {
+        if (events != nullptr) events->push_back("settle");
+        return true;
+    }
+
     // Writes a file the server will serve, at a "/"-separated path below its root.
     void Put(const std::string& remotePath, const std::string& bytes) const {
         WriteFile(root.path() / remotePath, bytes);
@@ -72,6 +78,7 @@ class DirectoryServer : public IRemoteFiles {
 
     TempDir root;
     std::vector<std::string> requests;
+    std::vector<std::string>* events = nullptr;
 
   private:
     // The file served at remotePath, which is recorded; none for a path holding a backslash.

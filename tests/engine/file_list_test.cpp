@@ -89,6 +89,7 @@ class UpdateFilesTest : public ::testing::Test {
     // One run; the log of what the user saw.
     Lines Run(const std::string& installDirectory, FakeRun&& host = FakeRun()) {
         host.connection = &server_;
+        server_.events = &host.log;
         host.tempPath = temp_.str();
         host.installDirectory = installDirectory;
         engine::UpdateFiles(host);
@@ -139,6 +140,7 @@ TEST_F(UpdateFilesTest, BringsTheProductDirectoryUpToDate) {
                          "status: Updating...a.dll",
                          "status: Updated...a.dll",
                          "pos: 100",
+                         "settle",
                          "status: Completed- Press Cancel",
                          "pos: 0",
                      }));
@@ -162,11 +164,11 @@ TEST_F(UpdateFilesTest, ASecondRunFindsEverythingUnchanged) {
     server_.Put("Update/one.dll", "1");
     server_.Put("Update/sub/two.dll", "2");
     Lines first = Run();
-    ASSERT_EQ(first.size(), 10u);
+    ASSERT_EQ(first.size(), 11u);
     EXPECT_EQ(first[3], "status: Updated...one.dll");
     EXPECT_EQ(first[6], "status: Updated...sub/two.dll");
     EXPECT_EQ(Run(), (Lines{"status: Checking file list", "pos: 0", "status: Unchanged...one.dll",
-                            "pos: 0", "status: Unchanged...sub/two.dll", "pos: 100",
+                            "pos: 0", "status: Unchanged...sub/two.dll", "pos: 100", "settle",
                             "status: Completed- Press Cancel", "pos: 0"}));
 }
 
@@ -181,7 +183,7 @@ TEST_F(UpdateFilesTest, FetchesIntoSubdirectoriesThatDoNotExistYet) {
               (Lines{"status: Checking file list", "pos: 0", "status: Updating...lib\\x86\\b.dll",
                      "status: Updated...lib\\x86\\b.dll", "pos: 0",
                      "status: Updating...gr\xC3\xBCn\\a b/c.txt",
-                     "status: Updated...gr\xC3\xBCn\\a b/c.txt", "pos: 100",
+                     "status: Updated...gr\xC3\xBCn\\a b/c.txt", "pos: 100", "settle",
                      "status: Completed- Press Cancel", "pos: 0"}));
     EXPECT_EQ(server_.requests, (Lines{"Update/File_list.txt", "Update/lib/x86/b.dll",
                                        "Update/gr\xC3\xBCn/a b/c.txt"}));
@@ -192,7 +194,7 @@ TEST_F(UpdateFilesTest, FetchesIntoSubdirectoriesThatDoNotExistYet) {
 TEST_F(UpdateFilesTest, ShortListsAndAMissingInstallDirectory) {
     // An empty list still makes the product directory.
     server_.Put("Update/File_list.txt", "");
-    EXPECT_EQ(Run(), (Lines{"status: Checking file list", "pos: 0",
+    EXPECT_EQ(Run(), (Lines{"status: Checking file list", "pos: 0", "settle",
                             "status: Completed- Press Cancel", "pos: 0"}));
     EXPECT_TRUE(fs::is_directory(product_));
 
@@ -200,7 +202,7 @@ TEST_F(UpdateFilesTest, ShortListsAndAMissingInstallDirectory) {
     server_.Put("Update/File_list.txt", "only.dll");
     server_.Put("Update/only.dll", "x");
     EXPECT_EQ(Run(), (Lines{"status: Checking file list", "pos: 0", "status: Updating...only.dll",
-                            "status: Updated...only.dll", "pos: 0",
+                            "status: Updated...only.dll", "pos: 0", "settle",
                             "status: Completed- Press Cancel", "pos: 0"}));
 
     // Only the last level is made: under a missing install directory every fetch fails, and
@@ -208,8 +210,8 @@ TEST_F(UpdateFilesTest, ShortListsAndAMissingInstallDirectory) {
     const fs::path missing = install_->path() / "Nowhere";
     EXPECT_EQ(Run(missing.string() + "\\"),
               (Lines{"status: Checking file list", "pos: 0", "status: Updating...only.dll",
-                     "status: Failed...only.dll", "pos: 0", "status: Completed- Press Cancel",
-                     "pos: 0"}));
+                     "status: Failed...only.dll", "pos: 0", "settle",
+                     "status: Completed- Press Cancel", "pos: 0"}));
     EXPECT_FALSE(fs::exists(missing));
 }
 

@@ -108,6 +108,8 @@ TEST(ParseManifest, RefusesMalformedLines) {
     const std::string head =
         "kestrin-manifest 1\nproduct Tamwix\nserial 7\nexpires 2030-01-01T00:00:00Z\n";
     const std::string record = "file 1 " + kDigestV + " a.bin\n";
+    const std::string serial = "kestrin-manifest 1\nproduct Tamwix\nserial ";
+    const std::string expires = "\nexpires 2030-01-01T00:00:00Z\n";
     const struct {
         std::string text;
         int line;  // 0: accepted
@@ -120,9 +122,11 @@ TEST(ParseManifest, RefusesMalformedLines) {
         {"kestrin-manifest 2\n" + head.substr(19), 1},
         {"kestrin-manifest 1\nserial 7\nproduct Tamwix\n", 2},
         {"kestrin-manifest 1\nproduct \nserial 7\n", 2},
-        {"kestrin-manifest 1\nproduct Tamwix\nserial 07\n", 3},
-        {"kestrin-manifest 1\nproduct Tamwix\nserial -1\n", 3},
-        {"kestrin-manifest 1\nproduct Tamwix\nserial 18446744073709551616\n", 3},
+        // Serials in a header that is otherwise whole; the largest one is accepted.
+        {serial + "07" + expires, 3},
+        {serial + "-1" + expires, 3},
+        {serial + "18446744073709551615" + expires, 0},
+        {serial + "18446744073709551616" + expires, 3},
         {"kestrin-manifest 1\nproduct Tamwix\nserial 7\nexpires 2030-02-29T00:00:00Z\n", 4},
         {"kestrin-manifest 1\nproduct Tamwix\nserial 7\nexpires 2030-01-01 00:00:00Z\n", 4},
         {"kestrin-manifest 1\nproduct Tamwix\nserial 7\n", 3},  // the header ends early

@@ -335,6 +335,9 @@ INSTANTIATE_TEST_SUITE_P(
                     ERROR_INVALID_DATA},
         HostileCase{"ShorterThanThe150Count", "nosize+count-4000.bin", 1000, false, 0},
         HostileCase{"NoSizeEndedByTheServer", "nosize.bin", 4000, true, 0},
+        HostileCase{"NoSizeConfirmedWith250", "nosize+reply-250.bin", 4000, true, 0},
+        HostileCase{"EveryByteThenA426", "reply-426.bin", 4000, false, 0},
+        HostileCase{"EveryByteThenA451", "reply-451.bin", 4000, false, 0},
         HostileCase{"NoSizeAndDropped", "nosize+drop-after-1000.bin", 4000, false, 0},
         HostileCase{"Dropped", "drop-after-20000.bin", 300000, false, 0},
         HostileCase{"Stalled", "stall-after-20000.bin", 300000, false, ERROR_INTERNET_TIMEOUT},
@@ -349,23 +352,43 @@ INSTANTIATE_TEST_SUITE_P(
                     ERROR_FILE_TOO_LARGE}),
     [](const auto& info) { return std::string(info.param.name); });
 
-// An endless stream stops at the bound of a file whose size nobody announced.
+// A file whose size nobody announced lands up to its bound and fails a byte beyond it; an
+// endless stream stops there.
 TEST(FtpConnection, AnUnannouncedFileStopsAtItsBound) {
     FtpServer server;
     START_SERVER(server);
     if (!server.NamedFaults()) GTEST_SKIP() << "the server was not started with --named-faults";
-    server.Put("Update/endless.bin", "");
-    TempDir local;
-    CInternetSession session;
-    auto connection = Connect(session, server);
+    constexpr size_t kBound = 1 << 20;
     net::ReceiveLimits limits;
-    limits.maxBytes = 1 << 20;
-    const std::unique_ptr<Landing> landing =
-        Landing::Begin(local.str().c_str(), "e.bin", FILE_ATTRIBUTE_NORMAL, false);
-    ASSERT_TRUE(landing);
-    EXPECT_FALSE(net::ReceiveFile(connection->m_handle, "Update/endless.bin",
-                                  FTP_TRANSFER_TYPE_BINARY, 1, limits, *landing, nullptr));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_TOO_LARGE));
+    limits.maxBytes = kBound;
+    const struct {
+        const char* remote;
+        size_t size;
+        bool lands;
+    } cases[] = {
+        {"Update/nosize+exact.bin", kBound, true},
+        {"Update/nosize+over.bin", kBound + 1, false},
+        {"Update/endless.bin", 0, false},
+    };
+    TempDir local;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.remote);
+        server.Put(c.remote, Payload(c.size));
+        // A connection each: one whose transfer was given up is not used again.
+        CInternetSession session;
+        auto connection = Connect(session, server);
+        const std::unique_ptr<Landing> landing =
+            Landing::Begin(local.str().c_str(), "e.bin", FILE_ATTRIBUTE_NORMAL, false);
+        ASSERT_TRUE(landing);
+        EXPECT_EQ(net::ReceiveFile(connection->m_handle, c.remote, FTP_TRANSFER_TYPE_BINARY, 1,
+                                   limits, *landing, nullptr),
+                  c.lands);
+        if (c.lands) {
+            EXPECT_EQ(ReadFile(local.path() / "e.bin"), Payload(c.size));
+        } else {
+            EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_TOO_LARGE));
+        }
+    }
 }
 
 // A target that fits in MAX_PATH lands, however much longer its temporary name is than its own.

@@ -18,14 +18,26 @@ def split_args(parser):
     return args, [sys.argv[0]] + rest
 
 
+# The exit status of a suite that skipped a case and failed none: CTest shows such a suite as
+# skipped (SKIP_RETURN_CODE, which kestrin_add_python_test sets), not as passed whole.
+SKIPPED = 77
+
+
 def main(argv, artifacts=None):
-    """Runs the tests of the script that was started, under unittest; then says where the
-    screenshots of the run are, if it keeps any."""
+    """Runs the tests of the script that was started, under unittest, says where the
+    screenshots of the run are if it keeps any, and exits: 0 when every case passed, SKIPPED
+    when some skipped and none failed, 1 when one failed or none ran."""
     try:
-        unittest.main(module='__main__', argv=argv, verbosity=2)
+        result = unittest.main(module='__main__', argv=argv, verbosity=2, exit=False).result
     finally:
         if artifacts:
             print('screenshots in', artifacts)
+    if not result.wasSuccessful() or result.testsRun == 0:
+        sys.exit(1)
+    if result.skipped:
+        print('%d of %d cases skipped' % (len(result.skipped), result.testsRun))
+        sys.exit(SKIPPED)
+    sys.exit(0)
 
 
 def version_record(source):

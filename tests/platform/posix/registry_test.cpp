@@ -129,6 +129,21 @@ TEST_F(RegistryTree, UnusableHomeGivesEveryDefault) {
     }
 }
 
+// A relative XDG_CONFIG_HOME is ignored, whatever directory the program was started in: the
+// settings are those under the home directory's .config.
+TEST_F(RegistryTree, ARelativeConfigHomeIsIgnored) {
+    UseProfile("Tamwix");
+    WriteFile(home_.path() / "home/.config/Vantorel/Tamwix/FILES/Directory", "D:\\Apps");
+    WriteFile(home_.path() / "relative/Vantorel/Tamwix/FILES/Directory", "D:\\Elsewhere");
+    ScopedEnv home("HOME", (home_.path() / "home").c_str());
+    ScopedEnv xdg("XDG_CONFIG_HOME", "relative");
+    const fs::path started = fs::current_path();
+    fs::current_path(home_.path());
+    const CString directory = app_.ReadSetting("FILES", "Directory", "C:\\Tamwix\\");
+    fs::current_path(started);
+    EXPECT_EQ(directory, "D:\\Apps");
+}
+
 TEST_F(RegistryTree, StartUpTakesTheStoredDirectory) {
     ScopedRecordingFrontEnd ui;
     WriteFile(home_.path() / "Vantorel/Tamwix/FILES/Directory", "D:\\Apps\n");
