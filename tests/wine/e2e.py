@@ -681,7 +681,16 @@ class WineProgram(Session):
             # transfer on a connection whose transfer did not end).
             server.serve({'Update/File_list.txt': 'etc/precious.conf\r\n2099-01-01\r\n'
                           'sized.bin\r\n2099-01-01\r\nslow.bin\r\n2099-01-01\r\n'
-                          'cut.bin\r\n2099-01-01\r\nafter.bin\r\n2099-01-01\r\n'})
+                          'cut.bin\r\n2099-01-01\r\nafter.bin\r\n2099-01-01\r\n'
+                          'quiet/q.txt\r\n2001-01-01\r\n'})
+            # What killed runs left goes from each directory the run looks into, also where
+            # nothing lands.
+            leftovers = [os.path.join(product, '~kst0a0b.tmp'),
+                         os.path.join(product, 'quiet', '~kst1111.tmp')]
+            write_files(product, {'quiet/q.txt': b'current', 'quiet/~kst1111.tmp': b'left',
+                                  '~kst0a0b.tmp': b'left'})
+            for path in leftovers:
+                os.utime(path, (time.time() - 60,) * 2)
             self.clear_settings()
             self.set_setting('FILES', 'Directory', r'C:\KestrinHostile')
             # The window of the floor rate is the receive time-out: two seconds here.
@@ -690,7 +699,8 @@ class WineProgram(Session):
                         text.startswith(('Updated...', 'Failed...', 'Unchanged...'))]
             self.assertEqual(outcomes, ['Failed...etc/precious.conf', 'Failed...sized.bin',
                                         'Failed...slow.bin', 'Failed...cut.bin',
-                                        'Updated...after.bin'])
+                                        'Updated...after.bin', 'Unchanged...quiet/q.txt'])
+            self.assertEqual([p for p in leftovers if os.path.exists(p)], [])
             self.assertEqual(read_files(outside), {'precious.conf': b'precious'})
             for name in ('sized.bin', 'slow.bin'):
                 with open(os.path.join(product, name), 'rb') as f:
