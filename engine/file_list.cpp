@@ -111,10 +111,8 @@ void UpdateFiles(RunContext& run) {
     const CString listName = RunCopyName("File_list", ".txt");
     const CString listPath = PathInDirectory(tempDirectory, listName.c_str());
     ServerRelease& release = run.release;
-    const Fetched fetched = release.Verify(run)
-                                ? release.Fetch(*connection, kFileListName, kRemoteFileList,
-                                                tempDirectory, listName, kMaxListBytes)
-                                : Fetched::Refused;
+    const Fetched fetched =
+        release.FetchRunCopy(run, kFileListName, kRemoteFileList, listName, kMaxListBytes);
     if (fetched == Fetched::Refused) {
         release.Refuse(view, true);
         return;

@@ -152,6 +152,12 @@ Fetched ServerRelease::Fetch(IRemoteFiles& connection, const CString& name,
     return check.Refused() ? Fetched::Refused : Fetched::Failed;
 }
 
+Fetched ServerRelease::FetchRunCopy(RunContext& run, const CString& name, const CString& remotePath,
+                                    const CString& localName, ULONGLONG maxBytes) {
+    if (run.transport == nullptr || !Verify(run)) return Fetched::Refused;
+    return Fetch(*run.transport, name, remotePath, run.tempDirectory, localName, maxBytes);
+}
+
 void ServerRelease::Refuse(IRunView& view, bool tell) {
     m_state = State::Refused;
     if (tell && !m_bTold) {

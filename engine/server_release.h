@@ -73,6 +73,12 @@ class ServerRelease {
                   const CString& directory, const CString& localName,
                   std::optional<ULONGLONG> maxBytes = std::nullopt);
 
+    // Verify, then Fetch of one of the release's own files (Version.txt, File_list.txt) over the
+    // run's connection into its temporary directory as localName, bounded by maxBytes; Refused
+    // when the release is not verified.
+    Fetched FetchRunCopy(RunContext& run, const CString& name, const CString& remotePath,
+                         const CString& localName, ULONGLONG maxBytes);
+
     // The run uses nothing more from the server. With tell, the user learns through view that
     // the release could not be verified, unless this run has said so already.
     void Refuse(IRunView& view, bool tell);

@@ -8,7 +8,6 @@
 #include "engine/run_context.h"
 #include "framework/stdio_file.h"
 #include "kestrin_config.h"
-#include "net/remote_files.h"
 #include "settings/settings_store.h"
 
 namespace engine {
@@ -27,8 +26,7 @@ CString AsText(const CString& value) {
 void CheckVersion(RunContext& run, bool interactive) {
     IRunView& view = *run.view;
     view.SetStatus("Checking version");
-    IRemoteFiles* connection = run.transport;
-    if (connection == nullptr) return;
+    if (run.transport == nullptr) return;
 
     const CString& tempDirectory = run.tempDirectory;
     if (tempDirectory.empty()) {
@@ -39,10 +37,8 @@ void CheckVersion(RunContext& run, bool interactive) {
     const CString localPath = PathInDirectory(tempDirectory, localName.c_str());
 
     ServerRelease& release = run.release;
-    const Fetched fetched = release.Verify(run)
-                                ? release.Fetch(*connection, kVersionFileName, kRemoteVersionFile,
-                                                tempDirectory, localName, kMaxVersionFileBytes)
-                                : Fetched::Refused;
+    const Fetched fetched = release.FetchRunCopy(run, kVersionFileName, kRemoteVersionFile,
+                                                 localName, kMaxVersionFileBytes);
     if (fetched == Fetched::Refused) {
         release.Refuse(view, interactive);
         return;
