@@ -1,22 +1,31 @@
-// The window system behind the framework. A front end creates dialog windows from templates,
-// delivers messages to the dialog objects (CDialog::WindowProc) and carries out requests: set
-// or read a control's text, enable a control, move the progress bar, show a message box, and
-// the few window operations the modal run and the centring rule need. Implementations, one
-// folder each under frontends/: win32, fltk, terminal, and recording (the tests' one).
+// The window system behind the framework. The framework keeps each dialog window's state once
+// (CWindowModel); a front end draws it, carries out the few requests that only a window system
+// can (message boxes, the modal loop), and turns input into the dialog's messages: init, a
+// command from a control, a system command, close. Every function of a window and most of the
+// front end have defaults, so that a front end overrides only what it has to add, as the Win32
+// one does where the real window keeps its own state. Implementations, one folder each under
+// frontends/: win32, fltk, terminal, and recording (the tests' dummy driver).
 //
 // Every front end shows each text and progress change while a handler runs, however long it
-// runs, paced by a FramePacer, and discards input given while a handler ran instead of
-// replaying it afterwards.
+// runs, paced by a FramePacer. Those that take input from a person (Win32, FLTK, the terminal
+// drawn with keys) drop what was typed or clicked while a handler ran instead of replaying it
+// afterwards; input read by lines (the terminal's line mode, or a script on its standard input)
+// is a script, and is kept.
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <memory>
 
 #include "cstring.h"
+#include "dialog_template.h"
 #include "platform/win32api.h"
+#include "window_model.h"
 
 class CDialog;
 
+// A dialog's window as the dialog sees it: requests on its controls and on the window itself.
+// Front ends implement it through CModelWindow, which gives every request a default.
 class IDialogWindow {
   public:
     virtual ~IDialogWindow() = default;
@@ -34,10 +43,10 @@ class IDialogWindow {
     virtual void Show(bool show) = 0;
     virtual bool IsEnabled() const = 0;
     virtual void Enable(bool enable) = 0;
-    virtual bool IsActive() const = 0;
-    virtual void Activate() = 0;
-    virtual bool IsIconic() const = 0;
-    virtual bool IsChild() const = 0;
+    virtual bool IsActive() const { return IsVisible(); }
+    virtual void Activate() {}
+    virtual bool IsIconic() const { return false; }
+    virtual bool IsChild() const { return false; }
     // Screen rectangle of the whole window, and its client rectangle (left and top 0).
     virtual RECT GetWindowRect() const = 0;
     virtual RECT GetClientRect() const = 0;
@@ -48,25 +57,85 @@ class IDialogWindow {
     // WM_SETICON: which is ICON_BIG or ICON_SMALL.
     virtual void SetIcon(int which, HICON icon) = 0;
     // The minimised window's paint: begin painting, send WM_ICONERASEBKGND, draw the icon with
-    // its top-left corner at (x, y) of the client area, end painting.
-    virtual void PaintIconic(HICON icon, int x, int y) = 0;
+    // its top-left corner at (x, y) of the client area, end painting. Nothing where a window
+    // cannot be minimised.
+    virtual void PaintIconic(HICON, int, int) {}
     // What the window system does with a message the dialog left unhandled (WM_SYSCOMMAND:
     // move, close and the rest; WM_PAINT: the usual painting).
     virtual LRESULT DefaultProc(UINT message, WPARAM wParam, LPARAM lParam) = 0;
 };
 
+// A front end's window: the framework keeps its state in a CWindowModel, and every request has
+// a default that keeps the model and calls Changed, so that a front end overrides only what its
+// window system does itself (the Win32 one, where the real window keeps its own state). Input
+// reaches the dialog through Deliver and the helpers below.
+class CModelWindow : public IDialogWindow {
+  public:
+    // What a request changed, for the front end to show (see Changed).
+    enum class Change { Text, ItemEnabled, Progress, Shown, Hidden, Enabled, Moved, Menu, Icon };
+
+    CModelWindow(CDialog& dialog, const DialogTemplate& tmpl) : m_dialog(dialog), m_model(tmpl) {}
+    CModelWindow(const CModelWindow&) = delete;
+    CModelWindow& operator=(const CModelWindow&) = delete;
+
+    void SetItemText(int id, const CString& text) override;
+    CString GetItemText(int id) const override;
+    void EnableItem(int id, bool enable) override;
+    bool IsItemEnabled(int id) const override;
+    LRESULT SendItemMessage(int id, UINT message, WPARAM wParam, LPARAM lParam) override;
+    bool IsVisible() const override { return m_model.visible; }
+    void Show(bool show) override;
+    bool IsEnabled() const override { return m_model.enabled; }
+    void Enable(bool enable) override;
+    bool IsIconic() const override { return m_model.iconic; }
+    RECT GetWindowRect() const override { return m_model.rect; }
+    RECT GetClientRect() const override { return m_model.client; }
+    void MoveTo(int left, int top) override;
+    bool AppendSystemMenu(UINT flags, UINT commandId, const char* text) override;
+    void SetIcon(int which, HICON icon) override;
+    // A system command Close is WM_CLOSE, and WM_CLOSE the Cancel button; nothing else has a
+    // default treatment.
+    LRESULT DefaultProc(UINT message, WPARAM wParam, LPARAM lParam) override;
+
+    // Input, as the dialog's messages: the dialog's handler, then the default treatment.
+    virtual LRESULT Deliver(UINT message, WPARAM wParam, LPARAM lParam);
+    void Click(int controlId) { Deliver(WM_COMMAND, MAKEWPARAM(controlId, BN_CLICKED), 0); }
+    void SysCommand(UINT command) { Deliver(WM_SYSCOMMAND, command, 0); }
+    // Nothing more can come (the input ended): Cancel is pressed, and the dialog ends whatever
+    // its handlers did.
+    void InputEnded();
+
+    CWindowModel& Model() { return m_model; }
+    const CWindowModel& Model() const { return m_model; }
+    CDialog& Dialog() const { return m_dialog; }
+
+  protected:
+    // Called after the model took a request, so that the front end shows it: every time for
+    // all but showing and hiding, which are told only when they change something; differs says
+    // whether the state changed. id is the control's, the menu entry's index, or ICON_BIG or
+    // ICON_SMALL.
+    virtual void Changed(Change, int, bool) {}
+
+  private:
+    CDialog& m_dialog;
+    CWindowModel m_model;
+};
+
+// The window system. The defaults of HasTemplate, CreateDialogWindow and LoadString read the
+// program's resource tables (generated into ui/res); they live in kestrin_framework_resources,
+// which every front end links, so that the framework itself links nothing above it.
 class CFrontEnd {
   public:
     virtual ~CFrontEnd() = default;
 
     // Whether a dialog template of this id exists.
-    virtual bool HasTemplate(int templateId) const = 0;
+    virtual bool HasTemplate(int templateId) const;
     // Creates the dialog's window from the template, owned by owner (may be null), without
     // showing it unless the template says WS_VISIBLE, and delivers WM_INITDIALOG to the dialog
     // before returning (the dialog learns its window through CDialog::Attach first). Null when
-    // the window cannot be created.
+    // the window cannot be created. The default builds it with NewWindow.
     virtual std::unique_ptr<IDialogWindow> CreateDialogWindow(CDialog& dialog, int templateId,
-                                                              IDialogWindow* owner) = 0;
+                                                              IDialogWindow* owner);
     // Shows the window if it is not yet visible and delivers messages to the dialog until
     // dialog.IsEnded() (or until the window system can deliver nothing more, in which case the
     // front end ends the dialog with IDCANCEL).
@@ -81,12 +150,31 @@ class CFrontEnd {
     virtual int MessageBox(IDialogWindow* owner, const CString& text, const CString& caption,
                            UINT style) = 0;
 
-    // Resources and system metrics.
-    virtual HICON LoadIcon(int iconId) = 0;
-    virtual CString LoadString(int stringId) = 0;
-    virtual int GetSystemMetrics(int index) = 0;
+    // Resources and system metrics. Without pictures, an icon's handle is its id: a distinct
+    // non-null value per icon is all its users need; icons are 32 pixels square.
+    virtual HICON LoadIcon(int iconId) {
+        return reinterpret_cast<HICON>(static_cast<intptr_t>(iconId));
+    }
+    virtual CString LoadString(int stringId);
+    virtual int GetSystemMetrics(int index) {
+        return index == SM_CXICON || index == SM_CYICON ? 32 : 0;
+    }
     // The work area of the screen that holds window (or of the main screen when null).
-    virtual RECT GetWorkArea(const IDialogWindow* window) = 0;
+    virtual RECT GetWorkArea(const IDialogWindow*) { return RECT{0, 0, 1024, 768}; }
+
+  protected:
+    // The window of a template, not yet attached to the dialog; null when the window system
+    // refuses to make it.
+    virtual std::unique_ptr<CModelWindow> NewWindow(CDialog&, const DialogTemplate&,
+                                                    IDialogWindow*) {
+        return nullptr;
+    }
+    // After WM_INITDIALOG, which answered result (TRUE: the focus to the first control).
+    virtual void Initialised(CModelWindow&, LRESULT) {}
+
+    // The default's work once the template is found: NewWindow, then WM_INITDIALOG.
+    std::unique_ptr<IDialogWindow> CreateFromTemplate(CDialog& dialog, const DialogTemplate& tmpl,
+                                                      IDialogWindow* owner);
 };
 
 // Paces the showing of changes while a handler runs: a change a frame or more after the last one

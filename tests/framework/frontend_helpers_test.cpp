@@ -31,7 +31,7 @@ TEST(DialogUnits, RoundAsTheWindowSystemRoundsWithoutOverflow) {
 TEST(CentredPosition, OverTheOwnerOnTheScreenElseTheWorkAreaAndNeverOutsideIt) {
     RecordingFrontEnd frontEnd;
     CDialog dialog(102, nullptr);
-    RecordingWindow owner(frontEnd, dialog, 102);  // 480 × 88
+    RecordingWindow owner(frontEnd, dialog, *FindDialogTemplate(102));  // 480 × 88
     const RECT area{0, 0, 1000, 700};
     EXPECT_EQ(CentredPosition(nullptr, area, 200, 100).x, 400);
     EXPECT_EQ(CentredPosition(nullptr, area, 200, 100).y, 300);
@@ -51,7 +51,8 @@ TEST(CentredPosition, OverTheOwnerOnTheScreenElseTheWorkAreaAndNeverOutsideIt) {
     };
     for (const Case& c : cases) {
         owner.Show(c.shown);
-        owner.SetIconic(c.iconic, RECT{0, 0, 160, 24});
+        owner.Model().iconic = c.iconic;
+        owner.Model().client = RECT{0, 0, 160, 24};
         owner.MoveTo(c.ownerLeft, c.ownerTop);
         POINT at = CentredPosition(&owner, area, c.width, c.height);
         EXPECT_EQ(at.x, c.left) << c.what;
