@@ -3,8 +3,7 @@
 // commands read by lines. A change that comes within a frame of the last one written out is held
 // in the stream's buffer and written with the next one due, by Flush, or before input is read:
 // the lines and their order stay the same, only fewer writes carry them.
-// Quirks: input is a script and is kept whatever ran meanwhile; nothing is written of a dialog
-// until its modal loop shows it, so the command-line modes print only their message boxes.
+// Quirk: input is a script and is kept whatever ran meanwhile.
 #include <memory>
 
 #include "frontends/terminal/terminal_text.h"
