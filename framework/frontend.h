@@ -20,12 +20,13 @@
 #include "cstring.h"
 #include "dialog_template.h"
 #include "platform/win32api.h"
-#include "window_model.h"
 
 class CDialog;
+class CModelWindow;
 
 // A dialog's window as the dialog sees it: requests on its controls and on the window itself.
-// Front ends implement it through CModelWindow, which gives every request a default.
+// Front ends implement it through CModelWindow (window_model.h), which gives every request a
+// default.
 class IDialogWindow {
   public:
     virtual ~IDialogWindow() = default;
@@ -65,65 +66,10 @@ class IDialogWindow {
     virtual LRESULT DefaultProc(UINT message, WPARAM wParam, LPARAM lParam) = 0;
 };
 
-// A front end's window: the framework keeps its state in a CWindowModel, and every request has
-// a default that keeps the model and calls Changed, so that a front end overrides only what its
-// window system does itself (the Win32 one, where the real window keeps its own state). Input
-// reaches the dialog through Deliver and the helpers below.
-class CModelWindow : public IDialogWindow {
-  public:
-    // What a request changed, for the front end to show (see Changed).
-    enum class Change { Text, ItemEnabled, Progress, Shown, Hidden, Enabled, Moved, Menu, Icon };
-
-    CModelWindow(CDialog& dialog, const DialogTemplate& tmpl) : m_dialog(dialog), m_model(tmpl) {}
-    CModelWindow(const CModelWindow&) = delete;
-    CModelWindow& operator=(const CModelWindow&) = delete;
-
-    void SetItemText(int id, const CString& text) override;
-    CString GetItemText(int id) const override;
-    void EnableItem(int id, bool enable) override;
-    bool IsItemEnabled(int id) const override;
-    LRESULT SendItemMessage(int id, UINT message, WPARAM wParam, LPARAM lParam) override;
-    bool IsVisible() const override { return m_model.visible; }
-    void Show(bool show) override;
-    bool IsEnabled() const override { return m_model.enabled; }
-    void Enable(bool enable) override;
-    bool IsIconic() const override { return m_model.iconic; }
-    RECT GetWindowRect() const override { return m_model.rect; }
-    RECT GetClientRect() const override { return m_model.client; }
-    void MoveTo(int left, int top) override;
-    bool AppendSystemMenu(UINT flags, UINT commandId, const char* text) override;
-    void SetIcon(int which, HICON icon) override;
-    // A system command Close is WM_CLOSE, and WM_CLOSE the Cancel button; nothing else has a
-    // default treatment.
-    LRESULT DefaultProc(UINT message, WPARAM wParam, LPARAM lParam) override;
-
-    // Input, as the dialog's messages: the dialog's handler, then the default treatment.
-    virtual LRESULT Deliver(UINT message, WPARAM wParam, LPARAM lParam);
-    void Click(int controlId) { Deliver(WM_COMMAND, MAKEWPARAM(controlId, BN_CLICKED), 0); }
-    void SysCommand(UINT command) { Deliver(WM_SYSCOMMAND, command, 0); }
-    // Nothing more can come (the input ended): Cancel is pressed, and the dialog ends whatever
-    // its handlers did.
-    void InputEnded();
-
-    CWindowModel& Model() { return m_model; }
-    const CWindowModel& Model() const { return m_model; }
-    CDialog& Dialog() const { return m_dialog; }
-
-  protected:
-    // Called after the model took a request, so that the front end shows it: every time for
-    // all but showing and hiding, which are told only when they change something; differs says
-    // whether the state changed. id is the control's, the menu entry's index, or ICON_BIG or
-    // ICON_SMALL.
-    virtual void Changed(Change, int, bool) {}
-
-  private:
-    CDialog& m_dialog;
-    CWindowModel m_model;
-};
-
-// The window system. The defaults of HasTemplate, CreateDialogWindow and LoadString read the
-// program's resource tables (generated into ui/res); they live in kestrin_framework_resources,
-// which every front end links, so that the framework itself links nothing above it.
+// The window system. The defaults of HasTemplate, CreateDialogWindow, NewWindow and LoadString
+// read the program's resource tables (generated into ui/res) and build CModelWindows; they live
+// in frontend_defaults.cpp (kestrin_frontend_defaults), which every front end links, so that
+// the framework itself links nothing above it.
 class CFrontEnd {
   public:
     virtual ~CFrontEnd() = default;
@@ -165,10 +111,8 @@ class CFrontEnd {
   protected:
     // The window of a template, not yet attached to the dialog; null when the window system
     // refuses to make it.
-    virtual std::unique_ptr<CModelWindow> NewWindow(CDialog&, const DialogTemplate&,
-                                                    IDialogWindow*) {
-        return nullptr;
-    }
+    virtual std::unique_ptr<CModelWindow> NewWindow(CDialog& dialog, const DialogTemplate& tmpl,
+                                                    IDialogWindow* owner);
     // After WM_INITDIALOG, which answered result (TRUE: the focus to the first control).
     virtual void Initialised(CModelWindow&, LRESULT) {}
 

@@ -12,6 +12,7 @@
 
 #include "framework/dialog_template.h"
 #include "framework/frontend.h"
+#include "framework/window_model.h"
 #include "frontends/fltk/widgets.h"
 
 namespace fltk_frontend {

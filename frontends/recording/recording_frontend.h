@@ -10,6 +10,7 @@
 
 #include "framework/dialog.h"
 #include "framework/frontend.h"
+#include "framework/window_model.h"
 
 class RecordingFrontEnd;
 

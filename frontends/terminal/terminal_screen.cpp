@@ -14,7 +14,7 @@
 #include <memory>
 
 #include "frontends/terminal/terminal_text.h"
-#include "frontends/terminal/terminal_window.h"
+#include "frontends/terminal/terminal_modes.h"
 
 namespace {
 

@@ -26,36 +26,35 @@ bool IsButton(const ControlState& c) {
 
 }  // namespace
 
-TerminalWindow::TerminalWindow(TerminalFrontEnd& frontEnd, CDialog& dialog,
-                               const DialogTemplate& tmpl)
-    : CModelWindow(dialog, tmpl), m_frontEnd(frontEnd) {
+TerminalWindow::TerminalWindow(TerminalView& view, CDialog& dialog, const DialogTemplate& tmpl)
+    : CModelWindow(dialog, tmpl), m_view(view) {
     MoveFocus(1);
 }
 
 TerminalWindow::~TerminalWindow() {
-    m_frontEnd.OnHidden(*this);
+    m_view.OnHidden(*this);
 }
 
 void TerminalWindow::Changed(Change what, int id, bool differs) {
     switch (what) {
         case Change::Text:
             if (differs && IsClass(*Model().Find(id)->control, "static")) {
-                m_frontEnd.OnChanged(*this, "status", GetItemText(id));
+                m_view.OnChanged(*this, "status", GetItemText(id));
             }
             break;
         case Change::ItemEnabled:
-            if (differs) m_frontEnd.OnChanged(*this, "", "");
+            if (differs) m_view.OnChanged(*this, "", "");
             break;
         case Change::Progress:
             if (differs) {
-                m_frontEnd.OnChanged(*this, "progress", std::to_string(Model().Find(id)->position));
+                m_view.OnChanged(*this, "progress", std::to_string(Model().Find(id)->position));
             }
             break;
         case Change::Shown:
-            m_frontEnd.OnShown(*this);
+            m_view.OnShown(*this);
             break;
         case Change::Hidden:
-            m_frontEnd.OnHidden(*this);
+            m_view.OnHidden(*this);
             break;
         default:
             break;

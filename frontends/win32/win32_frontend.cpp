@@ -30,6 +30,7 @@
 #include <vector>
 
 #include "framework/dialog.h"
+#include "framework/window_model.h"
 
 namespace {
 

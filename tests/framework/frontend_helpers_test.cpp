@@ -9,6 +9,7 @@
 
 #include "framework/dialog.h"
 #include "framework/dialog_template.h"
+#include "framework/window_model.h"
 #include "frontends/recording/recording_frontend.h"
 
 namespace {
