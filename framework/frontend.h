@@ -9,8 +9,9 @@
 // Every front end shows each text and progress change while a handler runs, however long it
 // runs, paced by a FramePacer. Those that take input from a person (Win32, FLTK, the terminal
 // drawn with keys) drop what was typed or clicked while a handler ran instead of replaying it
-// afterwards; input read by lines (the terminal's line mode, or a script on its standard input)
-// is a script, and is kept.
+// afterwards. Input that is a script is kept whatever ran meanwhile: the lines the terminal
+// reads (in line mode, or from a standard input that is no terminal), and the recording front
+// end's actions.
 #pragma once
 
 #include <chrono>
