@@ -1,10 +1,11 @@
 // The window system behind the framework. The framework keeps each dialog window's state once
 // (CWindowModel); a front end draws it, carries out the few requests that only a window system
 // can (message boxes, the modal loop), and turns input into the dialog's messages: init, a
-// command from a control, a system command, close. Every function of a window and most of the
-// front end have defaults, so that a front end overrides only what it has to add, as the Win32
-// one does where the real window keeps its own state. Implementations, one folder each under
-// frontends/: win32, fltk, terminal, and recording (the tests' dummy driver).
+// command from a control, a system command, close. CModelWindow (window_model.h) and
+// CModelFrontEnd (model_frontend.h) give every request a default, so that a front end
+// overrides only what it has to add, as the Win32 one does where the real window keeps its own
+// state. Implementations, one folder each under frontends/: win32, fltk, terminal, and
+// recording (the tests' dummy driver).
 //
 // Every front end shows each text and progress change while a handler runs, however long it
 // runs, paced by a FramePacer. Those that take input from a person (Win32, FLTK, the terminal
@@ -23,7 +24,6 @@
 #include "platform/win32api.h"
 
 class CDialog;
-class CModelWindow;
 
 // A dialog's window as the dialog sees it: requests on its controls and on the window itself.
 // Front ends implement it through CModelWindow (window_model.h), which gives every request a
@@ -67,22 +67,20 @@ class IDialogWindow {
     virtual LRESULT DefaultProc(UINT message, WPARAM wParam, LPARAM lParam) = 0;
 };
 
-// The window system. The defaults of HasTemplate, CreateDialogWindow, NewWindow and LoadString
-// read the program's resource tables (generated into ui/res) and build CModelWindows; they live
-// in frontend_defaults.cpp (kestrin_frontend_defaults), which every front end links, so that
-// the framework itself links nothing above it.
+// The window system. Front ends implement it through CModelFrontEnd (model_frontend.h), which
+// looks up templates and strings and builds the windows.
 class CFrontEnd {
   public:
     virtual ~CFrontEnd() = default;
 
     // Whether a dialog template of this id exists.
-    virtual bool HasTemplate(int templateId) const;
+    virtual bool HasTemplate(int templateId) const = 0;
     // Creates the dialog's window from the template, owned by owner (may be null), without
     // showing it unless the template says WS_VISIBLE, and delivers WM_INITDIALOG to the dialog
     // before returning (the dialog learns its window through CDialog::Attach first). Null when
-    // the window cannot be created. The default builds it with NewWindow.
+    // the window cannot be created.
     virtual std::unique_ptr<IDialogWindow> CreateDialogWindow(CDialog& dialog, int templateId,
-                                                              IDialogWindow* owner);
+                                                              IDialogWindow* owner) = 0;
     // Shows the window if it is not yet visible and delivers messages to the dialog until
     // dialog.IsEnded() (or until the window system can deliver nothing more, in which case the
     // front end ends the dialog with IDCANCEL).
@@ -102,24 +100,12 @@ class CFrontEnd {
     virtual HICON LoadIcon(int iconId) {
         return reinterpret_cast<HICON>(static_cast<intptr_t>(iconId));
     }
-    virtual CString LoadString(int stringId);
+    virtual CString LoadString(int stringId) = 0;
     virtual int GetSystemMetrics(int index) {
         return index == SM_CXICON || index == SM_CYICON ? 32 : 0;
     }
     // The work area of the screen that holds window (or of the main screen when null).
     virtual RECT GetWorkArea(const IDialogWindow*) { return RECT{0, 0, 1024, 768}; }
-
-  protected:
-    // The window of a template, not yet attached to the dialog; null when the window system
-    // refuses to make it.
-    virtual std::unique_ptr<CModelWindow> NewWindow(CDialog& dialog, const DialogTemplate& tmpl,
-                                                    IDialogWindow* owner);
-    // After WM_INITDIALOG, which answered result (TRUE: the focus to the first control).
-    virtual void Initialised(CModelWindow&, LRESULT) {}
-
-    // The default's work once the template is found: NewWindow, then WM_INITDIALOG.
-    std::unique_ptr<IDialogWindow> CreateFromTemplate(CDialog& dialog, const DialogTemplate& tmpl,
-                                                      IDialogWindow* owner);
 };
 
 // Paces the showing of changes while a handler runs: a change a frame or more after the last one

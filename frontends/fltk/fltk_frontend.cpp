@@ -44,6 +44,7 @@
 
 #include "framework/dialog.h"
 #include "framework/dialog_template.h"
+#include "framework/model_frontend.h"
 #include "frontends/fltk/dialog_window.h"
 #include "frontends/fltk/message_box.h"
 #include "frontends/fltk/widgets.h"
@@ -53,7 +54,7 @@ namespace fltk_frontend {
 
 namespace {
 
-class FltkFrontEnd : public CFrontEnd {
+class FltkFrontEnd : public CModelFrontEnd {
   public:
     FltkFrontEnd();
     ~FltkFrontEnd() override;

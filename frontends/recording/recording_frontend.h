@@ -10,6 +10,7 @@
 
 #include "framework/dialog.h"
 #include "framework/frontend.h"
+#include "framework/model_frontend.h"
 #include "framework/window_model.h"
 
 class RecordingFrontEnd;
@@ -29,7 +30,7 @@ class RecordingWindow : public CModelWindow {
     RecordingFrontEnd& m_frontEnd;
 };
 
-class RecordingFrontEnd : public CFrontEnd {
+class RecordingFrontEnd : public CModelFrontEnd {
   public:
     // What happened, one line each: "create 102", "init 102", "loop 102", "destroy 102",
     // "text 1001: Connecting to Server", "enable 1002: 0", "pos 1000: 33",

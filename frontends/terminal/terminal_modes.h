@@ -6,13 +6,13 @@
 #include <istream>
 #include <memory>
 
-#include "framework/frontend.h"
+#include "framework/model_frontend.h"
 #include "frontends/terminal/terminal_keys.h"
 #include "frontends/terminal/terminal_window.h"
 
 // The modal loop and the commands read by lines, which both modes take; what is shown is the
 // mode's.
-class TerminalFrontEnd : public CFrontEnd, public TerminalView {
+class TerminalFrontEnd : public CModelFrontEnd, public TerminalView {
   public:
     explicit TerminalFrontEnd(std::istream& in) : m_in(in) {}
 

@@ -30,6 +30,7 @@
 #include <vector>
 
 #include "framework/dialog.h"
+#include "framework/model_frontend.h"
 #include "framework/window_model.h"
 
 namespace {
@@ -271,7 +272,7 @@ class Win32DialogWindow final : public CModelWindow {
     PassOn m_passOn;
 };
 
-class Win32FrontEnd final : public CFrontEnd {
+class Win32FrontEnd final : public CModelFrontEnd {
   public:
     Win32FrontEnd() {
         INITCOMMONCONTROLSEX controls{sizeof(INITCOMMONCONTROLSEX), ICC_PROGRESS_CLASS};
