@@ -20,6 +20,8 @@ void AfxSetFrontEnd(CFrontEnd* frontEnd) {
     g_frontEnd = frontEnd;
 }
 
+// ---- pacing and placing ----
+
 bool FramePacer::ShowNow() {
     const auto now = std::chrono::steady_clock::now();
     if (now - m_lastShown < kFrame) {

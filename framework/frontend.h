@@ -1,22 +1,33 @@
-// The window system behind the framework. A front end creates dialog windows from templates,
-// delivers messages to the dialog objects (CDialog::WindowProc) and carries out requests: set
-// or read a control's text, enable a control, move the progress bar, show a message box, and
-// the few window operations the modal run and the centring rule need. Implementations, one
-// folder each under frontends/: win32, fltk, terminal, and recording (the tests' one).
+// The window system behind the framework. The framework keeps each dialog window's state once
+// (CWindowModel); a front end draws it, carries out the few requests that only a window system
+// can (message boxes, the modal loop), and turns input into the dialog's messages: init, a
+// command from a control, a system command, close. CModelWindow (window_model.h) and
+// CModelFrontEnd (model_frontend.h) give every request a default, so that a front end
+// overrides only what it has to add, as the Win32 one does where the real window keeps its own
+// state. Implementations, one folder each under frontends/: win32, fltk, terminal, and
+// recording (the tests' dummy driver).
 //
 // Every front end shows each text and progress change while a handler runs, however long it
-// runs, paced by a FramePacer, and discards input given while a handler ran instead of
-// replaying it afterwards.
+// runs, paced by a FramePacer. Those that take input from a person (Win32, FLTK, the terminal
+// drawn with keys) drop what was typed or clicked while a handler ran instead of replaying it
+// afterwards. Input that is a script is kept whatever ran meanwhile: the lines the terminal
+// reads (in line mode, or from a standard input that is no terminal), and the recording front
+// end's actions.
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <memory>
 
 #include "cstring.h"
+#include "dialog_template.h"
 #include "platform/win32api.h"
 
 class CDialog;
 
+// A dialog's window as the dialog sees it: requests on its controls and on the window itself.
+// Front ends implement it through CModelWindow (window_model.h), which gives every request a
+// default.
 class IDialogWindow {
   public:
     virtual ~IDialogWindow() = default;
@@ -34,10 +45,10 @@ class IDialogWindow {
     virtual void Show(bool show) = 0;
     virtual bool IsEnabled() const = 0;
     virtual void Enable(bool enable) = 0;
-    virtual bool IsActive() const = 0;
-    virtual void Activate() = 0;
-    virtual bool IsIconic() const = 0;
-    virtual bool IsChild() const = 0;
+    virtual bool IsActive() const { return IsVisible(); }
+    virtual void Activate() {}
+    virtual bool IsIconic() const { return false; }
+    virtual bool IsChild() const { return false; }
     // Screen rectangle of the whole window, and its client rectangle (left and top 0).
     virtual RECT GetWindowRect() const = 0;
     virtual RECT GetClientRect() const = 0;
@@ -48,13 +59,16 @@ class IDialogWindow {
     // WM_SETICON: which is ICON_BIG or ICON_SMALL.
     virtual void SetIcon(int which, HICON icon) = 0;
     // The minimised window's paint: begin painting, send WM_ICONERASEBKGND, draw the icon with
-    // its top-left corner at (x, y) of the client area, end painting.
-    virtual void PaintIconic(HICON icon, int x, int y) = 0;
+    // its top-left corner at (x, y) of the client area, end painting. Nothing where a window
+    // cannot be minimised.
+    virtual void PaintIconic(HICON, int, int) {}
     // What the window system does with a message the dialog left unhandled (WM_SYSCOMMAND:
     // move, close and the rest; WM_PAINT: the usual painting).
     virtual LRESULT DefaultProc(UINT message, WPARAM wParam, LPARAM lParam) = 0;
 };
 
+// The window system. Front ends implement it through CModelFrontEnd (model_frontend.h), which
+// looks up templates and strings and builds the windows.
 class CFrontEnd {
   public:
     virtual ~CFrontEnd() = default;
@@ -81,12 +95,17 @@ class CFrontEnd {
     virtual int MessageBox(IDialogWindow* owner, const CString& text, const CString& caption,
                            UINT style) = 0;
 
-    // Resources and system metrics.
-    virtual HICON LoadIcon(int iconId) = 0;
+    // Resources and system metrics. Without pictures, an icon's handle is its id: a distinct
+    // non-null value per icon is all its users need; icons are 32 pixels square.
+    virtual HICON LoadIcon(int iconId) {
+        return reinterpret_cast<HICON>(static_cast<intptr_t>(iconId));
+    }
     virtual CString LoadString(int stringId) = 0;
-    virtual int GetSystemMetrics(int index) = 0;
+    virtual int GetSystemMetrics(int index) {
+        return index == SM_CXICON || index == SM_CYICON ? 32 : 0;
+    }
     // The work area of the screen that holds window (or of the main screen when null).
-    virtual RECT GetWorkArea(const IDialogWindow* window) = 0;
+    virtual RECT GetWorkArea(const IDialogWindow*) { return RECT{0, 0, 1024, 768}; }
 };
 
 // Paces the showing of changes while a handler runs: a change a frame or more after the last one

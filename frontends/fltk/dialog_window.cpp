@@ -4,7 +4,6 @@
 #include <FL/Fl.H>
 #include <FL/Fl_Menu_Item.H>
 #include <FL/fl_draw.H>
-#include <strings.h>
 
 #include <cstdint>
 
@@ -18,17 +17,12 @@ namespace {
 constexpr uint32_t kWsSysMenu = 0x00080000;
 constexpr uint32_t kBsTypeMask = 0x0000000F;
 
-bool SameClass(const char* a, const char* b) {
-    return a != nullptr && strcasecmp(a, b) == 0;
-}
-
 }  // namespace
 
 bool DialogWindow::CanBuild(const DialogTemplate& tmpl) {
     for (int i = 0; i < tmpl.controlCount; ++i) {
         const DialogControl& c = tmpl.controls[i];
-        if (!SameClass(c.className, "button") && !SameClass(c.className, "static") &&
-            !SameClass(c.className, "msctls_progress32")) {
+        if (!IsClass(c, "button") && !IsClass(c, "static") && !IsClass(c, "msctls_progress32")) {
             return false;
         }
     }
@@ -38,9 +32,8 @@ bool DialogWindow::CanBuild(const DialogTemplate& tmpl) {
 DialogWindow::DialogWindow(WindowsShared& shared, CDialog& dialog, const DialogTemplate& tmpl,
                            DialogWindow* owner)
     : Fl_Double_Window(DialogUnitsToPixelsX(tmpl.cx), DialogUnitsToPixelsY(tmpl.cy)),
+      CModelWindow(dialog, tmpl),
       m_shared(shared),
-      m_dialog(dialog),
-      m_template(tmpl),
       m_font(FontForFace(tmpl.fontName)),
       m_nFontSize(PointsToPixels(tmpl.pointSize)) {
     // Without an absolute-position style the template's position is relative to the owner's
@@ -55,7 +48,7 @@ DialogWindow::DialogWindow(WindowsShared& shared, CDialog& dialog, const DialogT
     if (owner != nullptr) set_modal();
     callback([](Fl_Widget* widget, void*) {
         auto* self = static_cast<DialogWindow*>(widget);
-        if (Fl::event() == FL_CLOSE) self->Deliver(WM_SYSCOMMAND, SC_CLOSE, 0);
+        if (Fl::event() == FL_CLOSE) self->SysCommand(SC_CLOSE);
     });
     for (int i = 0; i < tmpl.controlCount; ++i) AddControl(tmpl.controls[i]);
     end();
@@ -66,19 +59,18 @@ void DialogWindow::AddControl(const DialogControl& c) {
         w = DialogUnitsToPixelsX(c.cx), h = DialogUnitsToPixelsY(c.cy);
     Fl_Widget* widget = nullptr;
     Kind kind = Kind::Text;
-    if (SameClass(c.className, "button")) {
+    if (IsClass(c, "button")) {
         bool isDefault = (c.style & kBsTypeMask) == dlgstyle::kDefPushButton;
         auto* button = new PushButton(x, y, w, h, c.id, isDefault);
         button->callback(
             [](Fl_Widget* widget, void* data) {
                 auto* self = static_cast<DialogWindow*>(data);
-                int id = static_cast<PushButton*>(widget)->id();
-                self->Deliver(WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), 0);
+                self->Click(static_cast<PushButton*>(widget)->id());
             },
             this);
         widget = button;
         kind = Kind::Button;
-    } else if (SameClass(c.className, "msctls_progress32")) {
+    } else if (IsClass(c, "msctls_progress32")) {
         widget = new ProgressBar(x, y, w, h);
         kind = Kind::Progress;
     } else if ((c.style & dlgstyle::kSsTypeMask) == dlgstyle::kSsIcon) {
@@ -95,7 +87,7 @@ void DialogWindow::AddControl(const DialogControl& c) {
     if (kind != Kind::Button || (c.style & dlgstyle::kTabStop) == 0) {
         widget->clear_visible_focus();
     }
-    m_controls.push_back(Control{c.id, kind, widget, c.text != nullptr ? c.text : ""});
+    m_controls.push_back(Control{c.id, kind, widget});
 }
 
 DialogWindow::Control* DialogWindow::Find(int id) {
@@ -105,22 +97,8 @@ DialogWindow::Control* DialogWindow::Find(int id) {
     return nullptr;
 }
 
-const DialogWindow::Control* DialogWindow::Find(int id) const {
-    return const_cast<DialogWindow*>(this)->Find(id);
-}
-
 void DialogWindow::Refresh() {
     if (shown() && m_shared.pacer.ShowNow()) Fl::flush();
-}
-
-CString DialogWindow::GetItemText(int id) const {
-    const Control* control = Find(id);
-    return control != nullptr ? control->text : CString();
-}
-
-bool DialogWindow::IsItemEnabled(int id) const {
-    const Control* control = Find(id);
-    return control != nullptr && control->widget->active();
 }
 
 bool DialogWindow::IsVisible() const {
@@ -135,43 +113,40 @@ void DialogWindow::Show(bool show) {
     }
 }
 
-void DialogWindow::SetItemText(int id, const CString& text) {
-    Control* control = Find(id);
-    if (control == nullptr) return;
-    control->text = text;
-    // A progress bar keeps its text without showing it; an icon static has none to show.
-    if (control->kind == Kind::Button || control->kind == Kind::Text) {
-        control->widget->copy_label(text.c_str());
-        // A static without a box has its background painted by the window.
-        control->widget->redraw_label();
-        control->widget->redraw();
-        Refresh();
+void DialogWindow::Changed(Change what, int id, bool) {
+    Control* control = what == Change::Icon ? nullptr : Find(id);
+    switch (what) {
+        case Change::Text:
+            // A progress bar keeps its text without showing it; an icon static has none to show.
+            if (control->kind != Kind::Button && control->kind != Kind::Text) return;
+            control->widget->copy_label(GetItemText(id).c_str());
+            // A static without a box has its background painted by the window.
+            control->widget->redraw_label();
+            control->widget->redraw();
+            break;
+        case Change::ItemEnabled:
+            if (IsItemEnabled(id)) {
+                control->widget->activate();
+                Fl_Widget* focus = Fl::focus();
+                if (control->widget == m_pLastFocus && (focus == nullptr || focus == this) &&
+                    IsActive()) {
+                    control->widget->take_focus();
+                }
+            } else {
+                control->widget->deactivate();
+            }
+            redraw();
+            break;
+        case Change::Progress:
+            static_cast<ProgressBar*>(control->widget)->SetPos(Model().Find(id)->position);
+            break;
+        case Change::Icon:
+            ApplyIcons();
+            return;
+        default:
+            return;
     }
-}
-
-void DialogWindow::EnableItem(int id, bool enable) {
-    Control* control = Find(id);
-    if (control == nullptr) return;
-    Fl_Widget* widget = control->widget;
-    if (enable) {
-        widget->activate();
-        Fl_Widget* focus = Fl::focus();
-        if (widget == m_pLastFocus && (focus == nullptr || focus == this) && IsActive()) {
-            widget->take_focus();
-        }
-    } else {
-        widget->deactivate();
-    }
-    redraw();
     Refresh();
-}
-
-LRESULT DialogWindow::SendItemMessage(int id, UINT message, WPARAM wParam, LPARAM) {
-    Control* control = Find(id);
-    if (control == nullptr || control->kind != Kind::Progress || message != PBM_SETPOS) return 0;
-    int previous = static_cast<ProgressBar*>(control->widget)->SetPos(static_cast<int>(wParam));
-    Refresh();
-    return previous;
 }
 
 bool DialogWindow::IsActive() const {
@@ -202,25 +177,12 @@ void DialogWindow::MoveTo(int left, int top) {
     force_position(1);
 }
 
-bool DialogWindow::AppendSystemMenu(UINT flags, UINT commandId, const char* text) {
-    if ((m_template.style & kWsSysMenu) == 0) return false;
-    m_menu.push_back(
-        MenuEntry{(flags & MF_SEPARATOR) != 0, commandId, text != nullptr ? text : ""});
-    return true;
-}
-
-void DialogWindow::SetIcon(int which, HICON icon) {
-    (which == ICON_BIG ? m_pBigIcon : m_pSmallIcon) = m_shared.icons.Find(icon);
-    ApplyIcons();
-}
-
 void DialogWindow::ApplyIcons() {
     std::vector<const Fl_RGB_Image*> images;
-    if (m_pBigIcon != nullptr && m_pBigIcon->big != nullptr)
-        images.push_back(m_pBigIcon->big.get());
-    if (m_pSmallIcon != nullptr && m_pSmallIcon->small != nullptr) {
-        images.push_back(m_pSmallIcon->small.get());
-    }
+    IconImages* big = m_shared.icons.Find(Model().bigIcon);
+    IconImages* small = m_shared.icons.Find(Model().smallIcon);
+    if (big != nullptr && big->big != nullptr) images.push_back(big->big.get());
+    if (small != nullptr && small->small != nullptr) images.push_back(small->small.get());
     // FLTK copies the images.
     icons(images.data(), static_cast<int>(images.size()));
 }
@@ -230,7 +192,7 @@ void DialogWindow::PaintIconic(HICON icon, int x, int y) {
     // Inside draw() the drawing surface is ready; otherwise draw straight into the window.
     if (!m_bPainting) make_current();
     m_bIconicPaint = true;
-    DeliverToDialog(m_dialog, *this, WM_ICONERASEBKGND, 0, 0);
+    DeliverToDialog(Dialog(), *this, WM_ICONERASEBKGND, 0, 0);
     if (IconImages* images = m_shared.icons.Find(icon); images != nullptr && images->big) {
         images->big->draw(x, y);
     }
@@ -238,15 +200,8 @@ void DialogWindow::PaintIconic(HICON icon, int x, int y) {
     if (!m_bPainting) FlushDisplay();
 }
 
-LRESULT DialogWindow::DefaultProc(UINT message, WPARAM wParam, LPARAM) {
+LRESULT DialogWindow::DefaultProc(UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
-        case WM_SYSCOMMAND:
-            if ((wParam & 0xFFF0) == SC_CLOSE) Deliver(WM_CLOSE, 0, 0);
-            return 0;
-        case WM_CLOSE:
-            // A dialog's Close is its Cancel button.
-            Deliver(WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
-            return 0;
         case WM_PAINT:
             if (m_bPainting) {
                 Fl_Double_Window::draw();
@@ -262,7 +217,7 @@ LRESULT DialogWindow::DefaultProc(UINT message, WPARAM wParam, LPARAM) {
             }
             return 1;
         default:
-            return 0;
+            return CModelWindow::DefaultProc(message, wParam, lParam);
     }
 }
 
@@ -278,7 +233,7 @@ LRESULT DialogWindow::Deliver(UINT message, WPARAM wParam, LPARAM lParam) {
             --window.m_shared.handlersUnderWay;
         }
     } busy(*this);
-    LRESULT result = DeliverToDialog(m_dialog, *this, message, wParam, lParam);
+    LRESULT result = CModelWindow::Deliver(message, wParam, lParam);
     // The display queued whatever the user did while the handler ran; it is read now, while
     // the window still counts as busy, so that none of it is replayed.
     if (m_nBusy == 1) ReadPendingEvents();
@@ -289,13 +244,13 @@ bool DialogWindow::PreTranslateKey() {
     int key = Fl::event_key();
     bool alt = Fl::event_state(FL_ALT) != 0;
     bool ctrl = Fl::event_state(FL_CTRL | FL_META) != 0;
-    if (key == ' ' && alt && !ctrl && (m_template.style & kWsSysMenu) != 0) {
+    if (key == ' ' && alt && !ctrl && (Model().Template().style & kWsSysMenu) != 0) {
         ShowWindowMenu(0, 0);
         return true;
     }
     if (alt || ctrl) return false;
     if (key == FL_Escape) {
-        Deliver(WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+        Click(IDCANCEL);
         return true;
     }
     if (key == FL_Enter || key == FL_KP_Enter) {
@@ -321,8 +276,7 @@ void DialogWindow::PressDefault() {
     }
     // Without a default button Return means OK; a disabled default button ignores it.
     if (target != nullptr && !target->active_r()) return;
-    int id = target != nullptr ? target->id() : IDOK;
-    Deliver(WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), 0);
+    Click(target != nullptr ? target->id() : IDOK);
 }
 
 void DialogWindow::FocusFirstTabStop() {
@@ -337,7 +291,7 @@ void DialogWindow::FocusFirstTabStop() {
 }
 
 void DialogWindow::ShowWindowMenu(int x, int y) {
-    if ((m_template.style & kWsSysMenu) == 0) return;
+    if ((Model().Template().style & kWsSysMenu) == 0) return;
     auto item = [this](const char* text, UINT command) {
         Fl_Menu_Item entry{};
         entry.text = text;
@@ -350,7 +304,7 @@ void DialogWindow::ShowWindowMenu(int x, int y) {
     };
     std::vector<Fl_Menu_Item> items;
     items.push_back(item("&Close", SC_CLOSE));
-    for (const MenuEntry& entry : m_menu) {
+    for (const MenuEntry& entry : Model().Menu()) {
         if (entry.separator) {
             items.back().flags |= FL_MENU_DIVIDER;
         } else {
@@ -359,7 +313,7 @@ void DialogWindow::ShowWindowMenu(int x, int y) {
     }
     items.push_back(Fl_Menu_Item{});  // the end of the menu
     const Fl_Menu_Item* picked = items.front().popup(x, y);
-    if (picked != nullptr) Deliver(WM_SYSCOMMAND, static_cast<WPARAM>(picked->argument()), 0);
+    if (picked != nullptr) SysCommand(static_cast<UINT>(picked->argument()));
 }
 
 int DialogWindow::handle(int event) {
@@ -386,12 +340,12 @@ int DialogWindow::handle(int event) {
 }
 
 void DialogWindow::draw() {
-    if (m_bPainting || m_dialog.GetWindow() != this) {
+    if (m_bPainting || Dialog().GetWindow() != this) {
         Fl_Double_Window::draw();
         return;
     }
     m_bPainting = true;
-    DeliverToDialog(m_dialog, *this, WM_PAINT, 0, 0);
+    DeliverToDialog(Dialog(), *this, WM_PAINT, 0, 0);
     m_bPainting = false;
 }
 

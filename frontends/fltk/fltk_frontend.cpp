@@ -45,6 +45,7 @@
 
 #include "framework/dialog.h"
 #include "framework/dialog_template.h"
+#include "framework/model_frontend.h"
 #include "frontends/fltk/dialog_window.h"
 #include "frontends/fltk/message_box.h"
 #include "frontends/fltk/widgets.h"
@@ -54,18 +55,13 @@ namespace fltk_frontend {
 
 namespace {
 
-class FltkFrontEnd : public CFrontEnd {
+class FltkFrontEnd : public CModelFrontEnd {
   public:
     FltkFrontEnd();
     ~FltkFrontEnd() override;
     FltkFrontEnd(const FltkFrontEnd&) = delete;
     FltkFrontEnd& operator=(const FltkFrontEnd&) = delete;
 
-    bool HasTemplate(int templateId) const override {
-        return FindDialogTemplate(templateId) != nullptr;
-    }
-    std::unique_ptr<IDialogWindow> CreateDialogWindow(CDialog& dialog, int templateId,
-                                                      IDialogWindow* owner) override;
     void RunModalLoop(CDialog& dialog, IDialogWindow& window) override;
     void Flush() override {
         if (m_windows.pacer.TakeHeld()) Fl::flush();
@@ -73,14 +69,12 @@ class FltkFrontEnd : public CFrontEnd {
     int MessageBox(IDialogWindow* owner, const CString& text, const CString& caption,
                    UINT style) override;
     HICON LoadIcon(int iconId) override { return m_windows.icons.Load(iconId); }
-    CString LoadString(int stringId) override {
-        const char* text = FindStringResource(stringId);
-        return text != nullptr ? CString(text) : CString();
-    }
-    int GetSystemMetrics(int index) override {
-        return index == SM_CXICON || index == SM_CYICON ? kIconSize : 0;
-    }
     RECT GetWorkArea(const IDialogWindow* window) override;
+
+  protected:
+    std::unique_ptr<CModelWindow> NewWindow(CDialog& dialog, const DialogTemplate& tmpl,
+                                            IDialogWindow* owner) override;
+    void Initialised(CModelWindow& window, LRESULT result) override;
 
   private:
     static int Dispatch(int event, Fl_Window* window);
@@ -139,17 +133,18 @@ int FltkFrontEnd::Dispatch(int event, Fl_Window* window) {
     return Fl::handle_(event, window);
 }
 
-std::unique_ptr<IDialogWindow> FltkFrontEnd::CreateDialogWindow(CDialog& dialog, int templateId,
-                                                                IDialogWindow* owner) {
-    const DialogTemplate* tmpl = FindDialogTemplate(templateId);
-    if (tmpl == nullptr || !DialogWindow::CanBuild(*tmpl)) return nullptr;
-    auto window = std::make_unique<DialogWindow>(m_windows, dialog, *tmpl,
-                                                 dynamic_cast<DialogWindow*>(owner));
-    dialog.Attach(window.get());
-    if (window->Deliver(WM_INITDIALOG, 0, 0) != 0) window->FocusFirstTabStop();
+std::unique_ptr<CModelWindow> FltkFrontEnd::NewWindow(CDialog& dialog, const DialogTemplate& tmpl,
+                                                      IDialogWindow* owner) {
+    if (!DialogWindow::CanBuild(tmpl)) return nullptr;
+    return std::make_unique<DialogWindow>(m_windows, dialog, tmpl,
+                                          dynamic_cast<DialogWindow*>(owner));
+}
+
+void FltkFrontEnd::Initialised(CModelWindow& window, LRESULT result) {
+    if (result != 0) static_cast<DialogWindow&>(window).FocusFirstTabStop();
     // A dialog ended during its initialisation is never shown.
-    if ((tmpl->style & dlgstyle::kVisible) != 0 && !dialog.IsEnded()) window->Show(true);
-    return window;
+    const bool visible = (window.Model().Template().style & dlgstyle::kVisible) != 0;
+    if (visible && !window.Dialog().IsEnded()) window.Show(true);
 }
 
 void FltkFrontEnd::RunModalLoop(CDialog& dialog, IDialogWindow& window) {

@@ -6,9 +6,9 @@
 #include <FL/fl_draw.H>
 
 #include <algorithm>
-#include <string>
 #include <utility>
 
+#include "framework/cstring.h"
 #include "framework/dialog_template.h"
 
 namespace fltk_frontend {
@@ -61,8 +61,8 @@ void UseTextLabel(Fl_Widget& widget, Fl_Font font, int size) {
 
 // A face registered with FLTK once per process: FLTK keeps the name's pointer.
 Fl_Font FontForFace(const char* face) {
-    static std::map<std::string, std::pair<std::string, Fl_Font>> fonts;
-    std::string key = face != nullptr ? face : "";
+    static std::map<CString, std::pair<CString, Fl_Font>> fonts;
+    CString key = face != nullptr ? face : "";
     if (key.empty()) return FL_HELVETICA;
     auto it = fonts.find(key);
     if (it == fonts.end()) {

@@ -15,8 +15,8 @@ bool IsControl(unsigned char c, bool onTerminal) {
 
 }  // namespace
 
-std::string Escaped(const std::string& text, bool onTerminal) {
-    std::string out;
+CString Escaped(const CString& text, bool onTerminal) {
+    CString out;
     out.reserve(text.size());
     size_t plain = 0;  // where the characters not yet copied begin
     for (size_t i = 0; i < text.size(); ++i) {
@@ -37,12 +37,12 @@ std::string Escaped(const std::string& text, bool onTerminal) {
             out += "\\\\";
         }
     }
-    out.append(text, plain, std::string::npos);
+    out.append(text, plain, CString::npos);
     return out;
 }
 
-std::string WithoutAccessKeys(const std::string& text) {
-    std::string out;
+CString WithoutAccessKeys(const CString& text) {
+    CString out;
     for (size_t i = 0; i < text.size(); ++i) {
         if (text[i] == '&' && i + 1 < text.size()) ++i;
         out += text[i];
@@ -50,7 +50,7 @@ std::string WithoutAccessKeys(const std::string& text) {
     return out;
 }
 
-char AccessKey(const std::string& label) {
+char AccessKey(const CString& label) {
     for (size_t i = 0; i + 1 < label.size(); ++i) {
         if (label[i] != '&') continue;
         if (label[i + 1] != '&')
@@ -60,18 +60,17 @@ char AccessKey(const std::string& label) {
     return 0;
 }
 
-std::string Centred(const std::string& text, size_t width) {
+CString Centred(const CString& text, size_t width) {
     if (text.size() >= width) return text.substr(0, width);
     size_t left = (width - text.size()) / 2;
-    return std::string(left, ' ') + text + std::string(width - text.size() - left, ' ');
+    return CString(left, ' ') + text + CString(width - text.size() - left, ' ');
 }
 
-std::vector<std::string> Packed(const std::vector<std::string>& units, size_t width,
-                                const std::string& gap) {
-    std::vector<std::string> rows;
-    std::string row;
+std::vector<CString> Packed(const std::vector<CString>& units, size_t width, const CString& gap) {
+    std::vector<CString> rows;
+    CString row;
     bool started = false;
-    for (std::string unit : units) {
+    for (CString unit : units) {
         if (started && row.size() + gap.size() + unit.size() <= width) {
             row += gap + unit;
             continue;
@@ -85,42 +84,41 @@ std::vector<std::string> Packed(const std::vector<std::string>& units, size_t wi
     return rows;
 }
 
-std::vector<std::string> Wrapped(const std::string& text, size_t width) {
-    std::vector<std::string> rows;
+std::vector<CString> Wrapped(const CString& text, size_t width) {
+    std::vector<CString> rows;
     for (size_t start = 0;;) {
         size_t end = text.find('\n', start);
-        std::string paragraph =
-            Escaped(text.substr(start, end == std::string::npos ? end : end - start), true);
-        std::vector<std::string> words;
+        CString paragraph =
+            Escaped(text.substr(start, end == CString::npos ? end : end - start), true);
+        std::vector<CString> words;
         for (size_t from = 0;;) {
             size_t space = paragraph.find(' ', from);
-            words.push_back(
-                paragraph.substr(from, space == std::string::npos ? space : space - from));
-            if (space == std::string::npos) break;
+            words.push_back(paragraph.substr(from, space == CString::npos ? space : space - from));
+            if (space == CString::npos) break;
             from = space + 1;
         }
-        std::vector<std::string> part = Packed(words, width, " ");
+        std::vector<CString> part = Packed(words, width, " ");
         rows.insert(rows.end(), part.begin(), part.end());
-        if (end == std::string::npos || end + 1 == text.size()) break;
+        if (end == CString::npos || end + 1 == text.size()) break;
         start = end + 1;
     }
     return rows;
 }
 
-void Framed(const std::string& caption, const std::vector<std::string>& rows, size_t inner,
-            std::vector<std::string>* out) {
+void Framed(const CString& caption, const std::vector<CString>& rows, size_t inner,
+            std::vector<CString>* out) {
     // Each line is built by appending: GCC 12 at -O3 warns falsely (-Wrestrict) of a literal
     // prepended to a string.
-    std::string title = " ";
-    std::string top = "+";
+    CString title = " ";
+    CString top = "+";
     top.append(Centred(title.append(Escaped(caption, true)).append(" "), inner)).append("+");
     out->push_back(std::move(top));
-    for (const std::string& row : rows) {
-        std::string line = "| ";
+    for (const CString& row : rows) {
+        CString line = "| ";
         line.append(row, 0, inner - 2).append(inner - 2 - std::min(row.size(), inner - 2), ' ');
         out->push_back(line.append(" |"));
     }
-    std::string bottom = "+";
+    CString bottom = "+";
     out->push_back(bottom.append(inner, '-').append("+"));
 }
 

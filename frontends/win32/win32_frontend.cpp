@@ -1,9 +1,13 @@
 // The Win32 front end.
 //
-// Supports: dialogs from the executable's own resource templates (CreateDialogParamA), a modal
+// Supports: dialogs from the executable's own resource templates (CreateDialogIndirectParamA),
+// their control texts and enabled flags kept by the framework's window model and set on the
+// real controls (the real window keeps the rest of its state: where it is, whether it is shown,
+// active or minimised, its system menu and icons), a modal
 // loop of our own (IsDialogMessageA, so Enter presses the default button and Escape cancels),
 // the system menu (GetSystemMenu/AppendMenuA), WM_SETICON, the minimised window's icon, message
-// boxes (MessageBoxA), string and icon resources, and the work area of the window's monitor.
+// boxes (MessageBoxA), icon resources, and the work area of the window's monitor. Templates and
+// strings are looked up in the framework's tables, which the resource script is generated from.
 //
 // Quirks:
 // - Only the messages the framework maps are delivered to it (WM_INITDIALOG, WM_COMMAND,
@@ -23,10 +27,11 @@
 
 #include <cstring>
 #include <exception>
-#include <string>
 #include <vector>
 
 #include "framework/dialog.h"
+#include "framework/model_frontend.h"
+#include "framework/window_model.h"
 
 namespace {
 
@@ -100,9 +105,9 @@ class PaintScope {
     HDC m_hDC;
 };
 
-class Win32DialogWindow final : public IDialogWindow {
+class Win32DialogWindow final : public CModelWindow {
   public:
-    explicit Win32DialogWindow(CDialog& dialog) : m_dialog(dialog) {}
+    Win32DialogWindow(CDialog& dialog, const DialogTemplate& tmpl) : CModelWindow(dialog, tmpl) {}
     ~Win32DialogWindow() override {
         if (m_hWnd != nullptr) {
             // Nothing reaches the framework while the window goes away.
@@ -120,50 +125,19 @@ class Win32DialogWindow final : public IDialogWindow {
             auto* self = reinterpret_cast<Win32DialogWindow*>(lParam);
             self->m_hWnd = hwnd;
             SetWindowLongPtrA(hwnd, DWLP_USER, lParam);
-            self->m_dialog.Attach(self);
+            self->Dialog().Attach(self);
         }
         auto* self = reinterpret_cast<Win32DialogWindow*>(GetWindowLongPtrA(hwnd, DWLP_USER));
         if (self == nullptr) return FALSE;
         try {
-            return self->Deliver(message, wParam, lParam);
+            return self->FromSystem(message, wParam, lParam);
         } catch (...) {
             g_pendingException = std::current_exception();
             return TRUE;
         }
     }
 
-    // IDialogWindow
-    void SetItemText(int id, const CString& text) override {
-        SetDlgItemTextA(m_hWnd, id, text.c_str());
-        PaintNow(id);
-    }
-    CString GetItemText(int id) const override {
-        HWND item = GetDlgItem(m_hWnd, id);
-        if (item == nullptr) return CString();
-        std::vector<char> buffer(static_cast<size_t>(GetWindowTextLengthA(item)) + 1);
-        int length = GetWindowTextA(item, buffer.data(), static_cast<int>(buffer.size()));
-        return CString(buffer.data(), static_cast<size_t>(length > 0 ? length : 0));
-    }
-    void EnableItem(int id, bool enable) override {
-        HWND item = GetDlgItem(m_hWnd, id);
-        // Disabling the control that has the keyboard leaves the keyboard with no window at
-        // all, so that after a run neither Enter nor Escape would reach the dialog: the control
-        // takes it back when it is enabled again, unless something else took it meanwhile.
-        if (!enable && item != nullptr && GetFocus() == item) m_nKeyboardLostBy = id;
-        EnableWindow(item, enable ? TRUE : FALSE);
-        if (enable && m_nKeyboardLostBy == id) {
-            m_nKeyboardLostBy = 0;
-            HWND focus = GetFocus();
-            if (item != nullptr && (focus == nullptr || focus == m_hWnd)) {
-                SendMessageA(m_hWnd, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(item), TRUE);
-            }
-        }
-        PaintNow(id);
-    }
-    bool IsItemEnabled(int id) const override {
-        HWND item = GetDlgItem(m_hWnd, id);
-        return item != nullptr && IsWindowEnabled(item);
-    }
+    // IDialogWindow: the real window's state.
     LRESULT SendItemMessage(int id, UINT message, WPARAM wParam, LPARAM lParam) override {
         LRESULT result = SendDlgItemMessageA(m_hWnd, id, message, wParam, lParam);
         PaintNow(id);
@@ -224,13 +198,41 @@ class Win32DialogWindow final : public IDialogWindow {
         return result;
     }
 
+  protected:
+    // A control's text or enabled flag, as the model now has it, to the real control.
+    void Changed(Change what, int id, bool) override {
+        HWND item = GetDlgItem(m_hWnd, id);
+        if (what == Change::Text) {
+            SetDlgItemTextA(m_hWnd, id, GetItemText(id).c_str());
+        } else if (what == Change::ItemEnabled) {
+            bool enable = IsItemEnabled(id);
+            // Disabling the control that has the keyboard leaves the keyboard with no window at
+            // all, so that after a run neither Enter nor Escape would reach the dialog: the
+            // control takes it back when it is enabled again, unless something else took it
+            // meanwhile.
+            if (!enable && item != nullptr && GetFocus() == item) m_nKeyboardLostBy = id;
+            EnableWindow(item, enable ? TRUE : FALSE);
+            if (enable && m_nKeyboardLostBy == id) {
+                m_nKeyboardLostBy = 0;
+                HWND focus = GetFocus();
+                if (item != nullptr && (focus == nullptr || focus == m_hWnd)) {
+                    SendMessageA(m_hWnd, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(item), TRUE);
+                }
+            }
+        } else {
+            return;
+        }
+        PaintNow(id);
+    }
+
   private:
     struct PassOn {
         UINT message = 0;
         bool pending = false;
     };
 
-    INT_PTR Deliver(UINT message, WPARAM wParam, LPARAM lParam) {
+    // A message from the system's dialog manager.
+    INT_PTR FromSystem(UINT message, WPARAM wParam, LPARAM lParam) {
         if (m_passOn.pending && m_passOn.message == message) {
             m_passOn.pending = false;
             return FALSE;
@@ -247,7 +249,7 @@ class Win32DialogWindow final : public IDialogWindow {
                 return FALSE;
         }
         bool handled = false;
-        LRESULT result = m_dialog.WindowProc(message, wParam, lParam, &handled);
+        LRESULT result = Dialog().WindowProc(message, wParam, lParam, &handled);
         if (message == WM_COMMAND || message == WM_SYSCOMMAND) DiscardQueuedInput();
         if (!handled) return FALSE;
         switch (message) {
@@ -265,27 +267,23 @@ class Win32DialogWindow final : public IDialogWindow {
         if (HWND item = GetDlgItem(m_hWnd, id)) UpdateWindow(item);
     }
 
-    CDialog& m_dialog;
     HWND m_hWnd = nullptr;
     int m_nKeyboardLostBy = 0;  // the control whose disabling took the keyboard away
     PassOn m_passOn;
 };
 
-class Win32FrontEnd final : public CFrontEnd {
+class Win32FrontEnd final : public CModelFrontEnd {
   public:
     Win32FrontEnd() {
         INITCOMMONCONTROLSEX controls{sizeof(INITCOMMONCONTROLSEX), ICC_PROGRESS_CLASS};
         InitCommonControlsEx(&controls);
     }
 
-    bool HasTemplate(int templateId) const override {
-        return FindResourceA(ProgramInstance(), MAKEINTRESOURCEA(templateId),
-                             MAKEINTRESOURCEA(5) /* RT_DIALOG */) != nullptr;
-    }
-
     std::unique_ptr<IDialogWindow> CreateDialogWindow(CDialog& dialog, int templateId,
                                                       IDialogWindow* owner) override {
-        auto window = std::make_unique<Win32DialogWindow>(dialog);
+        const DialogTemplate* tmpl = FindDialogTemplate(templateId);
+        if (tmpl == nullptr) return nullptr;
+        auto window = std::make_unique<Win32DialogWindow>(dialog, *tmpl);
         const std::vector<DWORD> hidden = HiddenTemplate(templateId);
         HWND hwnd = hidden.empty()
                         ? nullptr
@@ -335,13 +333,6 @@ class Win32FrontEnd final : public CFrontEnd {
 
     HICON LoadIcon(int iconId) override {
         return ::LoadIconA(ProgramInstance(), MAKEINTRESOURCEA(iconId));
-    }
-
-    CString LoadString(int stringId) override {
-        char buffer[4096];
-        int length = ::LoadStringA(ProgramInstance(), static_cast<UINT>(stringId), buffer,
-                                   static_cast<int>(sizeof buffer));
-        return CString(buffer, static_cast<size_t>(length > 0 ? length : 0));
     }
 
     int GetSystemMetrics(int index) override { return ::GetSystemMetrics(index); }

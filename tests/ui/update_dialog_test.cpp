@@ -190,7 +190,7 @@ TEST_F(UpdateDialog, SystemCommands16To31OpenTheAboutBox) {
         // An About box that opened takes the next action in its own modal loop: its OK.
         if (command >= 16 && command < 32) {
             ui().script.push_back([](RecordingWindow& w) {
-                EXPECT_EQ(w.templateId(), 100);
+                EXPECT_EQ(w.Model().Template().id, 100);
                 w.Click(IDOK);
             });
         }
@@ -272,9 +272,11 @@ TEST(IconicIcon, CentredWithoutClamping) {
 TEST_F(UpdateDialog, MinimisedWindowPaintsItsIconCentred) {
     ScriptedDialog dialog;
     ui().script.push_back([](RecordingWindow& w) {
-        w.SetIconic(true, RECT{0, 0, 20, 20});
+        w.Model().iconic = true;
+        w.Model().client = RECT{0, 0, 20, 20};
         w.Deliver(WM_PAINT, 0, 0);
-        w.SetIconic(false, RECT{0, 0, 480, 88});
+        w.Model().iconic = false;
+        w.Model().client = RECT{0, 0, 480, 88};
         w.Deliver(WM_PAINT, 0, 0);
         EXPECT_EQ(w.Deliver(WM_QUERYDRAGICON, 0, 0),
                   reinterpret_cast<LRESULT>(AfxFrontEnd().LoadIcon(IDR_MAINFRAME)));

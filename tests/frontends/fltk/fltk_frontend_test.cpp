@@ -1,5 +1,6 @@
 // The FLTK front end's windows and requests, on the display of the xvfb test fixture (the
 // keyboard and mouse are driven by fltk_window_test.py).
+#include <FL/Fl_Group.H>
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -102,6 +103,23 @@ TEST_F(FltkFrontEndTest, ProgressPositionIsHeldInItsRangeAndThePreviousOneReturn
     }
     // Only the progress bar understands PBM_SETPOS.
     EXPECT_EQ(window->SendItemMessage(1001, PBM_SETPOS, 40, 0), 0);
+    dialog.Attach(nullptr);
+}
+
+TEST_F(FltkFrontEndTest, ControlsShowWhatTheWindowModelHolds) {
+    ProbeDialog dialog(102);
+    std::unique_ptr<IDialogWindow> window = frontEnd_->CreateDialogWindow(dialog, 102, nullptr);
+    ASSERT_NE(window, nullptr);
+    auto* controls = dynamic_cast<Fl_Group*>(window.get());
+    ASSERT_NE(controls, nullptr);
+    // In the template's order: Update, Cancel, the progress bar, the status line.
+    window->EnableItem(1002, false);
+    window->SetItemText(1001, "Connecting");
+    EXPECT_FALSE(controls->child(0)->active());
+    EXPECT_TRUE(controls->child(1)->active());
+    EXPECT_STREQ(controls->child(3)->label(), "Connecting");
+    window->EnableItem(1002, true);
+    EXPECT_TRUE(controls->child(0)->active());
     dialog.Attach(nullptr);
 }
 

@@ -376,6 +376,10 @@ TEST_F(Win32FrontEndTest, ResourcesComeFromTheExecutable) {
     EXPECT_EQ(frontEnd_->LoadString(101), "&About Kestrin...");
     EXPECT_EQ(frontEnd_->LoadString(4242), "");
     EXPECT_NE(frontEnd_->LoadIcon(128), nullptr);
+    // Strings are looked up in the framework's tables; the executable's own say the same.
+    char fromExecutable[64] = {};
+    LoadStringA(GetModuleHandleA(nullptr), 101, fromExecutable, sizeof fromExecutable);
+    EXPECT_EQ(frontEnd_->LoadString(101), fromExecutable);
 }
 
 }  // namespace

@@ -1,0 +1,74 @@
+// The terminal front end's modal loop and commands, which both modes share (terminal_modes.h).
+#include "frontends/terminal/terminal_modes.h"
+
+#include <limits>
+
+#include "framework/dialog.h"
+
+namespace {
+
+// Far longer than any command, and than any line a script would mean as one.
+constexpr std::streamsize kMaxLine = 4096;
+
+}  // namespace
+
+std::unique_ptr<CModelWindow> TerminalFrontEnd::NewWindow(CDialog& dialog,
+                                                          const DialogTemplate& tmpl,
+                                                          IDialogWindow*) {
+    return std::make_unique<TerminalWindow>(*this, dialog, tmpl);
+}
+
+bool TerminalFrontEnd::ReadLine(CString* line) {
+    Flush();
+    CString buffer(kMaxLine + 1, '\0');
+    m_in.getline(buffer.data(), kMaxLine + 1);
+    std::streamsize stored = m_in.gcount();
+    if (stored == 0 && !m_in) return false;
+    if (m_in.fail()) {
+        // No line break within kMaxLine bytes: the line is refused, and what is left of it read
+        // and dropped without being kept.
+        m_in.clear();
+        m_in.ignore(std::numeric_limits<std::streamsize>::max(), '\n');
+    } else if (!m_in.eof()) {
+        --stored;  // the line break was counted
+    }
+    line->assign(buffer.data(), static_cast<size_t>(stored));
+    if (!line->empty() && line->back() == '\r') line->pop_back();
+    return true;
+}
+
+bool TerminalFrontEnd::TakeLine(TerminalWindow& window) {
+    CString line;
+    if (!ReadLine(&line)) return false;
+    if (line.empty() || line == "update") {
+        Press(window, window.DefaultButton());
+    } else if (line == "about") {
+        if (UINT about = window.MenuCommandNamed("about"); about != 0) Choose(window, about);
+    } else if (line == "cancel" || line == "\x1b") {
+        window.Click(IDCANCEL);
+    } else if (line == "close") {
+        window.SysCommand(SC_CLOSE);
+    } else {
+        std::fprintf(stderr, "commands: an empty line or update, about, cancel\n");
+    }
+    return true;
+}
+
+void TerminalFrontEnd::Press(TerminalWindow& window, int id) {
+    if (!window.Pressable(id)) return;
+    window.Click(id);
+    Handled();
+}
+
+void TerminalFrontEnd::Choose(TerminalWindow& window, UINT command) {
+    window.SysCommand(command);
+    Handled();
+}
+
+void TerminalFrontEnd::RunModalLoop(CDialog& dialog, IDialogWindow& baseWindow) {
+    auto& window = static_cast<TerminalWindow&>(baseWindow);
+    window.Show(true);
+    while (!dialog.IsEnded()) {
+        if (!TakeInput(window)) return window.InputEnded();
+    }
+}
