@@ -161,8 +161,10 @@ void TerminalWindow::Draw(std::vector<CString>* rows, size_t columns, bool showF
         } else if (IsClass(*c.control, "msctls_progress32")) {
             size_t bar = std::min<size_t>(40, width - 7);
             size_t filled = static_cast<size_t>(c.position) * bar / 100;
-            body.push_back("[" + CString(filled, '#') + CString(bar - filled, '.') + "] " +
-                           std::to_string(c.position) + "%");
+            // Appended: GCC 12 at -O3 warns falsely (-Wrestrict) of a literal prepended.
+            CString line = "[";
+            line.append(filled, '#').append(bar - filled, '.').append("] ");
+            body.push_back(line.append(std::to_string(c.position)).append("%"));
         } else if (IsClass(*c.control, "static") &&
                    (style & dlgstyle::kSsTypeMask) != dlgstyle::kSsIcon) {
             CString text =
