@@ -66,8 +66,10 @@ class LeftoverSweep {
         Landing::RemoveLeftovers(root.c_str(), "");
     }
     void Into(std::string_view name) {
-        const size_t cut = name.find_last_of("\\/");
-        if (cut == std::string_view::npos || name.substr(0, cut) == m_last) return;
+        // From the end: most names lie in the product directory itself, and are short.
+        size_t cut = name.size();
+        while (cut > 0 && name[cut - 1] != '\\' && name[cut - 1] != '/') --cut;
+        if (cut == 0 || name.substr(0, --cut) == m_last) return;
         m_last.assign(name.substr(0, cut));
         if (m_seen.insert(m_last).second) Landing::RemoveLeftovers(m_root.c_str(), m_last.c_str());
     }

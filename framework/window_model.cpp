@@ -1,7 +1,7 @@
 #include "framework/window_model.h"
 
 #include <algorithm>
-#include <cctype>
+#include <cstring>
 
 #include "framework/dialog.h"
 
@@ -12,13 +12,14 @@ constexpr uint32_t kWsSysMenu = 0x00080000;
 }  // namespace
 
 bool IsClass(const DialogControl& control, const char* className) {
+    // Class names are ASCII and compared without regard to case, as the window system does;
+    // asked for each progress step, so without a call a character.
+    const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
     const char* a = control.className;
     if (a == nullptr) return false;
+    if (std::strcmp(a, className) == 0) return true;  // as written: the usual case
     for (; *a != '\0' && *className != '\0'; ++a, ++className) {
-        if (std::tolower(static_cast<unsigned char>(*a)) !=
-            std::tolower(static_cast<unsigned char>(*className))) {
-            return false;
-        }
+        if (lower(*a) != lower(*className)) return false;
     }
     return *a == *className;
 }
