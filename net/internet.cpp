@@ -49,6 +49,22 @@ bool IsSeparator(char c) {
     return c == '\\' || c == '/';
 }
 
+// A landing that counts the bytes written through it.
+class CountingLanding final : public Landing {
+  public:
+    explicit CountingLanding(Landing& inner) : m_inner(inner) {}
+    BOOL Write(LPCVOID data, DWORD size) override {
+        m_bytes += size;
+        return m_inner.Write(data, size);
+    }
+    BOOL Commit() override { return m_inner.Commit(); }
+
+    ULONGLONG m_bytes = 0;
+
+  private:
+    Landing& m_inner;
+};
+
 // A transfer kept in memory, given up as soon as it passes its bound.
 class MemoryLanding final : public Landing {
   public:
@@ -138,8 +154,7 @@ bool CFtpConnection::DownloadFile(const char* remotePath, const char* directory,
     const std::unique_ptr<Landing> landing =
         Landing::Begin(directory, name, attributes, failIfExists);
     if (!landing) return false;
-    return Ended(net::ReceiveFile(m_handle, remotePath, transferFlags, context, LimitsOf(*this),
-                                  *landing, check));
+    return Transfer(remotePath, transferFlags, context, LimitsOf(*this), *landing, check);
 }
 
 std::optional<CString> CFtpConnection::FetchBytes(const char* remotePath, ULONGLONG maxBytes) {
@@ -151,11 +166,36 @@ std::optional<CString> CFtpConnection::FetchBytes(const char* remotePath, ULONGL
     MemoryLanding landing(maxBytes);
     net::ReceiveLimits limits = LimitsOf(*this);
     limits.maxBytes = std::min(limits.maxBytes, maxBytes);
-    if (!Ended(net::ReceiveFile(m_handle, remotePath, FTP_TRANSFER_TYPE_BINARY, m_context, limits,
-                                landing, nullptr))) {
+    if (!Transfer(remotePath, FTP_TRANSFER_TYPE_BINARY, m_context, limits, landing, nullptr)) {
         return std::nullopt;
     }
     return std::move(landing.m_bytes);
+}
+
+bool CFtpConnection::Transfer(const char* remotePath, DWORD transferFlags, DWORD_PTR context,
+                              const net::ReceiveLimits& limits, Landing& landing,
+                              net::IReceiveCheck* check) {
+    const bool reused = m_bUsed;
+    m_bUsed = true;
+    CountingLanding counted(landing);
+    if (Ended(net::ReceiveFile(m_handle, remotePath, transferFlags, context, limits, counted,
+                               check))) {
+        return true;
+    }
+    // A control connection that was already in use may have been ended by the server between
+    // two files (an idle or a session limit): when nothing of this file came, and the server
+    // neither refused it nor announced more than it may hold, it is asked once more over a new
+    // login. A server that stalled is not asked again: its time is spent already.
+    const DWORD error = GetLastError();
+    if (!reused || counted.m_bytes != 0 || error == ERROR_INTERNET_EXTENDED_ERROR ||
+        error == ERROR_FILE_TOO_LARGE || error == ERROR_INVALID_DATA ||
+        error == ERROR_INTERNET_TIMEOUT || !ReadyForTransfer()) {
+        SetLastError(error);
+        return false;
+    }
+    m_bUsed = true;
+    return Ended(
+        net::ReceiveFile(m_handle, remotePath, transferFlags, context, limits, counted, check));
 }
 
 bool CFtpConnection::ReadyForTransfer() {
@@ -176,6 +216,7 @@ bool CFtpConnection::ReadyForTransfer() {
     }
     m_handle = std::move(opened.value);
     m_bSpent = false;
+    m_bUsed = false;
     return true;
 }
 

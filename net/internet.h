@@ -61,7 +61,9 @@ class CFtpConnection : public CInternetConnection, public IRemoteFiles {
     // context 1 means the connection's own. After a transfer that failed otherwise than by the
     // server's refusal of the file, the control connection may not go on (a transfer cut off,
     // stalled, dropped, or given up): the next fetch logs in again first, with the account of
-    // the first login, and fails as that login does when it cannot.
+    // the first login, and fails as that login does when it cannot. A transfer over a login used
+    // before that gives nothing (the server may have ended the control connection between two
+    // files) is asked once more over a new login, unless the server refused the file.
     bool DownloadFile(const char* remotePath, const char* directory, const char* name,
                       bool failIfExists, DWORD attributes, DWORD transferFlags, DWORD_PTR context,
                       net::IReceiveCheck* check = nullptr) override;
@@ -80,12 +82,17 @@ class CFtpConnection : public CInternetConnection, public IRemoteFiles {
     bool ReadyForTransfer();
     // Notes how a transfer ended: false (with its error kept) marks the connection spent.
     bool Ended(bool received);
+    // One transfer through the receive loop into landing, asked once more over a new login when
+    // a connection used before gave nothing of it (see DownloadFile).
+    bool Transfer(const char* remotePath, DWORD transferFlags, DWORD_PTR context,
+                  const net::ReceiveLimits& limits, Landing& landing, net::IReceiveCheck* check);
 
     // The account of the first login (none: anonymous, as the transport takes it).
     std::optional<CString> m_user;
     std::optional<CString> m_password;
     bool m_bPassive = false;
     bool m_bSpent = false;
+    bool m_bUsed = false;  // a transfer went over this login
 };
 
 class CInternetSession {

@@ -32,6 +32,8 @@ Fault modes, for tests:
                       nosize         refuse SIZE (502, as a server without it does)
                       count-N        end the RETR's 125/150 reply with "(N bytes)"
                       reply-N        close a transfer that went through with reply N, not 226
+                      hangup         after the transfer's 226, close the control connection
+                                     (as a server does that ends idle or counted sessions)
                     A file with faults that announce nothing (endless) refuses SIZE too.
   --refuse-logins   answer every login with 530
   --mute            accept connections but never send a reply, not even the greeting
@@ -67,7 +69,8 @@ class RefusingAuthorizer(DummyAuthorizer):
         raise AuthenticationFailed("Login refused.")
 
 
-FAULT_WORD = re.compile(r"(drop-after|stall-after|drip|size|count|reply)-(\d+)$|(endless|nosize)$")
+FAULT_WORD = re.compile(
+    r"(drop-after|stall-after|drip|size|count|reply)-(\d+)$|(endless|nosize|hangup)$")
 # Bytes for ever: what an endless file sends.
 ENDLESS_CHUNK = bytes(range(256)) * 256
 
@@ -82,6 +85,7 @@ class Faults:
         self.size = None       # what SIZE answers; "refuse" for 502
         self.count = None      # the byte count the 125/150 reply names
         self.reply = None      # the code of the reply that closes a whole transfer
+        self.hangup = False    # the control connection ends after the transfer
         for word in words:
             m = FAULT_WORD.match(word)
             if not m:
@@ -99,6 +103,8 @@ class Faults:
                 self.reply = number
             elif m.group(3) == "endless":
                 self.endless = True
+            elif m.group(3) == "hangup":
+                self.hangup = True
             else:
                 self.size = "refuse"
         if self.endless and self.size is None:
@@ -107,7 +113,7 @@ class Faults:
     def __bool__(self):
         return bool(self.cut or self.endless or self.drip_ms is not None or
                     self.size is not None or self.count is not None or
-                    self.reply is not None)
+                    self.reply is not None or self.hangup)
 
     @classmethod
     def named(cls, root, path):
@@ -247,7 +253,10 @@ class Handler(FTPHandler):
             resp = f"{resp.rstrip('.')} ({faults.count} bytes)."
         if faults and faults.reply is not None and resp.startswith("226 "):
             resp = f"{faults.reply} Transfer closed with the reply the file's name asks for."
-        return super().respond(resp, *args, **kwargs)
+        result = super().respond(resp, *args, **kwargs)
+        if faults and faults.hangup and resp.startswith("226 "):
+            self.close_when_done()
+        return result
 
 
 def parse_args(argv):

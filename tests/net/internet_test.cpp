@@ -352,6 +352,24 @@ INSTANTIATE_TEST_SUITE_P(
                     ERROR_FILE_TOO_LARGE}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// A server that ends the control connection after a file (an idle or a session limit) fails
+// no file: the next one is asked for over a new login.
+TEST(FtpConnection, AConnectionTheServerEndedBetweenFilesIsLoggedInAgain) {
+    FtpServer server;
+    START_SERVER(server);
+    if (!server.NamedFaults()) GTEST_SKIP() << "the server was not started with --named-faults";
+    server.Put("Update/hangup.bin", Payload(3000));
+    server.Put("Update/next.bin", "next");
+    TempDir local;
+    CInternetSession session;
+    SetTimeouts(session, 5000);
+    auto connection = Connect(session, server);
+    ASSERT_TRUE(Download(*connection, "Update/hangup.bin", local.path() / "h.bin"));
+    EXPECT_TRUE(Download(*connection, "Update/next.bin", local.path() / "n.bin"))
+        << "error " << GetLastError();
+    EXPECT_EQ(ReadFile(local.path() / "n.bin"), "next");
+}
+
 // A file whose size nobody announced lands up to its bound and fails a byte beyond it; an
 // endless stream stops there.
 TEST(FtpConnection, AnUnannouncedFileStopsAtItsBound) {
