@@ -104,7 +104,7 @@ std::optional<std::string> PrivateTempDirectory() {
         if (!EnsurePrivateDirectory(dir)) return std::nullopt;
         return dir;
     }
-    // A relative XDG_CACHE_HOME is ignored, as the base directory specification asks.
+    // A relative XDG_CACHE_HOME is ignored: the cache directory must be an absolute path.
     const char* cacheHome = std::getenv("XDG_CACHE_HOME");
     std::string cache = cacheHome && cacheHome[0] == '/' ? std::string(cacheHome)
                                                          : posix::HomeDirectory() + "/.cache";
