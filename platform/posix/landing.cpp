@@ -70,11 +70,11 @@ bool IsLink(int dir, const std::string& name) {
     return ::fstatat(dir, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode);
 }
 
-// The directory `name` in dir, made when it is missing; never a symbolic link.
-UniqueFd EnterDirectory(int dir, const std::string& name) {
+// The directory `name` in dir, made when it is missing and make says so; never a symbolic link.
+UniqueFd EnterDirectory(int dir, const std::string& name, bool make = true) {
     constexpr int kFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
     int fd = ::openat(dir, name.c_str(), kFlags);
-    if (fd < 0 && errno == ENOENT) {
+    if (fd < 0 && errno == ENOENT && make) {
         // Made by another run meanwhile is as good.
         if (::mkdirat(dir, name.c_str(), 0777) != 0 && errno != EEXIST) {
             return NoDirectory(posix::Win32ErrorFromErrno(errno));
@@ -264,8 +264,7 @@ void Landing::RemoveLeftovers(LPCSTR root, LPCSTR directory) {
     UniqueFd dir(::open(rootPath->c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     for (const std::string& part : *parts) {
         if (!dir) return;
-        dir = UniqueFd(
-            ::openat(dir.Get(), part.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        dir = EnterDirectory(dir.Get(), part, false);
     }
     if (dir) RemoveStaleTemporaries(dir.Get());
 }

@@ -96,11 +96,12 @@ FileHandle HoldDirectory(const std::wstring& path, bool followLink) {
     return held;
 }
 
-// Enters the directory at path below one already held, making it when it is missing; never
-// through a reparse point.
-FileHandle EnterDirectory(const std::wstring& path) {
+// Enters the directory at path below one already held, making it when it is missing and make
+// says so; never through a reparse point.
+FileHandle EnterDirectory(const std::wstring& path, bool make = true) {
     DWORD attributes = GetFileAttributesW(path.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) {
+        if (!make) return FileHandle();
         // Made by another run meanwhile is as good.
         if (!CreateDirectoryW(path.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
             return FileHandle();
@@ -258,10 +259,7 @@ void Landing::RemoveLeftovers(LPCSTR root, LPCSTR directory) {
     for (const std::wstring& part : parts) {
         if (!held) return;
         path += L"\\" + part;
-        // Never made, never through a reparse point.
-        if (GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES) return;
-        held = HoldDirectory(path, false);
-        if (held && IsLink(GetFileAttributesW(path.c_str()))) return;
+        held = EnterDirectory(path, false);
     }
     if (held) RemoveStaleTemporaries(path, held.get());
 }
