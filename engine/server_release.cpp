@@ -53,22 +53,6 @@ class RecordCheck final : public net::IReceiveCheck {
     bool m_bRefused = false;
 };
 
-// A transfer held to at most limit bytes.
-class SizeLimit final : public net::IReceiveCheck {
-  public:
-    explicit SizeLimit(ULONGLONG limit) : m_left(limit) {}
-    bool Admits(ULONGLONG announced) override { return announced <= m_left; }
-    bool Take(const void*, std::size_t size) override {
-        if (size > m_left) return false;
-        m_left -= size;
-        return true;
-    }
-    bool Accept(ULONGLONG) override { return true; }
-
-  private:
-    ULONGLONG m_left;
-};
-
 // The path on the server of the file served as name.
 CString ServedPath(const char* name) {
     CString path = kRemoteDirectory;
@@ -76,9 +60,10 @@ CString ServedPath(const char* name) {
 }
 
 bool Download(IRemoteFiles& connection, const CString& remotePath, const CString& directory,
-              const CString& localName, net::IReceiveCheck* check) {
+              const CString& localName, net::IReceiveCheck* check, ULONGLONG maxBytes) {
     return connection.DownloadFile(remotePath.c_str(), directory.c_str(), localName.c_str(), false,
-                                   FILE_ATTRIBUTE_NORMAL, FTP_TRANSFER_TYPE_BINARY, 1, check);
+                                   FILE_ATTRIBUTE_NORMAL, FTP_TRANSFER_TYPE_BINARY, 1, check,
+                                   maxBytes);
 }
 
 // The keys of the text, comma-separated; none at all when one of them does not import.
@@ -137,18 +122,20 @@ bool ServerRelease::Covers(const CString& name) const {
 Fetched ServerRelease::Fetch(IRemoteFiles& connection, const CString& name,
                              const CString& remotePath, const CString& directory,
                              const CString& localName, std::optional<ULONGLONG> maxBytes) {
+    const ULONGLONG bound = maxBytes.value_or(IRemoteFiles::kAnySize);
     if (!m_bSigned) {
-        SizeLimit bound(maxBytes.value_or(0));
-        return Download(connection, remotePath, directory, localName, maxBytes ? &bound : nullptr)
+        return Download(connection, remotePath, directory, localName, nullptr, bound)
                    ? Fetched::Landed
                    : Fetched::Failed;
     }
     const auto found = m_records.find(name);
     if (m_state != State::Verified || found == m_records.end()) return Fetched::Refused;
     // Larger than the run may take, as a server's file would be: not fetched at all.
-    if (maxBytes && found->second.size > *maxBytes) return Fetched::Failed;
+    if (found->second.size > bound) return Fetched::Failed;
     RecordCheck check(found->second);
-    if (Download(connection, remotePath, directory, localName, &check)) return Fetched::Landed;
+    if (Download(connection, remotePath, directory, localName, &check, bound)) {
+        return Fetched::Landed;
+    }
     return check.Refused() ? Fetched::Refused : Fetched::Failed;
 }
 

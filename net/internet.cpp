@@ -33,8 +33,8 @@ DWORD TimeoutMs() {
 }
 
 // The bounds of a transfer over a connection, its window no longer than the receive time-out
-// (a time-out never set counts as the default).
-net::ReceiveLimits LimitsOf(const CFtpConnection& connection) {
+// (a time-out never set counts as the default), its size no more than maxBytes.
+net::ReceiveLimits LimitsOf(const CFtpConnection& connection, ULONGLONG maxBytes) {
     const DWORD connectMs =
         connection.m_connectTimeoutMs ? connection.m_connectTimeoutMs : kDefaultTimeoutMs;
     const DWORD receiveMs =
@@ -42,6 +42,7 @@ net::ReceiveLimits LimitsOf(const CFtpConnection& connection) {
     net::ReceiveLimits limits;
     limits.windowMs = std::min(limits.windowMs, receiveMs);
     limits.openTimeoutMs = connectMs + receiveMs;
+    limits.maxBytes = std::min(limits.maxBytes, maxBytes);
     return limits;
 }
 
@@ -65,24 +66,16 @@ class CountingLanding final : public Landing {
     Landing& m_inner;
 };
 
-// A transfer kept in memory, given up as soon as it passes its bound.
+// A transfer kept in memory (the receive loop holds it to its bound).
 class MemoryLanding final : public Landing {
   public:
-    explicit MemoryLanding(ULONGLONG maxBytes) : m_maxBytes(maxBytes) {}
     BOOL Write(LPCVOID data, DWORD size) override {
-        if (size > m_maxBytes - m_bytes.size()) {
-            SetLastError(ERROR_FILE_TOO_LARGE);
-            return FALSE;
-        }
         m_bytes.append(static_cast<const char*>(data), size);
         return TRUE;
     }
     BOOL Commit() override { return TRUE; }
 
     CString m_bytes;
-
-  private:
-    ULONGLONG m_maxBytes;
 };
 
 }  // namespace
@@ -132,7 +125,8 @@ void CFtpConnection::Close() {
 
 bool CFtpConnection::DownloadFile(const char* remotePath, const char* directory, const char* name,
                                   bool failIfExists, DWORD attributes, DWORD transferFlags,
-                                  DWORD_PTR context, net::IReceiveCheck* check) {
+                                  DWORD_PTR context, net::IReceiveCheck* check,
+                                  ULONGLONG maxBytes) {
     if (remotePath == nullptr || directory == nullptr || name == nullptr || *directory == '\0') {
         SetLastError(ERROR_INVALID_PARAMETER);
         return false;
@@ -154,7 +148,7 @@ bool CFtpConnection::DownloadFile(const char* remotePath, const char* directory,
     const std::unique_ptr<Landing> landing =
         Landing::Begin(directory, name, attributes, failIfExists);
     if (!landing) return false;
-    return Transfer(remotePath, transferFlags, context, LimitsOf(*this), *landing, check);
+    return Transfer(remotePath, transferFlags, context, LimitsOf(*this, maxBytes), *landing, check);
 }
 
 std::optional<CString> CFtpConnection::FetchBytes(const char* remotePath, ULONGLONG maxBytes) {
@@ -163,10 +157,9 @@ std::optional<CString> CFtpConnection::FetchBytes(const char* remotePath, ULONGL
         return std::nullopt;
     }
     if (!ReadyForTransfer()) return std::nullopt;
-    MemoryLanding landing(maxBytes);
-    net::ReceiveLimits limits = LimitsOf(*this);
-    limits.maxBytes = std::min(limits.maxBytes, maxBytes);
-    if (!Transfer(remotePath, FTP_TRANSFER_TYPE_BINARY, m_context, limits, landing, nullptr)) {
+    MemoryLanding landing;
+    if (!Transfer(remotePath, FTP_TRANSFER_TYPE_BINARY, m_context, LimitsOf(*this, maxBytes),
+                  landing, nullptr)) {
         return std::nullopt;
     }
     return std::move(landing.m_bytes);

@@ -66,7 +66,7 @@ class CFtpConnection : public CInternetConnection, public IRemoteFiles {
     // files) is asked once more over a new login, unless the server refused the file.
     bool DownloadFile(const char* remotePath, const char* directory, const char* name,
                       bool failIfExists, DWORD attributes, DWORD transferFlags, DWORD_PTR context,
-                      net::IReceiveCheck* check = nullptr) override;
+                      net::IReceiveCheck* check = nullptr, ULONGLONG maxBytes = kAnySize) override;
     // Fetches remotePath (binary) into memory, as IRemoteFiles says, with the same bounds.
     std::optional<CString> FetchBytes(const char* remotePath, ULONGLONG maxBytes) override;
     bool Settle() override;

@@ -11,6 +11,9 @@
 
 class IRemoteFiles {
   public:
+    // No bound of the caller's own: only the connection's.
+    static constexpr ULONGLONG kAnySize = ~0ULL;
+
     virtual ~IRemoteFiles() = default;
 
     // Fetches remotePath (relative to the server's login directory, "/" separated) to name
@@ -22,15 +25,18 @@ class IRemoteFiles {
     // components a backslash or a slash separates, and from directory on every directory of it
     // is entered without following any (the transfer fails when one lies on the way), and
     // those missing are made. check, when given, sees every piece of the transfer as it arrives
-    // and may refuse the file (see net::IReceiveCheck): it then does not land. True on success
-    // with the file in place; never raises.
+    // and may refuse the file (see net::IReceiveCheck): it then does not land. maxBytes bounds
+    // the file below the connection's own bound: one announced larger fails before a byte is
+    // written, one not announced as soon as it passes the bound. True on success with the file
+    // in place; never raises.
     virtual bool DownloadFile(const char* remotePath, const char* directory, const char* name,
                               bool failIfExists, DWORD attributes, DWORD transferFlags,
-                              DWORD_PTR context, net::IReceiveCheck* check = nullptr) = 0;
+                              DWORD_PTR context, net::IReceiveCheck* check = nullptr,
+                              ULONGLONG maxBytes = kAnySize) = 0;
 
-    // The bytes of remotePath, fetched into memory with the bounds of DownloadFile, when the
-    // transfer was whole and holds at most maxBytes (a larger one is given up as soon as it
-    // passes them); nothing otherwise. Nothing is written to the disk.
+    // The bytes of remotePath, fetched into memory with the bounds of DownloadFile (maxBytes
+    // among them), when the transfer was whole; nothing otherwise. Nothing is written to the
+    // disk.
     virtual std::optional<CString> FetchBytes(const char* remotePath, ULONGLONG maxBytes) = 0;
 
     // Makes the files fetched so far durable where DownloadFile left part of that for later (a

@@ -149,10 +149,12 @@ int CUpdateDialog::Connect() {
 bool CUpdateDialog::ShownConnection::DownloadFile(const char* remotePath, const char* directory,
                                                   const char* name, bool failIfExists,
                                                   DWORD attributes, DWORD transferFlags,
-                                                  DWORD_PTR context, net::IReceiveCheck* check) {
+                                                  DWORD_PTR context, net::IReceiveCheck* check,
+                                                  ULONGLONG maxBytes) {
     AfxFrontEnd().Flush();
     return m_dialog.m_pConnection->DownloadFile(remotePath, directory, name, failIfExists,
-                                                attributes, transferFlags, context, check);
+                                                attributes, transferFlags, context, check,
+                                                maxBytes);
 }
 
 std::optional<CString> CUpdateDialog::ShownConnection::FetchBytes(const char* remotePath,

@@ -62,7 +62,8 @@ class CUpdateDialog : public CDialog, public engine::IRunView {
         explicit ShownConnection(CUpdateDialog& dialog) : m_dialog(dialog) {}
         bool DownloadFile(const char* remotePath, const char* directory, const char* name,
                           bool failIfExists, DWORD attributes, DWORD transferFlags,
-                          DWORD_PTR context, net::IReceiveCheck* check) override;
+                          DWORD_PTR context, net::IReceiveCheck* check,
+                          ULONGLONG maxBytes) override;
         std::optional<CString> FetchBytes(const char* remotePath, ULONGLONG maxBytes) override;
         bool Settle() override { return m_dialog.m_pConnection->Settle(); }
 

@@ -20,15 +20,16 @@
 
 // Serves the files below a directory of its own, by "/"-separated paths, as the FTP
 // connection does: the file lands whole (copied beside the target, then renamed) or not at
-// all, below a directory that must exist, the directories of the name made as needed, and a
-// check sees the file's bytes in one piece before it may refuse them. A path holding a
+// all, below a directory that must exist, the directories of the name made as needed, no
+// larger than the bound it is given, and a check sees the file's bytes in one piece before it
+// may refuse them. A path holding a
 // backslash names nothing, as on real servers (they answer 550). Records every path asked for,
 // and writes "settle" to `events`, when given, where the files are made durable.
 class DirectoryServer : public IRemoteFiles {
   public:
     bool DownloadFile(const char* remotePath, const char* directory, const char* name,
-                      bool failIfExists, DWORD, DWORD, DWORD_PTR,
-                      net::IReceiveCheck* check) override {
+                      bool failIfExists, DWORD, DWORD, DWORD_PTR, net::IReceiveCheck* check,
+                      ULONGLONG maxBytes) override {
         namespace fs = std::filesystem;
         const std::optional<fs::path> source = Served(remotePath);
         // A backslash separates local directories on both systems.
@@ -42,6 +43,7 @@ class DirectoryServer : public IRemoteFiles {
         if (!source || !fs::is_directory(root, error)) return false;
         fs::create_directories(target.parent_path(), error);
         if (!fs::is_regular_file(*source, error) || (failIfExists && fs::exists(target, error)) ||
+            fs::file_size(*source, error) > maxBytes ||
             !fs::copy_file(*source, temporary, fs::copy_options::overwrite_existing, error)) {
             return false;
         }
