@@ -3,6 +3,7 @@
 #include <optional>
 #include <string>
 
+#include "platform/file_stamp.h"
 #include "ui/update_dialog.h"
 
 CString WithTrailingBackslash(CString directory) {
@@ -40,6 +41,8 @@ BOOL CUpdaterApp::StartUp() {
     run.productDirectory = m_strDirectory + engine::kProductSubdirectory;
     run.settings = this;
     run.release = engine::ServerRelease(m_strUpdateKey);
+    // Only a signed program holds its copies to their content, and keeps what it hashed.
+    if (run.release.IsSigned()) run.cacheDirectory = files::CacheDirectory().value_or("");
     dialog->RunModal();
     // The dialog's window record is cleared when its window goes; make sure no stale pointer
     // outlives the object when the run failed before a window existed.

@@ -8,7 +8,8 @@
 // cannot fetch or read the list at all says so in a message box rather than end without a word.
 // A signed program fetches nothing unless the run's manifest is verified and the list matches
 // it, and then only listed files that match their records; a listed name without a record
-// fails like a refused one.
+// fails like a refused one. It decides by content, not by dates: a local copy with its
+// record's size and SHA-256 is unchanged, any other is fetched (engine/content_cache.h).
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -16,6 +17,7 @@
 #include <unordered_map>
 #include <unordered_set>
 
+#include "engine/content_cache.h"
 #include "engine/look_ahead.h"
 #include "engine/rules.h"
 #include "engine/server_release.h"
@@ -138,21 +140,27 @@ void UpdateFiles(RunContext& run) {
 
     CFileFind finder;
     LeftoverSweep sweep(productDirectory);
-    LookAhead lookAhead(*list, productDirectory);
+    std::optional<ContentCache> contents;
+    if (release.IsSigned()) contents.emplace(run.cacheDirectory, productDirectory);
+    LookAhead lookAhead(*list, productDirectory,
+                        contents ? LookAhead::Asks::Stamps : LookAhead::Asks::CreationTimes);
     ListedTimes listedTimes;
     const std::ptrdiff_t count = list->Count();
     FileList::Entry entry;
     for (std::ptrdiff_t i = 0; list->Next(entry); ++i) {
         const CString name(entry.name);
         const CString localPath = productDirectory + name;
-        const bool fetchable = !entry.overlong && IsSafeListedName(name, productDirectory.size()) &&
-                               release.Covers(name);
+        const bool safe = !entry.overlong && IsSafeListedName(name, productDirectory.size());
+        const ManifestRecord* record = safe && contents ? release.Record(name) : nullptr;
+        const bool fetchable = safe && (!contents || record != nullptr);
         if (fetchable) sweep.Into(name);
         if (!fetchable) {
             view.SetStatus("Updating..." + name);
             view.SetStatus("Failed..." + name);
-        } else if (!NeedsFetch(lookAhead.CreationTime(i, localPath, finder),
-                               listedTimes.Of(entry.date))) {
+        } else if (record ? contents->Holds(entry.name, localPath, lookAhead.Stamp(i, localPath),
+                                            *record)
+                          : !NeedsFetch(lookAhead.CreationTime(i, localPath, finder),
+                                        listedTimes.Of(entry.date))) {
             view.SetStatus("Unchanged..." + name);
         } else {
             view.SetStatus("Updating..." + name);
@@ -167,6 +175,7 @@ void UpdateFiles(RunContext& run) {
         view.SetProgress(ProgressPosition(i, count));
     }
 
+    if (contents) contents->Save();
     // The run's files are on the disk, renames included, before it says it is complete. A flush
     // that failed leaves them in place: there is nothing more to show.
     connection->Settle();

@@ -31,6 +31,9 @@ struct RunContext {
     // The temporary directory as read when the dialog was made, ending in a separator (empty
     // when it could not be read).
     CString tempDirectory;
+    // The program's folder in the user's cache directory, ending in a separator; empty when
+    // there is none (a signed run then hashes every local copy it looks at).
+    CString cacheDirectory;
     // The connection this run fetches through; null while none is held.
     IRemoteFiles* transport = nullptr;
     ISettings* settings = nullptr;

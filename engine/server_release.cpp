@@ -116,7 +116,13 @@ bool ServerRelease::Check(RunContext& run) {
 }
 
 bool ServerRelease::Covers(const CString& name) const {
-    return !m_bSigned || (m_state == State::Verified && m_records.count(name) != 0);
+    return !m_bSigned || Record(name) != nullptr;
+}
+
+const ManifestRecord* ServerRelease::Record(const CString& name) const {
+    if (!m_bSigned || m_state != State::Verified) return nullptr;
+    const auto found = m_records.find(name);
+    return found != m_records.end() ? &found->second : nullptr;
 }
 
 Fetched ServerRelease::Fetch(IRemoteFiles& connection, const CString& name,

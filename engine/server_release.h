@@ -63,6 +63,9 @@ class ServerRelease {
 
     // Whether the manifest has a record of the served name (always, without a key).
     bool Covers(const CString& name) const;
+    // The record of the served name in this run's verified manifest; null when there is none,
+    // and always without a key.
+    const ManifestRecord* Record(const CString& name) const;
 
     // Fetches remotePath, the file served as name, to localName below directory (as
     // IRemoteFiles::DownloadFile says). In a signed program it is fetched only when the run's

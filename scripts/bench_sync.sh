@@ -3,7 +3,7 @@
 # local FTP servers, in the same run, and how soon Kestrin shows itself.
 #
 #   scripts/bench_sync.sh [--runs N] [--build DIR] [--work DIR] [--keep] [--no-vsftpd]
-#                         [--cases small,large,unchanged,signed,startup]
+#                         [--cases small,large,unchanged,signed,signed-unchanged,startup]
 #
 # Cases (Kestrin's time is a whole run of the real program, terminal front end, Update pressed
 # once, then closed: start-up, login, the version check, the list and the files):
@@ -13,6 +13,11 @@
 #   signed     the small and large cases as releases that kestrin-publish signs, fetched by the
 #              program built with the tests' key (tests/support/test_update_key.pem), which
 #              verifies the manifest and hashes every file as it arrives
+#   signed-unchanged
+#              a signed release of 100 000 files, all present and current: the signed program,
+#              which holds each local copy to its recorded size and SHA-256 (hashed once, then
+#              known by what the file system says of it), beside the program without a key,
+#              which decides by the listed dates alone
 # Each file Kestrin lands is flushed to the disk before its rename, so the baseline of the two
 # fetch cases is curl fetching the same files (one process, one control connection, active
 # mode, binary, no CWD, as Kestrin does) followed by `sync` of those files, which flushes each;
@@ -42,7 +47,7 @@ cd "$root"
 runs=5
 keep=0
 use_vsftpd=1
-cases=,small,large,unchanged,signed,startup,
+cases=,small,large,unchanged,signed,signed-unchanged,startup,
 build=$root/build/bench-build
 bench=$root/build/bench
 while [ $# -gt 0 ]; do
@@ -54,7 +59,7 @@ while [ $# -gt 0 ]; do
         --no-vsftpd) use_vsftpd=0; shift ;;
         --cases) cases=",$2,"; shift 2 ;;
         *) echo "usage: $0 [--runs N] [--build DIR] [--work DIR] [--keep] [--no-vsftpd]" \
-                "[--cases small,large,unchanged,signed,startup]" >&2
+                "[--cases small,large,unchanged,signed,signed-unchanged,startup]" >&2
            exit 2 ;;
     esac
 done
@@ -337,6 +342,34 @@ for i in range($count):
     rm -rf "$product"
 }
 
+# A signed release of count empty files whose local copies are all present: the signed program
+# against the program without a key, on the same tree. The first run of the signed program
+# hashes every copy; the rounds time the runs after it.
+signed_unchanged_case() {
+    local count=$1 label=$2 port=$sample_server_port k u
+    rm -rf "$bench/release" "$served" "$product"
+    mkdir -p "$bench/release"
+    (cd "$bench/release" && "$kestrin_python" -c "
+for i in range($count):
+    open(f'su{i:06d}', 'wb').close()
+")
+    install -m 600 tests/support/test_update_key.pem "$bench/key.pem"
+    "$publish" release --from "$bench/release" --to "$bench/root" --product Tamwix \
+        --version 1A --key "$bench/key.pem" >/dev/null
+    chmod 755 "$served"
+    mkdir -p "$bench/Tamwix"
+    cp -r "$bench/release" "$product"
+    check_kestrin "$port" Unchanged "$count" "$signed"
+    check_kestrin "$port" Unchanged "$count"
+    rounds "signed-unchanged-$count" 0 true \
+        signed "$(kestrin_command "$port" "$signed")" \
+        unsigned "$(kestrin_command "$port")"
+    k=$(median_of "signed-unchanged-$count" signed)
+    u=$(median_of "signed-unchanged-$count" unsigned)
+    row "| $label, signed | test-server | $k | | | $u (no key) | $(ratio "$k" "$u") |"
+    rm -rf "$product" "$bench/release"
+}
+
 chosen() {
     [[ $cases == *,$1,* ]]
 }
@@ -352,6 +385,7 @@ if chosen signed; then
     fetch_case small-signed "1000 × 4 KiB, signed" ss 1000 4096 signed
     fetch_case large-signed "5 × 50 MiB, signed" ls 5 $((50 * 1024 * 1024)) signed
 fi
+if chosen signed-unchanged; then signed_unchanged_case 100000 "100 000 unchanged"; fi
 
 # How soon it shows itself: the terminal front end on a pipe, the window on an Xvfb display.
 startup=
@@ -366,6 +400,9 @@ fi
 printf '| case | server | kestrin s | curl+sync s | ratio | curl s | ratio |\n'
 printf '|---|---|---|---|---|---|---|\n'
 printf '%s\n' "${rows[@]}"
+if chosen signed-unchanged; then
+    printf '\nIn the signed unchanged row, the last column is the same run of the program without a key.\n'
+fi
 if chosen signed; then
     printf '\nIn the signed rows, sha256sum hashes the files curl fetched before they are flushed.\n'
 fi

@@ -1,14 +1,14 @@
 // Process services on POSIX.
 // Supports: the last-error number (per thread), the process id, the raw command line rebuilt
-// the way Windows hands it over, the module path, the user's private temporary directory, the
-// error mode, and named mutexes between the user's processes (CreateMutexA, WaitForSingleObject,
-// ReleaseMutex; CloseHandle is the file services').
-// Quirks: the command line is rebuilt from argv, so the exact spacing and quoting the caller
-// typed are not known; quoting follows the rules CommandLineToArgvW reverses. A named mutex is
-// a lock file in the private temporary directory held with flock(): processes that see
-// different temporary directories do not exclude each other (as Windows sessions do not), a
-// handle excludes every other handle even on the same thread (Windows lets the owning thread
-// in again), and a mutex whose owner died is simply free (Windows says WAIT_ABANDONED).
+// the way Windows hands it over, the module path, the user's private temporary and cache
+// directories, the error mode, and named mutexes between the user's processes (CreateMutexA,
+// WaitForSingleObject, ReleaseMutex; CloseHandle is the file services'). Quirks: the command line
+// is rebuilt from argv, so the exact spacing and quoting the caller typed are not known; quoting
+// follows the rules CommandLineToArgvW reverses. A named mutex is a lock file in the private
+// temporary directory held with flock(): processes that see different temporary directories do not
+// exclude each other (as Windows sessions do not), a handle excludes every other handle even on the
+// same thread (Windows lets the owning thread in again), and a mutex whose owner died is simply
+// free (Windows says WAIT_ABANDONED).
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -28,6 +28,7 @@
 #include <vector>
 
 #include "handle_table.h"
+#include "platform/file_stamp.h"
 #include "posix_errors.h"
 #include "platform/unique_fd.h"
 #include "posix_paths.h"
@@ -91,6 +92,22 @@ bool MakePrivateDirectories(const std::string& path) {
     }
 }
 
+// The program's folder in the user's cache directory, private to the user and made when
+// missing; nothing when it cannot be had.
+std::optional<std::string> OwnCacheDirectory() {
+    // A relative XDG_CACHE_HOME is ignored: the cache directory must be an absolute path.
+    const char* cacheHome = std::getenv("XDG_CACHE_HOME");
+    std::string cache = cacheHome && cacheHome[0] == '/' ? std::string(cacheHome)
+                                                         : posix::HomeDirectory() + "/.cache";
+    while (cache.size() > 1 && cache.back() == '/') cache.pop_back();
+    const std::string own = cache + "/kestrin";
+    if (cache.empty() || cache[0] != '/' || !MakePrivateDirectories(cache) ||
+        !EnsurePrivateDirectory(own)) {
+        return std::nullopt;
+    }
+    return own;
+}
+
 // The user's private temporary directory (see GetTempPathA), made when missing; nothing when it
 // cannot be had. The runtime directory, which is the user's alone; else a folder of the user's
 // cache directory. Never a name in a shared directory such as /tmp, which another user could
@@ -104,18 +121,9 @@ std::optional<std::string> PrivateTempDirectory() {
         if (!EnsurePrivateDirectory(dir)) return std::nullopt;
         return dir;
     }
-    // A relative XDG_CACHE_HOME is ignored: the cache directory must be an absolute path.
-    const char* cacheHome = std::getenv("XDG_CACHE_HOME");
-    std::string cache = cacheHome && cacheHome[0] == '/' ? std::string(cacheHome)
-                                                         : posix::HomeDirectory() + "/.cache";
-    while (cache.size() > 1 && cache.back() == '/') cache.pop_back();
-    const std::string own = cache + "/kestrin";
-    const std::string dir = own + "/tmp";
-    if (cache.empty() || cache[0] != '/' || !MakePrivateDirectories(cache) ||
-        !EnsurePrivateDirectory(own) || !EnsurePrivateDirectory(dir)) {
-        return std::nullopt;
-    }
-    return dir;
+    const std::optional<std::string> own = OwnCacheDirectory();
+    if (!own || !EnsurePrivateDirectory(*own + "/tmp")) return std::nullopt;
+    return *own + "/tmp";
 }
 
 struct MutexObject : posix::HandleObject {
@@ -204,6 +212,17 @@ DWORD GetTempPathA(DWORD nBufferLength, LPSTR lpBuffer) {
     std::memcpy(lpBuffer, dir.c_str(), dir.size() + 1);
     return static_cast<DWORD>(dir.size());
 }
+
+namespace files {
+
+std::optional<std::string> CacheDirectory() {
+    std::optional<std::string> own = OwnCacheDirectory();
+    // A trailing backslash as on Windows; the path rules read it as a separator.
+    if (own) *own += '\\';
+    return own;
+}
+
+}  // namespace files
 
 UINT SetErrorMode(UINT uMode) {
     UINT previous = g_errorMode;

@@ -1,0 +1,194 @@
+#include "engine/content_cache.h"
+
+#include <chrono>
+#include <cinttypes>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <utility>
+
+#include "net/crypto.h"
+#include "platform/landing.h"
+
+namespace engine {
+
+namespace {
+
+// The cache file: this tag; the product directory (its length in 4 bytes, then its bytes); the
+// count of entries (4 bytes); then each entry: the name's length (4 bytes) and bytes, the
+// stamp's five numbers (8 bytes each) and the SHA-256 (32 bytes). Numbers are in the machine's
+// own byte order: the file is this machine's user's alone.
+constexpr char kTag[8] = {'K', 's', 't', 'H', 'a', 's', 'h', '1'};
+constexpr std::size_t kEntryBytes = 4 + 5 * 8 + 32;
+// Far beyond what a cache of the largest list takes; a larger file is not read, and not written.
+constexpr std::size_t kMaxCacheBytes = 256 * 1024 * 1024;
+// How long after its last change a copy must have been hashed for its stamp to be kept.
+constexpr std::int64_t kQuietNanoseconds = 2000000000;
+
+// Reads the file's numbers and texts in order; once a read runs past the end, every read fails.
+class Reader {
+  public:
+    explicit Reader(std::string_view text) : m_text(text) {}
+
+    template <class Number>
+    bool Take(Number& number) {
+        if (m_text.size() - m_pos < sizeof number) return false;
+        std::memcpy(&number, m_text.data() + m_pos, sizeof number);
+        m_pos += sizeof number;
+        return true;
+    }
+    bool Take(std::string_view& text, std::size_t size) {
+        if (m_text.size() - m_pos < size) return false;
+        text = m_text.substr(m_pos, size);
+        m_pos += size;
+        return true;
+    }
+    bool Take(std::string_view& text) {
+        std::uint32_t size = 0;
+        return Take(size) && Take(text, size);
+    }
+    std::size_t Left() const { return m_text.size() - m_pos; }
+
+  private:
+    std::string_view m_text;
+    std::size_t m_pos = 0;
+};
+
+template <class Number>
+void Put(std::string& text, Number number) {
+    text.append(reinterpret_cast<const char*>(&number), sizeof number);
+}
+
+void Put(std::string& text, std::string_view value) {
+    Put(text, static_cast<std::uint32_t>(value.size()));
+    text.append(value);
+}
+
+// Whether a copy hashed now, with this stamp, had not been changed for a while: a change in
+// the same tick of the file system's clock as the last one would not move its stamp.
+bool Quiet(const files::FileStamp& stamp) {
+    const std::int64_t now = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                 std::chrono::system_clock::now().time_since_epoch())
+                                 .count();
+    return now - stamp.modified >= kQuietNanoseconds && now - stamp.changed >= kQuietNanoseconds;
+}
+
+}  // namespace
+
+ContentCache::ContentCache(CString cacheDirectory, CString productDirectory)
+    : m_cacheDirectory(std::move(cacheDirectory)), m_productDirectory(std::move(productDirectory)) {
+    if (!Read()) {
+        m_read.clear();
+        m_text.clear();
+    }
+}
+
+CString ContentCache::FileFor(const CString& productDirectory) {
+    // FNV-1a of the directory's bytes: one file a product directory (the file names it too).
+    std::uint64_t hash = 14695981039346656037u;
+    for (const char c : productDirectory) {
+        hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211u;
+    }
+    char name[32];
+    std::snprintf(name, sizeof name, "content-%016" PRIx64 ".cache", hash);
+    return name;
+}
+
+bool ContentCache::Read() {
+    if (m_cacheDirectory.empty()) return false;
+    const CString path = m_cacheDirectory + FileFor(m_productDirectory);
+    const bool read =
+        files::ReadWholeFile(path.c_str(), [this](const void* data, std::size_t size) {
+            if (size > kMaxCacheBytes - m_text.size()) return false;
+            m_text.append(static_cast<const char*>(data), size);
+            return true;
+        }).has_value();
+    Reader reader(m_text);
+    std::string_view tag;
+    std::string_view directory;
+    std::uint32_t count = 0;
+    if (!read || !reader.Take(tag, sizeof kTag) || tag != std::string_view(kTag, sizeof kTag) ||
+        !reader.Take(directory) || directory != m_productDirectory || !reader.Take(count) ||
+        count > reader.Left() / kEntryBytes) {
+        return false;
+    }
+    m_read.reserve(count);
+    for (std::uint32_t i = 0; i < count; ++i) {
+        std::string_view name;
+        Known known;
+        std::string_view digest;
+        if (!reader.Take(name) || !reader.Take(known.stamp.size) ||
+            !reader.Take(known.stamp.modified) || !reader.Take(known.stamp.changed) ||
+            !reader.Take(known.stamp.volume) || !reader.Take(known.stamp.id) ||
+            !reader.Take(digest, known.sha256.size())) {
+            return false;
+        }
+        std::memcpy(known.sha256.data(), digest.data(), digest.size());
+        m_read.emplace_back(name, known);
+    }
+    return reader.Left() == 0;
+}
+
+const ContentCache::Known* ContentCache::Lookup(std::string_view name) {
+    std::size_t found = m_next;
+    if (found >= m_read.size() || m_read[found].first != name) {
+        if (m_index.empty()) {
+            m_index.reserve(m_read.size());
+            for (std::size_t i = 0; i < m_read.size(); ++i) m_index.emplace(m_read[i].first, i);
+        }
+        const auto indexed = m_index.find(name);
+        if (indexed == m_index.end()) return nullptr;
+        found = indexed->second;
+    }
+    m_next = found + 1;
+    return &m_read[found].second;
+}
+
+bool ContentCache::Holds(std::string_view name, const CString& path,
+                         const std::optional<files::FileStamp>& stamp,
+                         const ManifestRecord& record) {
+    if (!stamp || stamp->size != record.size) return false;
+    if (const Known* known = Lookup(name); known && known->stamp == *stamp) {
+        if (known->sha256 != record.sha256) return false;
+        m_found.emplace_back(name, *known);
+        return true;
+    }
+    net::Sha256 hash;
+    std::uint64_t bytes = 0;
+    const std::optional<files::FileStamp> read =
+        files::ReadWholeFile(path.c_str(), [&](const void* data, std::size_t size) {
+            bytes += size;
+            if (bytes > record.size) return false;
+            hash.Update(data, size);
+            return true;
+        });
+    const std::optional<net::Sha256Digest> digest = hash.Finish();
+    if (!read || !record.Matches(bytes, digest)) return false;
+    m_bLearned = true;
+    if (Quiet(*read)) m_found.emplace_back(name, Known{*read, *digest});
+    return true;
+}
+
+void ContentCache::Save() {
+    // Nothing new when every copy was known by the cache, and every copy it knew was found.
+    if (m_cacheDirectory.empty() || (!m_bLearned && m_found.size() == m_read.size())) return;
+    std::string text(kTag, sizeof kTag);
+    Put(text, std::string_view(m_productDirectory));
+    Put(text, static_cast<std::uint32_t>(m_found.size()));
+    for (const auto& [name, known] : m_found) {
+        Put(text, name);
+        Put(text, known.stamp.size);
+        Put(text, known.stamp.modified);
+        Put(text, known.stamp.changed);
+        Put(text, known.stamp.volume);
+        Put(text, known.stamp.id);
+        text.append(reinterpret_cast<const char*>(known.sha256.data()), known.sha256.size());
+    }
+    if (text.size() > kMaxCacheBytes) return;
+    const std::unique_ptr<Landing> landing =
+        Landing::Begin(m_cacheDirectory.c_str(), FileFor(m_productDirectory).c_str(),
+                       FILE_ATTRIBUTE_NORMAL, false);
+    if (landing && landing->Write(text.data(), static_cast<DWORD>(text.size()))) landing->Commit();
+}
+
+}  // namespace engine

@@ -1,0 +1,69 @@
+// What the local copies of a signed release's files held when they were last hashed. A signed
+// program keeps a local copy only when it is the content the manifest records, whatever its
+// dates say; so that a long list of current copies is not read whole on every run, each copy's
+// SHA-256 is kept, in the user's cache directory, beside what the file system said of the copy
+// when it was hashed (its stamp: size, modification and change times, volume and file id). A
+// copy whose stamp is still the one kept is taken to hold the same content; any other is hashed
+// again. A copy changed within a few seconds of its hashing is not kept: a change in the same
+// tick of the file system's clock would leave its stamp as it was.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "engine/manifest.h"
+#include "framework/cstring.h"
+#include "platform/file_stamp.h"
+
+namespace engine {
+
+class ContentCache {
+  public:
+    // The cache of the copies below productDirectory, kept in cacheDirectory (ending in a
+    // separator). Empty, and never written, when cacheDirectory is; empty when none was kept or
+    // what is there is not one (a cache of another product directory, a damaged or foreign file).
+    ContentCache(CString cacheDirectory, CString productDirectory);
+
+    // Whether the local copy of the listed name, at path, whose stamp is given (nothing: no
+    // regular file is there) has the record's size and SHA-256: by the cache when it knows the
+    // copy by this stamp, else by hashing it now. The name must stay valid until Save.
+    bool Holds(std::string_view name, const CString& path,
+               const std::optional<files::FileStamp>& stamp, const ManifestRecord& record);
+
+    // Keeps what this run knows for the next one, replacing what was kept, unless it is what
+    // was read. Nothing is reported: a cache that is not written only costs hashing.
+    void Save();
+
+    // The name of the cache file of a product directory, in the cache directory.
+    static CString FileFor(const CString& productDirectory);
+
+  private:
+    struct Known {
+        files::FileStamp stamp;
+        net::Sha256Digest sha256;
+    };
+
+    using Entry = std::pair<std::string_view, Known>;
+
+    bool Read();
+    // What the cache knows of name, or null.
+    const Known* Lookup(std::string_view name);
+
+    const CString m_cacheDirectory;
+    const CString m_productDirectory;
+    std::string m_text;  // the cache as it was read; the names of m_read are views into it
+    // The entries read, in the order they were written: the list's order of the run that wrote
+    // them, which the next run mostly follows, so each is first looked for right after the last
+    // one found; the index by name is made only when that fails.
+    std::vector<Entry> m_read;
+    std::size_t m_next = 0;
+    std::unordered_map<std::string_view, std::size_t> m_index;
+    std::vector<Entry> m_found;  // this run's copies that hold their record's content
+    bool m_bLearned = false;     // a copy was hashed, or one the cache knew was not found
+};
+
+}  // namespace engine
