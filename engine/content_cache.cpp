@@ -22,8 +22,6 @@ constexpr char kTag[8] = {'K', 's', 't', 'H', 'a', 's', 'h', '1'};
 constexpr std::size_t kEntryBytes = 4 + 5 * 8 + 32;
 // Far beyond what a cache of the largest list takes; a larger file is not read, and not written.
 constexpr std::size_t kMaxCacheBytes = 256 * 1024 * 1024;
-// How long after its last change a copy must have been hashed for its stamp to be kept.
-constexpr std::int64_t kQuietNanoseconds = 2000000000;
 
 // Reads the file's numbers and texts in order; once a read runs past the end, every read fails.
 class Reader {
@@ -64,19 +62,22 @@ void Put(std::string& text, std::string_view value) {
     text.append(value);
 }
 
-// Whether a copy hashed now, with this stamp, had not been changed for a while: a change in
-// the same tick of the file system's clock as the last one would not move its stamp.
-bool Quiet(const files::FileStamp& stamp) {
+// Whether a copy hashed now, with this stamp, had not been changed for quiet nanoseconds: a
+// change in the same tick of the file system's clock as the last one would not move its stamp.
+bool Quiet(const files::FileStamp& stamp, std::int64_t quiet) {
     const std::int64_t now = std::chrono::duration_cast<std::chrono::nanoseconds>(
                                  std::chrono::system_clock::now().time_since_epoch())
                                  .count();
-    return now - stamp.modified >= kQuietNanoseconds && now - stamp.changed >= kQuietNanoseconds;
+    return now - stamp.modified >= quiet && now - stamp.changed >= quiet;
 }
 
 }  // namespace
 
-ContentCache::ContentCache(CString cacheDirectory, CString productDirectory)
-    : m_cacheDirectory(std::move(cacheDirectory)), m_productDirectory(std::move(productDirectory)) {
+ContentCache::ContentCache(CString cacheDirectory, CString productDirectory,
+                           std::int64_t quietNanoseconds)
+    : m_cacheDirectory(std::move(cacheDirectory)),
+      m_productDirectory(std::move(productDirectory)),
+      m_quietNanoseconds(quietNanoseconds) {
     if (!Read()) {
         m_read.clear();
         m_text.clear();
@@ -164,8 +165,10 @@ bool ContentCache::Holds(std::string_view name, const CString& path,
         });
     const std::optional<net::Sha256Digest> digest = hash.Finish();
     if (!read || !record.Matches(bytes, digest)) return false;
-    m_bLearned = true;
-    if (Quiet(*read)) m_found.emplace_back(name, Known{*read, *digest});
+    if (Quiet(*read, m_quietNanoseconds)) {
+        m_found.emplace_back(name, Known{*read, *digest});
+        m_bLearned = true;
+    }
     return true;
 }
 

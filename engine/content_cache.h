@@ -23,10 +23,14 @@ namespace engine {
 
 class ContentCache {
   public:
+    // How long after its last change a copy must be hashed for what was found to be kept.
+    static constexpr std::int64_t kQuietNanoseconds = 2000000000;
+
     // The cache of the copies below productDirectory, kept in cacheDirectory (ending in a
     // separator). Empty, and never written, when cacheDirectory is; empty when none was kept or
     // what is there is not one (a cache of another product directory, a damaged or foreign file).
-    ContentCache(CString cacheDirectory, CString productDirectory);
+    ContentCache(CString cacheDirectory, CString productDirectory,
+                 std::int64_t quietNanoseconds = kQuietNanoseconds);
 
     // Whether the local copy of the listed name, at path, whose stamp is given (nothing: no
     // regular file is there) has the record's size and SHA-256: by the cache when it knows the
@@ -55,6 +59,7 @@ class ContentCache {
 
     const CString m_cacheDirectory;
     const CString m_productDirectory;
+    const std::int64_t m_quietNanoseconds;
     std::string m_text;  // the cache as it was read; the names of m_read are views into it
     // The entries read, in the order they were written: the list's order of the run that wrote
     // them, which the next run mostly follows, so each is first looked for right after the last
@@ -63,7 +68,7 @@ class ContentCache {
     std::size_t m_next = 0;
     std::unordered_map<std::string_view, std::size_t> m_index;
     std::vector<Entry> m_found;  // this run's copies that hold their record's content
-    bool m_bLearned = false;     // a copy was hashed, or one the cache knew was not found
+    bool m_bLearned = false;     // a copy was hashed and is kept
 };
 
 }  // namespace engine
