@@ -4,6 +4,7 @@ import os
 import re
 import shutil
 import subprocess
+import time
 
 import kestrin_e2e
 from kestrin_e2e import ServerTestCase
@@ -14,6 +15,8 @@ from signed_release import CASES, FILES, UNVERIFIED
 MESSAGE = 'message: ' + UNVERIFIED.replace('\n', '\\n')
 OUTCOME = re.compile(r'status: (Updated|Failed|Unchanged)\.\.\.(.*)$')
 OLD = {name: b'old ' + name.encode() for name in FILES}
+LISTS = {'Update/Manifest.txt', 'Update/Manifest.sig', 'Update/Version.txt',
+         'Update/File_list.txt'}
 
 class SignedUpdate(ServerTestCase):
     def setUp(self):
@@ -70,6 +73,24 @@ class SignedUpdate(ServerTestCase):
                 expected = {name: FILES[name] if outcomes and outcomes[name] == 'Updated'
                             else OLD[name] for name in FILES}
                 self.assertEqual(read_files(self.product), expected)
+
+    def test_copies_converge_to_the_release_by_content(self):
+        signed_release.publish(self.served, signed_release.CONTENT_DATES)
+        write_files(self.product, FILES)
+        # Hashed a while after they were written, the copies' hashes are kept for later runs.
+        time.sleep(2.1)
+        for what, change, fetched in [('copies written by hand', lambda product: None,
+                                       set())] + signed_release.CONVERGENCE:
+            with self.subTest(what):
+                change(self.product)
+                fetched_before = len(self.server.retrieved())
+                status, out, err = self.kestrin([], stdin='\n')
+                self.assertEqual(status, 0, err)
+                seen = {m.group(2): m.group(1) for m in map(OUTCOME.match, out) if m}
+                self.assertEqual(seen, signed_release.converged_outcomes(fetched), err)
+                self.assertEqual({path for _, path in self.server.retrieved()[fetched_before:]},
+                                 {'Update/' + name for name in fetched} | LISTS)
+                self.assertEqual(read_files(self.product), FILES)
 
     def test_one_message_a_run_and_none_when_silent(self):
         signed_release.another_key(self.update)

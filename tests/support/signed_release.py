@@ -30,13 +30,14 @@ def sign(update, key=KEY):
                    check=True, capture_output=True)
 
 
-def publish(root):
-    """Writes the release FILES of VERSION below root/Update, signed with KEY, expiring in a
-    day; returns its serial, the time now."""
+def publish(root, dates=None):
+    """Writes the release FILES of VERSION below root/Update, each listed with DATE unless dates
+    names another, signed with KEY, expiring in a day; returns its serial, the time now."""
     update = os.path.join(root, 'Update')
     served = dict(FILES)
     served['Version.txt'] = ('%s release\r\n%s\r\n%s\r\n' % ((PRODUCT,) + VERSION)).encode()
-    served['File_list.txt'] = ''.join('%s\r\n%s\r\n' % (name, DATE) for name in FILES).encode()
+    served['File_list.txt'] = ''.join('%s\r\n%s\r\n' % (name, (dates or {}).get(name, DATE))
+                                      for name in FILES).encode()
     write_files(update, served)
     serial = int(time.time())
     write_manifest(update, ['kestrin-manifest 1', 'product ' + PRODUCT, 'serial %d' % serial,
@@ -123,3 +124,41 @@ CASES = [
     ('a stored serial with a space before it', lambda update: {'ManifestSerial': ' 300'}, None),
     ('a stored serial with a letter after it', lambda update: {'ManifestSerial': '300x'}, None),
 ]
+
+
+# The listed dates of the release whose copies a signed program holds to their content: by the
+# dates alone the first two copies would stay whatever they hold, the other two be fetched.
+CONTENT_DATES = {'a.txt': '2001-01-01', 'data/b.bin': '2001-01-01'}
+
+
+def changed_in_place(product, *names):
+    """Changes the first byte of each copy, keeping its size and its modification time."""
+    for name in names:
+        path = os.path.join(product, *name.split('/'))
+        stat = os.stat(path)
+        with open(path, 'r+b') as f:
+            first = f.read(1)
+            f.seek(0)
+            f.write(bytes([first[0] ^ 1]))
+        os.utime(path, ns=(stat.st_atime_ns, stat.st_mtime_ns))
+
+
+def cut_and_removed(product):
+    with open(os.path.join(product, 'data', 'b.bin'), 'r+b') as f:
+        f.truncate(100)
+    os.remove(os.path.join(product, 'c.txt'))
+
+
+# A signed program's local copies, after a run that found them all current (and kept their
+# hashes): (what, change(product directory), the names fetched again), each row on what the one
+# before left.
+CONVERGENCE = [
+    ('every copy current, whatever its listed date', lambda product: None, set()),
+    ('two copies changed in place, their sizes and modification times kept',
+     lambda product: changed_in_place(product, 'a.txt', 'd.txt'), {'a.txt', 'd.txt'}),
+    ('a copy cut short, one removed', cut_and_removed, {'data/b.bin', 'c.txt'}),
+]
+
+
+def converged_outcomes(fetched):
+    return {name: 'Updated' if name in fetched else 'Unchanged' for name in FILES}
