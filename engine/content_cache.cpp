@@ -19,7 +19,7 @@ namespace {
 // stamp's five numbers (8 bytes each) and the SHA-256 (32 bytes). Numbers are in the machine's
 // own byte order: the file is this machine's user's alone.
 constexpr char kTag[8] = {'K', 's', 't', 'H', 'a', 's', 'h', '1'};
-constexpr std::size_t kEntryBytes = 4 + 5 * 8 + 32;
+constexpr std::size_t kStampBytes = 5 * 8;
 // Far beyond what a cache of the largest list takes; a larger file is not read, and not written.
 constexpr std::size_t kMaxCacheBytes = 256 * 1024 * 1024;
 
@@ -62,6 +62,21 @@ void Put(std::string& text, std::string_view value) {
     text.append(value);
 }
 
+// A stamp as the cache file keeps it, and back.
+void PutStamp(char* bytes, const files::FileStamp& stamp) {
+    const std::uint64_t numbers[] = {stamp.size, static_cast<std::uint64_t>(stamp.modified),
+                                     static_cast<std::uint64_t>(stamp.changed), stamp.volume,
+                                     stamp.id};
+    std::memcpy(bytes, numbers, sizeof numbers);
+}
+
+files::FileStamp StampAt(const char* bytes) {
+    std::uint64_t numbers[5];
+    std::memcpy(numbers, bytes, sizeof numbers);
+    return {numbers[0], static_cast<std::int64_t>(numbers[1]),
+            static_cast<std::int64_t>(numbers[2]), numbers[3], numbers[4]};
+}
+
 // Whether a copy hashed now, with this stamp, had not been changed for quiet nanoseconds: a
 // change in the same tick of the file system's clock as the last one would not move its stamp.
 bool Quiet(const files::FileStamp& stamp, std::int64_t quiet) {
@@ -79,9 +94,10 @@ ContentCache::ContentCache(CString cacheDirectory, CString productDirectory,
       m_productDirectory(std::move(productDirectory)),
       m_quietNanoseconds(quietNanoseconds) {
     if (!Read()) {
-        m_read.clear();
+        m_read.Clear();
         m_text.clear();
     }
+    m_found.reserve(m_read.Entries().size());
 }
 
 CString ContentCache::FileFor(const CString& productDirectory) {
@@ -98,6 +114,11 @@ CString ContentCache::FileFor(const CString& productDirectory) {
 bool ContentCache::Read() {
     if (m_cacheDirectory.empty()) return false;
     const CString path = m_cacheDirectory + FileFor(m_productDirectory);
+    // Room for the whole file at once: a cache of a long list is megabytes.
+    if (const std::optional<files::FileStamp> stamp = files::StampOf(path.c_str())) {
+        if (stamp->size > kMaxCacheBytes) return false;
+        m_text.reserve(static_cast<std::size_t>(stamp->size));
+    }
     const bool read =
         files::ReadWholeFile(path.c_str(), [this](const void* data, std::size_t size) {
             if (size > kMaxCacheBytes - m_text.size()) return false;
@@ -110,47 +131,27 @@ bool ContentCache::Read() {
     std::uint32_t count = 0;
     if (!read || !reader.Take(tag, sizeof kTag) || tag != std::string_view(kTag, sizeof kTag) ||
         !reader.Take(directory) || directory != m_productDirectory || !reader.Take(count) ||
-        count > reader.Left() / kEntryBytes) {
+        count > reader.Left() / (4 + kKnownBytes)) {
         return false;
     }
-    m_read.reserve(count);
+    m_read.Entries().reserve(count);
     for (std::uint32_t i = 0; i < count; ++i) {
         std::string_view name;
-        Known known;
-        std::string_view digest;
-        if (!reader.Take(name) || !reader.Take(known.stamp.size) ||
-            !reader.Take(known.stamp.modified) || !reader.Take(known.stamp.changed) ||
-            !reader.Take(known.stamp.volume) || !reader.Take(known.stamp.id) ||
-            !reader.Take(digest, known.sha256.size())) {
-            return false;
-        }
-        std::memcpy(known.sha256.data(), digest.data(), digest.size());
-        m_read.emplace_back(name, known);
+        std::string_view known;
+        if (!reader.Take(name) || !reader.Take(known, kKnownBytes)) return false;
+        m_read.Entries().emplace_back(name, known.data());
     }
     return reader.Left() == 0;
-}
-
-const ContentCache::Known* ContentCache::Lookup(std::string_view name) {
-    std::size_t found = m_next;
-    if (found >= m_read.size() || m_read[found].first != name) {
-        if (m_index.empty()) {
-            m_index.reserve(m_read.size());
-            for (std::size_t i = 0; i < m_read.size(); ++i) m_index.emplace(m_read[i].first, i);
-        }
-        const auto indexed = m_index.find(name);
-        if (indexed == m_index.end()) return nullptr;
-        found = indexed->second;
-    }
-    m_next = found + 1;
-    return &m_read[found].second;
 }
 
 bool ContentCache::Holds(std::string_view name, const CString& path,
                          const std::optional<files::FileStamp>& stamp,
                          const ManifestRecord& record) {
     if (!stamp || stamp->size != record.size) return false;
-    if (const Known* known = Lookup(name); known && known->stamp == *stamp) {
-        if (known->sha256 != record.sha256) return false;
+    if (const char* const* known = m_read.Find(name); known && StampAt(*known) == *stamp) {
+        if (std::memcmp(*known + kStampBytes, record.sha256.data(), record.sha256.size()) != 0) {
+            return false;
+        }
         m_found.emplace_back(name, *known);
         return true;
     }
@@ -166,7 +167,10 @@ bool ContentCache::Holds(std::string_view name, const CString& path,
     const std::optional<net::Sha256Digest> digest = hash.Finish();
     if (!read || !record.Matches(bytes, digest)) return false;
     if (Quiet(*read, m_quietNanoseconds)) {
-        m_found.emplace_back(name, Known{*read, *digest});
+        Known& known = m_hashed.emplace_back();
+        PutStamp(known.data(), *read);
+        std::memcpy(known.data() + kStampBytes, digest->data(), digest->size());
+        m_found.emplace_back(name, known.data());
         m_bLearned = true;
     }
     return true;
@@ -174,18 +178,14 @@ bool ContentCache::Holds(std::string_view name, const CString& path,
 
 void ContentCache::Save() {
     // Nothing new when every copy was known by the cache, and every copy it knew was found.
-    if (m_cacheDirectory.empty() || (!m_bLearned && m_found.size() == m_read.size())) return;
+    if (m_cacheDirectory.empty() || (!m_bLearned && m_found.size() == m_read.Entries().size()))
+        return;
     std::string text(kTag, sizeof kTag);
     Put(text, std::string_view(m_productDirectory));
     Put(text, static_cast<std::uint32_t>(m_found.size()));
     for (const auto& [name, known] : m_found) {
         Put(text, name);
-        Put(text, known.stamp.size);
-        Put(text, known.stamp.modified);
-        Put(text, known.stamp.changed);
-        Put(text, known.stamp.volume);
-        Put(text, known.stamp.id);
-        text.append(reinterpret_cast<const char*>(known.sha256.data()), known.sha256.size());
+        text.append(known, kKnownBytes);
     }
     if (text.size() > kMaxCacheBytes) return;
     const std::unique_ptr<Landing> landing =

@@ -8,14 +8,16 @@
 // tick of the file system's clock would leave its stamp as it was.
 #pragma once
 
+#include <array>
 #include <cstdint>
+#include <deque>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "engine/manifest.h"
+#include "engine/ordered_index.h"
 #include "framework/cstring.h"
 #include "platform/file_stamp.h"
 
@@ -46,27 +48,22 @@ class ContentCache {
     static CString FileFor(const CString& productDirectory);
 
   private:
-    struct Known {
-        files::FileStamp stamp;
-        net::Sha256Digest sha256;
-    };
-
-    using Entry = std::pair<std::string_view, Known>;
+    // What is known of a copy, as the cache file keeps it: the stamp's five numbers and the
+    // SHA-256, 72 bytes.
+    static constexpr std::size_t kKnownBytes = 5 * 8 + 32;
+    using Known = std::array<char, kKnownBytes>;
+    // A name and where what is known of it is kept (in m_text, or in m_hashed).
+    using Entry = std::pair<std::string_view, const char*>;
 
     bool Read();
-    // What the cache knows of name, or null.
-    const Known* Lookup(std::string_view name);
 
     const CString m_cacheDirectory;
     const CString m_productDirectory;
     const std::int64_t m_quietNanoseconds;
-    std::string m_text;  // the cache as it was read; the names of m_read are views into it
-    // The entries read, in the order they were written: the list's order of the run that wrote
-    // them, which the next run mostly follows, so each is first looked for right after the last
-    // one found; the index by name is made only when that fails.
-    std::vector<Entry> m_read;
-    std::size_t m_next = 0;
-    std::unordered_map<std::string_view, std::size_t> m_index;
+    std::string m_text;  // the cache as it was read; m_read's entries point into it
+    // The entries read, in the list's order of the run that wrote them.
+    OrderedIndex<std::string_view, const char*> m_read;
+    std::deque<Known> m_hashed;  // what this run learned by hashing
     std::vector<Entry> m_found;  // this run's copies that hold their record's content
     bool m_bLearned = false;     // a copy was hashed and is kept
 };

@@ -12,8 +12,11 @@
 // record's size and SHA-256 is unchanged, any other is fetched (engine/content_cache.h).
 #include <cstdint>
 #include <functional>
+#include <future>
+#include <memory>
 #include <optional>
 #include <string_view>
+#include <system_error>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -87,6 +90,20 @@ bool NeedsFetch(const std::optional<FILETIME>& created, std::optional<std::int64
     return !created || IsOutdated(*created, listedTime);
 }
 
+// The content cache of productDirectory as read from cacheDirectory, on a thread of its own
+// when one can be had.
+std::future<std::unique_ptr<ContentCache>> ReadContentCache(const CString& cacheDirectory,
+                                                            const CString& productDirectory) {
+    const auto read = [cacheDirectory, productDirectory] {
+        return std::make_unique<ContentCache>(cacheDirectory, productDirectory);
+    };
+    try {
+        return std::async(std::launch::async, read);
+    } catch (const std::system_error&) {
+        return std::async(std::launch::deferred, read);
+    }
+}
+
 // Reads this run's copy of the list; nothing when it cannot be opened or is larger than any list
 // may be.
 std::optional<FileList> ReadList(const CString& path) {
@@ -115,6 +132,9 @@ void UpdateFiles(RunContext& run) {
     const CString listName = RunCopyName("File_list", ".txt");
     const CString listPath = PathInDirectory(tempDirectory, listName.c_str());
     ServerRelease& release = run.release;
+    // A signed run's content cache is read while the list arrives.
+    std::future<std::unique_ptr<ContentCache>> cache;
+    if (release.IsSigned()) cache = ReadContentCache(run.cacheDirectory, run.productDirectory);
     const Fetched fetched =
         release.FetchRunCopy(run, kFileListName, kRemoteFileList, listName, kMaxListBytes);
     if (fetched == Fetched::Refused) {
@@ -140,8 +160,7 @@ void UpdateFiles(RunContext& run) {
 
     CFileFind finder;
     LeftoverSweep sweep(productDirectory);
-    std::optional<ContentCache> contents;
-    if (release.IsSigned()) contents.emplace(run.cacheDirectory, productDirectory);
+    const std::unique_ptr<ContentCache> contents = cache.valid() ? cache.get() : nullptr;
     LookAhead lookAhead(*list, productDirectory,
                         contents ? LookAhead::Asks::Stamps : LookAhead::Asks::CreationTimes);
     ListedTimes listedTimes;

@@ -87,7 +87,7 @@ ServerRelease::ServerRelease(std::string_view keyText)
 
 void ServerRelease::NewRun() {
     m_state = State::Unchecked;
-    m_records.clear();
+    m_records.Clear();
     m_bTold = false;
 }
 
@@ -111,18 +111,12 @@ bool ServerRelease::Check(RunContext& run) {
     const ManifestPolicy policy{KESTRIN_UPDATE_PRODUCT, std::time(nullptr), *accepted};
     ManifestVerdict verdict = CheckManifest(*text, *signature, m_keys, policy);
     if (!verdict || !RecordAcceptedSerial(*run.settings, verdict.manifest->serial)) return false;
-    for (auto& [name, record] : verdict.manifest->files) m_records.emplace(std::move(name), record);
+    m_records.Entries() = std::move(verdict.manifest->files);
     return true;
 }
 
-bool ServerRelease::Covers(const CString& name) const {
-    return !m_bSigned || Record(name) != nullptr;
-}
-
-const ManifestRecord* ServerRelease::Record(const CString& name) const {
-    if (!m_bSigned || m_state != State::Verified) return nullptr;
-    const auto found = m_records.find(name);
-    return found != m_records.end() ? &found->second : nullptr;
+const ManifestRecord* ServerRelease::Record(const CString& name) {
+    return m_bSigned && m_state == State::Verified ? m_records.Find(name) : nullptr;
 }
 
 Fetched ServerRelease::Fetch(IRemoteFiles& connection, const CString& name,
@@ -134,11 +128,11 @@ Fetched ServerRelease::Fetch(IRemoteFiles& connection, const CString& name,
                    ? Fetched::Landed
                    : Fetched::Failed;
     }
-    const auto found = m_records.find(name);
-    if (m_state != State::Verified || found == m_records.end()) return Fetched::Refused;
+    const ManifestRecord* record = Record(name);
+    if (record == nullptr) return Fetched::Refused;
     // Larger than the run may take, as a server's file would be: not fetched at all.
-    if (found->second.size > bound) return Fetched::Failed;
-    RecordCheck check(found->second);
+    if (record->size > bound) return Fetched::Failed;
+    RecordCheck check(*record);
     if (Download(connection, remotePath, directory, localName, &check, bound)) {
         return Fetched::Landed;
     }

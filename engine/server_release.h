@@ -9,10 +9,10 @@
 #include <cstdint>
 #include <optional>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "engine/manifest.h"
+#include "engine/ordered_index.h"
 #include "framework/cstring.h"
 #include "platform/win32api.h"
 
@@ -61,11 +61,9 @@ class ServerRelease {
     // the rest of the run once the release has been refused.
     bool Verify(RunContext& run);
 
-    // Whether the manifest has a record of the served name (always, without a key).
-    bool Covers(const CString& name) const;
     // The record of the served name in this run's verified manifest; null when there is none,
     // and always without a key.
-    const ManifestRecord* Record(const CString& name) const;
+    const ManifestRecord* Record(const CString& name);
 
     // Fetches remotePath, the file served as name, to localName below directory (as
     // IRemoteFiles::DownloadFile says). In a signed program it is fetched only when the run's
@@ -94,7 +92,7 @@ class ServerRelease {
     bool m_bSigned;
     std::vector<net::P256PublicKey> m_keys;  // empty when one did not import
     State m_state = State::Unchecked;
-    std::unordered_map<CString, ManifestRecord> m_records;
+    OrderedIndex<CString, ManifestRecord> m_records;
     bool m_bTold = false;
 };
 

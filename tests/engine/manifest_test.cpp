@@ -110,6 +110,11 @@ TEST(ParseManifest, RefusesMalformedLines) {
     const std::string record = "file 1 " + kDigestV + " a.bin\n";
     const std::string serial = "kestrin-manifest 1\nproduct Tamwix\nserial ";
     const std::string expires = "\nexpires 2030-01-01T00:00:00Z\n";
+    const auto files = [&](std::initializer_list<const char*> names) {
+        std::string text = head;
+        for (const char* name : names) text += "file 1 " + kDigestV + " " + name + "\n";
+        return text;
+    };
     const struct {
         std::string text;
         int line;  // 0: accepted
@@ -135,6 +140,12 @@ TEST(ParseManifest, RefusesMalformedLines) {
         {head + "file 1 " + kDigestV + "\n", 5},
         {head + "file 1 " + kDigestV + " a\tb\n", 5},
         {head + record + record, 6},
+        // A name again out of order: the first line that repeats one is named.
+        {files({"b", "a", "c", "d"}), 0},
+        {files({"b", "a", "b"}), 7},
+        {files({"b", "a", "c", "a"}), 8},
+        {files({"c", "b", "a", "a", "b"}), 8},
+        {files({"Version.txt", "File_list.txt", "a", "b", "File_list.txt"}), 9},
         {head + record + "\n", 6},
         {head + "note hello\n", 5},
     };

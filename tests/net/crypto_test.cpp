@@ -102,6 +102,11 @@ TEST(P256PublicKey, TakesOnlyTheUncompressedPointInHex) {
         {kKey + "0", false},
         {"02" + kKey.substr(2), false},  // not the uncompressed form
         {kKey.substr(0, 128) + "g9", false},
+        // Just beside the digits' ranges, and a byte above 0x7F.
+        {kKey.substr(0, 129) + ":", false},
+        {kKey.substr(0, 128) + "`F", false},
+        {kKey.substr(0, 128) + "@a", false},
+        {kKey.substr(0, 129) + "\xc6", false},
         {" " + kKey.substr(1), false},
     };
     for (const auto& c : cases) {

@@ -767,6 +767,38 @@ class WineProgram(Session):
                 self.assertRegex(out, r'ManifestSerial\s+REG_DWORD\s+0x12c\b')
 
     @photographed_on_failure
+    def test_signed_copies_converge(self):
+        """The program built with the tests' key holds each copy to its recorded content
+        (signed_release.CONVERGENCE), whatever its listed date says, knowing a copy it hashed
+        before by what Windows says of the file."""
+        if not ARGS.signed_exe:
+            self.skipTest('no --signed-exe')
+        install = self.drive_c('KestrinConverge')
+        product = os.path.join(install, 'Pelmora')
+        self.addCleanup(self.clear_settings)
+        self.addCleanup(shutil.rmtree, install, ignore_errors=True)
+        shutil.rmtree(install, ignore_errors=True)
+        with self.update_server() as server:
+            signed_release.publish(server.root, signed_release.CONTENT_DATES)
+            self.clear_settings()
+            self.set_setting('FILES', 'Directory', r'C:\KestrinConverge')
+            self.set_setting('Update', 'VersionA', signed_release.VERSION[0])
+            self.set_setting('Update', 'VersionB', signed_release.VERSION[1])
+            write_files(product, signed_release.FILES)
+            # Hashed a while after they were written, the copies' hashes are kept.
+            time.sleep(2.1)
+            for what, change, fetched in [('copies written by hand', lambda product: None,
+                                           set())] + signed_release.CONVERGENCE:
+                with self.subTest(what):
+                    change(product)
+                    changes = self.pressed_update(server, exe=ARGS.signed_exe)
+                    seen = dict(reversed(text.split('...', 1)) for kind, text in changes
+                                if kind == 'status' and
+                                text.startswith(('Updated...', 'Failed...', 'Unchanged...')))
+                    self.assertEqual(seen, signed_release.converged_outcomes(fetched))
+                    self.assertEqual(read_files(product), signed_release.FILES)
+
+    @photographed_on_failure
     def test_shipped_archive(self):
         """The archive that product teams ship, as the README's commands made it from the
         release-windows preset (scripts/test.sh does that first), holds, in one folder named
