@@ -1,5 +1,9 @@
-// The update server and its account, fixed in the program at build time.
+// The update server and its account, fixed in the program at build time, and the mirrors of a
+// program built with the publisher's key: further servers that hold the same signed release.
 #pragma once
+
+#include <string_view>
+#include <vector>
 
 #include "framework/cstring.h"
 #include "platform/ftp_transport.h"
@@ -15,3 +19,14 @@ struct UpdateServer {
 // variables KESTRIN_UPDATE_HOST and KESTRIN_UPDATE_PORT name another one, so that a server on
 // a free loopback port can be reached; the release build ignores the environment.
 UpdateServer CompiledUpdateServer();
+
+// The servers a run may turn to, in order: the compiled-in one and, with mirrors (a program
+// that verifies what it fetches, and so may take it from anywhere), those of
+// KESTRIN_UPDATE_MIRRORS, which test and demo builds also take from the environment variable of
+// that name.
+std::vector<UpdateServer> CompiledUpdateServers(bool withMirrors);
+
+// The mirrors that text names, each "host[:port]", separated by commas (blanks around an entry
+// are ignored), with the account of primary. An entry without a host, with a port that is not a
+// number from 1 to 65535, or with characters no host name has, is left out.
+std::vector<UpdateServer> ParseMirrors(std::string_view text, const UpdateServer& primary);

@@ -129,21 +129,48 @@ void CUpdateDialog::SetProgress(int position) {
 
 int CUpdateDialog::Connect() {
     m_run.release.NewRun();
+    m_servers = CompiledUpdateServers(m_run.release.IsSigned());
+    m_server = 0;
+    return ConnectFrom(0) ? 1 : 0;
+}
+
+bool CUpdateDialog::ConnectFrom(size_t first) {
     m_run.transport = nullptr;
     if (m_pConnection) m_pConnection->Close();
     m_pConnection.reset();
     // "Connecting to Server" is seen while the server is awaited.
     AfxFrontEnd().Flush();
-    try {
-        UpdateServer server = CompiledUpdateServer();
-        m_pConnection.reset(m_session.OpenFtpConnection(
-            server.host.c_str(), server.user.c_str(), server.password.c_str(), server.port, false));
-        if (m_pConnection) m_run.transport = &m_shownConnection;
-        return m_pConnection ? 1 : 0;
-    } catch (...) {
-        // Every failure is the same to the callers: no connection. They say so themselves.
-        return 0;
+    for (size_t i = first; i < m_servers.size(); ++i) {
+        try {
+            const UpdateServer& server = m_servers[i];
+            m_pConnection.reset(
+                m_session.OpenFtpConnection(server.host.c_str(), server.user.c_str(),
+                                            server.password.c_str(), server.port, false));
+        } catch (...) {
+            // Every failure is the same to the callers: no connection. They say so themselves.
+            m_pConnection.reset();
+        }
+        if (m_pConnection) {
+            m_server = i;
+            m_run.transport = &m_shownConnection;
+            return true;
+        }
     }
+    return false;
+}
+
+bool CUpdateDialog::ShownConnection::NextServer() {
+    // Only what the server did: a file the disk could not take fails on every server alike.
+    const DWORD error = GetLastError();
+    const bool server = (error > INTERNET_ERROR_BASE && error <= INTERNET_ERROR_BASE + 175) ||
+                        error == ERROR_FILE_TOO_LARGE || error == ERROR_INVALID_DATA;
+    if (!server || m_dialog.m_server + 1 >= m_dialog.m_servers.size()) {
+        SetLastError(error);
+        return false;
+    }
+    // The release verified on the first server stays this run's: what the next one serves is
+    // held to it.
+    return m_dialog.ConnectFrom(m_dialog.m_server + 1);
 }
 
 bool CUpdateDialog::ShownConnection::DownloadFile(const char* remotePath, const char* directory,
@@ -152,15 +179,26 @@ bool CUpdateDialog::ShownConnection::DownloadFile(const char* remotePath, const 
                                                   DWORD_PTR context, net::IReceiveCheck* check,
                                                   ULONGLONG maxBytes) {
     AfxFrontEnd().Flush();
-    return m_dialog.m_pConnection->DownloadFile(remotePath, directory, name, failIfExists,
-                                                attributes, transferFlags, context, check,
-                                                maxBytes);
+    do {
+        if (m_dialog.m_pConnection->DownloadFile(remotePath, directory, name, failIfExists,
+                                                 attributes, transferFlags, context, check,
+                                                 maxBytes)) {
+            return true;
+        }
+    } while (NextServer());
+    return false;
 }
 
 std::optional<CString> CUpdateDialog::ShownConnection::FetchBytes(const char* remotePath,
                                                                   ULONGLONG maxBytes) {
     AfxFrontEnd().Flush();
-    return m_dialog.m_pConnection->FetchBytes(remotePath, maxBytes);
+    do {
+        if (std::optional<CString> bytes =
+                m_dialog.m_pConnection->FetchBytes(remotePath, maxBytes)) {
+            return bytes;
+        }
+    } while (NextServer());
+    return std::nullopt;
 }
 
 void CUpdateDialog::CheckVersion(bool interactive) {

@@ -4,11 +4,14 @@
 // from the command-line switches, showing what they report.
 #pragma once
 
+#include <cstddef>
 #include <memory>
+#include <vector>
 
 #include "engine/run_context.h"
 #include "framework/dialog.h"
 #include "net/internet.h"
+#include "net/update_server.h"
 
 // The command-line switches that the dialog looks for anywhere in the raw line: a silent version
 // check (only a newer release is announced) and an interactive one.
@@ -28,9 +31,11 @@ class CUpdateDialog : public CDialog, public engine::IRunView {
     // An information box captioned with the application name.
     void ShowMessage(const CString& text) override;
     // The three operations are virtual only so that tests can stand in for them.
-    // Releases the held connection, then connects and logs in to the update server: 1 when a
-    // connection is held afterwards, 0 after any failure at all (nothing is shown). Either way
-    // a new run begins: a signed program verifies the server's release anew.
+    // Releases the held connection, then connects and logs in to the update server (a signed
+    // program, which may take its release from anywhere, to the first of it and its mirrors that
+    // can be reached): 1 when a connection is held afterwards, 0 after any failure at all
+    // (nothing is shown). Either way a new run begins: a signed program verifies the server's
+    // release anew.
     virtual int Connect();
     virtual void CheckVersion(bool interactive);
     virtual void UpdateFiles();
@@ -42,6 +47,9 @@ class CUpdateDialog : public CDialog, public engine::IRunView {
     HICON m_hIcon;
     std::unique_ptr<CFtpConnection> m_pConnection;
     CInternetSession m_session;
+    // The servers of this run, and the one the held connection is to.
+    std::vector<UpdateServer> m_servers;
+    size_t m_server = 0;
     // What the engine is handed: the application builds it before the run (the product
     // directory, the temporary directory, the settings, this dialog as the view, the release
     // with the program's key); Connect gives it each run's connection.
@@ -68,9 +76,18 @@ class CUpdateDialog : public CDialog, public engine::IRunView {
         bool Settle() override { return m_dialog.m_pConnection->Settle(); }
 
       private:
+        // After a fetch failed for a reason of the server (it could not be reached, broke off,
+        // refused, or served what the release does not record): whether a further server of
+        // the run is now held, to ask again. The failure's error otherwise stays the last.
+        bool NextServer();
+
         CUpdateDialog& m_dialog;
     };
     ShownConnection m_shownConnection{*this};
+
+    // Holds a connection to the first server of the run from index first on that can be
+    // reached (nothing held, false, when none can).
+    bool ConnectFrom(size_t first);
 
     const MessageMap* GetMessageMap() const override;
     void ExchangeData(CDataExchange* pDX) override;

@@ -8,7 +8,8 @@ import time
 
 import kestrin_e2e
 from kestrin_e2e import ServerTestCase
-from local_ftp import read_files, write_files  # found through the path kestrin_e2e sets
+from harness import closed_port
+from local_ftp import LocalFtpServer, read_files, write_files  # found through kestrin_e2e's path
 import signed_release
 from signed_release import CASES, FILES, UNVERIFIED
 
@@ -91,6 +92,44 @@ class SignedUpdate(ServerTestCase):
                 self.assertEqual({path for _, path in self.server.retrieved()[fetched_before:]},
                                  {'Update/' + name for name in fetched} | LISTS)
                 self.assertEqual(read_files(self.product), FILES)
+
+    def test_mirrors(self):
+        """A signed program goes on with the next server when its server cannot be reached or
+        fails a file; a program without a key has only its server."""
+        mirror_root = os.path.join(self.box.root, 'mirror-root')
+        shutil.copytree(self.served, mirror_root)
+        os.makedirs(os.path.join(self.box.root, 'mirror'))
+        mirror = LocalFtpServer(os.path.join(self.box.root, 'mirror'), *kestrin_e2e.account(),
+                                root=mirror_root).start()
+        self.addCleanup(mirror.stop)
+        unsigned = os.path.join(kestrin_e2e.BUILD, 'app', 'kestrin')
+        everything = {name: 'Updated' for name in FILES}
+        # (what, program, the server's port, a file the server does not serve, the outcomes,
+        # the files the mirror sent: from the one that failed on, in the list's order)
+        rows = [
+            ('the server cannot be reached', None, closed_port(), None, everything,
+             set(FILES)),
+            ('the server fails a file', None, self.server.port, 'c.txt', everything,
+             {'c.txt', 'd.txt', 'data/b.bin'}),
+            ('a program without a key', unsigned, closed_port(), None, {}, set()),
+        ]
+        mirrors = {'KESTRIN_UPDATE_MIRRORS': ' 127.0.0.1:1 ,, bad host, 127.0.0.1:%d' % mirror.port}
+        for what, program, port, missing, outcomes, from_mirror in rows:
+            with self.subTest(what):
+                write_files(self.served, self.pristine)
+                if missing:
+                    os.remove(os.path.join(self.update, missing))
+                write_files(self.product, OLD)
+                sent_before = len(mirror.retrieved())
+                status, out, err = self.box.run([], stdin='\n', port=port, program=program,
+                                                extra_env=mirrors)
+                seen = {m.group(2): m.group(1) for m in map(OUTCOME.match, out) if m}
+                self.assertEqual(seen, outcomes, err)
+                self.assertEqual({path for _, path in mirror.retrieved()[sent_before:]
+                                  if path[len('Update/'):] in FILES},
+                                 {'Update/' + name for name in from_mirror})
+                if not outcomes:
+                    self.assertIn('message: An error occured while trying to connect', '\n'.join(out))
 
     def test_one_message_a_run_and_none_when_silent(self):
         signed_release.another_key(self.update)

@@ -26,6 +26,7 @@ import subprocess
 import sys
 import tempfile
 import time
+import types
 import unittest
 import zipfile
 
@@ -797,6 +798,32 @@ class WineProgram(Session):
                                 text.startswith(('Updated...', 'Failed...', 'Unchanged...')))
                     self.assertEqual(seen, signed_release.converged_outcomes(fetched))
                     self.assertEqual(read_files(product), signed_release.FILES)
+
+    @photographed_on_failure
+    def test_signed_mirror(self):
+        """The program built with the tests' key whose server cannot be reached takes the
+        release from the mirror the environment names, every file landing."""
+        if not ARGS.signed_exe:
+            self.skipTest('no --signed-exe')
+        install = self.drive_c('KestrinMirror')
+        product = os.path.join(install, 'Pelmora')
+        self.addCleanup(self.clear_settings)
+        self.addCleanup(shutil.rmtree, install, ignore_errors=True)
+        shutil.rmtree(install, ignore_errors=True)
+        os.makedirs(install)
+        with self.update_server() as mirror:
+            signed_release.publish(mirror.root)
+            self.clear_settings()
+            self.set_setting('FILES', 'Directory', r'C:\KestrinMirror')
+            self.set_setting('Update', 'VersionA', signed_release.VERSION[0])
+            self.set_setting('Update', 'VersionB', signed_release.VERSION[1])
+            unreachable = types.SimpleNamespace(port=closed_port())
+            changes = self.pressed_update(unreachable, exe=ARGS.signed_exe, extra_env={
+                'KESTRIN_UPDATE_MIRRORS': '127.0.0.1:%d' % mirror.port})
+            self.assertEqual(sorted(text for kind, text in changes if kind == 'status' and
+                                    text.startswith(('Updated...', 'Failed...'))),
+                             sorted('Updated...' + name for name in signed_release.FILES))
+            self.assertEqual(read_files(product), signed_release.FILES)
 
     @photographed_on_failure
     def test_shipped_archive(self):
