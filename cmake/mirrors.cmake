@@ -1,0 +1,22 @@
+# The form of KESTRIN_UPDATE_MIRRORS: empty, or entries host[:port] separated by commas (blanks
+# around an entry and empty entries are ignored), the host of letters, digits, dots, hyphens
+# and underscores, the port 1 to 65535. Included by the top-level CMakeLists.txt; its test runs
+# it alone:
+#   cmake -DKESTRIN_UPDATE_MIRRORS=... -P cmake/mirrors.cmake
+# Empty entries are list elements like the others (run alone, the script has no policies set).
+cmake_policy(SET CMP0007 NEW)
+string(REPLACE "," ";" kestrin_mirror_entries "${KESTRIN_UPDATE_MIRRORS}")
+foreach(entry IN LISTS kestrin_mirror_entries)
+  string(STRIP "${entry}" entry)
+  if(entry STREQUAL "")
+    continue()
+  endif()
+  if(NOT entry MATCHES "^[A-Za-z0-9._-]+(:[0-9]+)?$")
+    message(FATAL_ERROR "KESTRIN_UPDATE_MIRRORS: \"${entry}\" is not host[:port]")
+  endif()
+  if(entry MATCHES ":([0-9]+)$")
+    if(CMAKE_MATCH_1 LESS 1 OR CMAKE_MATCH_1 GREATER 65535)
+      message(FATAL_ERROR "KESTRIN_UPDATE_MIRRORS: the port of \"${entry}\" is not 1 to 65535")
+    endif()
+  endif()
+endforeach()
