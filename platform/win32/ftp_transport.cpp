@@ -264,11 +264,11 @@ Opened<Connection> Session::Connect(const Account& account) {
                                         account.passive ? INTERNET_FLAG_PASSIVE : 0, 0);
     if (handle == nullptr) {
         const DWORD error = GetLastError();
-        // The reply is this call's only when the server answered with a refusal.
-        const bool answered = error == ERROR_INTERNET_EXTENDED_ERROR ||
-                              error == ERROR_INTERNET_LOGIN_FAILURE ||
-                              error == ERROR_INTERNET_INCORRECT_PASSWORD ||
-                              error == ERROR_INTERNET_INCORRECT_USER_NAME;
+        // The last reply is this call's only when the server was reached (it may be older
+        // otherwise). Wine reports a 421 greeting as ERROR_FTP_TRANSFER_IN_PROGRESS.
+        const bool answered = error != ERROR_INTERNET_CANNOT_CONNECT &&
+                              error != ERROR_INTERNET_TIMEOUT &&
+                              error != ERROR_INTERNET_NAME_NOT_RESOLVED;
         return {Connection(), error, answered ? ftp_replies::Code(LastReply()) : 0};
     }
     return {Connection(Connection::Owned(new Connection::State{handle})), ERROR_SUCCESS};
