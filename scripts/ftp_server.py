@@ -36,11 +36,12 @@ Fault modes, for tests:
                       reply-N        close a transfer that went through with reply N, not 226
                       hangup         after the transfer's 226, close the control connection
                                      (as a server does that ends idle or counted sessions)
-                      once           the faults above hold for the file's first RETR only (in
-                                     the server's life): a transfer cut off once, whole after
+                      once           the faults above hold for the file's first RETR only (of
+                                     those while it had faults, in the server's life): a
+                                     transfer cut off once, whole after
                       norest         refuse REST (502) after a SIZE of the file, as a server
                                      that cannot resume (both clients ask the size first)
-                      busy-N         answer the file's first N RETRs (in the server's life) with
+                      busy-N         answer the file's first N RETRs (as once counts them) with
                                      421 and close the control connection, as a server that
                                      reaches its limit does
                     A file with faults that announce nothing (endless) refuses SIZE too.
@@ -211,7 +212,8 @@ class Handler(FTPHandler):
     busy = 0          # connections refused with 421
     busy_on = None    # the command they are refused at; None: the greeting
     _ids = itertools.count(1)
-    # Per path, the RETRs asked for over the server's life (for once and busy-N).
+    # Per path, the RETRs asked for over the server's life while it had faults (for once and
+    # busy-N).
     _retrs = {}
 
     def handle(self):
@@ -264,11 +266,12 @@ class Handler(FTPHandler):
         if cmd == "RETR":
             self.retr_arg = arg
             self.faults = self.faults_of(arg)
-            count = self._retrs[arg] = self._retrs.get(arg, 0) + 1
-            if self.faults and count <= self.faults.busy:
-                return self.refuse_busy(cmd)
-            if self.faults and self.faults.once and count > 1:
-                self.faults = None
+            if self.faults:
+                count = self._retrs[arg] = self._retrs.get(arg, 0) + 1
+                if count <= self.faults.busy:
+                    return self.refuse_busy(cmd)
+                if self.faults.once and count > 1:
+                    self.faults = None
         elif cmd == "SIZE":
             self.size_faults = self.faults_of(arg)
         elif cmd in ("LIST", "NLST", "MLSD", "STOR", "STOU", "APPE"):

@@ -7,7 +7,8 @@ import subprocess
 
 import kestrin_e2e
 from kestrin_e2e import ServerTestCase
-from local_ftp import read_files, write_files  # found through the path kestrin_e2e sets
+# found through the path kestrin_e2e sets
+from local_ftp import LocalFtpServer, read_files, write_files
 import signed_release
 from signed_release import CASES, FILES, UNVERIFIED
 
@@ -15,7 +16,16 @@ MESSAGE = 'message: ' + UNVERIFIED.replace('\n', '\\n')
 OUTCOME = re.compile(r'status: (Updated|Failed|Unchanged)\.\.\.(.*)$')
 OLD = {name: b'old ' + name.encode() for name in FILES}
 
+class FaultyServer(LocalFtpServer):
+    """The local server, breaking each file as its sidecar file says."""
+
+    def __init__(self, *args, **kwargs):
+        super().__init__(*args, options=['--named-faults'], **kwargs)
+
+
 class SignedUpdate(ServerTestCase):
+    server_class = FaultyServer
+
     def setUp(self):
         super().setUp()
         self.product = os.path.join(self.box.root, 'install', 'Pelmora')
