@@ -258,27 +258,32 @@ bool CFtpConnection::Transfer(const char* remotePath, DWORD transferFlags, DWORD
         }
         return true;
     };
+    // One fetch into the landing; arrived counts the bytes that came.
+    ULONGLONG arrived = 0;
+    auto receive = [&] {
+        CountingLanding counted(*landing);
+        const bool whole = net::ReceiveFile(m_handle, remotePath, transferFlags, context, limits,
+                                            counted, check, received);
+        arrived += counted.m_bytes;
+        return whole;
+    };
     for (unsigned attempt = 1;; ++attempt) {
         if (!resumes && received.bytes != 0 && !startOver()) return false;
         const bool reused = m_bUsed;
         m_bUsed = true;
-        CountingLanding counted(*landing);
-        bool whole = net::ReceiveFile(m_handle, remotePath, transferFlags, context, limits, counted,
-                                      check, received);
+        arrived = 0;
+        bool whole = receive();
         if (!whole && GetLastError() == ERROR_NOT_SUPPORTED) {
             // The server cannot go on where the file was cut off: the whole file again, at once.
             resumes = false;
             if (!startOver()) return false;
-            CountingLanding again(*landing);
-            whole = net::ReceiveFile(m_handle, remotePath, transferFlags, context, limits, again,
-                                     check, received);
-            counted.m_bytes += again.m_bytes;
+            whole = receive();
         }
         if (Ended(whole)) return true;
         const DWORD error = GetLastError();
         // A server that said it was busy has ended the control connection.
         if (received.refusal == kServiceNotAvailable) m_bSpent = true;
-        if (attempt == kTries || !WorthAnotherTry(error, received, reused, counted.m_bytes)) {
+        if (attempt == kTries || !WorthAnotherTry(error, received, reused, arrived)) {
             SetLastError(error);
             return false;
         }
