@@ -287,6 +287,9 @@ bool CFtpConnection::Transfer(const char* remotePath, DWORD transferFlags, DWORD
             SetLastError(error);
             return false;
         }
+        // Without a size or a check, nothing would tell the rest of this file from a server
+        // that ignored REST and sent it all again: such a file starts over.
+        if (received.announced == ftp::kNoSizeAnnounced && check == nullptr) resumes = false;
         m_bSpent = true;
         if (!ReadyForTransfer()) return false;
     }

@@ -73,7 +73,8 @@ class CFtpConnection : public CInternetConnection, public IRemoteFiles {
     // stalled, dropped, or given up): the next fetch logs in again first, with the account of
     // the first login, and fails as that login does when it cannot. A file is tried up to three
     // times: a transfer cut off goes on where it stopped (REST) over a new login, the bytes
-    // received so far kept in the temporary file and seen by the check once; a server that
+    // received so far kept in the temporary file and seen by the check once (a file without a
+    // size or a check starts over, as nothing would tell the rest from the whole); a server that
     // cannot go on there (refuses REST) sends the whole file again, into a new temporary file and
     // with the check started over. A server busy for a moment (421) and a login used before
     // that gives nothing (the server may have ended it between two files) are tried again too;
