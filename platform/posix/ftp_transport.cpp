@@ -28,7 +28,8 @@
 // - libcurl neither asks for the size itself nor stops the data at it
 //   (CURLOPT_IGNORE_CONTENT_LENGTH): the receive loop above judges what arrived. A transfer that
 //   starts at an offset is the exception: libcurl sends REST only after a SIZE of its own, whose
-//   reply is then the size announced, and it ends the data at that size.
+//   reply is then the size announced (the receive loop still judges what arrived), and it asks
+//   for nothing at all when the offset is the file's size.
 // - A download outlives its connection only as an object that fails every read
 //   (ERROR_INVALID_HANDLE).
 #include "platform/ftp_transport.h"
