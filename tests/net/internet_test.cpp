@@ -230,9 +230,10 @@ TEST(InternetSession, RetryWaitsGrowAndStayBounded) {
 // most; a refused login only once.
 struct BusyCase {
     const char* name;
-    int busy;           // connections answered with 421
-    bool refuseLogins;  // every login answered with 530
-    bool mute;          // no greeting at all
+    int busy;            // connections answered with 421
+    const char* busyOn;  // at this command, else the greeting
+    bool refuseLogins;   // every login answered with 530
+    bool mute;           // no greeting at all
     bool connects;
     int connections;  // the server saw
 };
@@ -246,6 +247,7 @@ class BusyServer : public ::testing::TestWithParam<BusyCase> {};
 TEST_P(BusyServer, IsTriedAgainAfterAWait) {
     FtpServerOptions options;
     options.busy = GetParam().busy;
+    options.busyOn = GetParam().busyOn;
     options.refuseLogins = GetParam().refuseLogins;
     options.mute = GetParam().mute;
     FtpServer server(options);
@@ -265,13 +267,15 @@ TEST_P(BusyServer, IsTriedAgainAfterAWait) {
     EXPECT_EQ(server.Connections(), GetParam().connections);
 }
 
-INSTANTIATE_TEST_SUITE_P(InternetSession, BusyServer,
-                         ::testing::Values(BusyCase{"BusyOnce", 1, false, false, true, 2},
-                                           BusyCase{"BusyTwice", 2, false, false, true, 3},
-                                           BusyCase{"StaysBusy", 5, false, false, false, 3},
-                                           BusyCase{"Silent", 0, false, true, false, 3},
-                                           BusyCase{"RefusesTheLogin", 0, true, false, false, 1}),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    InternetSession, BusyServer,
+    ::testing::Values(BusyCase{"BusyOnce", 1, "", false, false, true, 2},
+                      BusyCase{"BusyTwice", 2, "", false, false, true, 3},
+                      BusyCase{"BusyAtTheLogin", 2, "PASS", false, false, true, 3},
+                      BusyCase{"StaysBusy", 5, "", false, false, false, 3},
+                      BusyCase{"Silent", 0, "", false, true, false, 3},
+                      BusyCase{"RefusesTheLogin", 0, "", true, false, false, 1}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST(FtpConnection, DownloadsShareOneControlConnectionInActiveMode) {
     FtpServer server;

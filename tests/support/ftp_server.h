@@ -30,8 +30,9 @@ struct FtpServerOptions {
     std::optional<long> stallAfter;  // bytes of a RETR before the server falls silent
     std::string faultFile;           // limit those two to RETRs of this last path component
     bool refuseLogins = false;
-    bool mute = false;  // never reply, not even with the greeting
-    int busy = 0;       // connections answered with 421 (and closed) at the greeting
+    bool mute = false;   // never reply, not even with the greeting
+    int busy = 0;        // connections answered with 421 (and closed) at the greeting,
+    std::string busyOn;  // or in reply to this command
 };
 
 // One line of the server's log: "<connection> <event> <argument>". Events: connect, cmd
