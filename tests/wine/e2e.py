@@ -722,7 +722,7 @@ class WineProgram(Session):
         cut off goes on where it stopped (from its start where the server cannot resume), one
         refused as busy is asked again: every file lands, the server sending each byte once
         where it can resume. A server that stays busy ends the run with the connection message
-        after three tries."""
+        after three tries, one that refuses the login after one."""
         install = self.drive_c('KestrinTransient')
         product = os.path.join(install, 'Pelmora')
         shutil.rmtree(install, ignore_errors=True)
@@ -756,9 +756,11 @@ class WineProgram(Session):
             busy = [conn for conn, event, _ in server.events() if event == 'busy']
             self.assertEqual(busy[:2], [1, 2], server.events())
 
-        with self.update_server(['--busy', '10']) as server:
-            self.pressed_update(server, retry, message=NO_CONNECTION_FOR_UPDATE)
-            self.assertEqual(len(server.connections()), 3)
+        # Busy for good: three connects; a refused login (530): one.
+        for options, connections in ((['--busy', '10'], 3), (['--refuse-logins'], 1)):
+            with self.update_server(options) as server:
+                self.pressed_update(server, retry, message=NO_CONNECTION_FOR_UPDATE)
+                self.assertEqual(len(server.connections()), connections, options)
 
     @photographed_on_failure
     def test_signed_releases(self):
