@@ -23,8 +23,9 @@ constexpr ULONGLONG kMaxSignatureBytes = 1024;
 constexpr char kSerialLock[] = "Local\\Kestrin.ManifestSerial";
 constexpr DWORD kSerialLockWaitMs = 10000;
 
-// A transfer held to its manifest record: hashed as it arrives, refused as soon as it runs past
-// the recorded size, and landed only when its size and SHA-256 are the record's.
+// A transfer held to its manifest record: hashed as it arrives (over every try of it: a try that
+// goes on where another was cut off adds to the hash), refused as soon as it runs past the
+// recorded size, and landed only when its size and SHA-256 are the record's.
 class RecordCheck final : public net::IReceiveCheck {
   public:
     explicit RecordCheck(const ManifestRecord& record) : m_record(record) {}
@@ -38,6 +39,11 @@ class RecordCheck final : public net::IReceiveCheck {
     }
     bool Accept(ULONGLONG totalBytes) override {
         return m_record.Matches(totalBytes, m_hash.Finish()) || Refuse();
+    }
+    bool Restart() override {
+        m_hash = net::Sha256();
+        m_bytes = 0;
+        return true;
     }
     bool Refused() const { return m_bRefused; }
 

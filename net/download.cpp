@@ -74,24 +74,43 @@ class EndOnExit {
 }  // namespace
 
 bool ReceiveFile(ftp::Connection& connection, const char* remotePath, DWORD transferFlags,
-                 DWORD_PTR, const ReceiveLimits& limits, Landing& landing, IReceiveCheck* check) {
+                 DWORD_PTR context, const ReceiveLimits& limits, Landing& landing,
+                 IReceiveCheck* check) {
+    Received received;
+    return ReceiveFile(connection, remotePath, transferFlags, context, limits, landing, check,
+                       received);
+}
+
+bool ReceiveFile(ftp::Connection& connection, const char* remotePath, DWORD transferFlags,
+                 DWORD_PTR, const ReceiveLimits& limits, Landing& landing, IReceiveCheck* check,
+                 Received& received) {
     ftp::FileRequest request;
     request.remotePath = remotePath;
     request.ascii = (transferFlags & 3) == FTP_TRANSFER_TYPE_ASCII;
+    request.offset = received.bytes;
     request.timeoutMs = limits.openTimeoutMs;
     ftp::Opened<ftp::Download> opened = connection.Fetch(request);
+    received.refusal = opened.reply;
     if (!opened.value) return Fail(opened.error);
     ftp::Download& download = opened.value;
     const EndOnExit ending(download, limits.windowMs);
-    const ULONGLONG announced = download.Announced();
+    ULONGLONG announced = download.Announced();
+    if (announced == ftp::kNoSizeAnnounced) {
+        announced = received.announced;
+    } else if (received.announced == ftp::kNoSizeAnnounced) {
+        received.announced = announced;
+    } else if (announced != received.announced) {
+        return Fail(ERROR_INVALID_DATA);
+    }
     const bool sized = announced != ftp::kNoSizeAnnounced;
     // More than the run may take is refused before a byte is written.
     if (sized && (announced > limits.maxBytes || (check != nullptr && !check->Admits(announced)))) {
         return Fail(ERROR_FILE_TOO_LARGE);
     }
+    if (sized && received.bytes > announced) return Fail(ERROR_INVALID_DATA);
     const std::unique_ptr<char[]> piece(new char[kPieceBytes]);
     FloorRate floor(limits);
-    ULONGLONG total = 0;
+    ULONGLONG& total = received.bytes;
     for (;;) {
         const ftp::Piece read = download.Read(piece.get(), kPieceBytes, floor.MillisecondsLeft());
         // Nothing came before the window ended: the floor decides below.
@@ -100,20 +119,25 @@ bool ReceiveFile(ftp::Connection& connection, const char* remotePath, DWORD tran
         }
         if (read.error == ERROR_SUCCESS && read.size == 0) break;
         const DWORD got = read.size;
-        total += got;
         // Bytes beyond the announced size are never written: the transfer has failed already.
-        if (sized && total > announced) return Fail(ERROR_INVALID_DATA);
-        if (!sized && total > limits.maxBytes) return Fail(ERROR_FILE_TOO_LARGE);
+        if (sized && total + got > announced) return Fail(ERROR_INVALID_DATA);
+        if (!sized && total + got > limits.maxBytes) return Fail(ERROR_FILE_TOO_LARGE);
         if (got != 0) {
             if (check != nullptr && !check->Take(piece.get(), got)) return Fail(ERROR_INVALID_DATA);
             if (!landing.Write(piece.get(), got)) return false;
+            total += got;
         }
         if (!floor.Moved(got)) return Fail(ERROR_INTERNET_TIMEOUT);
     }
     const DWORD reply = download.Close(limits.windowMs);
+    const bool confirmed = reply == 226 || reply == 250;
+    // Short of its size without the server's word, the transfer was cut off; with it, the
+    // server served another file than it announced.
+    if (sized && total < announced && !confirmed) {
+        return Fail(ERROR_INTERNET_CONNECTION_ABORTED);
+    }
     if (sized && total != announced) return Fail(ERROR_INVALID_DATA);
     // Without a size, only the server's word tells a whole transfer from a broken one.
-    const bool confirmed = reply == 226 || reply == 250;
     if (reply >= 400 || (!confirmed && !sized)) return Fail(ERROR_INTERNET_CONNECTION_ABORTED);
     if (check != nullptr && !check->Accept(total)) return Fail(ERROR_INVALID_DATA);
     return landing.Commit() != FALSE;

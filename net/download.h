@@ -45,6 +45,22 @@ class IReceiveCheck {
     virtual bool Take(const void* data, std::size_t size) = 0;
     // Once the transfer is whole, before the landing: false keeps the old copy.
     virtual bool Accept(ULONGLONG totalBytes) = 0;
+    // The transfer starts over from its first byte (the server could not go on where it was
+    // cut off): everything taken so far is forgotten. False when the check cannot start over:
+    // the file then fails.
+    virtual bool Restart() { return false; }
+};
+
+// How far a file has come over the tries of it so far: a try that was cut off leaves its bytes
+// in the landing, and the next one asks for the rest.
+struct Received {
+    // In the landing, each one taken by the check: where the next try starts.
+    ULONGLONG bytes = 0;
+    // The whole file's size as first announced, kNoSizeAnnounced while none was.
+    ULONGLONG announced = ftp::kNoSizeAnnounced;
+    // The code of the server's reply that refused the last try's fetch (421 when it was busy),
+    // 0 when none did.
+    DWORD refusal = 0;
 };
 
 // Fetches remotePath over an FTP connection into landing and commits it, in ASCII mode when
@@ -59,5 +75,16 @@ class IReceiveCheck {
 bool ReceiveFile(ftp::Connection& connection, const char* remotePath, DWORD transferFlags,
                  DWORD_PTR context, const ReceiveLimits& limits, Landing& landing,
                  IReceiveCheck* check);
+
+// One try of a file that may have come part of the way already: asks for what follows
+// received.bytes (the landing and the check hold those), and counts what this try adds into
+// received whether it ends whole or not. The byte counts and bounds above are the whole file's;
+// a size announced now that differs from the one first announced fails the try
+// (ERROR_INVALID_DATA: the file changed). A transfer cut off before its announced size without
+// the server's confirmation fails with ERROR_INTERNET_CONNECTION_ABORTED; a server that cannot
+// go on where the file was cut off, with ERROR_NOT_SUPPORTED (nothing taken).
+bool ReceiveFile(ftp::Connection& connection, const char* remotePath, DWORD transferFlags,
+                 DWORD_PTR context, const ReceiveLimits& limits, Landing& landing,
+                 IReceiveCheck* check, Received& received);
 
 }  // namespace net

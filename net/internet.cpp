@@ -1,11 +1,14 @@
 #include "net/internet.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <new>
 #include <optional>
+#include <random>
+#include <thread>
 #include <utility>
 
 #include "framework/winapp.h"
@@ -30,6 +33,63 @@ DWORD TimeoutMs() {
     const unsigned long value = std::strtoul(text, &end, 10);
     if (*end != '\0' || value == 0 || value > kDefaultTimeoutMs) return kDefaultTimeoutMs;
     return static_cast<DWORD>(value);
+}
+
+// A connect, and a file, is tried at most this often; the waits before the tries again stay
+// within the budget, counted from the first try's start (a try that took it all is not
+// repeated).
+constexpr unsigned kTries = 3;
+constexpr DWORD kRetryBudgetMs = 20000;
+// The base of those waits: the second try comes 1 to 2 s after the first failed, the third 2 to
+// 4 s after the second.
+constexpr DWORD kDefaultRetryWaitMs = 1000;
+// The server's word for "busy for a moment, come back": its connection limit was reached, or it
+// is going down.
+constexpr DWORD kServiceNotAvailable = 421;
+constexpr DWORD kNotLoggedIn = 530;
+
+// Test and demo builds may shorten the base of the waits with KESTRIN_RETRY_WAIT_MS
+// (milliseconds, 0 up to the default), so that the tests of a busy or a dead server end quickly.
+DWORD RetryWaitBaseMs() {
+    if (!KESTRIN_SERVER_FROM_ENV) return kDefaultRetryWaitMs;
+    const char* text = std::getenv("KESTRIN_RETRY_WAIT_MS");
+    if (text == nullptr || *text == '\0') return kDefaultRetryWaitMs;
+    char* end = nullptr;
+    const unsigned long value = std::strtoul(text, &end, 10);
+    if (*end != '\0' || value > kDefaultRetryWaitMs) return kDefaultRetryWaitMs;
+    return static_cast<DWORD>(value);
+}
+
+// Whether a connect that failed may succeed a moment later: nothing answered, no answer came in
+// time (a 421 arrives that way on one system), or the server said it was busy. A refused login
+// is final.
+bool TransientRefusal(DWORD error, DWORD reply) {
+    if (reply == kNotLoggedIn || error == ERROR_INTERNET_LOGIN_FAILURE ||
+        error == ERROR_INTERNET_INCORRECT_USER_NAME || error == ERROR_INTERNET_INCORRECT_PASSWORD) {
+        return false;
+    }
+    return reply == kServiceNotAvailable || error == ERROR_INTERNET_CANNOT_CONNECT ||
+           error == ERROR_INTERNET_TIMEOUT;
+}
+
+// Whether a transfer that failed is worth another try of the file: it was cut off (the
+// connection broke, or the server never confirmed it), the server was busy for a moment, or a
+// login used before gave nothing of it (the server may have ended it between two files). A
+// refusal of the file, content that cannot be the file's, a bound, or a stall (its time is
+// spent already) is final, as is a failure of the landing, and a transfer that has every byte
+// the server announced (the server failed it all the same: there is no rest to ask for).
+bool WorthAnotherTry(DWORD error, const net::Received& received, bool reused, ULONGLONG arrived) {
+    const DWORD refusal = received.refusal;
+    if (received.announced != ftp::kNoSizeAnnounced && received.bytes >= received.announced) {
+        return false;
+    }
+    if (refusal == kServiceNotAvailable || error == ERROR_INTERNET_CONNECTION_ABORTED ||
+        error == ERROR_INTERNET_CONNECTION_RESET || error == ERROR_FTP_DROPPED) {
+        return true;
+    }
+    return reused && arrived == 0 && error != ERROR_INTERNET_EXTENDED_ERROR &&
+           error != ERROR_FILE_TOO_LARGE && error != ERROR_INVALID_DATA &&
+           error != ERROR_INTERNET_TIMEOUT && error != ERROR_NOT_SUPPORTED;
 }
 
 // The bounds of a transfer over a connection, its window no longer than the receive time-out
@@ -79,6 +139,18 @@ class MemoryLanding final : public Landing {
 };
 
 }  // namespace
+
+namespace net {
+
+DWORD RetryWaitMs(unsigned retry, double fraction, DWORD baseMs) {
+    if (retry == 0) return 0;
+    fraction = std::clamp(fraction, 0.0, 1.0);
+    const double grown =
+        static_cast<double>(baseMs) * static_cast<double>(1u << std::min(retry - 1, 8u));
+    return static_cast<DWORD>(std::min(grown * (1.0 + fraction), double{kRetryBudgetMs}));
+}
+
+}  // namespace net
 
 CString CInternetException::GetErrorMessage() const {
     switch (m_errorCode) {
@@ -145,10 +217,11 @@ bool CFtpConnection::DownloadFile(const char* remotePath, const char* directory,
     }
     if (context == 1) context = m_context;
     if (!ReadyForTransfer()) return false;
-    const std::unique_ptr<Landing> landing =
-        Landing::Begin(directory, name, attributes, failIfExists);
+    std::unique_ptr<Landing> landing = Landing::Begin(directory, name, attributes, failIfExists);
     if (!landing) return false;
-    return Transfer(remotePath, transferFlags, context, LimitsOf(*this, maxBytes), *landing, check);
+    return Transfer(
+        remotePath, transferFlags, context, LimitsOf(*this, maxBytes), landing,
+        [&] { return Landing::Begin(directory, name, attributes, failIfExists); }, check);
 }
 
 std::optional<CString> CFtpConnection::FetchBytes(const char* remotePath, ULONGLONG maxBytes) {
@@ -157,38 +230,69 @@ std::optional<CString> CFtpConnection::FetchBytes(const char* remotePath, ULONGL
         return std::nullopt;
     }
     if (!ReadyForTransfer()) return std::nullopt;
-    MemoryLanding landing;
+    auto begin = [] { return std::unique_ptr<Landing>(new MemoryLanding); };
+    std::unique_ptr<Landing> landing = begin();
     if (!Transfer(remotePath, FTP_TRANSFER_TYPE_BINARY, m_context, LimitsOf(*this, maxBytes),
-                  landing, nullptr)) {
+                  landing, begin, nullptr)) {
         return std::nullopt;
     }
-    return std::move(landing.m_bytes);
+    return std::move(static_cast<MemoryLanding&>(*landing).m_bytes);
 }
 
 bool CFtpConnection::Transfer(const char* remotePath, DWORD transferFlags, DWORD_PTR context,
-                              const net::ReceiveLimits& limits, Landing& landing,
+                              const net::ReceiveLimits& limits, std::unique_ptr<Landing>& landing,
+                              const std::function<std::unique_ptr<Landing>()>& begin,
                               net::IReceiveCheck* check) {
-    const bool reused = m_bUsed;
-    m_bUsed = true;
-    CountingLanding counted(landing);
-    if (Ended(net::ReceiveFile(m_handle, remotePath, transferFlags, context, limits, counted,
-                               check))) {
+    net::Received received;
+    // Until the server refuses REST, a try goes on where the last one was cut off.
+    bool resumes = true;
+    // The file from its first byte again: a new temporary file, the check started over.
+    auto startOver = [&] {
+        received = net::Received();
+        landing.reset();
+        landing = begin();
+        if (!landing) return false;
+        if (check != nullptr && !check->Restart()) {
+            SetLastError(ERROR_NOT_SUPPORTED);
+            return false;
+        }
         return true;
+    };
+    // One fetch into the landing; arrived counts the bytes that came.
+    ULONGLONG arrived = 0;
+    auto receive = [&] {
+        CountingLanding counted(*landing);
+        const bool whole = net::ReceiveFile(m_handle, remotePath, transferFlags, context, limits,
+                                            counted, check, received);
+        arrived += counted.m_bytes;
+        return whole;
+    };
+    for (unsigned attempt = 1;; ++attempt) {
+        if (!resumes && received.bytes != 0 && !startOver()) return false;
+        const bool reused = m_bUsed;
+        m_bUsed = true;
+        arrived = 0;
+        bool whole = receive();
+        if (!whole && GetLastError() == ERROR_NOT_SUPPORTED) {
+            // The server cannot go on where the file was cut off: the whole file again, at once.
+            resumes = false;
+            if (!startOver()) return false;
+            whole = receive();
+        }
+        if (Ended(whole)) return true;
+        const DWORD error = GetLastError();
+        // A server that said it was busy has ended the control connection.
+        if (received.refusal == kServiceNotAvailable) m_bSpent = true;
+        if (attempt == kTries || !WorthAnotherTry(error, received, reused, arrived)) {
+            SetLastError(error);
+            return false;
+        }
+        // Without a size or a check, nothing would tell the rest of this file from a server
+        // that ignored REST and sent it all again: such a file starts over.
+        if (received.announced == ftp::kNoSizeAnnounced && check == nullptr) resumes = false;
+        m_bSpent = true;
+        if (!ReadyForTransfer()) return false;
     }
-    // A control connection that was already in use may have been ended by the server between
-    // two files (an idle or a session limit): when nothing of this file came, and the server
-    // neither refused it nor announced more than it may hold, it is asked once more over a new
-    // login. A server that stalled is not asked again: its time is spent already.
-    const DWORD error = GetLastError();
-    if (!reused || counted.m_bytes != 0 || error == ERROR_INTERNET_EXTENDED_ERROR ||
-        error == ERROR_FILE_TOO_LARGE || error == ERROR_INVALID_DATA ||
-        error == ERROR_INTERNET_TIMEOUT || !ReadyForTransfer()) {
-        SetLastError(error);
-        return false;
-    }
-    m_bUsed = true;
-    return Ended(
-        net::ReceiveFile(m_handle, remotePath, transferFlags, context, limits, counted, check));
 }
 
 bool CFtpConnection::ReadyForTransfer() {
@@ -200,9 +304,9 @@ bool CFtpConnection::ReadyForTransfer() {
     // The old connection ends first (QUIT where it still can): a server that counts its
     // connections a user sees one.
     m_handle = ftp::Connection();
-    ftp::Opened<ftp::Connection> opened = m_pSession->m_handle.Connect(
-        {m_strServer.c_str(), m_nPort, m_user ? m_user->c_str() : nullptr,
-         m_password ? m_password->c_str() : nullptr, m_bPassive});
+    ftp::Opened<ftp::Connection> opened =
+        m_pSession->Connect({m_strServer.c_str(), m_nPort, m_user ? m_user->c_str() : nullptr,
+                             m_password ? m_password->c_str() : nullptr, m_bPassive});
     if (!opened.value) {
         SetLastError(opened.error);
         return false;
@@ -243,6 +347,7 @@ CInternetSession::CInternetSession(const char* agent, DWORD context, DWORD acces
     m_handle = std::move(session.value);
     m_connectTimeoutMs = timeout;
     m_receiveTimeoutMs = timeout;
+    m_retryWaitMs = RetryWaitBaseMs();
 }
 
 CInternetSession::~CInternetSession() {
@@ -279,7 +384,7 @@ CFtpConnection* CInternetSession::OpenFtpConnection(const char* server, const ch
     } catch (const std::bad_alloc&) {
         throw CMemoryException();
     }
-    ftp::Opened<ftp::Connection> opened = m_handle.Connect({server, port, user, password, passive});
+    ftp::Opened<ftp::Connection> opened = Connect({server, port, user, password, passive});
     if (!opened.value) throw CInternetException(opened.error, connection->m_context);
     connection->m_handle = std::move(opened.value);
     if (user != nullptr) connection->m_user = user;
@@ -288,4 +393,21 @@ CFtpConnection* CInternetSession::OpenFtpConnection(const char* server, const ch
     connection->m_connectTimeoutMs = m_connectTimeoutMs;
     connection->m_receiveTimeoutMs = m_receiveTimeoutMs;
     return connection.release();
+}
+
+ftp::Opened<ftp::Connection> CInternetSession::Connect(const ftp::Account& account) {
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point start = Clock::now();
+    std::minstd_rand random(static_cast<unsigned>(start.time_since_epoch().count()));
+    std::uniform_real_distribution<double> fraction(0.0, 1.0);
+    for (unsigned attempt = 1;; ++attempt) {
+        ftp::Opened<ftp::Connection> opened = m_handle.Connect(account);
+        if (opened.value || attempt == kTries || !TransientRefusal(opened.error, opened.reply)) {
+            return opened;
+        }
+        const auto wait =
+            std::chrono::milliseconds(net::RetryWaitMs(attempt, fraction(random), m_retryWaitMs));
+        if (Clock::now() + wait - start > std::chrono::milliseconds(kRetryBudgetMs)) return opened;
+        std::this_thread::sleep_for(wait);
+    }
 }

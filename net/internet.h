@@ -2,6 +2,8 @@
 // transport (platform/ftp_transport.h: WinInet on Windows, libcurl elsewhere).
 #pragma once
 
+#include <functional>
+#include <memory>
 #include <optional>
 
 #include "framework/cstring.h"
@@ -20,6 +22,14 @@
 #endif
 
 class CInternetSession;
+class Landing;
+
+namespace net {
+// The wait before a connect is tried again the retry-th time (1: the second try), fraction
+// being a random number from [0, 1]: baseMs doubled for each retry before, times 1 to 2 by
+// fraction, and never more than the 20 s all the tries of a connect may take.
+DWORD RetryWaitMs(unsigned retry, double fraction, DWORD baseMs);
+}  // namespace net
 
 // Raised when a session cannot be opened or a connection cannot be made.
 class CInternetException : public CException {
@@ -61,9 +71,14 @@ class CFtpConnection : public CInternetConnection, public IRemoteFiles {
     // context 1 means the connection's own. After a transfer that failed otherwise than by the
     // server's refusal of the file, the control connection may not go on (a transfer cut off,
     // stalled, dropped, or given up): the next fetch logs in again first, with the account of
-    // the first login, and fails as that login does when it cannot. A transfer over a login used
-    // before that gives nothing (the server may have ended the control connection between two
-    // files) is asked once more over a new login, unless the server refused the file.
+    // the first login, and fails as that login does when it cannot. A file is tried up to three
+    // times: a transfer cut off goes on where it stopped (REST) over a new login, the bytes
+    // received so far kept in the temporary file and seen by the check once (a file without a
+    // size or a check starts over, as nothing would tell the rest from the whole); a server that
+    // cannot go on there (refuses REST) sends the whole file again, into a new temporary file and
+    // with the check started over. A server busy for a moment (421) and a login used before
+    // that gives nothing (the server may have ended it between two files) are tried again too;
+    // a refusal of the file, a stall, or content that cannot be the file's are not.
     bool DownloadFile(const char* remotePath, const char* directory, const char* name,
                       bool failIfExists, DWORD attributes, DWORD transferFlags, DWORD_PTR context,
                       net::IReceiveCheck* check = nullptr, ULONGLONG maxBytes = kAnySize) override;
@@ -82,10 +97,12 @@ class CFtpConnection : public CInternetConnection, public IRemoteFiles {
     bool ReadyForTransfer();
     // Notes how a transfer ended: false (with its error kept) marks the connection spent.
     bool Ended(bool received);
-    // One transfer through the receive loop into landing, asked once more over a new login when
-    // a connection used before gave nothing of it (see DownloadFile).
+    // The tries of one file through the receive loop into landing (see DownloadFile); begin
+    // makes the landing of a file that starts over, which then replaces landing.
     bool Transfer(const char* remotePath, DWORD transferFlags, DWORD_PTR context,
-                  const net::ReceiveLimits& limits, Landing& landing, net::IReceiveCheck* check);
+                  const net::ReceiveLimits& limits, std::unique_ptr<Landing>& landing,
+                  const std::function<std::unique_ptr<Landing>()>& begin,
+                  net::IReceiveCheck* check);
 
     // The account of the first login (none: anonymous, as the transport takes it).
     std::optional<CString> m_user;
@@ -123,9 +140,15 @@ class CInternetSession {
     CFtpConnection* OpenFtpConnection(const char* server, const char* user, const char* password,
                                       INTERNET_PORT port = INTERNET_INVALID_PORT_NUMBER,
                                       bool passive = false);
+    // Connects and logs in, trying a connect that was refused, timed out or met a busy server
+    // (421) again after a short, growing, random wait: three tries at most, within 20 s
+    // counted from the first (a refused login is never tried again). Fails as the last try did.
+    ftp::Opened<ftp::Connection> Connect(const ftp::Account& account);
 
     DWORD m_context;
     ftp::Session m_handle;  // null once closed
     DWORD m_connectTimeoutMs = 0;
     DWORD m_receiveTimeoutMs = 0;
+    // The base of the waits before a connect is tried again (see net::RetryWaitMs).
+    DWORD m_retryWaitMs = 0;
 };

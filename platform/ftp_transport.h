@@ -50,11 +50,14 @@ struct Timeouts {
     DWORD receiveMs = 60000;
 };
 
-// An object the transport made, or the error number of why it could not.
+// An object the transport made, or the error number of why it could not. reply is the code of
+// the server's reply that refused the request when one did and the backend saw it (421: busy for
+// a moment, 530: the login refused, 550: no such file, ...), else 0.
 template <class T>
 struct Opened {
     T value;
     DWORD error = ERROR_SUCCESS;
+    DWORD reply = 0;
 };
 
 // The account a connection logs in to. A null user logs in as "anonymous"; port 0 is 21.
@@ -71,8 +74,10 @@ struct Account {
 struct FileRequest {
     const char* remotePath = nullptr;
     bool ascii = false;  // else binary
-    // Where the transfer starts in the file. Resuming is not supported yet: any other offset
-    // than 0 is refused (ERROR_INVALID_PARAMETER) before anything is sent.
+    // Where the transfer starts in the file: above 0, the server is asked to start there (REST)
+    // and sends the rest. A binary transfer only: an ASCII one with an offset is refused
+    // (ERROR_INVALID_PARAMETER) before anything is sent. A server that refuses REST fails the
+    // fetch with ERROR_NOT_SUPPORTED, nothing asked for and the connection usable as before.
     ULONGLONG offset = 0;
     // How long the server may take to accept the transfer.
     DWORD timeoutMs = 120000;
@@ -100,8 +105,9 @@ class Download {
     explicit Download(Owned state) : m_state(std::move(state)) {}
     explicit operator bool() const { return m_state != nullptr; }
 
-    // The size the server announced: its SIZE reply (binary transfers), else the "(N bytes)" of
-    // its 125 or 150 reply, else kNoSizeAnnounced.
+    // The size of the whole file as the server announced it: its SIZE reply (binary transfers),
+    // else the "(N bytes)" of its 125 or 150 reply when the transfer starts at 0 (after REST,
+    // servers differ on what that count counts), else kNoSizeAnnounced.
     ULONGLONG Announced() const;
     // Reads what has arrived, up to size bytes, waiting at most timeoutMs for the first of them.
     Piece Read(void* buffer, DWORD size, DWORD timeoutMs);

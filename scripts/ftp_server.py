@@ -10,7 +10,9 @@ with python3-pyftpdlib).
   --log F gets one line per event: "<connection id> <event> <argument>", the argument being the
   rest of the line, verbatim. Events: connect (peer address), cmd (the command and its literal
   argument; a password shows as ***), login, login-failed (the account), sent (a RETR that
-  completed: the literal path and the bytes sent), disconnect. Connection ids count from 1 over
+  completed: the literal path and the bytes sent), cut (a RETR the server broke off, drop-after:
+  the path and the bytes sent), busy (a 421 refusal: the command refused, or "greeting"),
+  disconnect. Connection ids count from 1 over
   the server's life, so a test counts control connections by their connect lines. The first
   line, "0 listening <address>[ named-faults]", says how the server was started.
 
@@ -34,9 +36,20 @@ Fault modes, for tests:
                       reply-N        close a transfer that went through with reply N, not 226
                       hangup         after the transfer's 226, close the control connection
                                      (as a server does that ends idle or counted sessions)
+                      once           the faults above hold for the file's first RETR only (of
+                                     those while it had faults, in the server's life): a
+                                     transfer cut off once, whole after
+                      norest         refuse REST (502) after a SIZE of the file, as a server
+                                     that cannot resume (both clients ask the size first)
+                      busy-N         answer the file's first N RETRs (as once counts them) with
+                                     421 and close the control connection, as a server that
+                                     reaches its limit does
                     A file with faults that announce nothing (endless) refuses SIZE too.
   --refuse-logins   answer every login with 530
   --mute            accept connections but never send a reply, not even the greeting
+  --busy N          answer the first N connections with 421 and close them, at the greeting or,
+                    with --busy-on CMD, in reply to that command (USER, PASS, ...); a large N
+                    is a server that stays busy. A server that stays down is a closed port.
 SIGTERM and SIGINT end the server cleanly.
 """
 
@@ -70,7 +83,7 @@ class RefusingAuthorizer(DummyAuthorizer):
 
 
 FAULT_WORD = re.compile(
-    r"(drop-after|stall-after|drip|size|count|reply)-(\d+)$|(endless|nosize|hangup)$")
+    r"(drop-after|stall-after|drip|size|count|reply|busy)-(\d+)$|(endless|nosize|hangup|once|norest)$")
 # Bytes for ever: what an endless file sends.
 ENDLESS_CHUNK = bytes(range(256)) * 256
 
@@ -86,6 +99,9 @@ class Faults:
         self.count = None      # the byte count the 125/150 reply names
         self.reply = None      # the code of the reply that closes a whole transfer
         self.hangup = False    # the control connection ends after the transfer
+        self.once = False      # the faults hold for the file's first RETR only
+        self.norest = False    # REST after a SIZE of the file is refused
+        self.busy = 0          # RETRs of the file answered 421
         for word in words:
             m = FAULT_WORD.match(word)
             if not m:
@@ -101,10 +117,16 @@ class Faults:
                 self.count = number
             elif kind == "reply":
                 self.reply = number
+            elif kind == "busy":
+                self.busy = number
             elif m.group(3) == "endless":
                 self.endless = True
             elif m.group(3) == "hangup":
                 self.hangup = True
+            elif m.group(3) == "once":
+                self.once = True
+            elif m.group(3) == "norest":
+                self.norest = True
             else:
                 self.size = "refuse"
         if self.endless and self.size is None:
@@ -113,7 +135,7 @@ class Faults:
     def __bool__(self):
         return bool(self.cut or self.endless or self.drip_ms is not None or
                     self.size is not None or self.count is not None or
-                    self.reply is not None or self.hangup)
+                    self.reply is not None or self.hangup or self.norest or self.busy)
 
     @classmethod
     def named(cls, root, path):
@@ -161,7 +183,10 @@ class FaultyDTPHandler(DTPHandler):
         if faults.cut and self.tot_bytes_sent >= faults.cut[1]:
             if faults.cut[0] == "drop":
                 # The server "dies": both connections go without a reply.
-                self.cmd_channel.close()
+                channel = self.cmd_channel
+                channel.log_events.write(channel.conn_id, "cut",
+                                         f"{channel.retr_arg} {self.tot_bytes_sent}")
+                channel.close()
             else:
                 # Out of the event loop but not closed: the client sees an open, silent
                 # connection. The object stays referenced by its command channel.
@@ -184,14 +209,28 @@ class Handler(FTPHandler):
     fault_file = None
     named_faults = False
     mute = False
+    busy = 0          # connections refused with 421
+    busy_on = None    # the command they are refused at; None: the greeting
     _ids = itertools.count(1)
+    # Per path, the RETRs asked for over the server's life while it had faults (for once and
+    # busy-N).
+    _retrs = {}
 
     def handle(self):
         self.conn_id = next(self._ids)
         if self.mute:
             self.log_events.write(self.conn_id, "connect", f"{self.remote_ip}:{self.remote_port}")
             return
+        if self.conn_id <= self.busy and self.busy_on is None:
+            self.on_connect()
+            self.refuse_busy("greeting")
+            return
         super().handle()
+
+    def refuse_busy(self, what):
+        self.log_events.write(self.conn_id, "busy", what)
+        self.respond("421 Too many connections. Service temporarily unavailable.")
+        self.close_when_done()
 
     def on_connect(self):
         self.log_events.write(self.conn_id, "connect", f"{self.remote_ip}:{self.remote_port}")
@@ -222,9 +261,17 @@ class Handler(FTPHandler):
     def pre_process_command(self, line, cmd, arg):
         shown = "***" if cmd == "PASS" else arg
         self.log_events.write(self.conn_id, "cmd", f"{cmd} {shown}" if arg else cmd)
+        if self.conn_id <= self.busy and cmd == self.busy_on:
+            return self.refuse_busy(cmd)
         if cmd == "RETR":
             self.retr_arg = arg
             self.faults = self.faults_of(arg)
+            if self.faults:
+                count = self._retrs[arg] = self._retrs.get(arg, 0) + 1
+                if count <= self.faults.busy:
+                    return self.refuse_busy(cmd)
+                if self.faults.once and count > 1:
+                    self.faults = None
         elif cmd == "SIZE":
             self.size_faults = self.faults_of(arg)
         elif cmd in ("LIST", "NLST", "MLSD", "STOR", "STOU", "APPE"):
@@ -239,6 +286,13 @@ class Handler(FTPHandler):
             self.respond("502 SIZE not implemented for this file.")
         else:
             self.respond(f"213 {faults.size}")
+
+    def ftp_REST(self, line):
+        faults = getattr(self, "size_faults", None)
+        if faults and faults.norest:
+            self.respond("502 REST not implemented for this file.")
+        else:
+            super().ftp_REST(line)
 
     def ftp_RETR(self, file):
         faults = getattr(self, "faults", None)
@@ -275,6 +329,8 @@ def parse_args(argv):
     parser.add_argument("--named-faults", action="store_true")
     parser.add_argument("--refuse-logins", action="store_true")
     parser.add_argument("--mute", action="store_true")
+    parser.add_argument("--busy", type=int, default=0, metavar="N")
+    parser.add_argument("--busy-on", metavar="CMD")
     return parser.parse_args(argv)
 
 
@@ -296,6 +352,8 @@ def main(argv):
     Handler.fault_file = args.fault_file
     Handler.named_faults = args.named_faults
     Handler.mute = args.mute
+    Handler.busy = args.busy
+    Handler.busy_on = args.busy_on.upper() if args.busy_on else None
     Handler.banner = "Kestrin update server ready."
     # The fault modes count bytes in send(); sendfile would bypass it.
     Handler.use_sendfile = False

@@ -7,13 +7,15 @@
 // binary RETR as a quote command whose refusal does not stop the transfer; the byte count of the
 // RETR's 125 or 150 reply; the data handed out as it arrives, the transfer paused while a quarter
 // of a megabyte waits to be read; the server's final reply (226 or 250) required before the data
-// counts as ended; proxy settings from the environment as libcurl reads them (ftp_proxy,
-// all_proxy, no_proxy) unless the session is direct; QUIT after a refused login, which libcurl
-// would end by closing the connection without a word (a server may log that as a client that
-// left rudely).
-// Quirks:
+// counts as ended; a transfer that starts at an offset (REST, CURLOPT_RESUME_FROM_LARGE); the
+// code of a reply that refused a login or a transfer; proxy settings from the environment as
+// libcurl reads them (ftp_proxy, all_proxy, no_proxy) unless the session is direct; QUIT after a
+// refused login, which libcurl would end by closing the connection without a word (a server may log
+// that as a client that left rudely). Quirks:
 // - Errors are decided on the CURLcode alone, never on the error text. libcurl reports some
-//   server refusals as other codes than WinInet would: a 421 reply arrives as a time-out.
+//   server refusals as other codes than WinInet would: a 421 reply arrives as a time-out (its
+//   code is reported beside it).
+// - A refused REST ends libcurl's control connection: the next download logs in again.
 // - When the server has closed the control connection (a dropped transfer, an idle time-out),
 //   or a download was abandoned before its end, the next download logs in again on a new one,
 //   where WinInet would fail with ERROR_FTP_DROPPED.
@@ -24,7 +26,10 @@
 //   noticed up to about five seconds after the time-out: libcurl judges its speed over a
 //   window of the last seconds, in which the bytes received before the stall still count.
 // - libcurl neither asks for the size itself nor stops the data at it
-//   (CURLOPT_IGNORE_CONTENT_LENGTH): the receive loop above judges what arrived.
+//   (CURLOPT_IGNORE_CONTENT_LENGTH): the receive loop above judges what arrived. A transfer that
+//   starts at an offset is the exception: libcurl sends REST only after a SIZE of its own, whose
+//   reply is then the size announced (the receive loop still judges what arrived), and it asks
+//   for nothing at all when the offset is the file's size.
 // - A download outlives its connection only as an object that fails every read
 //   (ERROR_INVALID_HANDLE).
 #include "platform/ftp_transport.h"
@@ -130,6 +135,7 @@ struct ftp::Connection::State {
     // control connection, still open for a QUIT should the login be refused.
     bool holdClosedSocket = false;
     posix::UniqueFd closedSocket;
+    DWORD loginReply = 0;  // the last reply while Connect logs in
     // Every request of the connection runs through this one multi handle, in whose connection
     // cache the control connection stays between requests; its clean-up sends QUIT. Declared
     // first, so destroyed after the easy handle, which is taken out of it first.
@@ -155,6 +161,12 @@ struct ftp::Connection::State {
         return result;
     }
 
+    static size_t OnLoginReply(char* data, size_t size, size_t count, void* self) {
+        const DWORD code = ftp_replies::Code(std::string_view(data, size * count));
+        if (code != 0) static_cast<State*>(self)->loginReply = code;
+        return size * count;
+    }
+
     static int CloseSocket(void* self, curl_socket_t socket) {
         auto* owner = static_cast<State*>(self);
         if (!owner->holdClosedSocket) return ::close(socket);
@@ -173,6 +185,8 @@ struct ftp::Download::State {
     bool done = false;
     CURLcode result = CURLE_OK;
     DWORD finalReply = 0;  // a reply after the 125 or 150 one
+    DWORD lastReply = 0;   // the last reply of any kind
+    ULONGLONG offset = 0;  // where the transfer starts in the file
     ULONGLONG sizeReply = kNoSizeAnnounced;
     ULONGLONG countReply = kNoSizeAnnounced;
 
@@ -210,11 +224,14 @@ struct ftp::Download::State {
         auto& download = *static_cast<State*>(self);
         const std::string_view line(data, size * count);
         const DWORD code = ftp_replies::Code(line);
+        if (code != 0) download.lastReply = code;
         if (code == 213 && !download.accepted) {
             download.sizeReply = ftp_replies::Size(line).value_or(kNoSizeAnnounced);
         } else if (code == 125 || code == 150) {
             download.accepted = true;
-            download.countReply = ftp_replies::ByteCount(line).value_or(kNoSizeAnnounced);
+            if (download.offset == 0) {
+                download.countReply = ftp_replies::ByteCount(line).value_or(kNoSizeAnnounced);
+            }
         } else if (code != 0 && download.accepted) {
             download.finalReply = code;
         }
@@ -327,18 +344,23 @@ Opened<Connection> Session::Connect(const Account& account) {
     if (!Configure(curl, m_state->direct, state->timeouts, state->serverUrl, account) ||
         curl_easy_setopt(curl, CURLOPT_CLOSESOCKETFUNCTION, &Connection::State::CloseSocket) !=
             CURLE_OK ||
-        curl_easy_setopt(curl, CURLOPT_CLOSESOCKETDATA, state.get()) != CURLE_OK) {
+        curl_easy_setopt(curl, CURLOPT_CLOSESOCKETDATA, state.get()) != CURLE_OK ||
+        curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, &Connection::State::OnLoginReply) !=
+            CURLE_OK ||
+        curl_easy_setopt(curl, CURLOPT_HEADERDATA, state.get()) != CURLE_OK) {
         return {Connection(), ERROR_INTERNET_INTERNAL_ERROR};
     }
     // Fetches nothing: connects, logs in and stays connected for the downloads that follow.
     state->holdClosedSocket = true;
     const CURLcode result = state->Perform();
     state->holdClosedSocket = false;
+    curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, nullptr);
+    curl_easy_setopt(curl, CURLOPT_HEADERDATA, nullptr);
     const posix::UniqueFd closed = std::move(state->closedSocket);
     if (result == CURLE_LOGIN_DENIED || result == CURLE_FTP_WEIRD_PASS_REPLY) {
         posix::SayGoodbye(closed, state->timeouts.receiveMs);
     }
-    if (result != CURLE_OK) return {Connection(), posix::WinInetError(result)};
+    if (result != CURLE_OK) return {Connection(), posix::WinInetError(result), state->loginReply};
     if (curl_easy_setopt(curl, CURLOPT_NOBODY, 0L) != CURLE_OK) {
         return {Connection(), ERROR_INTERNET_INTERNAL_ERROR};
     }
@@ -356,14 +378,17 @@ Opened<Download> Connection::Fetch(const FileRequest& request) {
     if (connection.download != nullptr) return {Download(), ERROR_FTP_TRANSFER_IN_PROGRESS};
     // A line end in the path would end the command it is sent in.
     const char* path = request.remotePath;
-    if (path == nullptr || std::strpbrk(path, "\r\n") || request.offset != 0) {
+    if (path == nullptr || std::strpbrk(path, "\r\n") || (request.ascii && request.offset != 0)) {
         return {Download(), ERROR_INVALID_PARAMETER};
     }
     const std::optional<std::string> url = posix::FtpFileUrl(connection.serverUrl, path);
     if (!url) return {Download(), ERROR_INVALID_PARAMETER};
 
     auto download = std::make_unique<Download::State>();
-    if (!request.ascii) {
+    download->offset = request.offset;
+    // libcurl sends REST only when it asks the size itself (and then stops the data at it).
+    const bool resumed = request.offset != 0;
+    if (!request.ascii && !resumed) {
         // "*": a server without SIZE still serves the file.
         download->quote.reset(curl_slist_append(nullptr, ("*SIZE " + std::string(path)).c_str()));
         if (!download->quote) return {Download(), ERROR_NOT_ENOUGH_MEMORY};
@@ -371,8 +396,10 @@ Opened<Download> Connection::Fetch(const FileRequest& request) {
     CURL* curl = connection.curl.get();
     if (curl_easy_setopt(curl, CURLOPT_URL, url->c_str()) != CURLE_OK ||
         curl_easy_setopt(curl, CURLOPT_TRANSFERTEXT, request.ascii ? 1L : 0L) != CURLE_OK ||
-        curl_easy_setopt(curl, CURLOPT_IGNORE_CONTENT_LENGTH, 1L) != CURLE_OK ||
+        curl_easy_setopt(curl, CURLOPT_IGNORE_CONTENT_LENGTH, resumed ? 0L : 1L) != CURLE_OK ||
         curl_easy_setopt(curl, CURLOPT_BUFFERSIZE, kReceiveBufferBytes) != CURLE_OK ||
+        curl_easy_setopt(curl, CURLOPT_RESUME_FROM_LARGE,
+                         static_cast<curl_off_t>(request.offset)) != CURLE_OK ||
         curl_easy_setopt(curl, CURLOPT_PREQUOTE, download->quote.get()) != CURLE_OK ||
         curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &Download::State::OnData) != CURLE_OK ||
         curl_easy_setopt(curl, CURLOPT_WRITEDATA, download.get()) != CURLE_OK ||
@@ -389,9 +416,11 @@ Opened<Download> Connection::Fetch(const FileRequest& request) {
     if (!download->Run(request.timeoutMs, true)) {
         error = ERROR_INTERNET_TIMEOUT;
     } else if (download->done && download->result != CURLE_OK && !download->accepted) {
-        error = posix::WinInetError(download->result);
+        error = download->result == CURLE_FTP_COULDNT_USE_REST && download->lastReply != 421
+                    ? ERROR_NOT_SUPPORTED
+                    : posix::WinInetError(download->result);
     }
-    if (error != ERROR_SUCCESS) return {Download(), error};
+    if (error != ERROR_SUCCESS) return {Download(), error, download->lastReply};
     return {Download(Download::Owned(download.release())), ERROR_SUCCESS};
 }
 

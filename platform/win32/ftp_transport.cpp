@@ -4,9 +4,11 @@
 // Supports: the access type (preconfigured or direct); the connect and receive time-outs as
 // session options; active or passive mode; binary or ASCII; the size from a SIZE command
 // (FtpCommandA, after TYPE I, without which some servers refuse SIZE) or from the RETR's 125 or
-// 150 reply; the data read as it arrives; the server's last reply about the transfer, read once
-// the file's handle is closed. Closing a session closes its connections (WinInet's own rule).
-// Quirks:
+// 150 reply; a transfer that starts at an offset (FtpCommandA "REST n" after the SIZE, then
+// FtpOpenFileA, which sends only TYPE and PORT before its RETR: the server keeps the offset for
+// the RETR); the code of a reply that refused a login or a transfer; the data read as it arrives;
+// the server's last reply about the transfer, read once the file's handle is closed. Closing a
+// session closes its connections (WinInet's own rule). Quirks:
 // - WinInet's FtpGetFileA hands out no byte as it arrives, and its FtpOpenFileA and
 //   InternetReadFile cannot be used as they are: Wine's WinInet answers 0 to FtpGetFileSize,
 //   ignores the receive time-out on FTP data and does not end a read whose handle is closed.
@@ -61,9 +63,11 @@ struct Shared {
     HINTERNET connection;
     std::string path;
     bool ascii = false;
+    ULONGLONG offset = 0;
 
     bool opened = false;
     ULONGLONG announced = ftp::kNoSizeAnnounced;
+    DWORD openReply = 0;  // the code of the reply that refused the transfer
     HINTERNET file = nullptr;
     std::atomic<bool> fileClosed{false};
 
@@ -94,17 +98,35 @@ struct Shared {
                 size = ftp_replies::Size(LastReply()).value_or(ftp::kNoSizeAnnounced);
             }
         }
-        HINTERNET opened =
-            FtpOpenFileA(connection, path.c_str(), GENERIC_READ,
-                         ascii ? FTP_TRANSFER_TYPE_ASCII : FTP_TRANSFER_TYPE_BINARY, 0);
-        const DWORD openError = opened ? ERROR_SUCCESS : GetLastError();
-        if (opened && size == ftp::kNoSizeAnnounced) {
+        DWORD openError = ERROR_SUCCESS;
+        DWORD refusal = 0;
+        HINTERNET opened = nullptr;
+        if (offset != 0 && !FtpCommandA(connection, FALSE, FTP_TRANSFER_TYPE_BINARY,
+                                        ("REST " + std::to_string(offset)).c_str(), 0, nullptr)) {
+            openError = GetLastError();
+            refusal = ftp_replies::Code(LastReply());
+            // A server busy for a moment is not one that cannot resume.
+            if (openError == ERROR_INTERNET_EXTENDED_ERROR && refusal != 421) {
+                openError = ERROR_NOT_SUPPORTED;
+            }
+        } else {
+            opened = FtpOpenFileA(connection, path.c_str(), GENERIC_READ,
+                                  ascii ? FTP_TRANSFER_TYPE_ASCII : FTP_TRANSFER_TYPE_BINARY, 0);
+            if (!opened) {
+                openError = GetLastError();
+                if (openError == ERROR_INTERNET_EXTENDED_ERROR) {
+                    refusal = ftp_replies::Code(LastReply());
+                }
+            }
+        }
+        if (opened && size == ftp::kNoSizeAnnounced && offset == 0) {
             size = ftp_replies::ByteCount(LastReply()).value_or(ftp::kNoSizeAnnounced);
         }
         const std::lock_guard<std::mutex> lock(mutex);
         file = opened;
         announced = size;
         error = openError;
+        openReply = refusal;
         this->opened = true;
         changed.notify_all();
     }
@@ -240,7 +262,15 @@ Opened<Connection> Session::Connect(const Account& account) {
     HINTERNET handle = InternetConnectA(m_state->handle, account.host, account.port, account.user,
                                         account.password, INTERNET_SERVICE_FTP,
                                         account.passive ? INTERNET_FLAG_PASSIVE : 0, 0);
-    if (handle == nullptr) return {Connection(), GetLastError()};
+    if (handle == nullptr) {
+        const DWORD error = GetLastError();
+        // The last reply is this call's only when the server was reached (it may be older
+        // otherwise). Wine reports a 421 greeting as ERROR_FTP_TRANSFER_IN_PROGRESS.
+        const bool answered = error != ERROR_INTERNET_CANNOT_CONNECT &&
+                              error != ERROR_INTERNET_TIMEOUT &&
+                              error != ERROR_INTERNET_NAME_NOT_RESOLVED;
+        return {Connection(), error, answered ? ftp_replies::Code(LastReply()) : 0};
+    }
     return {Connection(Connection::Owned(new Connection::State{handle})), ERROR_SUCCESS};
 }
 
@@ -248,7 +278,7 @@ Opened<Download> Connection::Fetch(const FileRequest& request) {
     if (!m_state) return {Download(), ERROR_INVALID_HANDLE};
     // A line end in the path would end the command it is sent in.
     if (request.remotePath == nullptr || std::strpbrk(request.remotePath, "\r\n") ||
-        request.offset != 0) {
+        (request.ascii && request.offset != 0)) {
         return {Download(), ERROR_INVALID_PARAMETER};
     }
     Download::Owned download(new Download::State);
@@ -257,6 +287,7 @@ Opened<Download> Connection::Fetch(const FileRequest& request) {
     shared.connection = m_state->handle;
     shared.path = request.remotePath;
     shared.ascii = request.ascii;
+    shared.offset = request.offset;
     download->thread = std::thread([shared = download->shared] { shared->Run(); });
 
     std::unique_lock<std::mutex> lock(shared.mutex);
@@ -267,9 +298,10 @@ Opened<Download> Connection::Fetch(const FileRequest& request) {
     }
     if (shared.file == nullptr) {
         const DWORD error = shared.error;
+        const DWORD reply = shared.openReply;
         lock.unlock();
         download->End(request.timeoutMs);
-        return {Download(), error};
+        return {Download(), error, reply};
     }
     return {Download(std::move(download)), ERROR_SUCCESS};
 }

@@ -10,10 +10,13 @@ import subprocess
 import time
 
 import kestrin_e2e
-from kestrin_e2e import ServerTestCase
+from kestrin_e2e import ServerTestCase, account
 from local_ftp import LocalFtpServer, read_files  # found through the path kestrin_e2e sets
+from harness import closed_port
 
 SERVER_ERROR = 'message: An error occured on the server.\\nPlease try again latter.'
+NO_CONNECTION = ('message: An error occured while trying to connect to the server\\n'
+                 'Please check your connections and try again\\n')
 OLD = '2001-01-01'
 FUTURE = '2099-01-01'
 
@@ -106,6 +109,72 @@ class HostileUpdate(ServerTestCase):
             self.assertEqual(self.read(os.path.join(self.product, name)), 'old copy')
         self.assertEqual(sorted(os.listdir(self.product)),
                          ['counted.bin', 'good.bin', 'sized.bin', 'slow.bin'])
+
+    def test_cut_and_busy_transfers_go_on(self):
+        # Each file breaks as its sidecar file says; a file is tried three times at most, each
+        # try going on where the last was cut off, and the server's log tells what it sent.
+        size = 300000
+        payload = bytes(range(256)) * (size // 256 + 1)
+        cases = [
+            # name, faults, outcome, bytes sent of it over all tries
+            ('cut.bin', 'drop-after-100000 once', 'Updated', size),
+            ('cut-twice.bin', 'drop-after-100000', 'Failed', 300000),
+            ('norest.bin', 'drop-after-100000 once norest', 'Updated', size + 100000),
+            ('busy.bin', 'busy-2', 'Updated', size),
+            ('busier.bin', 'busy-3', 'Failed', 0),
+        ]
+        # cut-twice.bin holds more than three cuts bring: it fails and keeps its old copy.
+        files = {'Update/cut-twice.bin': payload[:size] * 2}
+        for name, faults, _, _ in cases:
+            files.setdefault('Update/' + name, payload[:size])
+            files['Update/%s.fault' % name] = faults
+            self.write(os.path.join(self.product, name), 'old copy', age=3600)
+        self.serve(files)
+        outcomes, messages = self.update([(name, FUTURE) for name, _, _, _ in cases])
+        self.assertEqual((outcomes, messages),
+                         ({name: outcome for name, _, outcome, _ in cases}, []))
+        for name, _, outcome, sent in cases:
+            self.assertEqual(self.server.bytes_sent('Update/' + name), sent, name)
+            with open(os.path.join(self.product, name), 'rb') as f:
+                self.assertEqual(f.read(), payload[:size] if outcome == 'Updated' else b'old copy',
+                                 name)
+        self.assertEqual(sorted(os.listdir(self.product)), sorted(name for name, *_ in cases))
+
+    def test_a_busy_or_absent_server(self):
+        # A server at its connection limit answers 421 at once; one that stays down has nothing
+        # listening. Each connect is tried three times at most, then the run says it could not
+        # connect; the waits between tries grow (here from a base of 300 ms).
+        self.serve({'Update/File_list.txt': 'a.txt\r\n%s\r\n' % OLD, 'Update/a.txt': 'a'})
+        user, password = account()
+        cases = [
+            # the server's options (None: nothing listening), connections, whether a.txt lands
+            (['--busy', '2'], 3, True),
+            (['--busy', '3'], 3, False),
+            (None, 0, False),
+        ]
+        for options, connections, lands in cases:
+            with self.subTest(options=options):
+                shutil.rmtree(self.product)
+                os.makedirs(self.product)
+                port, server = closed_port(), None
+                if options is not None:
+                    work = os.path.join(self.box.root, 'busy-' + options[1])
+                    os.makedirs(work)
+                    server = LocalFtpServer(work, user, password, root=self.served,
+                                            options=['--named-faults'] + options)
+                    self.addCleanup(server.stop)
+                    port = server.start().port
+                start = time.monotonic()
+                status, out, err = self.box.run([], stdin='\n', port=port, timeout=60,
+                                                extra_env={'KESTRIN_RETRY_WAIT_MS': '300'})
+                elapsed = time.monotonic() - start
+                self.assertEqual(status, 0, err)
+                self.assertEqual('status: Updated...a.txt' in out, lands, out)
+                self.assertEqual(NO_CONNECTION in out, not lands, out)
+                if server is not None:
+                    self.assertEqual(len(server.connections()), connections)
+                # Two waits: 300 to 600 ms, then 600 to 1200 ms.
+                self.assertGreaterEqual(elapsed, 0.9)
 
     def test_a_name_at_the_path_limit_lands(self):
         # The install directory as kestrin reads it, then "\Pelmora\" and "x": 259 characters.

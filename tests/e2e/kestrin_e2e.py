@@ -97,6 +97,8 @@ class Sandbox:
             'KESTRIN_UPDATE_HOST': host,
             'KESTRIN_UPDATE_PORT': str(port),
             'KESTRIN_NET_TIMEOUT_MS': '5000',
+            # A connect tried again waits a few milliseconds, not seconds.
+            'KESTRIN_RETRY_WAIT_MS': '20',
         })
         env.update(extra or {})
         return env

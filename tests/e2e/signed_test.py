@@ -9,7 +9,8 @@ import time
 import kestrin_e2e
 from kestrin_e2e import ServerTestCase
 from harness import closed_port
-from local_ftp import LocalFtpServer, read_files, write_files  # found through kestrin_e2e's path
+# found through the path kestrin_e2e sets
+from local_ftp import LocalFtpServer, read_files, write_files
 import signed_release
 from signed_release import CASES, FILES, UNVERIFIED
 
@@ -19,7 +20,16 @@ OLD = {name: b'old ' + name.encode() for name in FILES}
 LISTS = {'Update/Manifest.txt', 'Update/Manifest.sig', 'Update/Version.txt',
          'Update/File_list.txt'}
 
+class FaultyServer(LocalFtpServer):
+    """The local server, breaking each file as its sidecar file says."""
+
+    def __init__(self, *args, **kwargs):
+        super().__init__(*args, options=['--named-faults'], **kwargs)
+
+
 class SignedUpdate(ServerTestCase):
+    server_class = FaultyServer
+
     def setUp(self):
         super().setUp()
         self.product = os.path.join(self.box.root, 'install', 'Pelmora')

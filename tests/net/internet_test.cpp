@@ -157,6 +157,7 @@ TEST(InternetSession, NothingListeningFailsQuickly) {
         }
     }
     CInternetSession session;
+    session.m_retryWaitMs = 1;
     const auto start = Clock::now();
     try {
         delete session.OpenFtpConnection("127.0.0.1", "user", "password", port, false);
@@ -188,6 +189,7 @@ TEST_P(SilentServer, ConnectTimesOutWithinTheSetBound) {
     START_SERVER(server);
     const ScopedEnv timeout("KESTRIN_NET_TIMEOUT_MS", GetParam().byEnvironment ? "1000" : nullptr);
     CInternetSession session;
+    session.m_retryWaitMs = 1;
     if (!GetParam().byEnvironment) SetTimeouts(session, 1000);
     const auto start = Clock::now();
     try {
@@ -196,6 +198,7 @@ TEST_P(SilentServer, ConnectTimesOutWithinTheSetBound) {
     } catch (const CInternetException& e) {
         EXPECT_EQ(e.m_errorCode, static_cast<DWORD>(ERROR_INTERNET_TIMEOUT));
     }
+    // Each of the three tries within the bound.
     EXPECT_LT(SecondsSince(start), 8.0);
 }
 
@@ -203,6 +206,76 @@ INSTANTIATE_TEST_SUITE_P(InternetSession, SilentServer,
                          ::testing::Values(SilenceCase{"TimeoutSetOnTheSession", false},
                                            SilenceCase{"TimeoutFromTheEnvironment", true}),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// The waits before a connect is tried again grow, vary with the random fraction, and stay within
+// the budget of all the tries.
+TEST(InternetSession, RetryWaitsGrowAndStayBounded) {
+    const struct {
+        unsigned retry;
+        double fraction;
+        DWORD baseMs;
+        DWORD waitMs;
+    } cases[] = {
+        {1, 0.0, 1000, 1000},  {1, 1.0, 1000, 2000},  {1, 0.5, 1000, 1500}, {2, 0.0, 1000, 2000},
+        {2, 1.0, 1000, 4000},  {3, 0.25, 1000, 5000}, {0, 0.5, 1000, 0},    {1, 7.0, 1000, 2000},
+        {9, 1.0, 1000, 20000}, {2, 0.5, 0, 0},        {2, 0.5, 20, 60},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(net::RetryWaitMs(c.retry, c.fraction, c.baseMs), c.waitMs)
+            << "retry " << c.retry << ", fraction " << c.fraction << ", base " << c.baseMs;
+    }
+}
+
+// A server busy for a moment (421 at the greeting) or silent is tried again, three times at
+// most; a refused login only once.
+struct BusyCase {
+    const char* name;
+    int busy;            // connections answered with 421
+    const char* busyOn;  // at this command, else the greeting
+    bool refuseLogins;   // every login answered with 530
+    bool mute;           // no greeting at all
+    bool connects;
+    int connections;  // the server saw
+};
+
+void PrintTo(const BusyCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class BusyServer : public ::testing::TestWithParam<BusyCase> {};
+
+TEST_P(BusyServer, IsTriedAgainAfterAWait) {
+    FtpServerOptions options;
+    options.busy = GetParam().busy;
+    options.busyOn = GetParam().busyOn;
+    options.refuseLogins = GetParam().refuseLogins;
+    options.mute = GetParam().mute;
+    FtpServer server(options);
+    START_SERVER(server);
+    CInternetSession session;
+    SetTimeouts(session, 1000);
+    session.m_retryWaitMs = 1;
+    try {
+        std::unique_ptr<CFtpConnection> connection = Connect(session, server);
+        EXPECT_TRUE(GetParam().connects);
+    } catch (const CInternetException& e) {
+        EXPECT_FALSE(GetParam().connects) << "error " << e.m_errorCode;
+        if (GetParam().refuseLogins) {
+            EXPECT_EQ(e.m_errorCode, static_cast<DWORD>(ERROR_INTERNET_LOGIN_FAILURE));
+        }
+    }
+    EXPECT_EQ(server.Connections(), GetParam().connections);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    InternetSession, BusyServer,
+    ::testing::Values(BusyCase{"BusyOnce", 1, "", false, false, true, 2},
+                      BusyCase{"BusyTwice", 2, "", false, false, true, 3},
+                      BusyCase{"BusyAtTheLogin", 2, "PASS", false, false, true, 3},
+                      BusyCase{"StaysBusy", 5, "", false, false, false, 3},
+                      BusyCase{"Silent", 0, "", false, true, false, 3},
+                      BusyCase{"RefusesTheLogin", 0, "", true, false, false, 1}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST(FtpConnection, DownloadsShareOneControlConnectionInActiveMode) {
     FtpServer server;
@@ -289,6 +362,7 @@ struct HostileCase {
     bool lands;              // whether the download succeeds
     DWORD error;             // the error of a failure, 0 where the systems differ
     DWORD timeoutMs = 1000;  // the receive time-out, which is the floor rate's window
+    long long sent = -1;     // the bytes the server sent of the file over all tries, if checked
 };
 
 void PrintTo(const HostileCase& c, std::ostream* os) {
@@ -321,6 +395,9 @@ TEST_P(HostileServer, OnlyAWholeTransferLands) {
     }
     EXPECT_EQ(ReadFile(local.path() / "m.bin"),
               GetParam().lands ? Payload(GetParam().size) : "previous copy");
+    if (GetParam().sent >= 0) {
+        EXPECT_EQ(server.BytesSent(remote), static_cast<unsigned long long>(GetParam().sent));
+    }
     EXPECT_TRUE(Download(*connection, "Update/next.bin", local.path() / "next.bin"))
         << "the next file, error " << GetLastError();
     EXPECT_EQ(Names(local.path()), (std::vector<std::string>{"m.bin", "next.bin"}));
@@ -339,7 +416,19 @@ INSTANTIATE_TEST_SUITE_P(
         HostileCase{"EveryByteThenA426", "reply-426.bin", 4000, false, 0},
         HostileCase{"EveryByteThenA451", "reply-451.bin", 4000, false, 0},
         HostileCase{"NoSizeAndDropped", "nosize+drop-after-1000.bin", 4000, false, 0},
-        HostileCase{"Dropped", "drop-after-20000.bin", 300000, false, 0},
+        // Cut off at every try: given up after the third, each asking for the rest.
+        HostileCase{"Dropped", "drop-after-20000.bin", 300000, false, 0, 1000, 60000},
+        // Cut off once: the next try goes on where it stopped, the same bytes never sent twice.
+        HostileCase{"DroppedOnce", "drop-after-20000+once.bin", 300000, true, 0, 1000, 300000},
+        // Without a size, nothing would tell the rest from the whole: it starts over.
+        HostileCase{"DroppedOnceWithoutASize", "nosize+drop-after-2000+once.bin", 4000, true, 0,
+                    1000, 6000},
+        // A server that cannot go on there sends the whole file again.
+        HostileCase{"DroppedOnceAndNoRest", "drop-after-20000+once+norest.bin", 300000, true, 0,
+                    1000, 320000},
+        // Busy for a moment (421 to the RETR): tried again over a new login, three times at most.
+        HostileCase{"BusyTwice", "busy-2.bin", 4000, true, 0, 1000, 4000},
+        HostileCase{"BusyThrice", "busy-3.bin", 4000, false, 0, 1000, 0},
         HostileCase{"Stalled", "stall-after-20000.bin", 300000, false, ERROR_INTERNET_TIMEOUT},
         HostileCase{"StalledAfterThe150", "stall-after-0.bin", 4000, false, ERROR_INTERNET_TIMEOUT},
         HostileCase{"Dripping", "drip-20.bin", 3000, false, ERROR_INTERNET_TIMEOUT},

@@ -25,7 +25,7 @@ FtpServer::FtpServer(FtpServerOptions options) : options_(std::move(options)) {
     external_ = true;
     const FtpServerOptions plain;
     if (options_.dropAfter || options_.stallAfter || options_.refuseLogins || options_.mute ||
-        options_.user != plain.user || options_.password != plain.password) {
+        options_.busy != 0 || options_.user != plain.user || options_.password != plain.password) {
         unavailable_ = true;
         error_ = "the external test server has the compiled-in account and no fault modes";
         return;
@@ -91,6 +91,19 @@ int FtpServer::Connections() const {
         if (entry.event == "connect") ids.insert(entry.connection);
     }
     return static_cast<int>(ids.size());
+}
+
+unsigned long long FtpServer::BytesSent(const std::string& remotePath) const {
+    unsigned long long bytes = 0;
+    for (const FtpLogEntry& entry : Log()) {
+        const std::string& text = entry.argument;
+        const size_t space = text.rfind(' ');
+        if ((entry.event == "sent" || entry.event == "cut") && space != std::string::npos &&
+            text.compare(0, space, remotePath) == 0) {
+            bytes += std::stoull(text.substr(space + 1));
+        }
+    }
+    return bytes;
 }
 
 std::vector<std::string> FtpServer::Commands(const std::string& command) const {

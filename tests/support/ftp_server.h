@@ -30,11 +30,14 @@ struct FtpServerOptions {
     std::optional<long> stallAfter;  // bytes of a RETR before the server falls silent
     std::string faultFile;           // limit those two to RETRs of this last path component
     bool refuseLogins = false;
-    bool mute = false;  // never reply, not even with the greeting
+    bool mute = false;   // never reply, not even with the greeting
+    int busy = 0;        // connections answered with 421 (and closed) at the greeting,
+    std::string busyOn;  // or in reply to this command
 };
 
 // One line of the server's log: "<connection> <event> <argument>". Events: connect, cmd
-// (argument: the command and its literal argument), login, login-failed, sent, disconnect.
+// (argument: the command and its literal argument), login, login-failed, sent and cut (the path
+// and the bytes sent), busy, disconnect.
 struct FtpLogEntry {
     int connection;
     std::string event;
@@ -76,6 +79,8 @@ class FtpServer {
     int Connections() const;
     // The arguments of each "cmd" entry for the given command (e.g. "RETR"), in order.
     std::vector<std::string> Commands(const std::string& command) const;
+    // The bytes the server sent of a path over all its RETRs, whole ("sent") or cut off ("cut").
+    unsigned long long BytesSent(const std::string& remotePath) const;
     // Whether the log holds a "cmd" entry for the command.
     bool Saw(const std::string& command) const { return !Commands(command).empty(); }
 

@@ -93,6 +93,8 @@ bool FtpServer::Launch() {
     if (!options_.faultFile.empty()) args.insert(args.end(), {"--fault-file", options_.faultFile});
     if (options_.refuseLogins) args.push_back("--refuse-logins");
     if (options_.mute) args.push_back("--mute");
+    if (options_.busy != 0) args.insert(args.end(), {"--busy", std::to_string(options_.busy)});
+    if (!options_.busyOn.empty()) args.insert(args.end(), {"--busy-on", options_.busyOn});
     std::vector<char*> argv;
     for (std::string& arg : args) argv.push_back(arg.data());
     argv.push_back(nullptr);

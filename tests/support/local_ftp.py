@@ -54,6 +54,15 @@ class ServerLog:
         return [(conn, arg.rsplit(' ', 1)[0]) for conn, event, arg in self.events()
                 if event == 'sent']
 
+    def bytes_sent(self, path):
+        """The bytes sent of a path over all its RETRs, whole (sent) or broken off (cut)."""
+        total = 0
+        for _, event, arg in self.events():
+            name, _, count = arg.rpartition(' ')
+            if event in ('sent', 'cut') and name == path:
+                total += int(count)
+        return total
+
     def retrieved(self):
         """Every path asked for with RETR, as (connection id, path) pairs."""
         return [(conn, arg[len('RETR '):]) for conn, arg in self.commands()

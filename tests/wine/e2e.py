@@ -207,16 +207,18 @@ class Session(unittest.TestCase):
         """A path on the prefix's drive C:, as Linux sees it."""
         return os.path.join(self.env['WINEPREFIX'], 'drive_c', *parts)
 
-    def update_server(self):
+    def update_server(self, options=()):
         """A local FTP server with the program's compiled-in account on a free loopback port,
         in a work directory of its own that goes when it stops; its log tells what was
-        asked. Files break as their names or sidecar files say (--named-faults)."""
+        asked. Files break as their names or sidecar files say (--named-faults); options are
+        further ones of scripts/ftp_server.py."""
         script = self.env.get('KESTRIN_WINE_FTP_SCRIPT')
         self.assertTrue(script, 'the set-up names no FTP server script')
         return LocalFtpServer(tempfile.mkdtemp(dir=ARGS.state),
                               self.env['KESTRIN_WINE_FTP_USER'],
                               self.env['KESTRIN_WINE_FTP_PASSWORD'], script=script,
-                              options=['--named-faults'], remove_work=True).start(timeout=10)
+                              options=['--named-faults', *options],
+                              remove_work=True).start(timeout=10)
 
     def message_box_text(self):
         texts = [c['text'] for c in self.describe('Kestrin')['controls']
@@ -714,6 +716,52 @@ class WineProgram(Session):
             with open(self.drive_c(*long_install[3:].split('\\'), 'Pelmora', 'x'), 'rb') as f:
                 self.assertEqual(f.read(), b'fits')
 
+
+    @photographed_on_failure
+    def test_cut_transfers_and_a_busy_server(self):
+        """A server at its connection limit for the first two connects is tried again; a file
+        cut off goes on where it stopped (from its start where the server cannot resume), one
+        refused as busy is asked again: every file lands, the server sending each byte once
+        where it can resume. A server that stays busy ends the run with the connection message
+        after three tries, one that refuses the login after one."""
+        install = self.drive_c('KestrinTransient')
+        product = os.path.join(install, 'Pelmora')
+        shutil.rmtree(install, ignore_errors=True)
+        os.makedirs(product)
+        self.addCleanup(self.clear_settings)
+        self.addCleanup(shutil.rmtree, install, ignore_errors=True)
+        size = 300000
+        payload = bytes(range(256)) * (size // 256 + 1)
+        cases = [
+            # name, faults, bytes sent of it over all tries
+            ('cut.bin', 'drop-after-100000 once', size),
+            ('norest.bin', 'drop-after-100000 once norest', size + 100000),
+            ('busy.bin', 'busy-2', size),
+        ]
+        retry = {'KESTRIN_RETRY_WAIT_MS': '50'}
+        self.clear_settings()
+        self.set_setting('FILES', 'Directory', r'C:\KestrinTransient')
+        with self.update_server(['--busy', '2']) as server:
+            server.serve({'Update/Version.txt': 'Tamwix\r\n1\r\nA\r\n'})
+            server.serve({'Update/File_list.txt': ''.join(
+                '%s\r\n2099-01-01\r\n' % name for name, _, _ in cases)})
+            for name, faults, _ in cases:
+                server.serve({'Update/' + name: payload[:size], 'Update/%s.fault' % name: faults})
+            changes = self.pressed_update(server, retry)
+            outcomes = [text for kind, text in changes if kind == 'status' and
+                        text.startswith(('Updated...', 'Failed...', 'Unchanged...'))]
+            self.assertEqual(outcomes, ['Updated...' + name for name, _, _ in cases])
+            self.assertEqual(read_files(product), {name: payload[:size] for name, _, _ in cases})
+            for name, _, sent in cases:
+                self.assertEqual(server.bytes_sent('Update/' + name), sent, name)
+            busy = [conn for conn, event, _ in server.events() if event == 'busy']
+            self.assertEqual(busy[:2], [1, 2], server.events())
+
+        # Busy for good: three connects; a refused login (530): one.
+        for options, connections in ((['--busy', '10'], 3), (['--refuse-logins'], 1)):
+            with self.update_server(options) as server:
+                self.pressed_update(server, retry, message=NO_CONNECTION_FOR_UPDATE)
+                self.assertEqual(len(server.connections()), connections, options)
 
     @photographed_on_failure
     def test_signed_releases(self):
