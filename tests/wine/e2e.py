@@ -867,7 +867,7 @@ class WineProgram(Session):
             self.set_setting('Update', 'VersionB', signed_release.VERSION[1])
             unreachable = types.SimpleNamespace(port=closed_port())
             changes = self.pressed_update(unreachable, exe=ARGS.signed_exe, extra_env={
-                'KESTRIN_UPDATE_MIRRORS': '127.0.0.1:%d' % mirror.port})
+                'KESTRIN_UPDATE_MIRRORS': '127.0.0.1:%d' % mirror.port, 'KESTRIN_RETRY_WAIT_MS': '50'})
             self.assertEqual(sorted(text for kind, text in changes if kind == 'status' and
                                     text.startswith(('Updated...', 'Failed...'))),
                              sorted('Updated...' + name for name in signed_release.FILES))
