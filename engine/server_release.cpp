@@ -39,6 +39,7 @@ class RecordCheck final : public net::IReceiveCheck {
     bool Accept(ULONGLONG totalBytes) override {
         return m_record.Matches(totalBytes, m_hash.Finish()) || Refuse();
     }
+    ULONGLONG Expected() const override { return m_record.size; }
     bool Refused() const { return m_bRefused; }
 
   private:

@@ -79,6 +79,7 @@ bool ReceiveFile(ftp::Connection& connection, const char* remotePath, DWORD tran
     request.remotePath = remotePath;
     request.ascii = (transferFlags & 3) == FTP_TRANSFER_TYPE_ASCII;
     request.timeoutMs = limits.openTimeoutMs;
+    if (check != nullptr) request.knownSize = check->Expected();
     ftp::Opened<ftp::Download> opened = connection.Fetch(request);
     if (!opened.value) return Fail(opened.error);
     ftp::Download& download = opened.value;

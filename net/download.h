@@ -45,6 +45,9 @@ class IReceiveCheck {
     virtual bool Take(const void* data, std::size_t size) = 0;
     // Once the transfer is whole, before the landing: false keeps the old copy.
     virtual bool Accept(ULONGLONG totalBytes) = 0;
+    // The size the content must have when the check knows it (and holds the transfer to it in
+    // Take and Accept), so that the server need not be asked; else ftp::kNoSizeAnnounced.
+    virtual ULONGLONG Expected() const { return ftp::kNoSizeAnnounced; }
 };
 
 // Fetches remotePath over an FTP connection into landing and commits it, in ASCII mode when

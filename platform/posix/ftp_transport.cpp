@@ -2,9 +2,11 @@
 // Supports: one easy handle and one multi handle per connection, logged in by Connect with a
 // request that fetches nothing (USER, PASS, PWD) and kept in the multi handle's connection
 // cache, so that every download of the connection reuses the one control connection; active
-// mode ("-": the address of the control connection) or passive on request; binary or ASCII;
-// the remote path sent in one RETR as given (NOCWD), each segment escaped; SIZE sent before a
-// binary RETR as a quote command whose refusal does not stop the transfer; the byte count of the
+// mode ("-": the address of the control connection; PORT, never a refused EPRT first, to an IPv4
+// server) or passive on request; binary or ASCII; the transfer type sent when it changes; the
+// remote path sent in one RETR as given (NOCWD), each segment escaped; SIZE sent before a binary
+// RETR as a quote command whose refusal does not stop the transfer, when nothing else tells the
+// size (ftp::AsksSize); the byte count of the
 // RETR's 125 or 150 reply; the data handed out as it arrives, the transfer paused while a quarter
 // of a megabyte waits to be read; the server's final reply (226 or 250) required before the data
 // counts as ended; proxy settings from the environment as libcurl reads them (ftp_proxy,
@@ -94,7 +96,12 @@ bool Configure(CURL* curl, bool direct, const ftp::Timeouts& timeouts, const std
               curl_easy_setopt(curl, CURLOPT_FTP_FILEMETHOD,
                                static_cast<long>(CURLFTPMETHOD_NOCWD)) == CURLE_OK &&
               ApplyTimeouts(curl, timeouts);
-    if (ok && !account.passive) ok = curl_easy_setopt(curl, CURLOPT_FTPPORT, "-") == CURLE_OK;
+    // PORT at once: a server without EPRT would refuse one before every file (a round trip each);
+    // libcurl still says EPRT where it must, to an IPv6 server.
+    if (ok && !account.passive) {
+        ok = curl_easy_setopt(curl, CURLOPT_FTPPORT, "-") == CURLE_OK &&
+             curl_easy_setopt(curl, CURLOPT_FTP_USE_EPRT, 0L) == CURLE_OK;
+    }
     if (ok && direct) ok = curl_easy_setopt(curl, CURLOPT_PROXY, "") == CURLE_OK;
     // Without a user libcurl logs in as "anonymous", as WinInet does.
     if (ok && account.user != nullptr) {
@@ -136,6 +143,9 @@ struct ftp::Connection::State {
     std::unique_ptr<CURLM, CurlMultiCleanup> multi;
     std::unique_ptr<CURL, CurlCleanup> curl;
     Download::State* download = nullptr;  // the download open on the connection, if any
+    // The server named the byte count in a 125 or 150 reply of this connection: it will again,
+    // so a SIZE before the transfer would ask what the reply tells.
+    bool countsAnnounced = false;
 
     ~State();
     // Ends the control connection (QUIT) and cuts off a download still open on it.
@@ -215,6 +225,9 @@ struct ftp::Download::State {
         } else if (code == 125 || code == 150) {
             download.accepted = true;
             download.countReply = ftp_replies::ByteCount(line).value_or(kNoSizeAnnounced);
+            if (download.connection != nullptr && download.countReply != kNoSizeAnnounced) {
+                download.connection->countsAnnounced = true;
+            }
         } else if (code != 0 && download.accepted) {
             download.finalReply = code;
         }
@@ -363,7 +376,7 @@ Opened<Download> Connection::Fetch(const FileRequest& request) {
     if (!url) return {Download(), ERROR_INVALID_PARAMETER};
 
     auto download = std::make_unique<Download::State>();
-    if (!request.ascii) {
+    if (ftp::AsksSize(request, connection.countsAnnounced)) {
         // "*": a server without SIZE still serves the file.
         download->quote.reset(curl_slist_append(nullptr, ("*SIZE " + std::string(path)).c_str()));
         if (!download->quote) return {Download(), ERROR_NOT_ENOUGH_MEMORY};

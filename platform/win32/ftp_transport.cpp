@@ -3,9 +3,10 @@
 // during a download made on a thread of the download's own.
 // Supports: the access type (preconfigured or direct); the connect and receive time-outs as
 // session options; active or passive mode; binary or ASCII; the size from a SIZE command
-// (FtpCommandA, after TYPE I, without which some servers refuse SIZE) or from the RETR's 125 or
-// 150 reply; the data read as it arrives; the server's last reply about the transfer, read once
-// the file's handle is closed. Closing a session closes its connections (WinInet's own rule).
+// (FtpCommandA, after TYPE I, without which some servers refuse SIZE, when the connection is
+// not in binary mode yet; asked only when nothing else tells it: ftp::AsksSize) or from the RETR's
+// 125 or 150 reply; the data read as it arrives; the server's last reply about the transfer, read
+// once the file's handle is closed. Closing a session closes its connections (WinInet's own rule).
 // Quirks:
 // - WinInet's FtpGetFileA hands out no byte as it arrives, and its FtpOpenFileA and
 //   InternetReadFile cannot be used as they are: Wine's WinInet answers 0 to FtpGetFileSize,
@@ -34,6 +35,7 @@
 #include <cstring>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -61,6 +63,9 @@ struct Shared {
     HINTERNET connection;
     std::string path;
     bool ascii = false;
+    bool askSize = true;     // SIZE before the transfer (ftp::AsksSize)
+    bool typeSet = false;    // the connection is in binary mode already: no TYPE I before the SIZE
+    bool countSeen = false;  // the 125 or 150 reply named the byte count
 
     bool opened = false;
     ULONGLONG announced = ftp::kNoSizeAnnounced;
@@ -87,8 +92,10 @@ struct Shared {
     void Open() {
         const bool binary = !ascii;
         ULONGLONG size = ftp::kNoSizeAnnounced;
-        if (binary) {
-            FtpCommandA(connection, FALSE, FTP_TRANSFER_TYPE_BINARY, "TYPE I", 0, nullptr);
+        if (binary && askSize) {
+            if (!typeSet) {
+                FtpCommandA(connection, FALSE, FTP_TRANSFER_TYPE_BINARY, "TYPE I", 0, nullptr);
+            }
             if (FtpCommandA(connection, FALSE, FTP_TRANSFER_TYPE_BINARY, ("SIZE " + path).c_str(),
                             0, nullptr)) {
                 size = ftp_replies::Size(LastReply()).value_or(ftp::kNoSizeAnnounced);
@@ -98,10 +105,11 @@ struct Shared {
             FtpOpenFileA(connection, path.c_str(), GENERIC_READ,
                          ascii ? FTP_TRANSFER_TYPE_ASCII : FTP_TRANSFER_TYPE_BINARY, 0);
         const DWORD openError = opened ? ERROR_SUCCESS : GetLastError();
-        if (opened && size == ftp::kNoSizeAnnounced) {
-            size = ftp_replies::ByteCount(LastReply()).value_or(ftp::kNoSizeAnnounced);
-        }
+        const std::optional<ULONGLONG> count =
+            opened ? ftp_replies::ByteCount(LastReply()) : std::nullopt;
+        if (size == ftp::kNoSizeAnnounced) size = count.value_or(ftp::kNoSizeAnnounced);
         const std::lock_guard<std::mutex> lock(mutex);
+        countSeen = count.has_value();
         file = opened;
         announced = size;
         error = openError;
@@ -194,6 +202,11 @@ struct ftp::Session::State {
 
 struct ftp::Connection::State {
     HINTERNET handle = nullptr;
+    // What the connection's earlier transfers tell, so that the next asks it no more: the
+    // transfer type WinInet left set (FtpOpenFileA sends its own TYPE before every RETR), and
+    // whether the server names the byte count in its 125 or 150 reply.
+    bool binary = false;
+    bool countsAnnounced = false;
 };
 
 namespace ftp {
@@ -257,6 +270,8 @@ Opened<Download> Connection::Fetch(const FileRequest& request) {
     shared.connection = m_state->handle;
     shared.path = request.remotePath;
     shared.ascii = request.ascii;
+    shared.askSize = AsksSize(request, m_state->countsAnnounced);
+    shared.typeSet = m_state->binary;
     download->thread = std::thread([shared = download->shared] { shared->Run(); });
 
     std::unique_lock<std::mutex> lock(shared.mutex);
@@ -265,12 +280,15 @@ Opened<Download> Connection::Fetch(const FileRequest& request) {
         download.reset();  // ends it at once
         return {Download(), ERROR_INTERNET_TIMEOUT};
     }
+    // A refused transfer may have left any type set.
+    m_state->binary = shared.file != nullptr && !request.ascii;
     if (shared.file == nullptr) {
         const DWORD error = shared.error;
         lock.unlock();
         download->End(request.timeoutMs);
         return {Download(), error};
     }
+    if (shared.countSeen) m_state->countsAnnounced = true;
     return {Download(std::move(download)), ERROR_SUCCESS};
 }
 
