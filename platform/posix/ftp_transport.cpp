@@ -6,13 +6,12 @@
 // server) or passive on request; binary or ASCII; the transfer type sent when it changes; the
 // remote path sent in one RETR as given (NOCWD), each segment escaped; SIZE sent before a binary
 // RETR as a quote command whose refusal does not stop the transfer, when nothing else tells the
-// size (ftp::AsksSize); the byte count of the
-// RETR's 125 or 150 reply; the data handed out as it arrives, the transfer paused while a quarter
-// of a megabyte waits to be read; the server's final reply (226 or 250) required before the data
-// counts as ended; proxy settings from the environment as libcurl reads them (ftp_proxy,
-// all_proxy, no_proxy) unless the session is direct; QUIT after a refused login, which libcurl
-// would end by closing the connection without a word (a server may log that as a client that
-// left rudely).
+// size (ftp::AsksSize); the byte count of the RETR's 125 or 150 reply; the data handed out as it
+// arrives, the transfer paused while a quarter of a megabyte waits to be read; the server's final
+// reply (226 or 250) required before the data counts as ended; proxy settings from the
+// environment as libcurl reads them (ftp_proxy, all_proxy, no_proxy) unless the session is
+// direct; QUIT after a refused login, which libcurl would end by closing the connection without
+// a word (a server may log that as a client that left rudely).
 // Quirks:
 // - Errors are decided on the CURLcode alone, never on the error text. libcurl reports some
 //   server refusals as other codes than WinInet would: a 421 reply arrives as a time-out.
