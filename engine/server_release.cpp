@@ -45,6 +45,7 @@ class RecordCheck final : public net::IReceiveCheck {
         m_bytes = 0;
         return true;
     }
+    ULONGLONG Expected() const override { return m_record.size; }
     bool Refused() const { return m_bRefused; }
 
   private:

@@ -89,6 +89,7 @@ bool ReceiveFile(ftp::Connection& connection, const char* remotePath, DWORD tran
     request.ascii = (transferFlags & 3) == FTP_TRANSFER_TYPE_ASCII;
     request.offset = received.bytes;
     request.timeoutMs = limits.openTimeoutMs;
+    if (check != nullptr) request.knownSize = check->Expected();
     ftp::Opened<ftp::Download> opened = connection.Fetch(request);
     received.refusal = opened.reply;
     if (!opened.value) return Fail(opened.error);

@@ -49,6 +49,9 @@ class IReceiveCheck {
     // cut off): everything taken so far is forgotten. False when the check cannot start over:
     // the file then fails.
     virtual bool Restart() { return false; }
+    // The size the content must have when the check knows it (and holds the transfer to it in
+    // Take and Accept), so that the server need not be asked; else ftp::kNoSizeAnnounced.
+    virtual ULONGLONG Expected() const { return ftp::kNoSizeAnnounced; }
 };
 
 // How far a file has come over the tries of it so far: a try that was cut off leaves its bytes

@@ -81,7 +81,18 @@ struct FileRequest {
     ULONGLONG offset = 0;
     // How long the server may take to accept the transfer.
     DWORD timeoutMs = 120000;
+    // The size the caller knows the file must have (a signed manifest's record), which it holds
+    // the bytes to itself; kNoSizeAnnounced when it knows none.
+    ULONGLONG knownSize = kNoSizeAnnounced;
 };
+
+// Whether a fetch asks the server for the size (SIZE) before the transfer: for a binary transfer
+// only, and only when the answer is nowhere else: the caller knows no size and the connection's
+// earlier 125 or 150 replies named no byte count (countsAnnounced), as the next one then will.
+// Every question is a round trip on the control connection.
+inline bool AsksSize(const FileRequest& request, bool countsAnnounced) {
+    return !request.ascii && request.knownSize == kNoSizeAnnounced && !countsAnnounced;
+}
 
 // What a read of a download gave: error ERROR_SUCCESS with size above 0 (bytes read), with size 0
 // once the data has ended; ERROR_INTERNET_TIMEOUT when nothing came in time (the download can
@@ -105,9 +116,9 @@ class Download {
     explicit Download(Owned state) : m_state(std::move(state)) {}
     explicit operator bool() const { return m_state != nullptr; }
 
-    // The size of the whole file as the server announced it: its SIZE reply (binary transfers),
-    // else the "(N bytes)" of its 125 or 150 reply when the transfer starts at 0 (after REST,
-    // servers differ on what that count counts), else kNoSizeAnnounced.
+    // The size of the whole file as the server announced it: its SIZE reply (when asked: see
+    // AsksSize), else the "(N bytes)" of its 125 or 150 reply when the transfer starts at 0
+    // (after REST, servers differ on what that count counts), else kNoSizeAnnounced.
     ULONGLONG Announced() const;
     // Reads what has arrived, up to size bytes, waiting at most timeoutMs for the first of them.
     Piece Read(void* buffer, DWORD size, DWORD timeoutMs);

@@ -3,7 +3,7 @@
 # local FTP servers, in the same run, and how soon Kestrin shows itself.
 #
 #   scripts/bench_sync.sh [--runs N] [--build DIR] [--work DIR] [--keep] [--no-vsftpd]
-#                         [--cases small,large,unchanged,signed,signed-unchanged,startup]
+#                         [--cases small,large,unchanged,signed,signed-unchanged,startup,rtt]
 #
 # Cases (Kestrin's time is a whole run of the real program, terminal front end, Update pressed
 # once, then closed: start-up, login, the version check, the list and the files):
@@ -18,6 +18,13 @@
 #              which holds each local copy to its recorded size and SHA-256 (hashed once, then
 #              known by what the file system says of it), beside the program without a key,
 #              which decides by the listed dates alone
+#   rtt        100 files of 4 KiB, none present locally, over a link with a round trip of 0, 20,
+#              40 and 80 ms (the test server acts it out: --rtt-ms), Kestrin beside curl (driven
+#              as below, without the sync, which costs next to nothing for 100 small files next
+#              to a round trip); once against the test server as it is, once with --announce-size
+#              (its 125/150 replies name the size, as vsftpd's and ProFTPD's do). Also the round
+#              trips a file each side costs, from the server's log (see rtt_case). Not run unless
+#              named: it takes some ten minutes at 3 runs.
 # Each file Kestrin lands is flushed to the disk before its rename, so the baseline of the two
 # fetch cases is curl fetching the same files (one process, one control connection, active
 # mode, binary, no CWD, as Kestrin does) followed by `sync` of those files, which flushes each;
@@ -59,7 +66,7 @@ while [ $# -gt 0 ]; do
         --no-vsftpd) use_vsftpd=0; shift ;;
         --cases) cases=",$2,"; shift 2 ;;
         *) echo "usage: $0 [--runs N] [--build DIR] [--work DIR] [--keep] [--no-vsftpd]" \
-                "[--cases small,large,unchanged,signed,signed-unchanged,startup]" >&2
+                "[--cases small,large,unchanged,signed,signed-unchanged,startup,rtt]" >&2
            exit 2 ;;
     esac
 done
@@ -107,9 +114,10 @@ served=$bench/root/Update
 
 sample_server_pid=
 vsftpd_pid=
+rtt_server_pid=
 xvfb_state=$bench/xvfb
 cleanup() {
-    for pid in $sample_server_pid $vsftpd_pid; do
+    for pid in $sample_server_pid $vsftpd_pid $rtt_server_pid; do
         kill "$pid" 2>/dev/null || true
         wait "$pid" 2>/dev/null || true
     done
@@ -387,6 +395,82 @@ if chosen signed; then
 fi
 if chosen signed-unchanged; then signed_unchanged_case 100000 "100 000 unchanged"; fi
 
+# The rtt case. Round trips a file are counted in the server's log of one run of each side:
+# every command whose reply the client waits for is one; a PORT or EPRT is two, since the test
+# server connects back before it answers (the data connection's handshake); the RETR's 125/150
+# reply and its 226 come in the same round trip as the data, so they add none. The count starts
+# after the last file that is not one of the case's (Kestrin's file list) and leaves QUIT out;
+# what comes before is the run's fixed part (with two for the greeting: the handshake, then the
+# greeting).
+rtt_rows=()
+rtt_trips() {
+    "$kestrin_python" - "$1" "$2" "$3" <<'EOF'
+import sys
+log, start, files = sys.argv[1], int(sys.argv[2]), int(sys.argv[3])
+commands = []
+with open(log, encoding='utf-8') as f:
+    for line in f.readlines()[start:]:
+        parts = line.rstrip('\n').split(' ', 2)
+        if len(parts) == 3 and parts[1] == 'cmd':
+            commands.append(parts[2])
+def verb(command):
+    return command.split(' ')[0]
+def trips(cmds):
+    return sum(2 if verb(c) in ('PORT', 'EPRT') else 1 for c in cmds if verb(c) != 'QUIT')
+others = [i for i, c in enumerate(commands)
+          if verb(c) == 'RETR' and not c.split('/')[-1].startswith('r0')]
+first = others[-1] + 1 if others else commands.index('PWD') + 1
+asked = sorted({verb(c) for c in commands[first:] if verb(c) != 'QUIT'})
+print('%.2f %d %s' % (trips(commands[first:]) / files, trips(commands[:first]) + 2,
+                      '+'.join(asked)))
+EOF
+}
+rtt_case() {
+    local count=100 names rtt variant options port lines k c kt ct
+    make_files r "$count" 4096 2001-01-01
+    mapfile -t names < <(seq -f "r%06g" 0 $((count - 1)))
+    for variant in plain announce-size; do
+        options=()
+        if [ "$variant" = announce-size ]; then options=(--announce-size); fi
+        for rtt in 0 20 40 80; do
+            rm -f "$bench/rtt.port"
+            "$kestrin_python" scripts/ftp_server.py --host 127.0.0.1 --port 0 --root "$bench/root" \
+                --user "$user" --password "$password" --port-file "$bench/rtt.port" \
+                --log "$bench/rtt.log" --rtt-ms "$rtt" "${options[@]}" &
+            rtt_server_pid=$!
+            for _ in $(seq 100); do
+                [ -s "$bench/rtt.port" ] && break
+                sleep 0.1
+            done
+            port=$(cat "$bench/rtt.port")
+            curl_config "$port" "${names[@]}" >"$bench/rtt.curl"
+            rm -rf "$product" "$bench/curl"
+            mkdir -p "$bench/Tamwix" "$bench/curl"
+            lines=$(wc -l <"$bench/rtt.log")
+            check_kestrin "$port" Updated "$count"
+            kt=$(rtt_trips "$bench/rtt.log" "$lines" "$count")
+            lines=$(wc -l <"$bench/rtt.log")
+            eval "$(curl_command "$bench/rtt.curl")"
+            ct=$(rtt_trips "$bench/rtt.log" "$lines" "$count")
+            rounds "rtt-$variant-$rtt" 1 \
+                "rm -rf $product $bench/curl && mkdir -p $bench/Tamwix $bench/curl" \
+                kestrin "$(kestrin_command "$port")" \
+                curl "$(curl_command "$bench/rtt.curl")"
+            kill "$rtt_server_pid" 2>/dev/null || true
+            wait "$rtt_server_pid" 2>/dev/null || true
+            rtt_server_pid=
+            k=$(median_of "rtt-$variant-$rtt" kestrin)
+            c=$(median_of "rtt-$variant-$rtt" curl)
+            row "| 100 × 4 KiB, rtt $rtt ms | test-server${options[*]:+ ${options[*]}} | $k | | | $c | $(ratio "$k" "$c") |"
+            read -r -a kt <<<"$kt"
+            read -r -a ct <<<"$ct"
+            rtt_rows+=("| $rtt | $variant | ${kt[0]} | ${kt[1]} | ${kt[2]} | ${ct[0]} | ${ct[1]} | ${ct[2]} |")
+        done
+    done
+    rm -f "$served"/r0*
+}
+if chosen rtt; then rtt_case; fi
+
 # How soon it shows itself: the terminal front end on a pipe, the window on an Xvfb display.
 startup=
 if chosen startup; then
@@ -402,6 +486,11 @@ printf '|---|---|---|---|---|---|---|\n'
 printf '%s\n' "${rows[@]}"
 if chosen signed-unchanged; then
     printf '\nIn the signed unchanged row, the last column is the same run of the program without a key.\n'
+fi
+if chosen rtt; then
+    printf '\n| rtt ms | server | kestrin trips a file | fixed | asked a file | curl trips a file | fixed | asked a file |\n'
+    printf '|---|---|---|---|---|---|---|---|\n'
+    printf '%s\n' "${rtt_rows[@]}"
 fi
 if chosen signed; then
     printf '\nIn the signed rows, sha256sum hashes the files curl fetched before they are flushed.\n'

@@ -50,19 +50,37 @@ Fault modes, for tests:
   --busy N          answer the first N connections with 421 and close them, at the greeting or,
                     with --busy-on CMD, in reply to that command (USER, PASS, ...); a large N
                     is a server that stays busy. A server that stays down is a closed port.
+
+A link, for tests and the benchmark (the server stands for the far end of a slow link, so the
+data connections of active mode are held as well, which a relay in front would not see):
+  --rtt-ms N        every exchange costs a round trip of N ms: each reply (and everything else
+                    the server sends, the data included) goes out N ms after the server would
+                    send it, in order; the greeting waits twice as long (the connection's
+                    handshake, then the greeting); an active data connection is connected N ms
+                    late (its handshake), so that a PORT, whose reply this server sends once the
+                    data connection is up, costs two round trips and a RETR one. The wait is the
+                    event loop's timer: other connections go on meanwhile. Passive connections
+                    the client opens are answered by the system at once, so passive mode costs a
+                    round trip a transfer less than on a real link.
+  --bandwidth B     data connections send at most B bytes a second each (0: no cap)
+  --announce-size   end every RETR's 125/150 reply with the file's size, "(N bytes)", as many
+                    servers do (vsftpd, ProFTPD); the count-N fault word still wins
+  The first log line names them ("0 listening <address> rtt-ms=N bandwidth=B").
 SIGTERM and SIGINT end the server cleanly.
 """
 
 import argparse
+import collections
 import itertools
 import logging
 import os
 import re
 import signal
 import sys
+import time
 
 from pyftpdlib.authorizers import AuthenticationFailed, DummyAuthorizer
-from pyftpdlib.handlers import DTPHandler, FTPHandler
+from pyftpdlib.handlers import ActiveDTP, DTPHandler, FTPHandler
 from pyftpdlib.servers import FTPServer
 
 
@@ -162,15 +180,83 @@ class EndlessProducer:
         return ENDLESS_CHUNK
 
 
+class Link:
+    """The round trip and the data bandwidth the server acts out (--rtt-ms, --bandwidth)."""
+    rtt = 0.0         # seconds
+    bandwidth = 0     # bytes a second a data connection; 0: no cap
+
+
+class HeldOutput:
+    """What a control connection sends, each piece released a round trip after it was sent, in
+    order: the event loop's timer releases them, so nothing else waits."""
+
+    def __init__(self, channel):
+        self._channel = channel
+        self._queue = collections.deque()  # (release time, text, or None to close)
+        self._timer = None
+
+    def put(self, data, hold):
+        now = time.monotonic()
+        release = now + hold
+        if self._queue:
+            release = max(release, self._queue[-1][0])
+        self._queue.append((release, data))
+        self._arm(now)
+
+    def _arm(self, now):
+        if self._timer is None and self._queue:
+            self._timer = self._channel.ioloop.call_later(
+                max(self._queue[0][0] - now, 0), self._release)
+
+    def _release(self):
+        self._timer = None
+        now = time.monotonic()
+        while self._queue and self._queue[0][0] <= now:
+            _, data = self._queue.popleft()
+            if self._channel._closed:
+                self._queue.clear()
+                return
+            if data is None:
+                FTPHandler.close_when_done(self._channel)
+            elif data:
+                FTPHandler.push(self._channel, data)
+        self._arm(now)
+
+
+class HeldActiveDTP:
+    """An active data connection whose connect waits a round trip (its handshake)."""
+
+    def __init__(self, ip, port, cmd_channel):
+        self._connector = None
+        self._timer = cmd_channel.ioloop.call_later(Link.rtt, self._connect, ip, port,
+                                                    cmd_channel)
+
+    def _connect(self, ip, port, cmd_channel):
+        if cmd_channel.connected and not cmd_channel._closed:
+            self._connector = ActiveDTP(ip, port, cmd_channel)
+
+    def close(self):
+        if self._connector is not None:
+            self._connector.close()
+        elif not self._timer.cancelled:
+            self._timer.cancel()
+
+
 class FaultyDTPHandler(DTPHandler):
     """Sends a RETR as the command channel's faults say: cut short (drop or stall), dripped,
     or for ever."""
 
     _stalled = False
+    _first_send = None  # when the data was first ready to go
+    _link_sent = 0      # bytes sent since
 
     def send(self, data):
         if self._stalled:
             return 0
+        if Link.rtt or Link.bandwidth:
+            data = self._on_link(data)
+            if not data:
+                return 0
         faults = getattr(self.cmd_channel, "faults", None)
         if not faults:
             return super().send(data)
@@ -198,6 +284,41 @@ class FaultyDTPHandler(DTPHandler):
             self.call_later(faults.drip_ms / 1000.0, self._drip_again)
         return sent
 
+    def _on_link(self, data):
+        """What of data the link lets through now: nothing until a round trip after the data was
+        first ready, then no more than the bandwidth allows; the channel waits out of the event
+        loop until more may go."""
+        now = time.monotonic()
+        if self._first_send is None:
+            self._first_send = now
+        start = self._first_send + Link.rtt
+        if Link.bandwidth:
+            allowed = int((now - start) * Link.bandwidth) - self._link_sent
+            # At least a little at a time, so that a slow cap does not send a byte a wake-up.
+            chunk = max(Link.bandwidth // 100, 1)
+            if allowed < min(len(data), chunk):
+                self._wait_until(start + (self._link_sent + min(len(data), chunk)) /
+                                 Link.bandwidth, now)
+                return b""
+            data = data[:allowed]
+        elif now < start:
+            self._wait_until(start, now)
+            return b""
+        self._link_sent += len(data)
+        return data
+
+    def _wait_until(self, when, now):
+        self.del_channel()
+        self.call_later(max(when - now, 0), self._drip_again)
+
+    def close(self):
+        # The reply that ends the transfer left after the last byte, which the link held already.
+        self.cmd_channel._unheld = True
+        try:
+            super().close()
+        finally:
+            self.cmd_channel._unheld = False
+
     def _drip_again(self):
         if not self._closed:
             self.add_channel(events=self.ioloop.READ | self.ioloop.WRITE)
@@ -215,12 +336,20 @@ class Handler(FTPHandler):
     # Per path, the RETRs asked for over the server's life while it had faults (for once and
     # busy-N).
     _retrs = {}
+    _unheld = False  # the next replies go at once (see FaultyDTPHandler.close)
+    _link = None     # HeldOutput, when the link has a round trip
+    announce_size = False
+    retr_size = None  # what the RETR's 125/150 reply names (--announce-size)
 
     def handle(self):
         self.conn_id = next(self._ids)
         if self.mute:
             self.log_events.write(self.conn_id, "connect", f"{self.remote_ip}:{self.remote_port}")
             return
+        if Link.rtt:
+            self._link = HeldOutput(self)
+            # The greeting waits for the connection's handshake too.
+            self._link.put("", 2 * Link.rtt)
         if self.conn_id <= self.busy and self.busy_on is None:
             self.on_connect()
             self.refuse_busy("greeting")
@@ -231,6 +360,16 @@ class Handler(FTPHandler):
         self.log_events.write(self.conn_id, "busy", what)
         self.respond("421 Too many connections. Service temporarily unavailable.")
         self.close_when_done()
+
+    def push(self, s):
+        if self._link is None:
+            return super().push(s)
+        self._link.put(s, 0 if self._unheld else Link.rtt)
+
+    def close_when_done(self):
+        if self._link is None:
+            return super().close_when_done()
+        self._link.put(None, 0)
 
     def on_connect(self):
         self.log_events.write(self.conn_id, "connect", f"{self.remote_ip}:{self.remote_port}")
@@ -295,6 +434,11 @@ class Handler(FTPHandler):
             super().ftp_REST(line)
 
     def ftp_RETR(self, file):
+        if self.announce_size:
+            try:
+                self.retr_size = self.fs.getsize(file)
+            except OSError:
+                self.retr_size = None
         faults = getattr(self, "faults", None)
         if not faults or not faults.endless:
             return super().ftp_RETR(file)
@@ -305,6 +449,9 @@ class Handler(FTPHandler):
         faults = getattr(self, "faults", None)
         if faults and faults.count is not None and resp[:4] in ("125 ", "150 "):
             resp = f"{resp.rstrip('.')} ({faults.count} bytes)."
+        elif self.retr_size is not None and resp[:4] in ("125 ", "150 "):
+            resp = f"{resp.rstrip('.')} ({self.retr_size} bytes)."
+            self.retr_size = None
         if faults and faults.reply is not None and resp.startswith("226 "):
             resp = f"{faults.reply} Transfer closed with the reply the file's name asks for."
         result = super().respond(resp, *args, **kwargs)
@@ -331,6 +478,9 @@ def parse_args(argv):
     parser.add_argument("--mute", action="store_true")
     parser.add_argument("--busy", type=int, default=0, metavar="N")
     parser.add_argument("--busy-on", metavar="CMD")
+    parser.add_argument("--rtt-ms", type=int, default=0, metavar="N")
+    parser.add_argument("--bandwidth", type=int, default=0, metavar="B")
+    parser.add_argument("--announce-size", action="store_true")
     return parser.parse_args(argv)
 
 
@@ -354,6 +504,11 @@ def main(argv):
     Handler.mute = args.mute
     Handler.busy = args.busy
     Handler.busy_on = args.busy_on.upper() if args.busy_on else None
+    if args.rtt_ms > 0:
+        Link.rtt = args.rtt_ms / 1000.0
+        Handler.active_dtp = HeldActiveDTP
+    Link.bandwidth = max(args.bandwidth, 0)
+    Handler.announce_size = args.announce_size
     Handler.banner = "Kestrin update server ready."
     # The fault modes count bytes in send(); sendfile would bypass it.
     Handler.use_sendfile = False
@@ -364,6 +519,8 @@ def main(argv):
     server = FTPServer((args.host, args.port), Handler)
     port = server.socket.getsockname()[1]
     mode = " named-faults" if args.named_faults else ""
+    if Link.rtt or Link.bandwidth:
+        mode += f" rtt-ms={args.rtt_ms} bandwidth={Link.bandwidth}"
     Handler.log_events.write(0, "listening", f"{args.host}:{port}{mode}")
     if args.port_file:
         partial = args.port_file + ".part"

@@ -2,16 +2,18 @@
 // Supports: one easy handle and one multi handle per connection, logged in by Connect with a
 // request that fetches nothing (USER, PASS, PWD) and kept in the multi handle's connection
 // cache, so that every download of the connection reuses the one control connection; active
-// mode ("-": the address of the control connection) or passive on request; binary or ASCII;
-// the remote path sent in one RETR as given (NOCWD), each segment escaped; SIZE sent before a
-// binary RETR as a quote command whose refusal does not stop the transfer; the byte count of the
-// RETR's 125 or 150 reply; the data handed out as it arrives, the transfer paused while a quarter
-// of a megabyte waits to be read; the server's final reply (226 or 250) required before the data
-// counts as ended; a transfer that starts at an offset (REST, CURLOPT_RESUME_FROM_LARGE); the
-// code of a reply that refused a login or a transfer; proxy settings from the environment as
-// libcurl reads them (ftp_proxy, all_proxy, no_proxy) unless the session is direct; QUIT after a
-// refused login, which libcurl would end by closing the connection without a word (a server may log
-// that as a client that left rudely). Quirks:
+// mode ("-": the address of the control connection; PORT, never a refused EPRT first, to an IPv4
+// server) or passive on request; binary or ASCII; the transfer type sent when it changes; the
+// remote path sent in one RETR as given (NOCWD), each segment escaped; SIZE sent before a binary
+// RETR as a quote command whose refusal does not stop the transfer, when nothing else tells the
+// size (ftp::AsksSize); the byte count of the RETR's 125 or 150 reply; the data handed out as it
+// arrives, the transfer paused while a quarter of a megabyte waits to be read; the server's final
+// reply (226 or 250) required before the data counts as ended; a transfer that starts at an
+// offset (REST, CURLOPT_RESUME_FROM_LARGE); the code of a reply that refused a login or a
+// transfer; proxy settings from the environment as libcurl reads them (ftp_proxy, all_proxy,
+// no_proxy) unless the session is direct; QUIT after a refused login, which libcurl would end by
+// closing the connection without a word (a server may log that as a client that left rudely).
+// Quirks:
 // - Errors are decided on the CURLcode alone, never on the error text. libcurl reports some
 //   server refusals as other codes than WinInet would: a 421 reply arrives as a time-out (its
 //   code is reported beside it).
@@ -99,7 +101,12 @@ bool Configure(CURL* curl, bool direct, const ftp::Timeouts& timeouts, const std
               curl_easy_setopt(curl, CURLOPT_FTP_FILEMETHOD,
                                static_cast<long>(CURLFTPMETHOD_NOCWD)) == CURLE_OK &&
               ApplyTimeouts(curl, timeouts);
-    if (ok && !account.passive) ok = curl_easy_setopt(curl, CURLOPT_FTPPORT, "-") == CURLE_OK;
+    // PORT at once: a server without EPRT would refuse one before every file (a round trip each);
+    // libcurl still says EPRT where it must, to an IPv6 server.
+    if (ok && !account.passive) {
+        ok = curl_easy_setopt(curl, CURLOPT_FTPPORT, "-") == CURLE_OK &&
+             curl_easy_setopt(curl, CURLOPT_FTP_USE_EPRT, 0L) == CURLE_OK;
+    }
     if (ok && direct) ok = curl_easy_setopt(curl, CURLOPT_PROXY, "") == CURLE_OK;
     // Without a user libcurl logs in as "anonymous", as WinInet does.
     if (ok && account.user != nullptr) {
@@ -142,6 +149,9 @@ struct ftp::Connection::State {
     std::unique_ptr<CURLM, CurlMultiCleanup> multi;
     std::unique_ptr<CURL, CurlCleanup> curl;
     Download::State* download = nullptr;  // the download open on the connection, if any
+    // The server named the byte count in a 125 or 150 reply of this connection: it will again,
+    // so a SIZE before the transfer would ask what the reply tells.
+    bool countsAnnounced = false;
 
     ~State();
     // Ends the control connection (QUIT) and cuts off a download still open on it.
@@ -231,6 +241,9 @@ struct ftp::Download::State {
             download.accepted = true;
             if (download.offset == 0) {
                 download.countReply = ftp_replies::ByteCount(line).value_or(kNoSizeAnnounced);
+                if (download.connection != nullptr && download.countReply != kNoSizeAnnounced) {
+                    download.connection->countsAnnounced = true;
+                }
             }
         } else if (code != 0 && download.accepted) {
             download.finalReply = code;
@@ -388,7 +401,7 @@ Opened<Download> Connection::Fetch(const FileRequest& request) {
     download->offset = request.offset;
     // libcurl sends REST only when it asks the size itself (and then stops the data at it).
     const bool resumed = request.offset != 0;
-    if (!request.ascii && !resumed) {
+    if (!resumed && ftp::AsksSize(request, connection.countsAnnounced)) {
         // "*": a server without SIZE still serves the file.
         download->quote.reset(curl_slist_append(nullptr, ("*SIZE " + std::string(path)).c_str()));
         if (!download->quote) return {Download(), ERROR_NOT_ENOUGH_MEMORY};

@@ -3,12 +3,14 @@
 // during a download made on a thread of the download's own.
 // Supports: the access type (preconfigured or direct); the connect and receive time-outs as
 // session options; active or passive mode; binary or ASCII; the size from a SIZE command
-// (FtpCommandA, after TYPE I, without which some servers refuse SIZE) or from the RETR's 125 or
-// 150 reply; a transfer that starts at an offset (FtpCommandA "REST n" after the SIZE, then
-// FtpOpenFileA, which sends only TYPE and PORT before its RETR: the server keeps the offset for
-// the RETR); the code of a reply that refused a login or a transfer; the data read as it arrives;
-// the server's last reply about the transfer, read once the file's handle is closed. Closing a
-// session closes its connections (WinInet's own rule). Quirks:
+// (FtpCommandA, after TYPE I, without which some servers refuse SIZE, when the connection is
+// not in binary mode yet; asked only when nothing else tells it, ftp::AsksSize, and before every
+// resumed transfer) or from the RETR's 125 or 150 reply; a transfer that starts at an offset
+// (FtpCommandA "REST n" after the SIZE, then FtpOpenFileA, which sends only TYPE and PORT before
+// its RETR: the server keeps the offset for the RETR); the code of a reply that refused a login
+// or a transfer; the data read as it arrives; the server's last reply about the transfer, read
+// once the file's handle is closed. Closing a session closes its connections (WinInet's own
+// rule). Quirks:
 // - WinInet's FtpGetFileA hands out no byte as it arrives, and its FtpOpenFileA and
 //   InternetReadFile cannot be used as they are: Wine's WinInet answers 0 to FtpGetFileSize,
 //   ignores the receive time-out on FTP data and does not end a read whose handle is closed.
@@ -36,6 +38,7 @@
 #include <cstring>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -64,6 +67,9 @@ struct Shared {
     std::string path;
     bool ascii = false;
     ULONGLONG offset = 0;
+    bool askSize = true;     // SIZE before the transfer (ftp::AsksSize)
+    bool typeSet = false;    // the connection is in binary mode already: no TYPE I before the SIZE
+    bool countSeen = false;  // the 125 or 150 reply named the byte count
 
     bool opened = false;
     ULONGLONG announced = ftp::kNoSizeAnnounced;
@@ -91,8 +97,11 @@ struct Shared {
     void Open() {
         const bool binary = !ascii;
         ULONGLONG size = ftp::kNoSizeAnnounced;
-        if (binary) {
-            FtpCommandA(connection, FALSE, FTP_TRANSFER_TYPE_BINARY, "TYPE I", 0, nullptr);
+        // A resumed transfer is held to the whole file's size, which after REST only SIZE tells.
+        if (binary && (askSize || offset != 0)) {
+            if (!typeSet) {
+                FtpCommandA(connection, FALSE, FTP_TRANSFER_TYPE_BINARY, "TYPE I", 0, nullptr);
+            }
             if (FtpCommandA(connection, FALSE, FTP_TRANSFER_TYPE_BINARY, ("SIZE " + path).c_str(),
                             0, nullptr)) {
                 size = ftp_replies::Size(LastReply()).value_or(ftp::kNoSizeAnnounced);
@@ -119,10 +128,12 @@ struct Shared {
                 }
             }
         }
-        if (opened && size == ftp::kNoSizeAnnounced && offset == 0) {
-            size = ftp_replies::ByteCount(LastReply()).value_or(ftp::kNoSizeAnnounced);
-        }
+        // After REST, servers differ on what the reply's count counts.
+        const std::optional<ULONGLONG> count =
+            opened && offset == 0 ? ftp_replies::ByteCount(LastReply()) : std::nullopt;
+        if (size == ftp::kNoSizeAnnounced) size = count.value_or(ftp::kNoSizeAnnounced);
         const std::lock_guard<std::mutex> lock(mutex);
+        countSeen = count.has_value();
         file = opened;
         announced = size;
         error = openError;
@@ -216,6 +227,11 @@ struct ftp::Session::State {
 
 struct ftp::Connection::State {
     HINTERNET handle = nullptr;
+    // What the connection's earlier transfers tell, so that the next asks it no more: the
+    // transfer type WinInet left set (FtpOpenFileA sends its own TYPE before every RETR), and
+    // whether the server names the byte count in its 125 or 150 reply.
+    bool binary = false;
+    bool countsAnnounced = false;
 };
 
 namespace ftp {
@@ -288,6 +304,8 @@ Opened<Download> Connection::Fetch(const FileRequest& request) {
     shared.path = request.remotePath;
     shared.ascii = request.ascii;
     shared.offset = request.offset;
+    shared.askSize = AsksSize(request, m_state->countsAnnounced);
+    shared.typeSet = m_state->binary;
     download->thread = std::thread([shared = download->shared] { shared->Run(); });
 
     std::unique_lock<std::mutex> lock(shared.mutex);
@@ -296,6 +314,8 @@ Opened<Download> Connection::Fetch(const FileRequest& request) {
         download.reset();  // ends it at once
         return {Download(), ERROR_INTERNET_TIMEOUT};
     }
+    // A refused transfer may have left any type set.
+    m_state->binary = shared.file != nullptr && !request.ascii;
     if (shared.file == nullptr) {
         const DWORD error = shared.error;
         const DWORD reply = shared.openReply;
@@ -303,6 +323,7 @@ Opened<Download> Connection::Fetch(const FileRequest& request) {
         download->End(request.timeoutMs);
         return {Download(), error, reply};
     }
+    if (shared.countSeen) m_state->countsAnnounced = true;
     return {Download(std::move(download)), ERROR_SUCCESS};
 }
 

@@ -4,10 +4,11 @@ import datetime
 import os
 import shutil
 import subprocess
+import time
 
 import kestrin_e2e
 from kestrin_e2e import ServerTestCase
-from local_ftp import read_files  # found through the path kestrin_e2e sets
+from local_ftp import LocalFtpServer, read_files  # found through the path kestrin_e2e sets
 from vsftpd import VsftpdServer
 
 RUN_START = ['dialog: Updating System', 'status: Connecting to Server', 'status: Connected',
@@ -147,6 +148,40 @@ class Synchronisation(ServerTestCase):
             (1, 'Update/Version.txt'), (1, 'Update/File_list.txt'), (1, 'Update/a.txt'),
             (1, 'Update/b.txt'), (1, 'Update/c.txt')])
 
+    def test_a_slow_link_costs_what_it_holds(self):
+        """The test server acting out a link (a round trip, a bandwidth): a run takes at least
+        a round trip for each exchange the log shows, and the data's time at the bandwidth."""
+        files = {'Update/a.bin': os.urandom(20000), 'Update/b.bin': os.urandom(20000)}
+        self.serve(files)
+        self.serve_list([('a.bin', OLD_DATE), ('b.bin', OLD_DATE)])
+        data = sum(len(content) for content in files.values())
+
+        def exchanges(server):
+            """A round trip for each reply awaited (QUIT's may not be), one more for each data
+            connection the server opens (before its PORT reply), two for the greeting."""
+            commands = [arg.split(' ')[0] for _, arg in server.commands()]
+            return (len(commands) - commands.count('QUIT') +
+                    commands.count('PORT') + commands.count('EPRT') + 2)
+
+        # (the server's options, the least a run takes given its log)
+        cases = [(['--rtt-ms', '40'], lambda server: 0.040 * exchanges(server)),
+                 (['--bandwidth', '50000'], lambda server: data / 50000)]
+        for options, least in cases:
+            with self.subTest(options):
+                shutil.rmtree(self.product, ignore_errors=True)
+                work = os.path.join(self.box.root, 'link' + options[0])
+                os.makedirs(work)
+                server = LocalFtpServer(work, *kestrin_e2e.account(), root=self.served,
+                                        options=options).start()
+                self.addCleanup(server.stop)
+                started = time.monotonic()
+                status, out, err = self.box.run([], stdin='\n', port=server.port)
+                took = time.monotonic() - started
+                self.assertEqual(status, 0, err)
+                self.assertEqual([line for line in out if line.startswith('status: Updated')],
+                                 ['status: Updated...a.bin', 'status: Updated...b.bin'])
+                self.assertGreaterEqual(took, least(server), server.commands())
+
     def test_wrong_password(self):
         # The server's account has another password than kestrin's: the login is refused,
         # kestrin says it could not connect and says QUIT before it goes.
@@ -163,6 +198,8 @@ class SynchronisationOnVsftpd(Synchronisation):
     """The same cases against a production server."""
 
     server_class = VsftpdServer
+    # The link is the test server's own.
+    test_a_slow_link_costs_what_it_holds = None
 
 
 class SampleUpdate(ServerTestCase):

@@ -66,11 +66,20 @@ class SignedUpdate(ServerTestCase):
                 for entry, value in settings.items():
                     self.box.set_setting('Update', entry, value)
                 fetched_before = len(self.server.retrieved())
+                asked_before = len(self.server.commands())
                 status, out, err = self.kestrin([], stdin='\n')
                 self.assertEqual(status, 0, err)
                 seen = {m.group(2): m.group(1) for m in map(OUTCOME.match, out) if m}
                 messages = [line for line in out if line.startswith('message: ')]
                 fetched = {path for _, path in self.server.retrieved()[fetched_before:]}
+                # A file the manifest records is held to its size there: the server is not asked,
+                # unless the file goes on where it was cut off (libcurl asks before a REST).
+                asked = [arg for _, arg in self.server.commands()[asked_before:]]
+                sized = {arg[len('SIZE '):] for arg in asked if arg.startswith('SIZE ')}
+                retried = {arg[len('RETR '):] for arg in asked
+                           if arg.startswith('RETR ') and asked.count(arg) > 1}
+                self.assertLessEqual(sized, {'Update/Manifest.txt', 'Update/Manifest.sig'} |
+                                     {'Update/Version.txt', 'Update/File_list.txt'} | retried)
                 # The highest serial accepted is the genuine release's (the first case), unless
                 # a higher one was stored before.
                 self.assertEqual(self.setting('ManifestSerial'), '%s\n' % settings.get(

@@ -1,6 +1,7 @@
 // The FTP transport's contract on both systems (WinInet's, under Wine, in the Windows build):
-// what a fetch refuses before anything is sent, and a fetch that starts at an offset. The
-// transfers themselves are held to their bounds by tests/net.
+// what a fetch refuses before anything is sent, what it asks the server (each question a
+// round trip), and a fetch that starts at an offset. The transfers themselves are held to their
+// bounds by tests/net.
 #include "platform/ftp_transport.h"
 
 #include <gtest/gtest.h>
@@ -12,6 +13,89 @@
 #include "support/ftp_server.h"
 
 namespace {
+
+// Fetches a file whole on the connection; what the download announced, or "failed".
+std::string FetchWhole(ftp::Connection& connection, const ftp::FileRequest& request,
+                       std::string* bytes) {
+    ftp::Opened<ftp::Download> download = connection.Fetch(request);
+    if (!download.value) return "failed " + std::to_string(download.error);
+    const ULONGLONG announced = download.value.Announced();
+    for (;;) {
+        char piece[4096];
+        const ftp::Piece read = download.value.Read(piece, sizeof piece, 5000);
+        if (read.error != ERROR_SUCCESS) return "failed " + std::to_string(read.error);
+        if (read.size == 0) break;
+        bytes->append(piece, read.size);
+    }
+    download.value.Close(5000);
+    return announced == ftp::kNoSizeAnnounced ? "none" : std::to_string(announced);
+}
+
+struct Fetched {
+    const char* path;
+    bool ascii;
+    ULONGLONG knownSize;
+    const char* announced;  // what the download says the server announced
+};
+
+// A file is asked nothing whose answer the run has: the size a caller knows or a server names
+// in its 125/150 reply, the transfer type the connection is in, an extended PORT the server may
+// refuse.
+TEST(FtpTransport, AFetchAsksOnlyWhatItCannotKnow) {
+    const ULONGLONG none = ftp::kNoSizeAnnounced;
+    const struct {
+        const char* name;
+        std::vector<Fetched> fetches;
+        std::vector<std::string> sized;  // the paths SIZE asked for, in order
+    } cases[] = {
+        {"each binary file unknown",
+         {{"Update/a.bin", false, none, "4"}, {"Update/b.bin", false, none, "3"}},
+         {"Update/a.bin", "Update/b.bin"}},
+        {"a size the caller knows",
+         {{"Update/a.bin", false, 4, "none"}, {"Update/b.bin", false, none, "3"}},
+         {"Update/b.bin"}},
+        {"ascii", {{"Update/a.bin", true, none, "none"}}, {}},
+        // Once a reply named the count, the next ones are trusted to.
+        {"a server that names the count",
+         {{"Update/count-2.bin", false, none, "2"},
+          {"Update/count-2.bin", false, none, "2"},
+          {"Update/b.bin", false, none, "none"}},
+         {"Update/count-2.bin"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        // A server object a case: its log starts with the case.
+        FtpServer server;
+        if (server.Unavailable()) GTEST_SKIP() << server.Error();
+        ASSERT_TRUE(server.Running()) << server.Error();
+        if (!server.NamedFaults()) GTEST_SKIP() << "the server was not started with --named-faults";
+        server.Put("Update/a.bin", "abcd");
+        server.Put("Update/b.bin", "bcd");
+        server.Put("Update/count-2.bin", "ab");
+        ftp::Opened<ftp::Session> session = ftp::Session::Open("test", true, {5000, 5000});
+        ASSERT_TRUE(session.value);
+        ftp::Opened<ftp::Connection> connection = session.value.Connect(
+            {server.Host(), server.Port(), server.User().c_str(), server.Password().c_str()});
+        ASSERT_TRUE(connection.value) << connection.error;
+        size_t binary = 0;
+        for (const Fetched& f : c.fetches) {
+            ftp::FileRequest request;
+            request.remotePath = f.path;
+            request.ascii = f.ascii;
+            request.knownSize = f.knownSize;
+            std::string bytes;
+            EXPECT_EQ(FetchWhole(connection.value, request, &bytes), f.announced) << f.path;
+            EXPECT_FALSE(bytes.empty()) << f.path;
+            binary += f.ascii ? 0 : 1;
+        }
+        connection.value = ftp::Connection();
+        EXPECT_EQ(server.Commands("SIZE"), c.sized);
+        // The system's library may set the type before each transfer; we add one at most.
+        EXPECT_LE(server.Commands("TYPE").size(), c.fetches.size() + (binary ? 1 : 0));
+        EXPECT_TRUE(server.Commands("EPRT").empty());
+        EXPECT_EQ(server.Commands("PORT").size(), c.fetches.size());
+    }
+}
 
 TEST(FtpTransport, AFetchRefusesWhatItCannotSend) {
     FtpServer server;

@@ -628,6 +628,13 @@ class WineProgram(Session):
             self.assertEqual([p for _, p in first], [
                 'Update/Version.txt', 'Update/File_list.txt', 'Update/a.txt', 'Update/b.bin',
                 'Update/sub/x.dat', 'Update/old.dat'], 'first run fetched')
+            # What WinInet was made to ask, each a round trip: its own TYPE before every RETR,
+            # and ours before the connection's first SIZE only.
+            asked = [arg for _, arg in server.commands()]
+            with open(os.path.join(ARGS.artifacts, 'synchronisation_commands.txt'), 'w') as f:
+                f.write('\n'.join(asked) + '\n')
+            self.assertLessEqual(len([a for a in asked if a.startswith('TYPE ')]),
+                                 len(first) + 1, asked)
 
             # old.dat, dated tomorrow, would be fetched on every run; the day of the first
             # run covers what that run fetched.
@@ -789,8 +796,14 @@ class WineProgram(Session):
                     server.serve(pristine)
                     for entry, value in (spoil(update) or {}).items():
                         self.set_setting('Update', entry, value)
+                    asked_before = len(server.commands())
                     changes = self.pressed_update(server, exe=ARGS.signed_exe, message=(
                         signed_release.UNVERIFIED if outcomes is None else None))
+                    # A file the manifest records is held to its size there, unasked.
+                    sized = {arg[len('SIZE '):] for _, arg in server.commands()[asked_before:]
+                             if arg.startswith('SIZE ')}
+                    self.assertLessEqual(sized, {'Update/' + name for name in (
+                        'Manifest.txt', 'Manifest.sig', 'Version.txt', 'File_list.txt')})
                     seen = dict(reversed(text.split('...', 1)) for kind, text in changes
                                 if kind == 'status' and
                                 text.startswith(('Updated...', 'Failed...', 'Unchanged...')))
