@@ -47,6 +47,17 @@ def publish(root, dates=None):
     return serial
 
 
+def sized_needlessly(commands):
+    """The files a run asked the SIZE of although the manifest records it (commands: the run's
+    commands as the server logged them): none but the manifest and the lists, and a file that
+    goes on where it was cut off (its SIZE comes before the REST)."""
+    retried = {c[len('RETR '):] for c in commands if c.startswith('RETR ') and
+               commands.count(c) > 1}
+    return {c[len('SIZE '):] for c in commands if c.startswith('SIZE ')} - retried - {
+        'Update/' + name for name in ('Manifest.txt', 'Manifest.sig', 'Version.txt',
+                                      'File_list.txt')}
+
+
 def instant(seconds):
     return time.strftime('%Y-%m-%dT%H:%M:%SZ', time.gmtime(seconds))
 

@@ -800,10 +800,8 @@ class WineProgram(Session):
                     changes = self.pressed_update(server, exe=ARGS.signed_exe, message=(
                         signed_release.UNVERIFIED if outcomes is None else None))
                     # A file the manifest records is held to its size there, unasked.
-                    sized = {arg[len('SIZE '):] for _, arg in server.commands()[asked_before:]
-                             if arg.startswith('SIZE ')}
-                    self.assertLessEqual(sized, {'Update/' + name for name in (
-                        'Manifest.txt', 'Manifest.sig', 'Version.txt', 'File_list.txt')})
+                    self.assertEqual(signed_release.sized_needlessly(
+                        [arg for _, arg in server.commands()[asked_before:]]), set())
                     seen = dict(reversed(text.split('...', 1)) for kind, text in changes
                                 if kind == 'status' and
                                 text.startswith(('Updated...', 'Failed...', 'Unchanged...')))
