@@ -256,6 +256,17 @@ CString UtcInstantText(std::int64_t instant) {
 
 ManifestVerdict ReadSignedManifest(std::string_view text, std::string_view signature,
                                    std::span<const net::P256PublicKey> keys) {
+    const std::optional<net::Sha256Digest> digest = net::Sha256::Of(text);
+    if (!digest) {
+        return Refused(ManifestFault::BadSignature,
+                       "the signature is not this key's signature of the manifest");
+    }
+    return ReadSignedManifest(text, *digest, signature, keys);
+}
+
+ManifestVerdict ReadSignedManifest(std::string_view text, const net::Sha256Digest& digest,
+                                   std::string_view signature,
+                                   std::span<const net::P256PublicKey> keys) {
     if (signature.empty()) return Refused(ManifestFault::Unsigned, "the signature is empty");
     const auto der =
         std::span(reinterpret_cast<const unsigned char*>(signature.data()), signature.size());
@@ -263,10 +274,8 @@ ManifestVerdict ReadSignedManifest(std::string_view text, std::string_view signa
     if (!rs) {
         return Refused(ManifestFault::BadSignature, "the signature is not a DER ECDSA signature");
     }
-    const std::optional<net::Sha256Digest> digest = net::Sha256::Of(text);
-    if (!digest || std::none_of(keys.begin(), keys.end(), [&](const net::P256PublicKey& key) {
-            return key.Verifies(*digest, *rs);
-        })) {
+    if (std::none_of(keys.begin(), keys.end(),
+                     [&](const net::P256PublicKey& key) { return key.Verifies(digest, *rs); })) {
         return Refused(ManifestFault::BadSignature,
                        "the signature is not this key's signature of the manifest");
     }
@@ -281,7 +290,18 @@ ManifestVerdict ReadSignedManifest(std::string_view text, std::string_view signa
 ManifestVerdict CheckManifest(std::string_view text, std::string_view signature,
                               std::span<const net::P256PublicKey> keys,
                               const ManifestPolicy& policy) {
-    ManifestVerdict verdict = ReadSignedManifest(text, signature, keys);
+    const std::optional<net::Sha256Digest> digest = net::Sha256::Of(text);
+    if (!digest) {
+        return Refused(ManifestFault::BadSignature,
+                       "the signature is not this key's signature of the manifest");
+    }
+    return CheckManifest(text, *digest, signature, keys, policy);
+}
+
+ManifestVerdict CheckManifest(std::string_view text, const net::Sha256Digest& digest,
+                              std::string_view signature, std::span<const net::P256PublicKey> keys,
+                              const ManifestPolicy& policy) {
+    ManifestVerdict verdict = ReadSignedManifest(text, digest, signature, keys);
     if (!verdict) return verdict;
     const Manifest& manifest = *verdict.manifest;
     if (policy.now >= manifest.expires) {

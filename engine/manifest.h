@@ -85,11 +85,20 @@ struct ManifestPolicy {
 // manifest's form. The signature is checked before the text is read.
 ManifestVerdict ReadSignedManifest(std::string_view text, std::string_view signature,
                                    std::span<const net::P256PublicKey> keys);
+// The same for text whose SHA-256 the caller took already (as it arrived): digest must be the
+// SHA-256 of exactly text.
+ManifestVerdict ReadSignedManifest(std::string_view text, const net::Sha256Digest& digest,
+                                   std::string_view signature,
+                                   std::span<const net::P256PublicKey> keys);
 
 // ReadSignedManifest, and then the policy: not expired, for this product, a serial not lower
 // than the highest accepted before.
 ManifestVerdict CheckManifest(std::string_view text, std::string_view signature,
                               std::span<const net::P256PublicKey> keys,
+                              const ManifestPolicy& policy);
+// The same with text's SHA-256 taken already (see ReadSignedManifest).
+ManifestVerdict CheckManifest(std::string_view text, const net::Sha256Digest& digest,
+                              std::string_view signature, std::span<const net::P256PublicKey> keys,
                               const ManifestPolicy& policy);
 inline ManifestVerdict CheckManifest(std::string_view text, std::string_view signature,
                                      const net::P256PublicKey& key, const ManifestPolicy& policy) {

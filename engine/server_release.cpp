@@ -107,16 +107,18 @@ bool ServerRelease::Verify(RunContext& run) {
 bool ServerRelease::Check(RunContext& run) {
     IRemoteFiles* connection = run.transport;
     if (m_keys.empty() || connection == nullptr || run.settings == nullptr) return false;
-    const std::optional<CString> text =
+    // The manifest is hashed as it arrives, not read once more for its signature.
+    const std::optional<IRemoteFiles::Bytes> text =
         connection->FetchBytes(ServedPath(kManifestName).c_str(), kMaxManifestBytes);
     if (!text) return false;
-    const std::optional<CString> signature =
+    const std::optional<IRemoteFiles::Bytes> signature =
         connection->FetchBytes(ServedPath(kManifestSignatureName).c_str(), kMaxSignatureBytes);
     if (!signature) return false;
     const std::optional<std::uint64_t> accepted = AcceptedSerial(*run.settings);
     if (!accepted) return false;
     const ManifestPolicy policy{KESTRIN_UPDATE_PRODUCT, std::time(nullptr), *accepted};
-    ManifestVerdict verdict = CheckManifest(*text, *signature, m_keys, policy);
+    ManifestVerdict verdict =
+        CheckManifest(text->bytes, text->sha256, signature->bytes, m_keys, policy);
     if (!verdict || !RecordAcceptedSerial(*run.settings, verdict.manifest->serial)) return false;
     m_records.Entries() = std::move(verdict.manifest->files);
     return true;

@@ -127,15 +127,27 @@ class CountingLanding final : public Landing {
 };
 
 // A transfer kept in memory (the receive loop holds it to its bound).
+// Bytes landed in memory, hashed as they are written: the digest is that of exactly the bytes
+// kept, whatever the tries of the transfer were.
 class MemoryLanding final : public Landing {
   public:
+    // bound: the most the bytes may come to. Room for them is reserved at the first write, so
+    // that megabytes are not copied over and over as they grow; only what is written is touched.
+    explicit MemoryLanding(ULONGLONG bound) : m_bound(bound) {}
     BOOL Write(LPCVOID data, DWORD size) override {
+        if (m_bytes.empty()) m_bytes.reserve(static_cast<size_t>(std::min(m_bound, kMostReserved)));
         m_bytes.append(static_cast<const char*>(data), size);
+        m_hash.Update(data, size);
         return TRUE;
     }
     BOOL Commit() override { return TRUE; }
 
     CString m_bytes;
+    net::Sha256 m_hash;
+
+  private:
+    static constexpr ULONGLONG kMostReserved = 64 * 1024 * 1024;
+    ULONGLONG m_bound;
 };
 
 }  // namespace
@@ -224,19 +236,26 @@ bool CFtpConnection::DownloadFile(const char* remotePath, const char* directory,
         [&] { return Landing::Begin(directory, name, attributes, failIfExists); }, check);
 }
 
-std::optional<CString> CFtpConnection::FetchBytes(const char* remotePath, ULONGLONG maxBytes) {
+std::optional<IRemoteFiles::Bytes> CFtpConnection::FetchBytes(const char* remotePath,
+                                                              ULONGLONG maxBytes) {
     if (remotePath == nullptr) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return std::nullopt;
     }
     if (!ReadyForTransfer()) return std::nullopt;
-    auto begin = [] { return std::unique_ptr<Landing>(new MemoryLanding); };
+    auto begin = [maxBytes] { return std::unique_ptr<Landing>(new MemoryLanding(maxBytes)); };
     std::unique_ptr<Landing> landing = begin();
     if (!Transfer(remotePath, FTP_TRANSFER_TYPE_BINARY, m_context, LimitsOf(*this, maxBytes),
                   landing, begin, nullptr)) {
         return std::nullopt;
     }
-    return std::move(static_cast<MemoryLanding&>(*landing).m_bytes);
+    auto& memory = static_cast<MemoryLanding&>(*landing);
+    const std::optional<net::Sha256Digest> digest = memory.m_hash.Finish();
+    if (!digest) {
+        SetLastError(ERROR_INTERNET_INTERNAL_ERROR);
+        return std::nullopt;
+    }
+    return Bytes{std::move(memory.m_bytes), *digest};
 }
 
 bool CFtpConnection::Transfer(const char* remotePath, DWORD transferFlags, DWORD_PTR context,

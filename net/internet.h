@@ -83,7 +83,7 @@ class CFtpConnection : public CInternetConnection, public IRemoteFiles {
                       bool failIfExists, DWORD attributes, DWORD transferFlags, DWORD_PTR context,
                       net::IReceiveCheck* check = nullptr, ULONGLONG maxBytes = kAnySize) override;
     // Fetches remotePath (binary) into memory, as IRemoteFiles says, with the same bounds.
-    std::optional<CString> FetchBytes(const char* remotePath, ULONGLONG maxBytes) override;
+    std::optional<Bytes> FetchBytes(const char* remotePath, ULONGLONG maxBytes) override;
     bool Settle() override;
 
     // The session's time-outs when the connection was made, which bound its transfers.

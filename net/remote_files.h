@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "framework/cstring.h"
+#include "net/crypto.h"
 #include "net/download.h"
 #include "platform/win32api.h"
 
@@ -35,9 +36,13 @@ class IRemoteFiles {
                               ULONGLONG maxBytes = kAnySize) = 0;
 
     // The bytes of remotePath, fetched into memory with the bounds of DownloadFile (maxBytes
-    // among them), when the transfer was whole; nothing otherwise. Nothing is written to the
-    // disk.
-    virtual std::optional<CString> FetchBytes(const char* remotePath, ULONGLONG maxBytes) = 0;
+    // among them), and their SHA-256, taken as they arrived, when the transfer was whole;
+    // nothing otherwise. Nothing is written to the disk.
+    struct Bytes {
+        CString bytes;
+        net::Sha256Digest sha256;
+    };
+    virtual std::optional<Bytes> FetchBytes(const char* remotePath, ULONGLONG maxBytes) = 0;
 
     // Makes the files fetched so far durable where DownloadFile left part of that for later (a
     // run of landings into one directory flushes it once); false when that failed, the files

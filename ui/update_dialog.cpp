@@ -189,12 +189,11 @@ bool CUpdateDialog::ShownConnection::DownloadFile(const char* remotePath, const 
     return false;
 }
 
-std::optional<CString> CUpdateDialog::ShownConnection::FetchBytes(const char* remotePath,
-                                                                  ULONGLONG maxBytes) {
+std::optional<IRemoteFiles::Bytes> CUpdateDialog::ShownConnection::FetchBytes(
+    const char* remotePath, ULONGLONG maxBytes) {
     AfxFrontEnd().Flush();
     do {
-        if (std::optional<CString> bytes =
-                m_dialog.m_pConnection->FetchBytes(remotePath, maxBytes)) {
+        if (std::optional<Bytes> bytes = m_dialog.m_pConnection->FetchBytes(remotePath, maxBytes)) {
             return bytes;
         }
     } while (NextServer());

@@ -72,7 +72,7 @@ class CUpdateDialog : public CDialog, public engine::IRunView {
                           bool failIfExists, DWORD attributes, DWORD transferFlags,
                           DWORD_PTR context, net::IReceiveCheck* check,
                           ULONGLONG maxBytes) override;
-        std::optional<CString> FetchBytes(const char* remotePath, ULONGLONG maxBytes) override;
+        std::optional<Bytes> FetchBytes(const char* remotePath, ULONGLONG maxBytes) override;
         bool Settle() override { return m_dialog.m_pConnection->Settle(); }
 
       private:

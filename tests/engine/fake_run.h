@@ -59,13 +59,14 @@ class DirectoryServer : public IRemoteFiles {
         return !error;
     }
 
-    std::optional<CString> FetchBytes(const char* remotePath, ULONGLONG maxBytes) override {
+    std::optional<Bytes> FetchBytes(const char* remotePath, ULONGLONG maxBytes) override {
         const std::optional<std::filesystem::path> source = Served(remotePath);
         std::error_code error;
         if (!source || !std::filesystem::is_regular_file(*source, error)) return std::nullopt;
         std::string bytes = ReadFile(*source);
         if (bytes.size() > maxBytes) return std::nullopt;
-        return bytes;
+        const std::optional<net::Sha256Digest> digest = net::Sha256::Of(bytes);
+        return Bytes{std::move(bytes), *digest};
     }
 
     bool Settle() override {

@@ -441,6 +441,26 @@ INSTANTIATE_TEST_SUITE_P(
                     ERROR_FILE_TOO_LARGE}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// Bytes fetched into memory come with the SHA-256 of exactly those bytes, also when their
+// transfer went on where it was cut off, or started over.
+TEST(FtpConnection, FetchedBytesComeWithTheirDigest) {
+    FtpServer server;
+    START_SERVER(server);
+    if (!server.NamedFaults()) GTEST_SKIP() << "the server was not started with --named-faults";
+    CInternetSession session;
+    auto connection = Connect(session, server);
+    const std::string payload = Payload(300000);
+    for (const std::string name :
+         {"whole.bin", "drop-after-20000+once.bin", "drop-after-20000+once+norest.bin"}) {
+        SCOPED_TRACE(name);
+        server.Put("Update/" + name, payload);
+        const auto fetched = connection->FetchBytes(("Update/" + name).c_str(), 1000000);
+        ASSERT_TRUE(fetched) << "error " << GetLastError();
+        EXPECT_EQ(fetched->bytes, payload);
+        EXPECT_EQ(fetched->sha256, net::Sha256::Of(payload));
+    }
+}
+
 // A server that ends the control connection after a file (an idle or a session limit) fails
 // no file: the next one is asked for over a new login.
 TEST(FtpConnection, AConnectionTheServerEndedBetweenFilesIsLoggedInAgain) {
