@@ -14,18 +14,25 @@
 
 namespace {
 
+// Reads a download to its end into bytes: ERROR_SUCCESS, or the error of the read that failed.
+DWORD ReadAll(ftp::Download& download, std::string& bytes) {
+    for (;;) {
+        char piece[4096];
+        const ftp::Piece read = download.Read(piece, sizeof piece, 5000);
+        if (read.error != ERROR_SUCCESS) return read.error;
+        if (read.size == 0) return ERROR_SUCCESS;
+        bytes.append(piece, read.size);
+    }
+}
+
 // Fetches a file whole on the connection; what the download announced, or "failed".
 std::string FetchWhole(ftp::Connection& connection, const ftp::FileRequest& request,
                        std::string* bytes) {
     ftp::Opened<ftp::Download> download = connection.Fetch(request);
     if (!download.value) return "failed " + std::to_string(download.error);
     const ULONGLONG announced = download.value.Announced();
-    for (;;) {
-        char piece[4096];
-        const ftp::Piece read = download.value.Read(piece, sizeof piece, 5000);
-        if (read.error != ERROR_SUCCESS) return "failed " + std::to_string(read.error);
-        if (read.size == 0) break;
-        bytes->append(piece, read.size);
+    if (const DWORD error = ReadAll(download.value, *bytes); error != ERROR_SUCCESS) {
+        return "failed " + std::to_string(error);
     }
     download.value.Close(5000);
     return announced == ftp::kNoSizeAnnounced ? "none" : std::to_string(announced);
@@ -189,13 +196,7 @@ TEST(FtpTransport, AFetchAtAnOffsetGetsTheRest) {
         ASSERT_TRUE(download.value);
         EXPECT_EQ(download.value.Announced(), bytes.size());
         std::string got;
-        for (;;) {
-            char piece[64];
-            const ftp::Piece read = download.value.Read(piece, sizeof piece, 5000);
-            ASSERT_EQ(read.error, static_cast<DWORD>(ERROR_SUCCESS));
-            if (read.size == 0) break;
-            got.append(piece, read.size);
-        }
+        ASSERT_EQ(ReadAll(download.value, got), static_cast<DWORD>(ERROR_SUCCESS));
         EXPECT_EQ(got, c.rest);
         const DWORD reply = download.value.Close(5000);
         if (c.confirmed) {
