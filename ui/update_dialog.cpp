@@ -129,28 +129,30 @@ void CUpdateDialog::SetProgress(int position) {
 
 int CUpdateDialog::Connect() {
     m_run.release.NewRun();
+    m_run.transport = nullptr;
+    if (m_pConnection) m_pConnection->Close();
+    m_pConnection.reset();
     m_servers = CompiledUpdateServers(m_run.release.IsSigned());
     m_server = 0;
     return ConnectFrom(0) ? 1 : 0;
 }
 
 bool CUpdateDialog::ConnectFrom(size_t first) {
-    m_run.transport = nullptr;
-    if (m_pConnection) m_pConnection->Close();
-    m_pConnection.reset();
     // "Connecting to Server" is seen while the server is awaited.
     AfxFrontEnd().Flush();
     for (size_t i = first; i < m_servers.size(); ++i) {
+        std::unique_ptr<CFtpConnection> connection;
         try {
             const UpdateServer& server = m_servers[i];
-            m_pConnection.reset(
-                m_session.OpenFtpConnection(server.host.c_str(), server.user.c_str(),
-                                            server.password.c_str(), server.port, false));
+            connection.reset(m_session.OpenFtpConnection(server.host.c_str(), server.user.c_str(),
+                                                         server.password.c_str(), server.port,
+                                                         false));
         } catch (...) {
             // Every failure is the same to the callers: no connection. They say so themselves.
-            m_pConnection.reset();
         }
-        if (m_pConnection) {
+        if (connection) {
+            if (m_pConnection) m_pConnection->Close();
+            m_pConnection = std::move(connection);
             m_server = i;
             m_run.transport = &m_shownConnection;
             return true;

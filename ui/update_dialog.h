@@ -86,7 +86,8 @@ class CUpdateDialog : public CDialog, public engine::IRunView {
     ShownConnection m_shownConnection{*this};
 
     // Holds a connection to the first server of the run from index first on that can be
-    // reached (nothing held, false, when none can).
+    // reached, in place of the one held before; false when none can, the one held before (if
+    // any) still held.
     bool ConnectFrom(size_t first);
 
     const MessageMap* GetMessageMap() const override;

@@ -118,17 +118,22 @@ class SignedUpdate(ServerTestCase):
         self.addCleanup(mirror.stop)
         unsigned = os.path.join(kestrin_e2e.BUILD, 'app', 'kestrin')
         everything = {name: 'Updated' for name in FILES}
-        # (what, program, the server's port, a file the server does not serve, the outcomes,
-        # the files the mirror sent: from the one that failed on, in the list's order)
+        # Two that name nothing that can be reached, and two that name no server at all.
+        mirrors = ' 127.0.0.1:1 ,, bad host, 127.0.0.1:%d' % mirror.port
+        dead = '127.0.0.1:%d' % closed_port()
+        # (what, program, the server's port, the mirrors, a file the server does not serve, the
+        # outcomes, the files the mirror sent: from the one that failed on, in the list's order)
         rows = [
-            ('the server cannot be reached', None, closed_port(), None, everything,
+            ('the server cannot be reached', None, closed_port(), mirrors, None, everything,
              set(FILES)),
-            ('the server fails a file', None, self.server.port, 'c.txt', everything,
+            ('the server fails a file', None, self.server.port, mirrors, 'c.txt', everything,
              {'c.txt', 'd.txt', 'data/b.bin'}),
-            ('a program without a key', unsigned, closed_port(), None, {}, set()),
+            # The server's connection stays the run's.
+            ('the server fails a file, no mirror can be reached', None, self.server.port, dead,
+             'c.txt', dict(everything, **{'c.txt': 'Failed'}), set()),
+            ('a program without a key', unsigned, closed_port(), mirrors, None, {}, set()),
         ]
-        mirrors = {'KESTRIN_UPDATE_MIRRORS': ' 127.0.0.1:1 ,, bad host, 127.0.0.1:%d' % mirror.port}
-        for what, program, port, missing, outcomes, from_mirror in rows:
+        for what, program, port, named, missing, outcomes, from_mirror in rows:
             with self.subTest(what):
                 write_files(self.served, self.pristine)
                 if missing:
@@ -136,7 +141,7 @@ class SignedUpdate(ServerTestCase):
                 write_files(self.product, OLD)
                 sent_before = len(mirror.retrieved())
                 status, out, err = self.box.run([], stdin='\n', port=port, program=program,
-                                                extra_env=mirrors)
+                                                extra_env={'KESTRIN_UPDATE_MIRRORS': named})
                 seen = {m.group(2): m.group(1) for m in map(OUTCOME.match, out) if m}
                 self.assertEqual(seen, outcomes, err)
                 self.assertEqual({path for _, path in mirror.retrieved()[sent_before:]
