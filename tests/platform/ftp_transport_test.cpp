@@ -14,6 +14,20 @@
 
 namespace {
 
+// A session and a connection to server, logged in; the connection is empty (with the error)
+// when it could not be made.
+struct LoggedIn {
+    explicit LoggedIn(const FtpServer& server)
+        : session(ftp::Session::Open("test", true, {5000, 5000})) {
+        if (session.value) {
+            connection = session.value.Connect(
+                {server.Host(), server.Port(), server.User().c_str(), server.Password().c_str()});
+        }
+    }
+    ftp::Opened<ftp::Session> session;
+    ftp::Opened<ftp::Connection> connection;
+};
+
 // Reads a download to its end into bytes: ERROR_SUCCESS, or the error of the read that failed.
 DWORD ReadAll(ftp::Download& download, std::string& bytes) {
     for (;;) {
@@ -79,10 +93,8 @@ TEST(FtpTransport, AFetchAsksOnlyWhatItCannotKnow) {
         server.Put("Update/a.bin", "abcd");
         server.Put("Update/b.bin", "bcd");
         server.Put("Update/count-2.bin", "ab");
-        ftp::Opened<ftp::Session> session = ftp::Session::Open("test", true, {5000, 5000});
-        ASSERT_TRUE(session.value);
-        ftp::Opened<ftp::Connection> connection = session.value.Connect(
-            {server.Host(), server.Port(), server.User().c_str(), server.Password().c_str()});
+        LoggedIn loggedIn(server);
+        ftp::Opened<ftp::Connection>& connection = loggedIn.connection;
         ASSERT_TRUE(connection.value) << connection.error;
         size_t binary = 0;
         for (const Fetched& f : c.fetches) {
@@ -109,10 +121,8 @@ TEST(FtpTransport, AFetchRefusesWhatItCannotSend) {
     if (server.Unavailable()) GTEST_SKIP() << server.Error();
     ASSERT_TRUE(server.Running()) << server.Error();
     server.Put("Update/a.bin", "abc");
-    ftp::Opened<ftp::Session> session = ftp::Session::Open("test", true, {5000, 5000});
-    ASSERT_TRUE(session.value);
-    ftp::Opened<ftp::Connection> connection = session.value.Connect(
-        {server.Host(), server.Port(), server.User().c_str(), server.Password().c_str()});
+    LoggedIn loggedIn(server);
+    ftp::Opened<ftp::Connection>& connection = loggedIn.connection;
     ASSERT_TRUE(connection.value) << connection.error;
 
     const struct {
@@ -161,10 +171,8 @@ TEST(FtpTransport, AFetchAtAnOffsetGetsTheRest) {
     const std::string bytes = "0123456789abcdef";
     server.Put("Update/rest.bin", bytes);
     server.Put("Update/norest.bin", bytes);
-    ftp::Opened<ftp::Session> session = ftp::Session::Open("test", true, {5000, 5000});
-    ASSERT_TRUE(session.value);
-    ftp::Opened<ftp::Connection> connection = session.value.Connect(
-        {server.Host(), server.Port(), server.User().c_str(), server.Password().c_str()});
+    LoggedIn loggedIn(server);
+    ftp::Opened<ftp::Connection>& connection = loggedIn.connection;
     ASSERT_TRUE(connection.value) << connection.error;
 
     const struct {

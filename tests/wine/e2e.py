@@ -770,28 +770,35 @@ class WineProgram(Session):
                 self.pressed_update(server, retry, message=NO_CONNECTION_FOR_UPDATE)
                 self.assertEqual(len(server.connections()), connections, options)
 
+    def signed_product(self, folder):
+        """For the program built with the tests' key: a fresh install directory C:\\<folder>
+        that the settings name, with signed_release.VERSION installed; its product directory."""
+        if not ARGS.signed_exe:
+            self.skipTest('no --signed-exe')
+        install = self.drive_c(folder)
+        self.addCleanup(self.clear_settings)
+        self.addCleanup(shutil.rmtree, install, ignore_errors=True)
+        shutil.rmtree(install, ignore_errors=True)
+        os.makedirs(install)
+        self.clear_settings()
+        self.set_setting('FILES', 'Directory', 'C:\\' + folder)
+        self.set_setting('Update', 'VersionA', signed_release.VERSION[0])
+        self.set_setting('Update', 'VersionB', signed_release.VERSION[1])
+        return os.path.join(install, 'Pelmora')
+
     @photographed_on_failure
     def test_signed_releases(self):
         """The program built with the tests' key: a genuine release lands, and each spoiled one
         is refused (signed_release.CASES), the old copies kept."""
-        if not ARGS.signed_exe:
-            self.skipTest('no --signed-exe')
-        install = self.drive_c('KestrinSigned')
-        product = os.path.join(install, 'Pelmora')
+        product = self.signed_product('KestrinSigned')
         old = {name: b'old ' + name.encode() for name in signed_release.FILES}
-        self.addCleanup(self.clear_settings)
-        self.addCleanup(shutil.rmtree, install, ignore_errors=True)
         with self.update_server() as server:
             serial = signed_release.publish(server.root)
             update = os.path.join(server.root, 'Update')
             pristine = read_files(server.root)
-            self.clear_settings()
-            self.set_setting('FILES', 'Directory', r'C:\KestrinSigned')
-            self.set_setting('Update', 'VersionA', signed_release.VERSION[0])
-            self.set_setting('Update', 'VersionB', signed_release.VERSION[1])
             for what, spoil, outcomes in signed_release.CASES:
                 with self.subTest(what):
-                    shutil.rmtree(install, ignore_errors=True)
+                    shutil.rmtree(product, ignore_errors=True)
                     write_files(product, old)
                     server.serve(pristine)
                     for entry, value in (spoil(update) or {}).items():
@@ -815,7 +822,7 @@ class WineProgram(Session):
                         self.assertRegex(out, r'ManifestSerial\s+REG_SZ\s+%d\b' % serial)
             with self.subTest('a serial stored as a registry number'):
                 # No serial of the program's: never taken for a lower one, nor replaced.
-                shutil.rmtree(install, ignore_errors=True)
+                shutil.rmtree(product, ignore_errors=True)
                 write_files(product, old)
                 server.serve(pristine)
                 self.wine('reg', 'add', SETTINGS_KEY + r'\Update', '/v', 'ManifestSerial', '/t',
@@ -831,19 +838,9 @@ class WineProgram(Session):
         """The program built with the tests' key holds each copy to its recorded content
         (signed_release.CONVERGENCE), whatever its listed date says, knowing a copy it hashed
         before by what Windows says of the file."""
-        if not ARGS.signed_exe:
-            self.skipTest('no --signed-exe')
-        install = self.drive_c('KestrinConverge')
-        product = os.path.join(install, 'Pelmora')
-        self.addCleanup(self.clear_settings)
-        self.addCleanup(shutil.rmtree, install, ignore_errors=True)
-        shutil.rmtree(install, ignore_errors=True)
+        product = self.signed_product('KestrinConverge')
         with self.update_server() as server:
             signed_release.publish(server.root, signed_release.CONTENT_DATES)
-            self.clear_settings()
-            self.set_setting('FILES', 'Directory', r'C:\KestrinConverge')
-            self.set_setting('Update', 'VersionA', signed_release.VERSION[0])
-            self.set_setting('Update', 'VersionB', signed_release.VERSION[1])
             write_files(product, signed_release.FILES)
             # Hashed a while after they were written, the copies' hashes are kept.
             time.sleep(2.1)
@@ -862,20 +859,9 @@ class WineProgram(Session):
     def test_signed_mirror(self):
         """The program built with the tests' key whose server cannot be reached takes the
         release from the mirror the environment names, every file landing."""
-        if not ARGS.signed_exe:
-            self.skipTest('no --signed-exe')
-        install = self.drive_c('KestrinMirror')
-        product = os.path.join(install, 'Pelmora')
-        self.addCleanup(self.clear_settings)
-        self.addCleanup(shutil.rmtree, install, ignore_errors=True)
-        shutil.rmtree(install, ignore_errors=True)
-        os.makedirs(install)
+        product = self.signed_product('KestrinMirror')
         with self.update_server() as mirror:
             signed_release.publish(mirror.root)
-            self.clear_settings()
-            self.set_setting('FILES', 'Directory', r'C:\KestrinMirror')
-            self.set_setting('Update', 'VersionA', signed_release.VERSION[0])
-            self.set_setting('Update', 'VersionB', signed_release.VERSION[1])
             unreachable = types.SimpleNamespace(port=closed_port())
             changes = self.pressed_update(unreachable, exe=ARGS.signed_exe, extra_env={
                 'KESTRIN_UPDATE_MIRRORS': '127.0.0.1:%d' % mirror.port, 'KESTRIN_RETRY_WAIT_MS': '50'})
