@@ -12,7 +12,9 @@ with python3-pyftpdlib).
   argument; a password shows as ***), login, login-failed (the account), sent (a RETR that
   completed: the literal path and the bytes sent), cut (a RETR the server broke off, drop-after:
   the path and the bytes sent), busy (a 421 refusal: the command refused, or "greeting"),
-  disconnect. Connection ids count from 1 over
+  sessions (right after each login: the sessions logged in at that moment, this one included,
+  so that the largest tells how many were logged in at once at the most), too-many (a login
+  refused with 530 at --max-logins: the account), disconnect. Connection ids count from 1 over
   the server's life, so a test counts control connections by their connect lines. The first
   line, "0 listening <address>[ named-faults]", says how the server was started.
 
@@ -50,6 +52,13 @@ Fault modes, for tests:
   --busy N          answer the first N connections with 421 and close them, at the greeting or,
                     with --busy-on CMD, in reply to that command (USER, PASS, ...); a large N
                     is a server that stays busy. A server that stays down is a closed port.
+  --max-connections K
+                    a server at its connection limit: a connection made while K others are open
+                    is greeted with 421 and closed (logged as busy at the greeting); the
+                    connections it refuses do not count towards the K
+  --max-logins K    a login (PASS) while K sessions are logged in is answered 530 "too many" and
+                    its connection closed, as servers with a limit of sessions an account answer
+  The first log line names the limits set ("max-connections=K", "max-logins=K").
 
 A link, for tests and the benchmark (the server stands for the far end of a slow link, so the
 data connections of active mode are held as well, which a relay in front would not see):
@@ -332,6 +341,14 @@ class Handler(FTPHandler):
     mute = False
     busy = 0          # connections refused with 421
     busy_on = None    # the command they are refused at; None: the greeting
+    max_connections = 0  # connections open at once beyond which one is refused; 0: no limit
+    max_logins = 0       # sessions logged in at once beyond which a login is refused; 0: none
+    # Over the server: the connections open that were not refused, the sessions logged in. Kept
+    # as connections close, not when their disconnect is logged (which comes later).
+    _open = 0
+    _logged_in = 0
+    _counted = False  # this connection counts among _open
+    _session = False  # and among _logged_in
     _ids = itertools.count(1)
     # Per path, the RETRs asked for over the server's life while it had faults (for once and
     # busy-N).
@@ -350,11 +367,40 @@ class Handler(FTPHandler):
             self._link = HeldOutput(self)
             # The greeting waits for the connection's handshake too.
             self._link.put("", 2 * Link.rtt)
-        if self.conn_id <= self.busy and self.busy_on is None:
+        if ((self.conn_id <= self.busy and self.busy_on is None) or
+                (self.max_connections and Handler._open >= self.max_connections)):
             self.on_connect()
             self.refuse_busy("greeting")
             return
+        Handler._open += 1
+        self._counted = True
         super().handle()
+
+    def close(self):
+        if self._counted:
+            Handler._open -= 1
+            self._counted = False
+        self._end_session()
+        super().close()
+
+    def _end_session(self):
+        if self._session:
+            Handler._logged_in -= 1
+            self._session = False
+
+    def flush_account(self):
+        # A new USER or a REIN ends the session logged in before.
+        self._end_session()
+        super().flush_account()
+
+    def ftp_PASS(self, line):
+        if (self.max_logins and self.username and not self.authenticated and
+                Handler._logged_in >= self.max_logins):
+            self.log_events.write(self.conn_id, "too-many", self.username)
+            self.respond("530 Too many sessions logged in for this account; try again later.")
+            self.close_when_done()
+            return
+        super().ftp_PASS(line)
 
     def refuse_busy(self, what):
         self.log_events.write(self.conn_id, "busy", what)
@@ -379,6 +425,10 @@ class Handler(FTPHandler):
 
     def on_login(self, username):
         self.log_events.write(self.conn_id, "login", username)
+        if not self._session:
+            Handler._logged_in += 1
+            self._session = True
+        self.log_events.write(self.conn_id, "sessions", str(Handler._logged_in))
 
     def on_login_failed(self, username, password):
         self.log_events.write(self.conn_id, "login-failed", username)
@@ -478,6 +528,8 @@ def parse_args(argv):
     parser.add_argument("--mute", action="store_true")
     parser.add_argument("--busy", type=int, default=0, metavar="N")
     parser.add_argument("--busy-on", metavar="CMD")
+    parser.add_argument("--max-connections", type=int, default=0, metavar="K")
+    parser.add_argument("--max-logins", type=int, default=0, metavar="K")
     parser.add_argument("--rtt-ms", type=int, default=0, metavar="N")
     parser.add_argument("--bandwidth", type=int, default=0, metavar="B")
     parser.add_argument("--announce-size", action="store_true")
@@ -504,6 +556,8 @@ def main(argv):
     Handler.mute = args.mute
     Handler.busy = args.busy
     Handler.busy_on = args.busy_on.upper() if args.busy_on else None
+    Handler.max_connections = max(args.max_connections, 0)
+    Handler.max_logins = max(args.max_logins, 0)
     if args.rtt_ms > 0:
         Link.rtt = args.rtt_ms / 1000.0
         Handler.active_dtp = HeldActiveDTP
@@ -521,6 +575,9 @@ def main(argv):
     mode = " named-faults" if args.named_faults else ""
     if Link.rtt or Link.bandwidth:
         mode += f" rtt-ms={args.rtt_ms} bandwidth={Link.bandwidth}"
+    for name in ("max_connections", "max_logins"):
+        if getattr(Handler, name):
+            mode += f" {name.replace('_', '-')}={getattr(Handler, name)}"
     Handler.log_events.write(0, "listening", f"{args.host}:{port}{mode}")
     if args.port_file:
         partial = args.port_file + ".part"

@@ -63,6 +63,12 @@ class ServerLog:
                 total += int(count)
         return total
 
+    def most_logged_in(self):
+        """The most sessions that were logged in at once (scripts/ftp_server.py logs how many
+        there are at each login); 0 when none was."""
+        return max((int(arg) for _, event, arg in self.events() if event == 'sessions'),
+                   default=0)
+
     def retrieved(self):
         """Every path asked for with RETR, as (connection id, path) pairs."""
         return [(conn, arg[len('RETR '):]) for conn, arg in self.commands()
