@@ -19,12 +19,15 @@
 #              known by what the file system says of it), beside the program without a key,
 #              which decides by the listed dates alone
 #   rtt        100 files of 4 KiB, none present locally, over a link with a round trip of 0, 20,
-#              40 and 80 ms (the test server acts it out: --rtt-ms), Kestrin beside curl (driven
-#              as below, without the sync, which costs next to nothing for 100 small files next
-#              to a round trip); once against the test server as it is, once with --announce-size
-#              (its 125/150 replies name the size, as vsftpd's and ProFTPD's do). Also the round
-#              trips a file each side costs, from the server's log (see rtt_case). Not run unless
-#              named: it takes some ten minutes at 3 runs.
+#              40 and 80 ms (the test server acts it out: --rtt-ms), Kestrin with one connection
+#              and with four (KESTRIN_TRANSFER_CONNECTIONS=4, which the benchmark's build takes
+#              from the environment) beside curl (driven as below, without the sync, which costs
+#              next to nothing for 100 small files next to a round trip); once against the test
+#              server as it is, once with --announce-size (its 125/150 replies name the size, as
+#              vsftpd's and ProFTPD's do). Also the round trips a file each side costs over one
+#              connection, from the server's log (see rtt_case), and the most connections the
+#              four-connection run had logged in at once. Not run unless named: it takes some
+#              fifteen minutes at 3 runs.
 # Each file Kestrin lands is flushed to the disk before its rename, so the baseline of the two
 # fetch cases is curl fetching the same files (one process, one control connection, active
 # mode, binary, no CWD, as Kestrin does) followed by `sync` of those files, which flushes each;
@@ -184,11 +187,11 @@ EOF
 }
 
 # The command of one run of the program $2 (Kestrin unless given) against the server on port
-# $1: Update pressed, then closed.
+# $1, with the further environment variables $3 (NAME=VALUE ...): Update pressed, then closed.
 kestrin_command() {
     printf '%q ' sh -c "printf '\\ncancel\\n' | env -u DISPLAY -u XDG_RUNTIME_DIR \
 HOME=$bench/home XDG_CONFIG_HOME=$bench/config XDG_CACHE_HOME=$bench/tmp KESTRIN_FRONTEND=terminal \
-KESTRIN_UPDATE_HOST=127.0.0.1 KESTRIN_UPDATE_PORT=$1 ${2:-$kestrin}"
+KESTRIN_UPDATE_HOST=127.0.0.1 KESTRIN_UPDATE_PORT=$1 ${3:-} ${2:-$kestrin}"
 }
 
 # The curl configuration fetching the named server files from port $1 into $bench/curl.
@@ -205,11 +208,11 @@ curl_command() {
         --ftp-method nocwd --config "$1"
 }
 
-# One checked run of Kestrin (or of the program $4), whose output must hold count lines of the
-# status given.
+# One checked run of Kestrin (or of the program $4, with the environment variables $5), whose
+# output must hold count lines of the status given.
 check_kestrin() {
     local port=$1 status=$2 count=$3 program=${4:-} found
-    eval "$(kestrin_command "$port" "$program")" >"$bench/kestrin.out"
+    eval "$(kestrin_command "$port" "$program" "${5:-}")" >"$bench/kestrin.out"
     found=$(grep -c "^status: $status\\.\\.\\." "$bench/kestrin.out" || true)
     if [ "$found" != "$count" ] || grep -q '^status: Failed' "$bench/kestrin.out"; then
         echo "bench_sync: expected $count lines 'status: $status...', found $found" >&2
@@ -428,8 +431,13 @@ print('%.2f %d %s' % (trips(commands[first:]) / files, trips(commands[:first]) +
                       '+'.join(asked)))
 EOF
 }
+# The most sessions logged in at once in the server log $1 from its line $2 on.
+rtt_at_once() {
+    tail -n +"$(($2 + 1))" "$1" | awk '$2 == "sessions" && $3 > most { most = $3 } END { print most + 0 }'
+}
 rtt_case() {
-    local count=100 names rtt variant options port lines k c kt ct
+    local count=100 names rtt variant options port lines k k4 c kt ct at_once
+    local four=KESTRIN_TRANSFER_CONNECTIONS=4
     make_files r "$count" 4096 2001-01-01
     mapfile -t names < <(seq -f "r%06g" 0 $((count - 1)))
     for variant in plain announce-size; do
@@ -452,19 +460,31 @@ rtt_case() {
             lines=$(wc -l <"$bench/rtt.log")
             check_kestrin "$port" Updated "$count"
             kt=$(rtt_trips "$bench/rtt.log" "$lines" "$count")
+            rm -rf "$product"
+            mkdir -p "$bench/Tamwix"
+            lines=$(wc -l <"$bench/rtt.log")
+            check_kestrin "$port" Updated "$count" "" "$four"
+            at_once=$(rtt_at_once "$bench/rtt.log" "$lines")
+            if [ "$at_once" -lt 2 ]; then
+                echo "bench_sync: with $four the run had $at_once connection(s) logged in at once" >&2
+                exit 1
+            fi
             lines=$(wc -l <"$bench/rtt.log")
             eval "$(curl_command "$bench/rtt.curl")"
             ct=$(rtt_trips "$bench/rtt.log" "$lines" "$count")
             rounds "rtt-$variant-$rtt" 1 \
                 "rm -rf $product $bench/curl && mkdir -p $bench/Tamwix $bench/curl" \
                 kestrin "$(kestrin_command "$port")" \
+                kestrin-4 "$(kestrin_command "$port" "" "$four")" \
                 curl "$(curl_command "$bench/rtt.curl")"
             kill "$rtt_server_pid" 2>/dev/null || true
             wait "$rtt_server_pid" 2>/dev/null || true
             rtt_server_pid=
             k=$(median_of "rtt-$variant-$rtt" kestrin)
+            k4=$(median_of "rtt-$variant-$rtt" kestrin-4)
             c=$(median_of "rtt-$variant-$rtt" curl)
-            row "| 100 × 4 KiB, rtt $rtt ms | test-server${options[*]:+ ${options[*]}} | $k | | | $c | $(ratio "$k" "$c") |"
+            row "| 100 × 4 KiB, rtt $rtt ms, 1 connection | test-server${options[*]:+ ${options[*]}} | $k | | | $c | $(ratio "$k" "$c") |"
+            row "| 100 × 4 KiB, rtt $rtt ms, 4 connections ($at_once at once) | test-server${options[*]:+ ${options[*]}} | $k4 | | | $c | $(ratio "$k4" "$c") |"
             read -r -a kt <<<"$kt"
             read -r -a ct <<<"$ct"
             rtt_rows+=("| $rtt | $variant | ${kt[0]} | ${kt[1]} | ${kt[2]} | ${ct[0]} | ${ct[1]} | ${ct[2]} |")
@@ -491,6 +511,7 @@ if chosen signed-unchanged; then
     printf '\nIn the signed unchanged row, the last column is the same run of the program without a key.\n'
 fi
 if chosen rtt; then
+    printf '\nRound trips over one connection (the four-connection rows make the same exchanges, spread over them, and log in on each):\n'
     printf '\n| rtt ms | server | kestrin trips a file | fixed | asked a file | curl trips a file | fixed | asked a file |\n'
     printf '|---|---|---|---|---|---|---|---|\n'
     printf '%s\n' "${rtt_rows[@]}"
