@@ -2,8 +2,10 @@
 main cases against vsftpd too, into a real product directory."""
 import datetime
 import os
+import re
 import shutil
 import subprocess
+import tempfile
 import time
 
 import kestrin_e2e
@@ -182,6 +184,89 @@ class Synchronisation(ServerTestCase):
                                  ['status: Updated...a.bin', 'status: Updated...b.bin'])
                 self.assertGreaterEqual(took, least(server), server.commands())
 
+    def test_several_connections_at_once(self):
+        """Four connections at once: the files received ahead of their turn land in it, and the
+        run's lines are those of the same run over one connection, whatever the server limits,
+        breaks or lacks. The server sees further connections logged in beside the first."""
+        names = ['a.txt', 'sub/b.bin', 'c.bin', 'lib\\d.dll', 'e.txt', 'sub/deep/f.bin', 'g.bin',
+                 'h.txt', 'lib\\i.dll', 'j.bin', 'k.txt', 'l.bin']
+        # From a few bytes to 160 KB, so that transfers overlap.
+        served = {name: os.urandom(7 + 40000 * (i % 5)) for i, name in enumerate(names)}
+        self.serve({'Update/' + name.replace('\\', '/'): data for name, data in served.items()})
+        cut = 'Update/lib/d.dll.fault'
+        cases = [
+            # what, the server's options, the names listed, sidecar files, the sessions logged in
+            # at once at the most over four connections (least, most), an event the server logs
+            ('an ordinary list', [], names[:6] + ['kept.txt'] + names[6:], {}, (2, 4), None),
+            ('two connections at most', ['--max-connections', '2'], names, {}, (2, 2), 'busy'),
+            ('one login at a time', ['--max-logins', '1'], names, {}, (1, 1), 'too-many'),
+            ('a transfer cut off', [], names, {cut: 'drop-after-50000 once'}, (2, 4), 'cut'),
+            ('a name listed twice', [], names[:4] + ['a.txt'] + names[4:] + ['lib\\d.dll'], {},
+             (2, 4), None),
+            ('a file the server lacks', [], names[:3] + ['gone.txt'] + names[3:], {}, (2, 4),
+             None),
+        ]
+        trace = os.path.join(self.box.root, 'trace')
+        strace = shutil.which('strace')
+        if strace and subprocess.run([strace, '-o', os.devnull, 'true']).returncode != 0:
+            strace = None
+
+        def run(options, connections, traced):
+            """A run with the connections given against a server of its own; returns its
+            lines, the server, and (traced) the names landed, in the order they landed."""
+            shutil.rmtree(self.product, ignore_errors=True)
+            kestrin_e2e.write_files(self.product, {'kept.txt': 'current copy'})
+            work = tempfile.mkdtemp(dir=self.box.root)
+            server = LocalFtpServer(work, *kestrin_e2e.account(), root=self.served,
+                                    options=['--named-faults'] + options)
+            self.addCleanup(server.stop)
+            env, wrapper = {'KESTRIN_TRANSFER_CONNECTIONS': str(connections)}, []
+            if traced:
+                # LeakSanitizer cannot work under a tracer.
+                env['ASAN_OPTIONS'] = os.environ.get('ASAN_OPTIONS', '') + ':detect_leaks=0'
+                wrapper = [strace, '-f', '-y', '-o', trace, '-e',
+                           'trace=rename,renameat,renameat2']
+            status, out, err = self.box.run([], stdin='\n', port=server.start().port,
+                                            extra_env=env, wrapper=wrapper)
+            server.stop()
+            self.assertEqual(status, 0, err)
+            landed = []
+            if traced:
+                with open(trace) as f:
+                    for line in f:
+                        m = re.search(r'renameat2?\(\d+<([^>]*)>, "[^"]*", \d+<([^>]*)>, '
+                                      r'"([^"]*)".*= 0$', line)
+                        if m and m.group(2).startswith(self.product):
+                            landed.append(os.path.relpath(os.path.join(m.group(2), m.group(3)),
+                                                          self.product))
+            return out, server, landed
+
+        for what, options, listed, sidecars, (least, most), event in cases:
+            with self.subTest(what):
+                self.serve(sidecars)
+                self.serve_list([(name, OLD_DATE) for name in listed])
+                one, server, _ = run(options, 1, False)
+                self.assertEqual(server.most_logged_in(), 1)
+                out, server, landed = run(options, 4, strace is not None)
+                for path in sidecars:
+                    os.remove(os.path.join(self.served, path))
+                self.assertEqual(out, one)
+                self.assertEqual([line for line in out if line.startswith('status: Failed')],
+                                 ['status: Failed...gone.txt'] if 'gone.txt' in listed else [])
+                expected = {os.path.relpath(local_path(self.product, name), self.product):
+                            served[name] for name in listed if name in served}
+                expected['kept.txt'] = b'current copy'
+                self.assertEqual(read_files(self.product), expected)
+                self.assertTrue(least <= server.most_logged_in() <= most,
+                                [e for e in server.events() if e[1] not in ('cmd', 'sent')])
+                if event:
+                    self.assertIn(event, [e for _, e, _ in server.events()])
+                if strace:
+                    self.assertEqual(landed, [
+                        os.path.relpath(local_path(self.product, line[len('status: Updated...'):]),
+                                        self.product)
+                        for line in out if line.startswith('status: Updated...')])
+
     def test_wrong_password(self):
         # The server's account has another password than kestrin's: the login is refused,
         # kestrin says it could not connect and says QUIT before it goes.
@@ -200,6 +285,8 @@ class SynchronisationOnVsftpd(Synchronisation):
     server_class = VsftpdServer
     # The link is the test server's own.
     test_a_slow_link_costs_what_it_holds = None
+    # The limits and the count of sessions at once are the test server's.
+    test_several_connections_at_once = None
 
 
 class SampleUpdate(ServerTestCase):

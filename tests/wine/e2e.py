@@ -770,6 +770,35 @@ class WineProgram(Session):
                 self.pressed_update(server, retry, message=NO_CONNECTION_FOR_UPDATE)
                 self.assertEqual(len(server.connections()), connections, options)
 
+    @photographed_on_failure
+    def test_several_connections_at_once(self):
+        """Four connections asked of a server that takes two at once: the run goes on with the
+        connections it has, and every file lands, the lines in the list's order and form."""
+        install = self.drive_c('KestrinConnections')
+        product = os.path.join(install, 'Pelmora')
+        shutil.rmtree(install, ignore_errors=True)
+        os.makedirs(product)
+        self.addCleanup(self.clear_settings)
+        self.addCleanup(shutil.rmtree, install, ignore_errors=True)
+        names = ['a.bin', 'sub\\b.bin', 'c.bin', 'd.bin', 'sub\\e.bin', 'f.bin']
+        served = {name: os.urandom(7 + 60000 * (i % 3)) for i, name in enumerate(names)}
+        self.clear_settings()
+        self.set_setting('FILES', 'Directory', r'C:\KestrinConnections')
+        with self.update_server(['--max-connections', '2']) as server:
+            server.serve({'Update/' + name.replace('\\', '/'): data
+                          for name, data in served.items()})
+            server.serve({'Update/Version.txt': 'Tamwix\r\n1\r\nA\r\n',
+                          'Update/File_list.txt': ''.join('%s\r\n2001-01-01\r\n' % name
+                                                          for name in names)})
+            changes = self.pressed_update(server, {'KESTRIN_TRANSFER_CONNECTIONS': '4'})
+            self.assertEqual(changes, RUN_START + [change for i, name in enumerate(names)
+                                                   for change in fetched(name, i * 20)] + RUN_END)
+            self.assertEqual(read_files(product), {name.replace('\\', '/'): data
+                                                   for name, data in served.items()})
+            # Two logged in at once, the limit; a further connection was refused.
+            self.assertEqual(server.most_logged_in(), 2, server.events())
+            self.assertIn('busy', [event for _, event, _ in server.events()])
+
     def signed_product(self, folder):
         """For the program built with the tests' key: a fresh install directory C:\\<folder>
         that the settings name, with signed_release.VERSION installed; its product directory."""
