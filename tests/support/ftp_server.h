@@ -36,8 +36,9 @@ struct FtpServerOptions {
 };
 
 // One line of the server's log: "<connection> <event> <argument>". Events: connect, cmd
-// (argument: the command and its literal argument), login, login-failed, sent and cut (the path
-// and the bytes sent), busy, disconnect.
+// (argument: the command and its literal argument), login, login-failed, sessions (the sessions
+// logged in right after a login), too-many, sent and cut (the path and the bytes sent), busy,
+// disconnect.
 struct FtpLogEntry {
     int connection;
     std::string event;
