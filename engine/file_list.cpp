@@ -221,10 +221,8 @@ void UpdateFiles(RunContext& run) {
 
     // What the run decided of each entry, shown in the list's order; with further connections,
     // up to one file a connection is decided (and received) ahead of the entry shown.
+    // The further connections are opened at the first file to fetch.
     std::optional<Transfers> transfers;
-    if (run.transferConnections > 1) {
-        transfers.emplace(*connection, release, run.transferConnections - 1);
-    }
     std::deque<Step> ahead;
     Pending pending;
     auto show = [&] {
@@ -276,6 +274,9 @@ void UpdateFiles(RunContext& run) {
             // The download makes the directories the file lies in below the product directory,
             // never through a link.
             step.remotePath = kRemoteDirectory + RemoteName(step.name);
+        }
+        if (!transfers && run.transferConnections > 1 && step.kind == Step::Kind::Fetch) {
+            transfers.emplace(*connection, release, run.transferConnections - 1);
         }
         const bool aheadOfTurn = transfers && transfers->Working();
         if (aheadOfTurn && step.kind == Step::Kind::Fetch) {

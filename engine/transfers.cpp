@@ -158,9 +158,12 @@ void Transfers::Work(std::unique_ptr<IRemoteFiles> connection) {
         GatedFiles gated(*connection, *this, *job);
         const Fetched fetched = m_release.FetchRecorded(gated, job->record, job->remotePath,
                                                         job->directory, job->localName);
-        // The server's refusal of a file leaves its connection as it was; any other failure
-        // may not.
-        open = fetched == Fetched::Landed || GetLastError() == ERROR_INTERNET_EXTENDED_ERROR;
+        // A connection that broke, timed out or could not log in again takes no more files; the
+        // server's refusal of a file, content the run refused, or the local disk leave it
+        // usable (it logs in again first where the transfer left it unusable).
+        const DWORD error = GetLastError();
+        open = fetched == Fetched::Landed || error == ERROR_INTERNET_EXTENDED_ERROR ||
+               error <= INTERNET_ERROR_BASE || error > INTERNET_ERROR_BASE + 175;
         {
             const std::lock_guard<std::mutex> lock(m_mutex);
             job->fetched = fetched;

@@ -3,9 +3,9 @@
 // receives it ahead of its turn into the temporary file beside its target, and it lands only in
 // its turn, so that files land in the list's order and the run shows what it shows with one
 // connection. A further connection that cannot log in (a server at its limit answers 421 or 530)
-// is simply not used; one whose transfer failed otherwise than by the server's refusal of the
-// file takes no more files. A file that no further connection received whole is fetched in its
-// turn over the run's own connection, as without them.
+// is simply not used; one whose transfer broke off, timed out or could not log in again takes
+// no more files. A file that no further connection received whole is fetched in its turn over
+// the run's own connection, as without them.
 #pragma once
 
 #include <condition_variable>
