@@ -41,6 +41,7 @@ BOOL CUpdaterApp::StartUp() {
     run.productDirectory = m_strDirectory + engine::kProductSubdirectory;
     run.settings = this;
     run.release = engine::ServerRelease(m_strUpdateKey);
+    run.transferConnections = CompiledTransferConnections();
     // Only a signed program holds its copies to their content, and keeps what it hashed.
     if (run.release.IsSigned()) run.cacheDirectory = files::CacheDirectory().value_or("");
     dialog->RunModal();

@@ -10,7 +10,10 @@
 // it, and then only listed files that match their records; a listed name without a record
 // fails like a refused one. It decides by content, not by dates: a local copy with its
 // record's size and SHA-256 is unchanged, any other is fetched (engine/content_cache.h).
+#include <algorithm>
+#include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <future>
 #include <memory>
@@ -24,6 +27,7 @@
 #include "engine/look_ahead.h"
 #include "engine/rules.h"
 #include "engine/server_release.h"
+#include "engine/transfers.h"
 #include "engine/run_context.h"
 #include "framework/file_find.h"
 #include "framework/stdio_file.h"
@@ -104,6 +108,55 @@ std::future<std::unique_ptr<ContentCache>> ReadContentCache(const CString& cache
     }
 }
 
+// An entry as the run decided it, shown in its turn.
+struct Step {
+    enum class Kind { Refused, Unchanged, Fetch };
+
+    std::ptrdiff_t index = 0;
+    CString name;
+    Kind kind = Kind::Refused;
+    const ManifestRecord* record = nullptr;
+    CString remotePath;
+    Transfers::Ticket ticket;  // received by a further connection
+};
+
+// The most entries decided ahead of the one shown.
+constexpr std::size_t kMostAhead = 1024;
+
+// The names of the files handed over to further connections that have not landed, in the list's
+// order. A later entry of the same name, or one whose directory the name is, or that lies in its
+// directory, would find the file system otherwise than with one connection.
+class Pending {
+  public:
+    void Handed(const CString& name) { m_names.push_back(Key(name)); }
+    void Landing() { m_names.pop_front(); }
+    std::size_t Count() const { return m_names.size(); }
+    bool Meets(const CString& name) const {
+        const CString key = Key(name);
+        return std::any_of(m_names.begin(), m_names.end(), [&](const CString& pending) {
+            return Within(key, pending) || Within(pending, key);
+        });
+    }
+
+  private:
+    // Names compared as the file system would: either separator, letters of either case.
+    static CString Key(const CString& name) {
+        CString key = name;
+        for (char& c : key) {
+            if (c == '/') c = '\\';
+            if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+        }
+        return key;
+    }
+    // Whether name is path itself or lies below it.
+    static bool Within(const CString& name, const CString& path) {
+        return name.compare(0, path.size(), path) == 0 &&
+               (name.size() == path.size() || name[path.size()] == '\\');
+    }
+
+    std::deque<CString> m_names;
+};
+
 // Reads this run's copy of the list; nothing when it cannot be opened or is larger than any list
 // may be.
 std::optional<FileList> ReadList(const CString& path) {
@@ -165,34 +218,80 @@ void UpdateFiles(RunContext& run) {
                         contents ? LookAhead::Asks::Stamps : LookAhead::Asks::CreationTimes);
     ListedTimes listedTimes;
     const std::ptrdiff_t count = list->Count();
+
+    // What the run decided of each entry, shown in the list's order; with further connections,
+    // up to one file a connection is decided (and received) ahead of the entry shown.
+    // The further connections are opened at the first file to fetch.
+    std::optional<Transfers> transfers;
+    std::deque<Step> ahead;
+    Pending pending;
+    auto show = [&] {
+        Step& step = ahead.front();
+        if (step.ticket) pending.Landing();
+        if (step.kind == Step::Kind::Refused) {
+            view.SetStatus("Updating..." + step.name);
+            view.SetStatus("Failed..." + step.name);
+        } else if (step.kind == Step::Kind::Unchanged) {
+            view.SetStatus("Unchanged..." + step.name);
+        } else {
+            view.SetStatus("Updating..." + step.name);
+            auto fetch = [&] {
+                return release.FetchRecorded(*connection, step.record, step.remotePath,
+                                             productDirectory, step.name);
+            };
+            const Fetched fetched =
+                step.ticket ? transfers->Land(step.ticket, fetch, view) : fetch();
+            view.SetStatus((fetched == Fetched::Landed ? "Updated..." : "Failed...") + step.name);
+        }
+        view.SetProgress(ProgressPosition(step.index, count));
+        ahead.pop_front();
+    };
+
     FileList::Entry entry;
     for (std::ptrdiff_t i = 0; list->Next(entry); ++i) {
-        const CString name(entry.name);
-        const CString localPath = productDirectory + name;
-        const bool safe = !entry.overlong && IsSafeListedName(name, productDirectory.size());
-        const ManifestRecord* record = safe && contents ? release.Record(name) : nullptr;
-        const bool fetchable = safe && (!contents || record != nullptr);
-        if (fetchable) sweep.Into(name);
+        Step step;
+        step.index = i;
+        step.name = entry.name;
+        // An entry is looked at only once every file handed over that it could meet has landed.
+        if (pending.Meets(step.name)) {
+            while (!ahead.empty()) show();
+        }
+        const CString localPath = productDirectory + step.name;
+        const bool safe = !entry.overlong && IsSafeListedName(step.name, productDirectory.size());
+        step.record = safe && contents ? release.Record(step.name) : nullptr;
+        const bool fetchable = safe && (!contents || step.record != nullptr);
+        if (fetchable) sweep.Into(step.name);
         if (!fetchable) {
-            view.SetStatus("Updating..." + name);
-            view.SetStatus("Failed..." + name);
-        } else if (record ? contents->Holds(entry.name, localPath, lookAhead.Stamp(i, localPath),
-                                            *record)
-                          : !NeedsFetch(lookAhead.CreationTime(i, localPath, finder),
-                                        listedTimes.Of(entry.date))) {
-            view.SetStatus("Unchanged..." + name);
+            step.kind = Step::Kind::Refused;
+        } else if (step.record ? contents->Holds(entry.name, localPath,
+                                                 lookAhead.Stamp(i, localPath), *step.record)
+                               : !NeedsFetch(lookAhead.CreationTime(i, localPath, finder),
+                                             listedTimes.Of(entry.date))) {
+            step.kind = Step::Kind::Unchanged;
         } else {
-            view.SetStatus("Updating..." + name);
+            step.kind = Step::Kind::Fetch;
             lookAhead.Stop();
             // The download makes the directories the file lies in below the product directory,
             // never through a link.
-            const bool landed =
-                release.Fetch(*connection, name, kRemoteDirectory + RemoteName(name),
-                              productDirectory, name) == Fetched::Landed;
-            view.SetStatus((landed ? "Updated..." : "Failed...") + name);
+            step.remotePath = kRemoteDirectory + RemoteName(step.name);
         }
-        view.SetProgress(ProgressPosition(i, count));
+        if (!transfers && run.transferConnections > 1 && step.kind == Step::Kind::Fetch) {
+            transfers.emplace(*connection, release, run.transferConnections - 1);
+        }
+        const bool aheadOfTurn = transfers && transfers->Working();
+        if (aheadOfTurn && step.kind == Step::Kind::Fetch) {
+            step.ticket =
+                transfers->Hand(step.record, step.remotePath, productDirectory, step.name);
+            pending.Handed(step.name);
+        }
+        ahead.push_back(std::move(step));
+        while (!ahead.empty() && (!aheadOfTurn || pending.Count() > run.transferConnections ||
+                                  ahead.size() > kMostAhead)) {
+            show();
+        }
     }
+    while (!ahead.empty()) show();
+    transfers.reset();
 
     if (contents) contents->Save();
     // The run's files are on the disk, renames included, before it says it is complete. A flush

@@ -20,6 +20,9 @@ class IRunView {
     virtual void SetProgress(int position) = 0;
     // An information box (style 64) captioned with the application name; waits until closed.
     virtual void ShowMessage(const CString& text) = 0;
+    // Shows what was set so far, before the run waits on something else (the front end may
+    // hold back a change that came within a frame of the last one).
+    virtual void Flush() {}
 };
 
 // The folder of the install directory that the listed files land in.
@@ -36,6 +39,9 @@ struct RunContext {
     CString cacheDirectory;
     // The connection this run fetches through; null while none is held.
     IRemoteFiles* transport = nullptr;
+    // How many connections the file list's files may be received over at once: 1, the run's
+    // own only, or up to that many with further ones (engine/transfers.h).
+    unsigned transferConnections = 1;
     ISettings* settings = nullptr;
     IRunView* view = nullptr;
     // The release on the server as this run sees it; each new connection starts a new run.

@@ -131,13 +131,20 @@ const ManifestRecord* ServerRelease::Record(const CString& name) {
 Fetched ServerRelease::Fetch(IRemoteFiles& connection, const CString& name,
                              const CString& remotePath, const CString& directory,
                              const CString& localName, std::optional<ULONGLONG> maxBytes) {
+    return FetchRecorded(connection, m_bSigned ? Record(name) : nullptr, remotePath, directory,
+                         localName, maxBytes);
+}
+
+Fetched ServerRelease::FetchRecorded(IRemoteFiles& connection, const ManifestRecord* record,
+                                     const CString& remotePath, const CString& directory,
+                                     const CString& localName,
+                                     std::optional<ULONGLONG> maxBytes) const {
     const ULONGLONG bound = maxBytes.value_or(IRemoteFiles::kAnySize);
     if (!m_bSigned) {
         return Download(connection, remotePath, directory, localName, nullptr, bound)
                    ? Fetched::Landed
                    : Fetched::Failed;
     }
-    const ManifestRecord* record = Record(name);
     if (record == nullptr) return Fetched::Refused;
     // Larger than the run may take, as a server's file would be: not fetched at all.
     if (record->size > bound) return Fetched::Failed;

@@ -74,6 +74,14 @@ class ServerRelease {
                   const CString& directory, const CString& localName,
                   std::optional<ULONGLONG> maxBytes = std::nullopt);
 
+    // Fetch of a file whose record (null: none) the run looked up already: what Fetch does
+    // once it has the record, and nothing else of the release's, so that other threads may
+    // fetch at the same time.
+    Fetched FetchRecorded(IRemoteFiles& connection, const ManifestRecord* record,
+                          const CString& remotePath, const CString& directory,
+                          const CString& localName,
+                          std::optional<ULONGLONG> maxBytes = std::nullopt) const;
+
     // Verify, then Fetch of one of the release's own files (Version.txt, File_list.txt) over the
     // run's connection into its temporary directory as localName, bounded by maxBytes; Refused
     // when the release is not verified.

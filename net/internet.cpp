@@ -306,9 +306,12 @@ bool CFtpConnection::Transfer(const char* remotePath, DWORD transferFlags, DWORD
             SetLastError(error);
             return false;
         }
-        // Without a size or a check, nothing would tell the rest of this file from a server
-        // that ignored REST and sent it all again: such a file starts over.
-        if (received.announced == ftp::kNoSizeAnnounced && check == nullptr) resumes = false;
+        // Without a size announced or known to a check, nothing would tell the rest of this
+        // file from a server that ignored REST and sent it all again: such a file starts over.
+        if (received.announced == ftp::kNoSizeAnnounced &&
+            (check == nullptr || check->Expected() == ftp::kNoSizeAnnounced)) {
+            resumes = false;
+        }
         m_bSpent = true;
         if (!ReadyForTransfer()) return false;
     }
@@ -323,9 +326,10 @@ bool CFtpConnection::ReadyForTransfer() {
     // The old connection ends first (QUIT where it still can): a server that counts its
     // connections a user sees one.
     m_handle = ftp::Connection();
+    const ftp::Account account{m_strServer.c_str(), m_nPort, m_user ? m_user->c_str() : nullptr,
+                               m_password ? m_password->c_str() : nullptr, m_bPassive};
     ftp::Opened<ftp::Connection> opened =
-        m_pSession->Connect({m_strServer.c_str(), m_nPort, m_user ? m_user->c_str() : nullptr,
-                             m_password ? m_password->c_str() : nullptr, m_bPassive});
+        m_bFurther ? m_pSession->m_handle.Connect(account) : m_pSession->Connect(account);
     if (!opened.value) {
         SetLastError(opened.error);
         return false;
@@ -341,6 +345,20 @@ bool CFtpConnection::Ended(bool received) {
     // closed connection stays closed.
     if (!received && m_handle && GetLastError() != ERROR_INTERNET_EXTENDED_ERROR) m_bSpent = true;
     return received;
+}
+
+std::unique_ptr<IRemoteFiles> CFtpConnection::Further() {
+    if (m_pSession == nullptr) return nullptr;
+    auto further =
+        std::make_unique<CFtpConnection>(m_pSession, m_strServer.c_str(), m_nPort, m_context);
+    further->m_user = m_user;
+    further->m_password = m_password;
+    further->m_bPassive = m_bPassive;
+    further->m_connectTimeoutMs = m_connectTimeoutMs;
+    further->m_receiveTimeoutMs = m_receiveTimeoutMs;
+    further->m_bFurther = true;
+    further->m_bSpent = true;  // logs in at its first use
+    return further;
 }
 
 bool CFtpConnection::Settle() {

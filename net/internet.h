@@ -85,6 +85,10 @@ class CFtpConnection : public CInternetConnection, public IRemoteFiles {
     // Fetches remotePath (binary) into memory, as IRemoteFiles says, with the same bounds.
     std::optional<Bytes> FetchBytes(const char* remotePath, ULONGLONG maxBytes) override;
     bool Settle() override;
+    // A connection to this one's server with its account and time-outs, not yet logged in; its
+    // logins are tried once each (see IRemoteFiles::Further).
+    std::unique_ptr<IRemoteFiles> Further() override;
+    bool Open() override { return ReadyForTransfer(); }
 
     // The session's time-outs when the connection was made, which bound its transfers.
     DWORD m_connectTimeoutMs = 0;
@@ -109,7 +113,8 @@ class CFtpConnection : public CInternetConnection, public IRemoteFiles {
     std::optional<CString> m_password;
     bool m_bPassive = false;
     bool m_bSpent = false;
-    bool m_bUsed = false;  // a transfer went over this login
+    bool m_bUsed = false;     // a transfer went over this login
+    bool m_bFurther = false;  // a further connection: each login is tried once
 };
 
 class CInternetSession {

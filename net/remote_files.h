@@ -3,6 +3,7 @@
 // before each transfer waits on the server; the engine's tests serve a directory.
 #pragma once
 
+#include <memory>
 #include <optional>
 
 #include "framework/cstring.h"
@@ -48,4 +49,12 @@ class IRemoteFiles {
     // run of landings into one directory flushes it once); false when that failed, the files
     // being in place all the same.
     virtual bool Settle() { return true; }
+
+    // A further connection to the server and account of this one, for fetching beside it from
+    // one other thread: it logs in at Open (or its first fetch) and tries each login once, so
+    // that a server that refuses a further connection is not pressed. Nothing when there is none
+    // to be had.
+    virtual std::unique_ptr<IRemoteFiles> Further() { return nullptr; }
+    // Logs in now when not logged in; false with GetLastError() when the server refused.
+    virtual bool Open() { return true; }
 };

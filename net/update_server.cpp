@@ -69,6 +69,20 @@ std::vector<UpdateServer> CompiledUpdateServers(bool withMirrors) {
     return servers;
 }
 
+unsigned CompiledTransferConnections() {
+    unsigned count = KESTRIN_TRANSFER_CONNECTIONS;
+    if (KESTRIN_SERVER_FROM_ENV) {
+        if (const char* text = std::getenv("KESTRIN_TRANSFER_CONNECTIONS"); text && *text) {
+            char* end = nullptr;
+            const unsigned long value = std::strtoul(text, &end, 10);
+            if (*end == '\0' && value >= 1 && value <= kMostTransferConnections) {
+                count = static_cast<unsigned>(value);
+            }
+        }
+    }
+    return count;
+}
+
 std::vector<UpdateServer> ParseMirrors(std::string_view text, const UpdateServer& primary) {
     std::vector<UpdateServer> mirrors;
     while (!text.empty()) {

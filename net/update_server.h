@@ -30,3 +30,9 @@ std::vector<UpdateServer> CompiledUpdateServers(bool withMirrors);
 // are ignored), with the account of primary. An entry without a host, with a port that is not a
 // number from 1 to 65535, or with characters no host name has, is left out.
 std::vector<UpdateServer> ParseMirrors(std::string_view text, const UpdateServer& primary);
+
+// The most connections a run receives the file list's files over at once: the program's
+// KESTRIN_TRANSFER_CONNECTIONS, 1 to kMostTransferConnections, which test and demo builds also
+// take from the environment variable of that name (another value there is ignored).
+inline constexpr unsigned kMostTransferConnections = 16;
+unsigned CompiledTransferConnections();

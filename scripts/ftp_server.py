@@ -86,22 +86,25 @@ import os
 import re
 import signal
 import sys
+import threading
 import time
 
 from pyftpdlib.authorizers import AuthenticationFailed, DummyAuthorizer
 from pyftpdlib.handlers import ActiveDTP, DTPHandler, FTPHandler
-from pyftpdlib.servers import FTPServer
+from pyftpdlib.servers import ThreadedFTPServer
 
 
 class EventLog:
     def __init__(self, path):
         self._file = open(path, "a", encoding="utf-8", errors="backslashreplace",
                           buffering=1) if path else None
+        self._lock = threading.Lock()
 
     def write(self, conn_id, event, argument=""):
         if self._file:
             line = f"{conn_id} {event} {argument}" if argument else f"{conn_id} {event}"
-            self._file.write(line + "\n")
+            with self._lock:
+                self._file.write(line + "\n")
 
 
 class RefusingAuthorizer(DummyAuthorizer):
@@ -353,6 +356,7 @@ class Handler(FTPHandler):
     # Per path, the RETRs asked for over the server's life while it had faults (for once and
     # busy-N).
     _retrs = {}
+    _retrs_lock = threading.Lock()
     _unheld = False  # the next replies go at once (see FaultyDTPHandler.close)
     _link = None     # HeldOutput, when the link has a round trip
     announce_size = False
@@ -456,7 +460,8 @@ class Handler(FTPHandler):
             self.retr_arg = arg
             self.faults = self.faults_of(arg)
             if self.faults:
-                count = self._retrs[arg] = self._retrs.get(arg, 0) + 1
+                with self._retrs_lock:
+                    count = self._retrs[arg] = self._retrs.get(arg, 0) + 1
                 if count <= self.faults.busy:
                     return self.refuse_busy(cmd)
                 if self.faults.once and count > 1:
@@ -570,7 +575,10 @@ def main(argv):
     Handler.auth_failed_timeout = 0
     Handler.permit_foreign_addresses = False
 
-    server = FTPServer((args.host, args.port), Handler)
+    # A thread and an event loop for each session: the library's single loop can miss the
+    # events of one session's data connection while others open and close theirs, and that
+    # session then waits until the client gives up.
+    server = ThreadedFTPServer((args.host, args.port), Handler)
     port = server.socket.getsockname()[1]
     mode = " named-faults" if args.named_faults else ""
     if Link.rtt or Link.bandwidth:

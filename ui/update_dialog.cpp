@@ -210,6 +210,10 @@ void CUpdateDialog::UpdateFiles() {
     engine::UpdateFiles(m_run);
 }
 
+void CUpdateDialog::Flush() {
+    AfxFrontEnd().Flush();
+}
+
 void CUpdateDialog::ShowMessage(const CString& text) {
     AfxMessageBox(text, MB_ICONINFORMATION);
 }

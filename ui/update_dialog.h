@@ -30,6 +30,8 @@ class CUpdateDialog : public CDialog, public engine::IRunView {
     void SetProgress(int position) override;
     // An information box captioned with the application name.
     void ShowMessage(const CString& text) override;
+    // Has the front end show what was set so far.
+    void Flush() override;
     // The three operations are virtual only so that tests can stand in for them.
     // Releases the held connection, then connects and logs in to the update server (a signed
     // program, which may take its release from anywhere, to the first of it and its mirrors that
@@ -74,6 +76,10 @@ class CUpdateDialog : public CDialog, public engine::IRunView {
                           ULONGLONG maxBytes) override;
         std::optional<Bytes> FetchBytes(const char* remotePath, ULONGLONG maxBytes) override;
         bool Settle() override { return m_dialog.m_pConnection->Settle(); }
+        // Further connections go to the server the run holds now.
+        std::unique_ptr<IRemoteFiles> Further() override {
+            return m_dialog.m_pConnection->Further();
+        }
 
       private:
         // After a fetch failed for a reason of the server (it could not be reached, broke off,

@@ -20,8 +20,10 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <mutex>
 #include <optional>
 #include <set>
 #include <string>
@@ -91,9 +93,15 @@ UniqueFd EnterDirectory(int dir, const std::string& name, bool make = true) {
 // that no landing holds (a live one holds a lock on its file until it is renamed) and that were
 // not written a moment ago. Each directory is looked through once in a process.
 void RemoveStaleTemporaries(int dir) {
+    static std::mutex mutex;
     static std::set<std::pair<dev_t, ino_t>> seen;
     struct stat self;
-    if (::fstat(dir, &self) != 0 || !seen.emplace(self.st_dev, self.st_ino).second) return;
+    if (::fstat(dir, &self) != 0) return;
+    {
+        // Landings may begin on several threads at once.
+        const std::lock_guard<std::mutex> lock(mutex);
+        if (!seen.emplace(self.st_dev, self.st_ino).second) return;
+    }
     const int fd = ::openat(dir, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) return;
     const std::unique_ptr<DIR, DirCloser> listing(::fdopendir(fd));
@@ -120,11 +128,12 @@ void RemoveStaleTemporaries(int dir) {
 // Landing::Settle, and when the process ends. A flush that fails is told by the next Settle.
 class UnflushedDirectory {
   public:
-    ~UnflushedDirectory() { Flush(); }
+    ~UnflushedDirectory() { FlushHeld(); }
 
     // Holds dir (a descriptor of the directory a rename was made in), flushing the one held
     // before when it is another.
     void Hold(UniqueFd dir) {
+        const std::lock_guard<std::mutex> lock(m_mutex);
         struct stat st;
         if (::fstat(dir.Get(), &st) != 0) {
             // Unknown, so never the one held: flushed at once.
@@ -132,7 +141,7 @@ class UnflushedDirectory {
             return;
         }
         if (m_dir && st.st_dev == m_device && st.st_ino == m_inode) return;
-        Flush();
+        FlushHeld();
         m_dir = std::move(dir);
         m_device = st.st_dev;
         m_inode = st.st_ino;
@@ -140,6 +149,12 @@ class UnflushedDirectory {
 
     // Flushes the directory held; false (errno set) when this or an earlier flush failed.
     bool Flush() {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        return FlushHeld();
+    }
+
+  private:
+    bool FlushHeld() {
         if (m_dir) Keep(::fsync(m_dir.Get()));
         m_dir.Reset();
         const int error = m_error;
@@ -148,12 +163,12 @@ class UnflushedDirectory {
         return error == 0;
     }
 
-  private:
     // A file system that cannot flush a directory (EINVAL) lands without that flush.
     void Keep(int result) {
         if (result != 0 && errno != EINVAL && m_error == 0) m_error = errno;
     }
 
+    std::mutex m_mutex;  // landings may commit on several threads
     UniqueFd m_dir;
     dev_t m_device = 0;
     ino_t m_inode = 0;
@@ -179,8 +194,8 @@ class PosixLanding final : public Landing {
 
     // Creates the temporary file under the first free name.
     bool Create(mode_t mode) {
-        static unsigned counter = static_cast<unsigned>(
-            std::chrono::steady_clock::now().time_since_epoch().count() ^ ::getpid());
+        static std::atomic<unsigned> counter{static_cast<unsigned>(
+            std::chrono::steady_clock::now().time_since_epoch().count() ^ ::getpid())};
         constexpr int kNameAttempts = 64;
         for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
             const std::string name = TemporaryName(counter++);

@@ -17,6 +17,8 @@
 // - The temporary file is open without sharing while it is written, so that no other run can
 //   remove it; it is closed for the rename, and a file written in the last two seconds is
 //   therefore spared by the clean-up.
+#include <atomic>
+#include <mutex>
 #include <set>
 #include <string>
 #include <tuple>
@@ -124,11 +126,17 @@ ULONGLONG Ticks(const FILETIME& time) {
 // not written a moment ago. One that a live landing holds open (without delete sharing) cannot
 // be removed. Each directory (held) is looked through once in a process.
 void RemoveStaleTemporaries(const std::wstring& directory, HANDLE held) {
+    static std::mutex mutex;
     static std::set<std::tuple<DWORD, DWORD, DWORD>> seen;
     BY_HANDLE_FILE_INFORMATION info;
-    if (!GetFileInformationByHandle(held, &info) ||
-        !seen.emplace(info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow).second) {
-        return;
+    if (!GetFileInformationByHandle(held, &info)) return;
+    {
+        // Landings may begin on several threads at once.
+        const std::lock_guard<std::mutex> lock(mutex);
+        if (!seen.emplace(info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow)
+                 .second) {
+            return;
+        }
     }
     WIN32_FIND_DATAW found;
     HANDLE raw = FindFirstFileW((directory + L"\\~kst????.tmp").c_str(), &found);
@@ -172,7 +180,7 @@ class Win32Landing final : public Landing {
 
     // Creates the temporary file under the first free name.
     bool Create(DWORD attributes) {
-        static unsigned counter = GetTickCount() ^ GetCurrentProcessId();
+        static std::atomic<unsigned> counter{GetTickCount() ^ GetCurrentProcessId()};
         constexpr int kNameAttempts = 64;
         for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
             const std::string name = TemporaryName(counter++);

@@ -82,13 +82,15 @@ class DirectoryServer : public IRemoteFiles {
     TempDir root;
     std::vector<std::string> requests;
     std::vector<std::string>* events = nullptr;
+    // Another server whose files this one serves instead of its own (a further connection).
+    const DirectoryServer* origin = nullptr;
 
   private:
     // The file served at remotePath, which is recorded; none for a path holding a backslash.
     std::optional<std::filesystem::path> Served(const char* remotePath) {
         requests.push_back(remotePath);
         if (std::string_view(remotePath).find('\\') != std::string_view::npos) return std::nullopt;
-        std::filesystem::path source = root.path();
+        std::filesystem::path source = (origin != nullptr ? origin->root : root).path();
         std::string rest = remotePath;
         for (size_t slash; (slash = rest.find('/')) != std::string::npos;) {
             source /= rest.substr(0, slash);
@@ -119,6 +121,7 @@ class FakeRun : public engine::IRunView, public ISettings {
         m_run.productDirectory = installDirectory + engine::kProductSubdirectory;
         m_run.tempDirectory = tempPath;
         m_run.transport = connection;
+        m_run.transferConnections = transferConnections;
         m_run.settings = this;
         m_run.view = this;
         return m_run;
@@ -135,6 +138,7 @@ class FakeRun : public engine::IRunView, public ISettings {
 
     std::vector<std::string> log;
     IRemoteFiles* connection = nullptr;
+    unsigned transferConnections = 1;
     std::string tempPath;
     std::string installDirectory;
     std::map<std::string, std::string> settings;  // "Section/Entry" to value

@@ -6,6 +6,7 @@
 #include <ctime>
 #include <filesystem>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
@@ -249,6 +250,97 @@ TEST_F(UpdateFilesTest, AFileFetchedIsFoundCurrentWhereItIsListedAgain) {
                   [](const std::string& line) { return line.find("...f") != std::string::npos; }),
               2000);
     EXPECT_EQ(server_.requests, (Lines{"Update/File_list.txt", "Update/twice.dll"}));
+}
+
+// A server whose further connections receive ahead of their turn. Every file lands into
+// `landed`, in the order of the renames; the first fetched file comes slowly, so that files
+// received after it would land first were they not held to their turns.
+class AheadServer : public DirectoryServer {
+  public:
+    struct Shared {
+        std::mutex mutex;
+        Lines landed;
+        bool furtherOpen = true;  // further connections may log in
+        std::string failing;      // a file further connections fail (cut off)
+        std::string slow;
+    };
+    explicit AheadServer(Shared& shared, const DirectoryServer* from = nullptr) : m_shared(shared) {
+        origin = from;
+    }
+
+    bool DownloadFile(const char* remotePath, const char* directory, const char* name,
+                      bool failIfExists, DWORD attributes, DWORD flags, DWORD_PTR context,
+                      net::IReceiveCheck* check, ULONGLONG maxBytes) override {
+        const bool further = origin != nullptr;
+        if (further && (!m_shared.furtherOpen || name == m_shared.failing)) {
+            SetLastError(ERROR_INTERNET_CONNECTION_ABORTED);
+            return false;
+        }
+        if (name == m_shared.slow) std::this_thread::sleep_for(std::chrono::milliseconds(60));
+        if (!DirectoryServer::DownloadFile(remotePath, directory, name, failIfExists, attributes,
+                                           flags, context, check, maxBytes)) {
+            return false;
+        }
+        const std::lock_guard<std::mutex> lock(m_shared.mutex);
+        m_shared.landed.push_back(name);
+        return true;
+    }
+    std::unique_ptr<IRemoteFiles> Further() override {
+        return std::make_unique<AheadServer>(m_shared, origin != nullptr ? origin : this);
+    }
+    bool Open() override { return origin == nullptr || m_shared.furtherOpen; }
+
+  private:
+    Shared& m_shared;
+};
+
+// With further connections, a run shows what it shows with one, and its files land in the
+// list's order; a further connection that cannot log in or fails a file costs no file.
+TEST(UpdateFiles, FurtherConnectionsChangeNothingTheUserSees) {
+    const std::string past = LocalDate(-1);
+    const struct {
+        const char* what;
+        Lines names;
+        bool furtherOpen;
+        std::string failing;
+    } cases[] = {
+        {"received ahead", {"a", "b", "sub\\c", "d", "e", "f"}, true, ""},
+        {"further connections refused", {"a", "b", "c", "d"}, false, ""},
+        {"a file a further connection fails", {"a", "b", "c", "d", "e"}, true, "c"},
+        // Listed again once fetched, a file is found current.
+        {"a name listed twice", {"a", "b", "a", "B", "c"}, true, ""},
+    };
+    for (const auto& c : cases) {
+        std::string list;
+        for (const std::string& name : c.names) list += name + "\n" + past + "\n";
+        const auto run = [&](unsigned connections, Lines& landed) {
+            AheadServer::Shared shared;
+            shared.furtherOpen = c.furtherOpen;
+            shared.failing = c.failing;
+            shared.slow = c.names.front();
+            AheadServer server(shared);
+            server.Put("Update/File_list.txt", list);
+            for (const std::string& name : c.names) {
+                std::string path = name;
+                std::replace(path.begin(), path.end(), '\\', '/');
+                server.Put("Update/" + path, "server " + name);
+            }
+            TempDir temp;
+            TempDir install;
+            FakeRun host;
+            host.connection = &server;
+            host.transferConnections = connections;
+            host.tempPath = temp.str();
+            host.installDirectory = install.str() + "\\";
+            engine::UpdateFiles(host);
+            landed = shared.landed;
+            return host.log;
+        };
+        Lines alone;
+        Lines together;
+        EXPECT_EQ(run(4, together), run(1, alone)) << c.what;
+        EXPECT_EQ(together, alone) << c.what;
+    }
 }
 
 }  // namespace
