@@ -347,9 +347,11 @@ class Handler(FTPHandler):
     max_connections = 0  # connections open at once beyond which one is refused; 0: no limit
     max_logins = 0       # sessions logged in at once beyond which a login is refused; 0: none
     # Over the server: the connections open that were not refused, the sessions logged in. Kept
-    # as connections close, not when their disconnect is logged (which comes later).
+    # as connections close, not when their disconnect is logged (which comes later). Sessions
+    # run on threads of their own: the lock makes each look and change one step.
     _open = 0
     _logged_in = 0
+    _limits_lock = threading.Lock()
     _counted = False  # this connection counts among _open
     _session = False  # and among _logged_in
     _ids = itertools.count(1)
@@ -371,26 +373,31 @@ class Handler(FTPHandler):
             self._link = HeldOutput(self)
             # The greeting waits for the connection's handshake too.
             self._link.put("", 2 * Link.rtt)
-        if ((self.conn_id <= self.busy and self.busy_on is None) or
-                (self.max_connections and Handler._open >= self.max_connections)):
+        with self._limits_lock:
+            refused = ((self.conn_id <= self.busy and self.busy_on is None) or
+                       (self.max_connections and Handler._open >= self.max_connections))
+            if not refused:
+                Handler._open += 1
+                self._counted = True
+        if refused:
             self.on_connect()
             self.refuse_busy("greeting")
             return
-        Handler._open += 1
-        self._counted = True
         super().handle()
 
     def close(self):
-        if self._counted:
-            Handler._open -= 1
-            self._counted = False
+        with self._limits_lock:
+            if self._counted:
+                Handler._open -= 1
+                self._counted = False
         self._end_session()
         super().close()
 
     def _end_session(self):
-        if self._session:
-            Handler._logged_in -= 1
-            self._session = False
+        with self._limits_lock:
+            if self._session:
+                Handler._logged_in -= 1
+                self._session = False
 
     def flush_account(self):
         # A new USER or a REIN ends the session logged in before.
@@ -398,13 +405,22 @@ class Handler(FTPHandler):
         super().flush_account()
 
     def ftp_PASS(self, line):
-        if (self.max_logins and self.username and not self.authenticated and
-                Handler._logged_in >= self.max_logins):
+        with self._limits_lock:
+            # Counted as a session before the account is checked, so that two logins at the same
+            # moment see each other; one the account refuses leaves again.
+            asking = self.username and not self.authenticated and not self._session
+            refused = asking and self.max_logins and Handler._logged_in >= self.max_logins
+            if asking and not refused:
+                Handler._logged_in += 1
+                self._session = True
+        if refused:
             self.log_events.write(self.conn_id, "too-many", self.username)
             self.respond("530 Too many sessions logged in for this account; try again later.")
             self.close_when_done()
             return
         super().ftp_PASS(line)
+        if not self.authenticated:
+            self._end_session()
 
     def refuse_busy(self, what):
         self.log_events.write(self.conn_id, "busy", what)
@@ -429,10 +445,9 @@ class Handler(FTPHandler):
 
     def on_login(self, username):
         self.log_events.write(self.conn_id, "login", username)
-        if not self._session:
-            Handler._logged_in += 1
-            self._session = True
-        self.log_events.write(self.conn_id, "sessions", str(Handler._logged_in))
+        with self._limits_lock:
+            sessions = Handler._logged_in
+        self.log_events.write(self.conn_id, "sessions", str(sessions))
 
     def on_login_failed(self, username, password):
         self.log_events.write(self.conn_id, "login-failed", username)
