@@ -10,7 +10,7 @@
 namespace engine {
 
 struct Transfers::Job {
-    enum class State { Queued, Receiving, Received, Done };
+    enum class State { Queued, Receiving, Done };
 
     const ManifestRecord* record;
     CString remotePath;
@@ -138,7 +138,6 @@ Fetched Transfers::Land(const Ticket& ticket, const std::function<Fetched()>& fe
 
 bool Transfers::AwaitTurn(Job& job) {
     std::unique_lock<std::mutex> lock(m_mutex);
-    job.state = Job::State::Received;
     m_changed.wait(lock, [&] { return job.turn || m_closing; });
     return job.turn;
 }
@@ -163,7 +162,7 @@ void Transfers::Work(std::unique_ptr<IRemoteFiles> connection) {
         // usable (it logs in again first where the transfer left it unusable).
         const DWORD error = GetLastError();
         open = fetched == Fetched::Landed || error == ERROR_INTERNET_EXTENDED_ERROR ||
-               error <= INTERNET_ERROR_BASE || error > INTERNET_ERROR_BASE + 175;
+               !ftp::IsInternetError(error);
         {
             const std::lock_guard<std::mutex> lock(m_mutex);
             job->fetched = fetched;

@@ -39,6 +39,13 @@ typedef WORD INTERNET_PORT;
 
 namespace ftp {
 
+// Whether an error number is one of the network's or the server's (WinInet's range): a transfer
+// or a connect that failed so may go otherwise over another connection or server; any other
+// failure (the local disk, a bad name) would not.
+inline bool IsInternetError(DWORD error) {
+    return error > INTERNET_ERROR_BASE && error <= INTERNET_ERROR_BASE + 175;
+}
+
 // What a download reports when the server announced no size.
 constexpr ULONGLONG kNoSizeAnnounced = ~0ULL;
 

@@ -164,8 +164,8 @@ bool CUpdateDialog::ConnectFrom(size_t first) {
 bool CUpdateDialog::ShownConnection::NextServer() {
     // Only what the server did: a file the disk could not take fails on every server alike.
     const DWORD error = GetLastError();
-    const bool server = (error > INTERNET_ERROR_BASE && error <= INTERNET_ERROR_BASE + 175) ||
-                        error == ERROR_FILE_TOO_LARGE || error == ERROR_INVALID_DATA;
+    const bool server =
+        ftp::IsInternetError(error) || error == ERROR_FILE_TOO_LARGE || error == ERROR_INVALID_DATA;
     if (!server || m_dialog.m_server + 1 >= m_dialog.m_servers.size()) {
         SetLastError(error);
         return false;

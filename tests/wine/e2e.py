@@ -540,6 +540,17 @@ class WineProgram(Session):
             finally:
                 mapped.close()
 
+    def fresh_install(self, folder):
+        """An empty install directory C:\\<folder> with its product directory, both gone (and
+        the settings cleared) when the test ends: (install, product)."""
+        install = self.drive_c(folder)
+        product = os.path.join(install, 'Pelmora')
+        shutil.rmtree(install, ignore_errors=True)
+        os.makedirs(product)
+        self.addCleanup(self.clear_settings)
+        self.addCleanup(shutil.rmtree, install, ignore_errors=True)
+        return install, product
+
     def pressed_update(self, server, extra_env=None, exe=None, message=None):
         """Starts the dialog (of exe when given), presses Update (Return) with the probe
         watching, waits for the run to end (the status cleared, Update enabled again), presses
@@ -580,12 +591,7 @@ class WineProgram(Session):
         files (one in a subdirectory that does not exist yet) and an outdated one are fetched
         byte for byte, a current one is kept; the run right after fetches nothing but the two
         lists and reports every file unchanged."""
-        install = self.drive_c('KestrinSync')
-        product = os.path.join(install, 'Pelmora')
-        shutil.rmtree(install, ignore_errors=True)
-        os.makedirs(product)
-        self.addCleanup(self.clear_settings)
-        self.addCleanup(shutil.rmtree, install, ignore_errors=True)
+        install, product = self.fresh_install('KestrinSync')
         # Made just now: not before local midnight of today, but before that of tomorrow.
         today = datetime.date.today()
         tomorrow = today + datetime.timedelta(days=1)
@@ -731,12 +737,7 @@ class WineProgram(Session):
         refused as busy is asked again: every file lands, the server sending each byte once
         where it can resume. A server that stays busy ends the run with the connection message
         after three tries, one that refuses the login after one."""
-        install = self.drive_c('KestrinTransient')
-        product = os.path.join(install, 'Pelmora')
-        shutil.rmtree(install, ignore_errors=True)
-        os.makedirs(product)
-        self.addCleanup(self.clear_settings)
-        self.addCleanup(shutil.rmtree, install, ignore_errors=True)
+        _, product = self.fresh_install('KestrinTransient')
         size = 300000
         payload = bytes(range(256)) * (size // 256 + 1)
         cases = [
@@ -774,12 +775,7 @@ class WineProgram(Session):
     def test_several_connections_at_once(self):
         """Four connections asked of a server that takes two at once: the run goes on with the
         connections it has, and every file lands, the lines in the list's order and form."""
-        install = self.drive_c('KestrinConnections')
-        product = os.path.join(install, 'Pelmora')
-        shutil.rmtree(install, ignore_errors=True)
-        os.makedirs(product)
-        self.addCleanup(self.clear_settings)
-        self.addCleanup(shutil.rmtree, install, ignore_errors=True)
+        _, product = self.fresh_install('KestrinConnections')
         names = ['a.bin', 'sub\\b.bin', 'c.bin', 'd.bin', 'sub\\e.bin', 'f.bin']
         served = {name: os.urandom(7 + 60000 * (i % 3)) for i, name in enumerate(names)}
         self.clear_settings()
