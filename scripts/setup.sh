@@ -7,7 +7,7 @@ packages=(
   cmake g++ make pkg-config python3 clang-format
   libgtest-dev libgmock-dev googletest
   libfltk1.3-dev libcurl4-openssl-dev libssl-dev openssl
-  python3-pyftpdlib python3-pyte vsftpd
+  python3-pyftpdlib python3-pyte vsftpd strace
   xvfb xdotool x11-apps x11-utils imagemagick
   g++-mingw-w64-i686 binutils-mingw-w64-i686 icoutils
   wine wine32:i386 fonts-wine
