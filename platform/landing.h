@@ -29,8 +29,8 @@ class Landing {
     // first (as RemoveLeftovers does). attributes: FILE_ATTRIBUTE_READONLY makes a read-only
     // file, others are ignored. failIfExists: a target already there is refused.
     // Null with GetLastError() on failure: ERROR_CANT_RESOLVE_FILENAME when a link lies on the
-    // way, ERROR_INVALID_NAME for an empty, "." or ".." component, ERROR_FILE_EXISTS, or what
-    // the file system said.
+    // way, ERROR_INVALID_NAME for an empty, "." or ".." component or a last one of the
+    // landing's own forms (IsOwnName), ERROR_FILE_EXISTS, or what the file system said.
     static std::unique_ptr<Landing> Begin(LPCSTR root, LPCSTR name, DWORD attributes,
                                           bool failIfExists);
 
@@ -43,18 +43,22 @@ class Landing {
     virtual BOOL Write(LPCVOID data, DWORD size) = 0;
 
     // Flushes the temporary file to the disk, renames it over the target (a file or a symbolic
-    // link there is replaced, a directory is not) and has the target count as created now.
-    // FALSE with GetLastError() when any step fails; the target is then as it was. The rename
-    // is durable once Settle has returned (a system that flushes a directory of its own flushes
-    // it once for a run of landings into it: when a landing goes to another directory, by
-    // Settle, or when the process ends).
+    // link there is replaced, a directory is not) and has the target count as created now. On
+    // Windows a target that cannot be replaced because a running program or a loaded library
+    // maps it is first renamed aside (AsideName), and the copy aside removed once nothing holds
+    // it; one held open without delete sharing fails. FALSE with GetLastError() when any step
+    // fails; the target is then as it was. The rename is durable once Settle has returned (a
+    // system that flushes a directory of its own flushes it once for a run of landings into it:
+    // when a landing goes to another directory, by Settle, or when the process ends).
     virtual BOOL Commit() = 0;
 
     // Removes what killed runs left in the directory `directory` below root: files of exactly
-    // our temporary form that no landing holds (kFreshSeconds aside). directory is walked as
-    // Begin walks name's directories, without making one that is missing or entering a link;
-    // empty, it is root itself. Each directory is looked through once in a process. Nothing is
-    // reported: a leftover that stays is removed by a later run.
+    // our temporary form that no landing holds (kFreshSeconds aside); on Windows also the copies
+    // aside (see AsideName) that nothing holds, each put back instead when its name is missing
+    // (a run killed between its two renames). directory is walked as Begin walks name's
+    // directories, without making one that is missing or entering a link; empty, it is root itself.
+    // Each directory is looked through once in a process. Nothing is reported: a leftover that
+    // stays is removed by a later run.
     static void RemoveLeftovers(LPCSTR root, LPCSTR directory);
 
     // Makes the renames of every landing committed so far durable; FALSE with GetLastError()
@@ -69,13 +73,13 @@ class Landing {
     // removed but can be renamed: it is renamed aside in its directory under a temporary name
     // ("~kst1a2b.tmp", so that no sweep ever gives it its name back), removed at once when it
     // can be, else by the sweep of a later run (RemoveLeftovers) once nothing holds it; that
-    // counts as removed. FALSE with
-    // GetLastError(): ERROR_FILE_NOT_FOUND, or ERROR_PATH_NOT_FOUND when a directory on the way
-    // is missing; ERROR_ACCESS_DENIED when name is a directory; ERROR_CANT_RESOLVE_FILENAME when
-    // it, or a directory on the way, is a link; ERROR_INVALID_NAME for an empty, "." or ".."
-    // component or a name of the landing's own form; or what the file system said (a file held
-    // open without delete sharing: ERROR_SHARING_VIOLATION, the file left whole). The removal is
-    // durable once Settle has returned.
+    // counts as removed. FALSE with GetLastError(): ERROR_FILE_NOT_FOUND, or
+    // ERROR_PATH_NOT_FOUND when a directory on the way is missing; ERROR_ACCESS_DENIED when name
+    // is a directory; ERROR_CANT_RESOLVE_FILENAME when it, or a directory on the way, is a link;
+    // ERROR_INVALID_NAME for an empty, "." or ".." component or a name of the landing's own
+    // form; or what the file system said (a file held open without delete sharing:
+    // ERROR_SHARING_VIOLATION, the file left whole). The removal is durable once Settle has
+    // returned.
     static BOOL Remove(LPCSTR root, LPCSTR name);
 
     // The temporary name numbered n: "~kst" and four lower-case hexadecimal digits, ".tmp".
