@@ -297,7 +297,6 @@ int Upload(const UploadOptions& options) {
     Connection connection;
     connection.tls = options.tls;
     if (options.passwordFile) connection.password = ReadPasswordFile(*options.passwordFile);
-    const LocalRelease release = ReadRelease(options.root, options.publicKey);
     for (const ServerAddress& address : addresses) {
         if (!options.tls && !IsLoopbackHost(address.host)) {
             std::fprintf(stderr,
@@ -306,6 +305,7 @@ int Upload(const UploadOptions& options) {
                          address.host.c_str());
         }
     }
+    const LocalRelease release = ReadRelease(options.root, options.publicKey);
     std::vector<std::string> results;
     bool failed = false;
     for (const ServerAddress& address : addresses) {
