@@ -4,6 +4,7 @@ that fails among them; a cut upload resumed, strays pruned, the mistakes refused
 import argparse
 import os
 import shutil
+import signal
 import stat
 import subprocess
 import sys
@@ -12,17 +13,22 @@ import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pardir,
                                 os.pardir, 'support'))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pardir,
+                                os.pardir, 'e2e'))
 import harness  # noqa: E402
-from harness import closed_port  # noqa: E402
+import kestrin_e2e  # noqa: E402
+import signed_release  # noqa: E402
+from harness import closed_port, wait_until  # noqa: E402
 from local_ftp import LocalFtpServer, read_files, write_files  # noqa: E402
 from vsftpd import Unavailable, VsftpdServer  # noqa: E402
 
-PUBLISH = None
+PUBLISH = KESTRIN = SIGNED = None
 OLD = '2020-01-01'
 RELEASE = {'readme.txt': 'hello\r\n', 'data/levels.dat': bytes(range(256)) * 400,
            'data/maps/one.map': 'map'}
 WRITER = ('kpubwrite', 'Wr1te-pw')
 READER = ('kpubread', 'Re4d-pw')
+OWN = ('Version.txt', 'File_list.txt', 'Manifest.txt', 'Manifest.sig')
 
 
 def run(*args, env=None):
@@ -206,9 +212,114 @@ class Upload(unittest.TestCase):
         self.assertServes(self.servers[1][1])
 
 
+class ClientsDuringUpload(unittest.TestCase):
+    """Clients (built without a key, and with the tests' key) run while an upload is held at one
+    point of its order: neither lands a file cut short, the signed one only files of the
+    manifest it verified; once the upload is done, both converge to the release."""
+
+    OLD_FILES = {'a.txt': b'old a', 'data/b.bin': bytes(range(256)) * 64, 'c.txt': b'same'}
+    NEW_FILES = {'a.txt': b'new a, longer', 'data/b.bin': bytes(range(255, -1, -1)) * 80,
+                 'c.txt': b'same', 'd.txt': b'added'}
+
+    def setUp(self):
+        if not KESTRIN or not SIGNED:
+            self.skipTest('the programs are not given (--kestrin, --signed)')
+        self.box = kestrin_e2e.Sandbox()
+        self.addCleanup(self.box.close)
+        if not kestrin_e2e.server_from_env():
+            self.skipTest('this build cannot be pointed at a local server')
+        self.root = os.path.join(self.box.root, 'root')
+        keys = os.path.join(self.box.root, 'keys')
+        os.makedirs(keys, mode=0o700)
+        self.key = os.path.join(keys, 'key.pem')
+        shutil.copyfile(signed_release.KEY, self.key)
+        os.chmod(self.key, 0o600)
+        user, password = kestrin_e2e.account()
+        self.password_file = os.path.join(keys, 'password')
+        with open(self.password_file, 'w') as f:
+            f.write(password)
+        os.chmod(self.password_file, 0o600)
+        # Each reply a while late: an upload held at a command is held before the next one.
+        work = os.path.join(self.box.root, 'server')
+        os.makedirs(work)
+        self.server = LocalFtpServer(work, user, password,
+                                     options=['--writable', '--rtt-ms', '60'])
+        self.addCleanup(self.server.stop)
+        self.server.start()
+        self.url = 'ftp://%s@127.0.0.1:%d/' % (user, self.server.port)
+        self.box.set_setting('Update', 'VersionA', '2')
+        self.box.set_setting('Update', 'VersionB', 'B')
+
+    def publish(self, version, files, date):
+        source = os.path.join(self.box.root, 'release-' + version)
+        write_files(source, files)
+        proc = run(PUBLISH, 'release', '--from', source, '--to', self.root, '--product',
+                   signed_release.PRODUCT, '--version', version, '--key', self.key, '--date',
+                   date, '--prune')
+        self.assertEqual(proc.returncode, 0, proc.stderr)
+
+    def start_upload(self):
+        return subprocess.Popen([PUBLISH, 'upload', '--root', self.root, '--to', self.url,
+                                 '--password-file', self.password_file],
+                                stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+
+    def client(self, program, product):
+        self.box.set_setting('FILES', 'Directory', product)
+        os.makedirs(product, exist_ok=True)
+        status, _, err = self.box.run([], stdin='\n', port=self.server.port, program=program,
+                                      timeout=120)
+        self.assertEqual(status, 0, err)
+        return read_files(os.path.join(product, 'Pelmora'))
+
+    def test_clients_during_an_upload(self):
+        self.publish('2A', self.OLD_FILES, '2099-01-01')
+        before = {'Update/' + name: content
+                  for name, content in read_files(os.path.join(self.root, 'Update')).items()}
+        self.publish('2B', self.NEW_FILES, '2099-01-02')
+        after = {'Update/' + name: content
+                 for name, content in read_files(os.path.join(self.root, 'Update')).items()}
+        # The command the upload is held after: a file of the release in place, the lists in
+        # place, the manifest in place without its signature.
+        for held in ('RNTO a.txt', 'RNTO File_list.txt', 'RNTO Manifest.txt'):
+            with self.subTest(held):
+                shutil.rmtree(os.path.join(self.server.root, 'Update'), True)
+                write_files(self.server.root, before)
+                commands = len(self.server.commands())
+                upload = self.start_upload()
+                self.addCleanup(upload.kill)
+                self.assertTrue(wait_until(lambda: any(
+                    arg == held for _, arg in self.server.commands()[commands:]), 120))
+                upload.send_signal(signal.SIGSTOP)
+                served = read_files(os.path.join(self.server.root, 'Update'))
+                product = os.path.join(self.box.root, 'product-' + held.split()[1])
+                unsigned = self.client(KESTRIN, product + '-unsigned')
+                signed = self.client(SIGNED, product + '-signed')
+                upload.send_signal(signal.SIGCONT)
+                # The program without a key lands what the list it read names, each file whole.
+                listed = served['File_list.txt'].decode().split('\r\n')[0::2][:-1]
+                self.assertEqual(unsigned, {name: served[name] for name in listed})
+                # The signed one, only files of the manifest it verified, and only while the
+                # lists are the manifest's: 2A's files while its manifest and lists are served
+                # (2B's if the upload was done before it was held), none in between.
+                signed_expected = {}
+                for release, files in ((before, self.OLD_FILES), (after, self.NEW_FILES)):
+                    if all(served[name] == release['Update/' + name] for name in OWN):
+                        signed_expected = {name: content for name, content in files.items()
+                                           if served.get(name) == content}
+                self.assertEqual(signed, signed_expected)
+                self.assertEqual(upload.wait(timeout=240), 0, upload.communicate()[0])
+                self.assertEqual(self.client(KESTRIN, product + '-unsigned'), self.NEW_FILES)
+                self.assertEqual(self.client(SIGNED, product + '-signed'), self.NEW_FILES)
+
+
 if __name__ == '__main__':
     parser = argparse.ArgumentParser(add_help=False)
     parser.add_argument('--publish', required=True)
+    parser.add_argument('--kestrin')
+    parser.add_argument('--signed')
+    parser.add_argument('--build')
     args, argv = harness.split_args(parser)
-    PUBLISH = args.publish
+    PUBLISH, KESTRIN, SIGNED = (args.publish, args.kestrin and os.path.abspath(args.kestrin),
+                                args.signed and os.path.abspath(args.signed))
+    kestrin_e2e.BUILD = args.build and os.path.abspath(args.build)
     harness.main(argv)
