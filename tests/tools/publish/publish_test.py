@@ -444,6 +444,19 @@ class OwnOptions(unittest.TestCase):
                 proc = run(PUBLISH, *args)
                 self.assertEqual((proc.returncode, proc.stdout[:len(out)], proc.stderr[:len(err)]),
                                  (status, out, err))
+        # --help and the manual page name the same commands, options and exit statuses.
+        help_text = run(PUBLISH, '--help').stdout
+        with open(os.path.join(SOURCE, 'packaging', 'kestrin-publish.1'), encoding='utf-8') as f:
+            page = f.read().replace('\\-', '-')
+        commands = re.findall(r'^  kestrin-publish (\w+)', help_text, re.M)
+        self.assertEqual(len(commands), 6)
+        for word in commands + re.findall(r'--[a-z0-9-]+', help_text):
+            self.assertIn(word, page)
+        for word in re.findall(r'--[a-z0-9-]+', page):
+            self.assertIn(word, help_text)
+        for status in ('0', '1', '2'):
+            self.assertRegex(help_text, r'\n  %s  ' % status)
+            self.assertIn('.TP\n%s\n' % status, page)
         full = subprocess.run(['sh', '-c', '"$0" --help >/dev/full', PUBLISH],
                               stderr=subprocess.PIPE, text=True, timeout=60)
         self.assertEqual((full.returncode, full.stderr),
