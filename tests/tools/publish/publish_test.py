@@ -243,9 +243,13 @@ class Publish(unittest.TestCase):
         if os.geteuid() == 0:
             cases += [('3A', RELEASE, ('--key', foreign_file), 'belongs to another user'),
                       ('3A', RELEASE, ('--key', foreign_dir), 'belongs to another user')]
+        pristine = os.path.join(self.dir, 'pristine')
+        shutil.copytree(self.server, pristine)
         for version, files, extra, message in cases:
             with self.subTest(files=list(files), version=version, extra=extra):
-                shutil.rmtree(os.path.join(self.dir, 'release-' + version), True)
+                # Each case starts from the same tree, whatever the one before did.
+                shutil.rmtree(self.server)
+                shutil.copytree(pristine, self.server)
                 proc = self.release(version, files, *extra)
                 self.assertEqual(proc.returncode, 2, proc.stderr)
                 self.assertIn(message, proc.stderr)

@@ -132,8 +132,9 @@ class Upload(unittest.TestCase):
         mirror = self.servers[1:2]
         self.assertEqual(self.upload(servers=mirror).returncode, 0)
         served = mirror[0][1]
+        # one.map changes, its size does not.
         self.release('2B', dict(RELEASE, **{'readme.txt': 'changed\r\n', 'new/x.bin': 'x' * 999,
-                                           'z.txt': 'z'}))
+                                           'z.txt': 'z', 'data/maps/one.map': 'pam'}))
         # A directory where z.txt must land stops the upload there, as a killed run would stop
         # it; a killed run's temporary copy is left beside.
         write_files(served, {'Update/z.txt/in-the-way': 'x',
@@ -149,7 +150,8 @@ class Upload(unittest.TestCase):
             self.assertEqual(now[name], old[name])
         self.assertNotIn('data/.kestrin-publish-one.map', now)
         shutil.rmtree(os.path.join(served, 'Update', 'z.txt'))
-        self.assertEqual(self.stored()[stored:], ['.kestrin-publish-x.bin',
+        self.assertEqual(self.stored()[stored:], ['.kestrin-publish-one.map',
+                                                  '.kestrin-publish-x.bin',
                                                   '.kestrin-publish-readme.txt',
                                                   '.kestrin-publish-z.txt'])
         # The next run sends what is not there yet, and not what is there whole.
