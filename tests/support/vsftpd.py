@@ -127,9 +127,12 @@ class VsftpdServer(ServerLog):
                                             start_new_session=True)
         if not wait_until(lambda: self.process.poll() is not None or self._listening(),
                           timeout) or self.process.poll() is not None:
+            code = self.process.poll()
             self.stop()
+            why = ('exit status %d' % code if code is not None
+                   else 'not listening after %s s' % timeout)
             with open(output, encoding='utf-8', errors='replace') as f:
-                raise RuntimeError('vsftpd did not start:\n' + f.read())
+                raise RuntimeError('vsftpd did not start (%s):\n%s' % (why, f.read()))
         return self
 
     def stop(self):
