@@ -122,12 +122,22 @@ class Publish(unittest.TestCase):
         pem = os.path.join(self.keys, 'public-key.pem')
         self.assertEqual(self.verify('--public-key', pem).returncode, 0)
         k = self.public_key
-        # One key, or up to four separated by commas for a move to a new key.
+        # One key, or up to four separated by commas for a move to a new key, each a point of
+        # the curve: one mistyped digit of Y leaves the curve whatever the key.
+        mistyped = k[:-1] + ('0' if k[-1] != '0' else '1')
         for key, status in ((k, 0), (k[:-1], 1), ('02' + k[2:], 1), (','.join([k] * 4), 0),
-                            (','.join([k] * 5), 1), (k + ',', 1), (k + ',' + k[:-1], 1)):
+                            (','.join([k] * 5), 1), (k + ',', 1), (k + ',' + k[:-1], 1),
+                            ('04' + '0' * 128, 1), (k + ',' + mistyped, 1), (mistyped, 1)):
             check = run(CMAKE, '-DKESTRIN_UPDATE_PUBLIC_KEY=' + key, '-P',
                         os.path.join(SOURCE, 'cmake', 'public_key.cmake'))
             self.assertEqual(check.returncode != 0, status != 0, key)
+            if key.endswith(mistyped):  # the refusal names the key that is wrong
+                self.assertIn('"%s"' % mistyped, check.stderr)
+        # Without openssl the point is not checked, and configuring says so.
+        check = run(CMAKE, '-DKESTRIN_OPENSSL=/nonexistent', '-DKESTRIN_UPDATE_PUBLIC_KEY=' +
+                    mistyped, '-P', os.path.join(SOURCE, 'cmake', 'public_key.cmake'))
+        self.assertEqual(check.returncode, 0, check.stderr)
+        self.assertIn('no working openssl command', check.stderr)
 
     def test_release_keeps_the_dates_of_unchanged_files(self):
         self.published('2A', RELEASE, '--date', OLD)
