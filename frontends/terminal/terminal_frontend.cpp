@@ -49,8 +49,10 @@
 #include "frontends/terminal/terminal_modes.h"
 
 std::unique_ptr<CFrontEnd> CreateTerminalFrontEnd() {
-    if (isatty(STDOUT_FILENO) == 0) return NewLineFrontEnd(std::cin, stdout);
-    return NewScreenFrontEnd(std::cin, stdout, TerminalKeys::Open(STDIN_FILENO));
+    if (isatty(STDOUT_FILENO) == 0) return NewLineFrontEnd(LiveStandardInput(), stdout);
+    std::unique_ptr<TerminalKeys> keys = TerminalKeys::Open(STDIN_FILENO);
+    std::istream& lines = keys != nullptr ? std::cin : LiveStandardInput();
+    return NewScreenFrontEnd(lines, stdout, std::move(keys));
 }
 
 std::unique_ptr<CFrontEnd> CreateTerminalFrontEnd(std::istream& in, std::FILE* out, bool drawn) {

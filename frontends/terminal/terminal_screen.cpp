@@ -13,6 +13,7 @@
 #include <cctype>
 #include <memory>
 
+#include "framework/dialog.h"
 #include "frontends/terminal/terminal_text.h"
 #include "frontends/terminal/terminal_modes.h"
 
@@ -65,6 +66,12 @@ class ScreenFrontEnd : public TerminalFrontEnd {
     // Keys typed while the handler ran were meant for a screen the user had not seen yet.
     void Handled() override {
         if (m_pKeys != nullptr) m_pKeys->Discard();
+    }
+    // During a run keys act as they come (the dialog takes only what ends it).
+    void PumpKeys(TerminalWindow& window) override {
+        while (m_pKeys != nullptr && m_pKeys->Waiting() && !window.Dialog().IsEnded()) {
+            TakeKey(window);
+        }
     }
 
   private:
