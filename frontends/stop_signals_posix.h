@@ -5,6 +5,8 @@
 // taken when the object goes is raised again then, under those actions. One at a time.
 #pragma once
 
+#include <optional>
+
 class StopSignals {
   public:
     StopSignals();
@@ -14,4 +16,23 @@ class StopSignals {
 
     // Whether a stop signal came since the last call.
     static bool Take();
+};
+
+// A message box waits for the user, not for the run: while one is open, the actions that were
+// there before a run apply again (a signal that came before is raised now).
+class StopSignalsPaused {
+  public:
+    explicit StopSignalsPaused(std::optional<StopSignals>& signals)
+        : m_signals(signals), m_bWatched(signals.has_value()) {
+        m_signals.reset();
+    }
+    ~StopSignalsPaused() {
+        if (m_bWatched) m_signals.emplace();
+    }
+    StopSignalsPaused(const StopSignalsPaused&) = delete;
+    StopSignalsPaused& operator=(const StopSignalsPaused&) = delete;
+
+  private:
+    std::optional<StopSignals>& m_signals;
+    bool m_bWatched;
 };

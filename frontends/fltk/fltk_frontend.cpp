@@ -177,6 +177,7 @@ void FltkFrontEnd::RunModalLoop(CDialog& dialog, IDialogWindow& window) {
 int FltkFrontEnd::MessageBox(IDialogWindow* owner, const CString& text, const CString& caption,
                              UINT style) {
     DropTypedAhead();
+    const StopSignalsPaused paused(m_stopSignals);
     return RunMessageBox(owner, GetWorkArea(owner), text, caption, style);
 }
 

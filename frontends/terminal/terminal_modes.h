@@ -45,11 +45,11 @@ class TerminalFrontEnd : public CModelFrontEnd, public TerminalView {
     void Choose(TerminalWindow& window, UINT command);
 
     FramePacer m_pacer;  // paces the changes a handler makes
+    std::optional<StopSignals> m_stopSignals;  // while a run goes on
 
   private:
     std::istream& m_in;
     LiveInput* m_pLive;  // m_in's buffer when the input is read live
-    std::optional<StopSignals> m_stopSignals;
 };
 
 // Standard input read live (terminal_input.h), for the modes that read lines from it.

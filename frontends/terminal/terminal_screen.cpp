@@ -183,6 +183,7 @@ bool ScreenFrontEnd::TakeKey(TerminalWindow& window) {
 }
 
 int ScreenFrontEnd::MessageBox(IDialogWindow*, const CString& text, const CString& caption, UINT) {
+    const StopSignalsPaused paused(m_stopSignals);
     m_box = Box{true, text, caption};
     if (m_pKeys != nullptr) {
         m_pKeys->Discard();  // typed before the box could be seen
