@@ -194,6 +194,8 @@ int ScreenFrontEnd::MessageBox(IDialogWindow*, const CString& text, const CStrin
                 break;
             }
         }
+        // Typed with the answer, ahead of the screen that follows (a run may go on after it).
+        m_pKeys->Discard();
     } else {
         Redraw();
         CString line;
