@@ -20,6 +20,8 @@ IDCANCEL = 2
 
 
 class CancelUnderWine(Session):
+    fresh_install = e2e.WineProgram.fresh_install
+
     @photographed_on_failure
     def test_cancel_during_a_slow_run(self):
         names = ['one.bin', 'two.bin', 'three.bin']
