@@ -44,7 +44,7 @@ class TerminalFrontEnd : public CModelFrontEnd, public TerminalView {
     void Press(TerminalWindow& window, int id);
     void Choose(TerminalWindow& window, UINT command);
 
-    FramePacer m_pacer;  // paces the changes a handler makes
+    FramePacer m_pacer;                        // paces the changes a handler makes
     std::optional<StopSignals> m_stopSignals;  // while a run goes on
 
   private:
