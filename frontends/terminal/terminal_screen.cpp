@@ -70,7 +70,8 @@ class ScreenFrontEnd : public TerminalFrontEnd {
     // During a run keys act as they come (the dialog takes only what ends it).
     void PumpKeys(TerminalWindow& window) override {
         while (m_pKeys != nullptr && m_pKeys->Waiting() && !window.Dialog().IsEnded()) {
-            TakeKey(window);
+            // A terminal that is gone ends nothing during a run: its end is for the modal loop.
+            if (!TakeKey(window)) break;
         }
     }
 
