@@ -169,6 +169,168 @@ std::optional<FileList> ReadList(const CString& path) {
     return FileList::Read(list);
 }
 
+// One pass through the list: what the run decides of each entry, in the list's order, and the
+// showing of each decision in its turn (the fetch, when it is one, included). With further
+// connections, up to one file a connection is decided (and received) ahead of the entry shown;
+// they are opened at the first file to fetch.
+class ListPass {
+  public:
+    ListPass(RunContext& run, FileList& list, ContentCache* contents)
+        : m_run(run),
+          m_view(*run.view),
+          m_connection(*run.transport),
+          m_release(run.release),
+          m_productDirectory(run.productDirectory),
+          m_list(list),
+          m_contents(contents),
+          m_sweep(run.productDirectory),
+          m_lookAhead(list, run.productDirectory,
+                      contents ? LookAhead::Asks::Stamps : LookAhead::Asks::CreationTimes),
+          m_count(list.Count()) {}
+
+    // Decides and shows every entry; false when the run was cancelled, which ends the pass at
+    // once: what was shown stays, nothing further is fetched, and the files handed over that
+    // have not landed are given up.
+    bool Go() {
+        FileList::Entry entry;
+        for (std::ptrdiff_t i = 0; m_list.Next(entry); ++i) {
+            if (Stopped(m_run)) return false;
+            // An entry is looked at only once every file handed over that it could meet has
+            // landed.
+            if (m_pending.Meets(CString(entry.name)) && !ShowWhile([] { return true; }))
+                return false;
+            Step step = Decide(entry, i);
+            if (!m_transfers && m_run.transferConnections > 1 && step.kind == Step::Kind::Fetch) {
+                m_transfers.emplace(m_connection, m_release, m_run.transferConnections - 1,
+                                    m_run.cancel);
+            }
+            const bool aheadOfTurn = m_transfers && m_transfers->Working();
+            if (aheadOfTurn && step.kind == Step::Kind::Fetch) {
+                step.ticket =
+                    m_transfers->Hand(step.record, step.remotePath, m_productDirectory, step.name);
+                m_pending.Handed(step.name);
+            }
+            m_ahead.push_back(std::move(step));
+            const bool shown = ShowWhile([&] {
+                return !aheadOfTurn || m_pending.Count() > m_run.transferConnections ||
+                       m_ahead.size() > kMostAhead;
+            });
+            if (!shown) return false;
+        }
+        return ShowWhile([] { return true; });
+    }
+
+  private:
+    // What the run makes of an entry, before its turn.
+    Step Decide(const FileList::Entry& entry, std::ptrdiff_t index) {
+        Step step;
+        step.index = index;
+        step.name = entry.name;
+        const CString localPath = m_productDirectory + step.name;
+        const bool safe = !entry.overlong && IsSafeListedName(step.name, m_productDirectory.size());
+        step.record = safe && m_contents ? m_release.Record(step.name) : nullptr;
+        const bool fetchable = safe && (!m_contents || step.record != nullptr);
+        if (fetchable) m_sweep.Into(step.name);
+        if (!fetchable) {
+            step.kind = Step::Kind::Refused;
+        } else if (step.record
+                       ? m_contents->Holds(entry.name, localPath,
+                                           m_lookAhead.Stamp(index, localPath), *step.record)
+                       : !NeedsFetch(m_lookAhead.CreationTime(index, localPath, m_finder),
+                                     m_listedTimes.Of(entry.date))) {
+            step.kind = Step::Kind::Unchanged;
+        } else {
+            step.kind = Step::Kind::Fetch;
+            m_lookAhead.Stop();
+            // The download makes the directories the file lies in below the product directory,
+            // never through a link.
+            step.remotePath = kRemoteDirectory + RemoteName(step.name);
+        }
+        return step;
+    }
+
+    // Shows the decisions ahead, oldest first, while more() holds; false once the run was
+    // cancelled (the one in flight shown as failed, the rest not shown).
+    template <class More>
+    bool ShowWhile(More more) {
+        while (!m_ahead.empty() && more()) {
+            Show(m_ahead.front());
+            m_ahead.pop_front();
+            if (m_run.cancel != nullptr && m_run.cancel->IsCancelled()) return false;
+        }
+        return true;
+    }
+
+    void Show(const Step& step) {
+        if (step.ticket) m_pending.Landing();
+        if (step.kind == Step::Kind::Refused) {
+            m_view.SetStatus("Updating..." + step.name);
+            m_view.SetStatus("Failed..." + step.name);
+        } else if (step.kind == Step::Kind::Unchanged) {
+            m_view.SetStatus("Unchanged..." + step.name);
+        } else {
+            m_view.SetStatus("Updating..." + step.name);
+            auto fetch = [&] {
+                return m_release.FetchRecorded(m_connection, step.record, step.remotePath,
+                                               m_productDirectory, step.name);
+            };
+            const Fetched fetched =
+                step.ticket ? m_transfers->Land(step.ticket, fetch, m_view) : fetch();
+            m_view.SetStatus((fetched == Fetched::Landed ? "Updated..." : "Failed...") + step.name);
+        }
+        m_view.SetProgress(ProgressPosition(step.index, m_count));
+    }
+
+    RunContext& m_run;
+    IRunView& m_view;
+    IRemoteFiles& m_connection;
+    ServerRelease& m_release;
+    const CString& m_productDirectory;
+    FileList& m_list;
+    ContentCache* m_contents;
+    CFileFind m_finder;
+    LeftoverSweep m_sweep;
+    LookAhead m_lookAhead;
+    ListedTimes m_listedTimes;
+    const std::ptrdiff_t m_count;
+    std::optional<Transfers> m_transfers;
+    std::deque<Step> m_ahead;
+    Pending m_pending;
+};
+
+// Fetches this run's copy of the list and reads it; nothing after a failure, which it has told.
+std::optional<FileList> FetchList(RunContext& run,
+                                  std::future<std::unique_ptr<ContentCache>>& cache) {
+    IRunView& view = *run.view;
+    const CString& tempDirectory = run.tempDirectory;
+    if (tempDirectory.empty()) {
+        view.ShowMessage(kServerError);
+        return std::nullopt;
+    }
+    const CString listName = RunCopyName("File_list", ".txt");
+    const CString listPath = PathInDirectory(tempDirectory, listName.c_str());
+    ServerRelease& release = run.release;
+    // A signed run's content cache is read while the list arrives.
+    if (release.IsSigned()) cache = ReadContentCache(run.cacheDirectory, run.productDirectory);
+    const Fetched fetched =
+        release.FetchRunCopy(run, kFileListName, kRemoteFileList, listName, kMaxListBytes);
+    // A fetch the user cancelled says nothing more.
+    if (fetched != Fetched::Landed && Stopped(run)) return std::nullopt;
+    if (fetched == Fetched::Refused) {
+        release.Refuse(view, true);
+        return std::nullopt;
+    }
+    if (fetched == Fetched::Failed) {
+        view.ShowMessage(kServerError);
+        return std::nullopt;
+    }
+    std::optional<FileList> list = ReadList(listPath);
+    // The copy is this run's own: no later run would ever overwrite it.
+    DeleteFileA(listPath.c_str());
+    if (!list) view.ShowMessage(kServerError);
+    return list;
+}
+
 }  // namespace
 
 void UpdateFiles(RunContext& run) {
@@ -177,126 +339,24 @@ void UpdateFiles(RunContext& run) {
     IRemoteFiles* connection = run.transport;
     if (connection == nullptr) return;
 
-    const CString& tempDirectory = run.tempDirectory;
-    if (tempDirectory.empty()) {
-        view.ShowMessage(kServerError);
-        return;
-    }
-    const CString listName = RunCopyName("File_list", ".txt");
-    const CString listPath = PathInDirectory(tempDirectory, listName.c_str());
-    ServerRelease& release = run.release;
-    // A signed run's content cache is read while the list arrives.
     std::future<std::unique_ptr<ContentCache>> cache;
-    if (release.IsSigned()) cache = ReadContentCache(run.cacheDirectory, run.productDirectory);
-    const Fetched fetched =
-        release.FetchRunCopy(run, kFileListName, kRemoteFileList, listName, kMaxListBytes);
-    if (fetched == Fetched::Refused) {
-        release.Refuse(view, true);
-        return;
-    }
-    if (fetched == Fetched::Failed) {
-        view.ShowMessage(kServerError);
-        return;
-    }
-    std::optional<FileList> list = ReadList(listPath);
-    // The copy is this run's own: no later run would ever overwrite it.
-    DeleteFileA(listPath.c_str());
-    if (!list) {
-        view.ShowMessage(kServerError);
-        return;
-    }
+    std::optional<FileList> list = FetchList(run, cache);
+    if (!list) return;
 
-    const CString& productDirectory = run.productDirectory;
     view.SetProgress(0);
     // Only the last level is made; when it cannot be, every fetch into it fails and says so.
-    CreateDirectoryA(productDirectory.c_str(), nullptr);
-
-    CFileFind finder;
-    LeftoverSweep sweep(productDirectory);
+    CreateDirectoryA(run.productDirectory.c_str(), nullptr);
     const std::unique_ptr<ContentCache> contents = cache.valid() ? cache.get() : nullptr;
-    LookAhead lookAhead(*list, productDirectory,
-                        contents ? LookAhead::Asks::Stamps : LookAhead::Asks::CreationTimes);
-    ListedTimes listedTimes;
-    const std::ptrdiff_t count = list->Count();
-
-    // What the run decided of each entry, shown in the list's order; with further connections,
-    // up to one file a connection is decided (and received) ahead of the entry shown.
-    // The further connections are opened at the first file to fetch.
-    std::optional<Transfers> transfers;
-    std::deque<Step> ahead;
-    Pending pending;
-    auto show = [&] {
-        Step& step = ahead.front();
-        if (step.ticket) pending.Landing();
-        if (step.kind == Step::Kind::Refused) {
-            view.SetStatus("Updating..." + step.name);
-            view.SetStatus("Failed..." + step.name);
-        } else if (step.kind == Step::Kind::Unchanged) {
-            view.SetStatus("Unchanged..." + step.name);
-        } else {
-            view.SetStatus("Updating..." + step.name);
-            auto fetch = [&] {
-                return release.FetchRecorded(*connection, step.record, step.remotePath,
-                                             productDirectory, step.name);
-            };
-            const Fetched fetched =
-                step.ticket ? transfers->Land(step.ticket, fetch, view) : fetch();
-            view.SetStatus((fetched == Fetched::Landed ? "Updated..." : "Failed...") + step.name);
-        }
-        view.SetProgress(ProgressPosition(step.index, count));
-        ahead.pop_front();
-    };
-
-    FileList::Entry entry;
-    for (std::ptrdiff_t i = 0; list->Next(entry); ++i) {
-        Step step;
-        step.index = i;
-        step.name = entry.name;
-        // An entry is looked at only once every file handed over that it could meet has landed.
-        if (pending.Meets(step.name)) {
-            while (!ahead.empty()) show();
-        }
-        const CString localPath = productDirectory + step.name;
-        const bool safe = !entry.overlong && IsSafeListedName(step.name, productDirectory.size());
-        step.record = safe && contents ? release.Record(step.name) : nullptr;
-        const bool fetchable = safe && (!contents || step.record != nullptr);
-        if (fetchable) sweep.Into(step.name);
-        if (!fetchable) {
-            step.kind = Step::Kind::Refused;
-        } else if (step.record ? contents->Holds(entry.name, localPath,
-                                                 lookAhead.Stamp(i, localPath), *step.record)
-                               : !NeedsFetch(lookAhead.CreationTime(i, localPath, finder),
-                                             listedTimes.Of(entry.date))) {
-            step.kind = Step::Kind::Unchanged;
-        } else {
-            step.kind = Step::Kind::Fetch;
-            lookAhead.Stop();
-            // The download makes the directories the file lies in below the product directory,
-            // never through a link.
-            step.remotePath = kRemoteDirectory + RemoteName(step.name);
-        }
-        if (!transfers && run.transferConnections > 1 && step.kind == Step::Kind::Fetch) {
-            transfers.emplace(*connection, release, run.transferConnections - 1);
-        }
-        const bool aheadOfTurn = transfers && transfers->Working();
-        if (aheadOfTurn && step.kind == Step::Kind::Fetch) {
-            step.ticket =
-                transfers->Hand(step.record, step.remotePath, productDirectory, step.name);
-            pending.Handed(step.name);
-        }
-        ahead.push_back(std::move(step));
-        while (!ahead.empty() && (!aheadOfTurn || pending.Count() > run.transferConnections ||
-                                  ahead.size() > kMostAhead)) {
-            show();
-        }
+    const bool whole = ListPass(run, *list, contents.get()).Go();
+    // The files that landed stay, also when the run was cancelled: they go to the disk below.
+    if (whole) {
+        // What the list no longer names is dealt with here, once every listed file has landed.
+        if (contents) contents->Save();
     }
-    while (!ahead.empty()) show();
-    transfers.reset();
-
-    if (contents) contents->Save();
     // The run's files are on the disk, renames included, before it says it is complete. A flush
     // that failed leaves them in place: there is nothing more to show.
     connection->Settle();
+    if (!whole) return;
     view.SetStatus("Completed- Press Cancel");
     view.SetProgress(0);
 }

@@ -5,6 +5,7 @@
 
 #include "engine/server_release.h"
 #include "framework/cstring.h"
+#include "platform/cancel_token.h"
 
 class IRemoteFiles;
 class ISettings;
@@ -46,7 +47,15 @@ struct RunContext {
     IRunView* view = nullptr;
     // The release on the server as this run sees it; each new connection starts a new run.
     ServerRelease release;
+    // The user's request to stop the run (null: none comes); the engine looks at it between
+    // entries and while it waits, and the transport while it waits on the server.
+    const CancelToken* cancel = nullptr;
 };
+
+// Whether the run is to stop now; beats the token's pulse on the way (see CancelToken).
+inline bool Stopped(const RunContext& run) {
+    return !Continues(run.cancel);
+}
 
 // The version check; see engine/version_check.cpp.
 void CheckVersion(RunContext& run, bool interactive);

@@ -1,6 +1,7 @@
 #include "engine/transfers.h"
 
 #include <algorithm>
+#include <chrono>
 #include <system_error>
 #include <utility>
 
@@ -71,8 +72,9 @@ class Transfers::GatedFiles final : public IRemoteFiles {
     Job& m_job;
 };
 
-Transfers::Transfers(IRemoteFiles& connection, const ServerRelease& release, unsigned count)
-    : m_release(release) {
+Transfers::Transfers(IRemoteFiles& connection, const ServerRelease& release, unsigned count,
+                     const CancelToken* cancel)
+    : m_release(release), m_cancel(cancel) {
     for (unsigned i = 0; i < count; ++i) {
         std::unique_ptr<IRemoteFiles> further = connection.Further();
         if (!further) break;
@@ -128,7 +130,14 @@ Fetched Transfers::Land(const Ticket& ticket, const std::function<Fetched()>& fe
                 lock.unlock();
                 view.Flush();
                 lock.lock();
-                m_changed.wait(lock, [&] { return job.state == Job::State::Done; });
+            }
+            // Waits in slices: the token is looked at (and its pulse beaten) between them.
+            while (!m_changed.wait_for(lock, std::chrono::milliseconds(CancelToken::kPollMs),
+                                       [&] { return job.state == Job::State::Done; })) {
+                lock.unlock();
+                const bool goOn = Continues(m_cancel);
+                lock.lock();
+                if (!goOn) return Fetched::Failed;
             }
             if (job.fetched == Fetched::Landed) return Fetched::Landed;
         }
@@ -139,7 +148,7 @@ Fetched Transfers::Land(const Ticket& ticket, const std::function<Fetched()>& fe
 bool Transfers::AwaitTurn(Job& job) {
     std::unique_lock<std::mutex> lock(m_mutex);
     m_changed.wait(lock, [&] { return job.turn || m_closing; });
-    return job.turn;
+    return job.turn && (m_cancel == nullptr || !m_cancel->IsCancelled());
 }
 
 void Transfers::Work(std::unique_ptr<IRemoteFiles> connection) {

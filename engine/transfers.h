@@ -19,6 +19,7 @@
 
 #include "engine/server_release.h"
 #include "framework/cstring.h"
+#include "platform/cancel_token.h"
 
 class IRemoteFiles;
 
@@ -33,8 +34,10 @@ class Transfers {
 
     // Opens up to count further connections like connection (IRemoteFiles::Further), each
     // logging in and receiving on a thread of its own; release fetches for them
-    // (ServerRelease::FetchRecorded) and must outlive this object.
-    Transfers(IRemoteFiles& connection, const ServerRelease& release, unsigned count);
+    // (ServerRelease::FetchRecorded) and must outlive this object, as must cancel (null: none):
+    // once it is cancelled, no file handed over lands and Land waits no more.
+    Transfers(IRemoteFiles& connection, const ServerRelease& release, unsigned count,
+              const CancelToken* cancel = nullptr);
     // Gives up every file handed over that has not landed (its earlier copy stays as it was)
     // and ends the threads, each once its transfer under way has ended.
     ~Transfers();
@@ -49,7 +52,8 @@ class Transfers {
                 const CString& localName);
     // The turn of a file handed over: it lands when a further connection has received, or goes
     // on to receive, it whole; otherwise fetch (over the run's own connection) fetches it now.
-    // view is flushed before the run waits on a further connection.
+    // view is flushed before the run waits on a further connection; a run cancelled meanwhile
+    // fails the file without fetching it.
     Fetched Land(const Ticket& ticket, const std::function<Fetched()>& fetch, IRunView& view);
 
   private:
@@ -61,6 +65,7 @@ class Transfers {
     bool AwaitTurn(Job& job);
 
     const ServerRelease& m_release;
+    const CancelToken* m_cancel;
     mutable std::mutex m_mutex;
     std::condition_variable m_changed;
     std::deque<Ticket> m_queue;  // handed over, not yet taken

@@ -39,6 +39,8 @@ void CheckVersion(RunContext& run, bool interactive) {
     ServerRelease& release = run.release;
     const Fetched fetched = release.FetchRunCopy(run, kVersionFileName, kRemoteVersionFile,
                                                  localName, kMaxVersionFileBytes);
+    // A fetch the user cancelled says nothing more.
+    if (fetched != Fetched::Landed && Stopped(run)) return;
     if (fetched == Fetched::Refused) {
         release.Refuse(view, interactive);
         return;

@@ -163,7 +163,33 @@ void CDialog::DestroyWindow(std::unique_ptr<IDialogWindow> window) {
     }
 }
 
+namespace {
+
+// The first of the system's own window-menu commands (SC_SIZE); the program's entries lie below.
+constexpr WPARAM kFirstSystemCommand = 0xF000;
+
+// What a dialog drops while a run is under way: every command but Cancel, and the entries the
+// program put in the window menu.
+bool DroppedDuringRun(UINT message, WPARAM wParam) {
+    if (message == WM_COMMAND) return LOWORD(wParam) != IDCANCEL;
+    return message == WM_SYSCOMMAND && (wParam & 0xFFF0) < kFirstSystemCommand;
+}
+
+}  // namespace
+
+CDialog::RunScope::RunScope(CDialog& dialog) : m_dialog(dialog) {
+    if (m_dialog.m_nRuns++ == 0) AfxFrontEnd().RunBegins();
+}
+
+CDialog::RunScope::~RunScope() {
+    if (--m_dialog.m_nRuns == 0) AfxFrontEnd().RunEnds();
+}
+
 LRESULT CDialog::WindowProc(UINT message, WPARAM wParam, LPARAM lParam, bool* handled) {
+    if (IsRunning() && DroppedDuringRun(message, wParam)) {
+        if (handled != nullptr) *handled = true;
+        return 0;
+    }
     // Message boxes inside a handler may deliver nested messages: keep the outer one's state.
     UINT savedMessage = m_curMessage;
     WPARAM savedWParam = m_curWParam;

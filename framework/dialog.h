@@ -123,6 +123,25 @@ class CDialog : public CWnd {
     // A control wrapper attached by data exchange; detached when the window is destroyed.
     void RegisterControl(CProgressCtrl* control);
 
+    // Whether a run is under way in one of the dialog's handlers (a RunScope lives). While one
+    // is, the front end keeps the window answering (CFrontEnd::Pump), and the dialog takes only
+    // what ends it: the Cancel command (IDCANCEL), WM_CLOSE and the system's own commands
+    // (close, move, minimise); any other command is dropped, as input is while a handler runs.
+    bool IsRunning() const { return m_nRuns > 0; }
+
+    // A run of a handler, as long as the object lives; the front end is told of its start and
+    // end (CFrontEnd::RunBegins, RunEnds). Runs nest.
+    class RunScope {
+      public:
+        explicit RunScope(CDialog& dialog);
+        ~RunScope();
+        RunScope(const RunScope&) = delete;
+        RunScope& operator=(const RunScope&) = delete;
+
+      private:
+        CDialog& m_dialog;
+    };
+
   protected:
     virtual const MessageMap* GetMessageMap() const;
     virtual void ExchangeData(CDataExchange* pDX);
@@ -146,6 +165,7 @@ class CDialog : public CWnd {
     IDialogWindow* m_pOwnerWindow = nullptr;
     bool m_bEnded = false;
     int m_nResult = IDCANCEL;
+    int m_nRuns = 0;
     // The message being dispatched, for Default().
     UINT m_curMessage = 0;
     WPARAM m_curWParam = 0;

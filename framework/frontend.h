@@ -91,6 +91,18 @@ class CFrontEnd {
     // seen while it waits. Front ends show what they hold before they wait for input.
     virtual void Flush() {}
 
+    // A run begins in a dialog's handler, or ends (CDialog::RunScope). A front end that turns
+    // the system's requests to stop (an interrupt or termination signal) into the dialog's
+    // Cancel does so between the two; without a run they end the program as before.
+    virtual void RunBegins() {}
+    virtual void RunEnds() {}
+    // During a run, lets the window system do its work without waiting for anything: paint what
+    // was uncovered, answer the system, and deliver what the user did to window's dialog (which
+    // takes only what ends it: see CDialog::IsRunning). Input that is a script is left for after
+    // the run, unless it arrived during the run and ends the dialog. Called on the window's
+    // thread at least every CancelToken::kPollMs while the run goes on, and returns at once.
+    virtual void Pump(IDialogWindow& window) { (void)window; }
+
     // A modal message box over owner (may be null); returns the button pressed (IDOK).
     virtual int MessageBox(IDialogWindow* owner, const CString& text, const CString& caption,
                            UINT style) = 0;

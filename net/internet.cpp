@@ -80,7 +80,8 @@ bool TransientRefusal(DWORD error, DWORD reply) {
 // the server announced (the server failed it all the same: there is no rest to ask for).
 bool WorthAnotherTry(DWORD error, const net::Received& received, bool reused, ULONGLONG arrived) {
     const DWORD refusal = received.refusal;
-    if (received.announced != ftp::kNoSizeAnnounced && received.bytes >= received.announced) {
+    if (error == ERROR_INTERNET_OPERATION_CANCELLED ||
+        (received.announced != ftp::kNoSizeAnnounced && received.bytes >= received.announced)) {
         return false;
     }
     if (refusal == kServiceNotAvailable || error == ERROR_INTERNET_CONNECTION_ABORTED ||
@@ -445,6 +446,17 @@ ftp::Opened<ftp::Connection> CInternetSession::Connect(const ftp::Account& accou
         const auto wait =
             std::chrono::milliseconds(net::RetryWaitMs(attempt, fraction(random), m_retryWaitMs));
         if (Clock::now() + wait - start > std::chrono::milliseconds(kRetryBudgetMs)) return opened;
-        std::this_thread::sleep_for(wait);
+        // The wait looks at the run's token as the transport's waits do.
+        for (const Clock::time_point end = Clock::now() + wait; Clock::now() < end;) {
+            if (!Continues(m_pCancel))
+                return {ftp::Connection(), ERROR_INTERNET_OPERATION_CANCELLED};
+            std::this_thread::sleep_for(std::min<Clock::duration>(
+                end - Clock::now(), std::chrono::milliseconds(CancelToken::kPollMs)));
+        }
     }
+}
+
+void CInternetSession::Watch(const CancelToken* token) {
+    m_pCancel = token;
+    m_handle.Watch(token);
 }

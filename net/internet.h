@@ -149,6 +149,9 @@ class CInternetSession {
     // (421) again after a short, growing, random wait: three tries at most, within 20 s
     // counted from the first (a refused login is never tried again). Fails as the last try did.
     ftp::Opened<ftp::Connection> Connect(const ftp::Account& account);
+    // Has the connections made from now on, and the waits between tries of a connect, look at
+    // token (null: none), which outlives them: see ftp::Session::Watch.
+    void Watch(const CancelToken* token);
 
     DWORD m_context;
     ftp::Session m_handle;  // null once closed
@@ -156,4 +159,5 @@ class CInternetSession {
     DWORD m_receiveTimeoutMs = 0;
     // The base of the waits before a connect is tried again (see net::RetryWaitMs).
     DWORD m_retryWaitMs = 0;
+    const CancelToken* m_pCancel = nullptr;
 };

@@ -10,6 +10,7 @@
 #include <memory>
 #include <utility>
 
+#include "platform/cancel_token.h"
 #include "platform/win32api.h"
 
 // WinInet's numbers for what goes wrong, kept by both backends (the Windows one includes the
@@ -186,6 +187,10 @@ class Session {
     DWORD SetTimeouts(const Timeouts& timeouts);
     // Connects and logs in.
     Opened<Connection> Connect(const Account& account);
+    // Has every wait of the connections made from now on (their logins included) look at token
+    // (null: none) at least every CancelToken::kPollMs; once it is cancelled, the call that waits
+    // gives up and fails with ERROR_INTERNET_OPERATION_CANCELLED. token outlives them.
+    void Watch(const CancelToken* token);
 
   private:
     Owned m_state;

@@ -1,6 +1,7 @@
 #include "ui/update_dialog.h"
 
 #include <cstring>
+#include <optional>
 
 #include "framework/winapp.h"
 #include "net/update_server.h"
@@ -27,6 +28,40 @@ CUpdateDialog::CUpdateDialog(CDialog* parent)
     GetTempPathA(MAX_PATH, m_szTempPath);
     m_run.tempDirectory = m_szTempPath;
     m_run.view = this;
+    // A run and the window. The run stays on the window's thread, and whatever waits in it (the
+    // transport's waits on the server, the waits between tries, the engine's pass through the
+    // list) looks at the cancel token at least every CancelToken::kPollMs; the token's pulse
+    // lets the front end pump then. So an uncancelled run shows exactly what it showed before,
+    // in the same order, with its message boxes shown on the window's thread as before, the
+    // engine and the test doubles that stand in for it stay single-threaded, and the engine
+    // knows no front end. A worker thread would have had every status, progress change and
+    // message box marshalled back in order, and every front end made safe for it. What this
+    // choice cannot bound is a system call that blocks without a time-out of ours: on Windows,
+    // InternetConnectA's own connect (bounded by the connect time-out).
+    m_run.cancel = &m_cancel;
+    m_cancel.SetPulse([this] { Pulse(); });
+    m_session.Watch(&m_cancel);
+}
+
+void CUpdateDialog::Pulse() {
+    if (std::this_thread::get_id() != m_windowThread || !IsRunning() || m_bPumping ||
+        GetWindow() == nullptr) {
+        return;
+    }
+    const auto now = std::chrono::steady_clock::now();
+    if (now - m_lastPump < FramePacer::kFrame) return;
+    m_lastPump = now;
+    m_bPumping = true;
+    struct Done {
+        bool& pumping;
+        ~Done() { pumping = false; }
+    } done{m_bPumping};
+    AfxFrontEnd().Pump(*GetWindow());
+}
+
+void CUpdateDialog::OnCancel() {
+    if (IsRunning()) m_cancel.Cancel();
+    CDialog::OnCancel();
 }
 
 CUpdateDialog::~CUpdateDialog() {
@@ -65,18 +100,23 @@ BOOL CUpdateDialog::OnInitDialog() {
             if (armed) dialog->EndDialog(IDCANCEL);
         }
     } endAfterCheck{this};
+    m_cancel.Reset();
+    std::optional<RunScope> run;
     if (m_strCmdLine.find(kSilentCheckSwitch) != CString::npos) {
+        run.emplace(*this);
         endAfterCheck.armed = true;
         Connect();
         CheckVersion(false);
     } else if (m_strCmdLine.find(kInteractiveCheckSwitch) != CString::npos) {
         endAfterCheck.armed = true;
+        run.emplace(*this);
         if (Connect() != 0) {
             CheckVersion(true);
-        } else {
+        } else if (!m_cancel.IsCancelled()) {
             AfxMessageBox(kNoConnectionForRequest, MB_ICONINFORMATION);
         }
     }
+    run.reset();
 
     CString about = AfxFrontEnd().LoadString(IDS_ABOUTBOX);
     if (!about.empty() && GetWindow() != nullptr) {
@@ -105,6 +145,8 @@ void CUpdateDialog::OnUpdate() {
             dialog->EnableDlgItem(IDC_UPDATE, true);
         }
     } restore{this};
+    m_cancel.Reset();
+    const RunScope run(*this);
 
     EnableDlgItem(IDC_UPDATE, false);
     SetStatus("Connecting to Server");
@@ -112,7 +154,7 @@ void CUpdateDialog::OnUpdate() {
         SetStatus("Connected");
         CheckVersion(false);
         UpdateFiles();
-    } else {
+    } else if (!m_cancel.IsCancelled()) {
         AfxMessageBox(kNoConnectionForUpdate, MB_ICONINFORMATION);
     }
 }
@@ -215,6 +257,7 @@ void CUpdateDialog::Flush() {
 }
 
 void CUpdateDialog::ShowMessage(const CString& text) {
+    if (m_cancel.IsCancelled()) return;
     AfxMessageBox(text, MB_ICONINFORMATION);
 }
 

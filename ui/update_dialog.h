@@ -4,8 +4,10 @@
 // from the command-line switches, showing what they report.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <memory>
+#include <thread>
 #include <vector>
 
 #include "engine/run_context.h"
@@ -28,7 +30,8 @@ class CUpdateDialog : public CDialog, public engine::IRunView {
     void SetStatus(CString status) override;
     // Moves the progress bar.
     void SetProgress(int position) override;
-    // An information box captioned with the application name.
+    // An information box captioned with the application name; none once the user cancelled the
+    // run (the dialog is ending).
     void ShowMessage(const CString& text) override;
     // Has the front end show what was set so far.
     void Flush() override;
@@ -54,8 +57,10 @@ class CUpdateDialog : public CDialog, public engine::IRunView {
     size_t m_server = 0;
     // What the engine is handed: the application builds it before the run (the product
     // directory, the temporary directory, the settings, this dialog as the view, the release
-    // with the program's key); Connect gives it each run's connection.
+    // with the program's key); Connect gives it each run's connection, and the dialog its
+    // cancel token, which Cancel sets.
     engine::RunContext m_run;
+    CancelToken m_cancel;
 
     // Handlers (public so that tests can drive them as the front end would).
     void OnSysCommand(UINT nID, LPARAM lParam);
@@ -64,6 +69,13 @@ class CUpdateDialog : public CDialog, public engine::IRunView {
     void OnUpdate();
 
   protected:
+    // Cancel, Escape or closing the window; during a run it also stops the run.
+    void OnCancel() override;
+
+    // The token's pulse: on the window's thread during a run, lets the front end pump (a frame
+    // apart at most).
+    void Pulse();
+
     // The held connection as the engine fetches through it: whatever the run set is shown
     // before a transfer waits on the server (the front end may hold back a change that came
     // within a frame of the last one).
@@ -99,6 +111,11 @@ class CUpdateDialog : public CDialog, public engine::IRunView {
     const MessageMap* GetMessageMap() const override;
     void ExchangeData(CDataExchange* pDX) override;
     BOOL OnInitDialog() override;
+
+  private:
+    std::thread::id m_windowThread = std::this_thread::get_id();
+    std::chrono::steady_clock::time_point m_lastPump{};
+    bool m_bPumping = false;
 };
 
 // Where the minimised window draws its icon: centred, with (client − icon + 1) / 2 in signed

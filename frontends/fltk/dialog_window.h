@@ -22,6 +22,9 @@ namespace fltk_frontend {
 struct WindowsShared {
     IconCache icons;
     int handlersUnderWay = 0;
+    // A run's pump is reading events: the busy window takes input again, which its dialog
+    // filters (CDialog::IsRunning).
+    bool pumping = false;
     FramePacer pacer;  // paces the painting of the changes a handler makes
 };
 
@@ -52,7 +55,7 @@ class DialogWindow : public Fl_Double_Window, public CModelWindow, public FocusK
     // Delivers a message to the dialog, with the window system's default handling when the
     // dialog leaves it. Input that arrives meanwhile is dropped, not replayed afterwards.
     LRESULT Deliver(UINT message, WPARAM wParam, LPARAM lParam) override;
-    bool TakesInput() const { return m_nBusy == 0 && IsEnabled(); }
+    bool TakesInput() const { return (m_nBusy == 0 || m_shared.pumping) && IsEnabled(); }
     // The keys a dialog takes before its controls see them; true when the key was used.
     bool PreTranslateKey();
     // After WM_INITDIALOG asked for it: the focus goes to the first tab stop.

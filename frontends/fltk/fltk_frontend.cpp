@@ -21,6 +21,9 @@
 //    while a handler runs is read and dropped when it returns, and also before a message box
 //    or a dialog opened inside the handler appears, so a key typed ahead cannot answer a box
 //    the user has not seen.
+//  - Runs (CDialog::IsRunning): their pump reads the events as they come, so the window is
+//    painted when uncovered and Cancel, Escape, the close box, Ctrl+C and SIGTERM stop the run;
+//    the dialog drops any other input.
 // Quirks:
 //  - FLTK cannot paint a minimised window. IsIconic reads the window manager's WM_STATE;
 //    PaintIconic draws the icon into the window's own surface when asked, which the window
@@ -43,7 +46,10 @@
 #include <FL/Fl.H>
 #include <FL/Fl_Window.H>
 
+#include <optional>
+
 #include "framework/dialog.h"
+#include "frontends/stop_signals_posix.h"
 #include "framework/dialog_template.h"
 #include "framework/model_frontend.h"
 #include "frontends/fltk/dialog_window.h"
@@ -63,6 +69,17 @@ class FltkFrontEnd : public CModelFrontEnd {
     FltkFrontEnd& operator=(const FltkFrontEnd&) = delete;
 
     void RunModalLoop(CDialog& dialog, IDialogWindow& window) override;
+    void RunBegins() override { m_stopSignals.emplace(); }
+    void RunEnds() override { m_stopSignals.reset(); }
+    // Reads the events that came without waiting: exposed windows are painted, and the input is
+    // delivered (the running dialog takes only what ends it). Ctrl+C in the starting terminal
+    // and SIGTERM end the dialog as Cancel does.
+    void Pump(IDialogWindow& window) override {
+        if (StopSignals::Take()) return static_cast<DialogWindow&>(window).Click(IDCANCEL);
+        m_windows.pumping = true;
+        Fl::check();
+        m_windows.pumping = false;
+    }
     void Flush() override {
         if (m_windows.pacer.TakeHeld()) Fl::flush();
     }
@@ -85,6 +102,7 @@ class FltkFrontEnd : public CModelFrontEnd {
 
     WindowsShared m_windows;
     Fl_Event_Dispatch m_pPreviousDispatch = nullptr;
+    std::optional<StopSignals> m_stopSignals;
 };
 
 FltkFrontEnd::FltkFrontEnd() {
@@ -159,6 +177,7 @@ void FltkFrontEnd::RunModalLoop(CDialog& dialog, IDialogWindow& window) {
 int FltkFrontEnd::MessageBox(IDialogWindow* owner, const CString& text, const CString& caption,
                              UINT style) {
     DropTypedAhead();
+    const StopSignalsPaused paused(m_stopSignals);
     return RunMessageBox(owner, GetWorkArea(owner), text, caption, style);
 }
 

@@ -48,6 +48,11 @@ class RecordingFrontEnd : public CModelFrontEnd {
     std::deque<std::function<void(RecordingWindow&)>> script;
     // Called while a message box is open (e.g. to check the dialog's state at that moment).
     std::function<void(const CString& text)> onMessageBox;
+    // Called at each pump of a run (e.g. to press Cancel while it goes on), with the number of
+    // pumps of the run so far; runs under way, and the pumps of this one.
+    std::function<void(RecordingWindow&, int pump)> onPump;
+    int runs = 0;
+    int pumps = 0;
     // Whether creating a window fails, and the screen's work area.
     bool failCreate = false;
     RECT workArea{0, 0, 1024, 768};
@@ -55,6 +60,15 @@ class RecordingFrontEnd : public CModelFrontEnd {
     std::vector<RecordingWindow*> windows;
 
     void RunModalLoop(CDialog& dialog, IDialogWindow& window) override;
+    void RunBegins() override {
+        ++runs;
+        pumps = 0;
+    }
+    void RunEnds() override { --runs; }
+    void Pump(IDialogWindow& window) override {
+        ++pumps;
+        if (onPump) onPump(static_cast<RecordingWindow&>(window), pumps);
+    }
     int MessageBox(IDialogWindow* owner, const CString& text, const CString& caption,
                    UINT style) override;
     RECT GetWorkArea(const IDialogWindow*) override { return workArea; }

@@ -32,6 +32,11 @@
 // While a handler runs, a change that comes within a frame of the last one shown is held back
 // (FramePacer) and shown with the next one due, before the program waits on the server (Flush)
 // or when input is read: the lines and their order stay the same, only fewer writes carry them.
+// During a run (CDialog::IsRunning) the front end is pumped: the keys typed meanwhile act at once
+// (the dialog takes only Escape and the Cancel button), a "cancel", "close" or Escape line that
+// arrives while the run goes on ends it (lines that were there when it began wait for its end,
+// as a script's do), and Ctrl+C or SIGTERM end the dialog as Cancel does; outside a run, and
+// while a message box waits, those two end the program as ever.
 // Quirks: nothing is shown of a dialog until its modal loop shows it, so the command-line
 // modes print only their message boxes. Input from a pipe or file is a script and is kept
 // whatever ran meanwhile. Widths are counted in bytes, so text in a multi-byte encoding wraps
@@ -49,8 +54,10 @@
 #include "frontends/terminal/terminal_modes.h"
 
 std::unique_ptr<CFrontEnd> CreateTerminalFrontEnd() {
-    if (isatty(STDOUT_FILENO) == 0) return NewLineFrontEnd(std::cin, stdout);
-    return NewScreenFrontEnd(std::cin, stdout, TerminalKeys::Open(STDIN_FILENO));
+    if (isatty(STDOUT_FILENO) == 0) return NewLineFrontEnd(LiveStandardInput(), stdout);
+    std::unique_ptr<TerminalKeys> keys = TerminalKeys::Open(STDIN_FILENO);
+    std::istream& lines = keys != nullptr ? std::cin : LiveStandardInput();
+    return NewScreenFrontEnd(lines, stdout, std::move(keys));
 }
 
 std::unique_ptr<CFrontEnd> CreateTerminalFrontEnd(std::istream& in, std::FILE* out, bool drawn) {

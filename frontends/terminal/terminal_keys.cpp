@@ -209,6 +209,13 @@ Key TerminalKeys::Read() {
     }
 }
 
+bool TerminalKeys::Waiting() {
+    State& s = *m_state;
+    if (s.next < s.count || s.resized) return true;
+    pollfd fds[2] = {{s.fd, POLLIN, 0}, {s.resizeRead.Get(), POLLIN, 0}};
+    return poll(fds, 2, 0) > 0;
+}
+
 void TerminalKeys::Discard() {
     tcflush(m_state->fd, TCIFLUSH);
     m_state->next = m_state->count = 0;

@@ -39,6 +39,8 @@ class TerminalKeys {
 
     // Waits for the next key, or for the terminal to change its size.
     Key Read();
+    // Whether a key (or a change of size) waits to be read, without waiting.
+    bool Waiting();
     // Drops whatever was typed and not yet read.
     void Discard();
 

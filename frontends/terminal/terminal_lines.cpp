@@ -25,6 +25,7 @@ class LineFrontEnd : public TerminalFrontEnd {
         if (m_pacer.TakeHeld()) std::fflush(m_pOut);
     }
     int MessageBox(IDialogWindow*, const CString& text, const CString& caption, UINT) override {
+        const StopSignalsPaused paused(m_stopSignals);
         Print("caption", caption);
         Print("message", text);
         CString line;

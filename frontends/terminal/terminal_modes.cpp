@@ -1,7 +1,10 @@
 // The terminal front end's modal loop and commands, which both modes share (terminal_modes.h).
 #include "frontends/terminal/terminal_modes.h"
 
+#include <unistd.h>
+
 #include <limits>
+#include <string_view>
 
 #include "framework/dialog.h"
 
@@ -63,6 +66,37 @@ void TerminalFrontEnd::Press(TerminalWindow& window, int id) {
 void TerminalFrontEnd::Choose(TerminalWindow& window, UINT command) {
     window.SysCommand(command);
     Handled();
+}
+
+namespace {
+
+bool EndsDialog(std::string_view line) {
+    return line == "cancel" || line == "close" || line == "\x1b";
+}
+
+}  // namespace
+
+std::istream& LiveStandardInput() {
+    static LiveInput input(STDIN_FILENO);
+    static std::istream stream(&input);
+    return stream;
+}
+
+void TerminalFrontEnd::RunBegins() {
+    m_stopSignals.emplace();
+    if (m_pLive != nullptr) m_pLive->Mark();
+}
+
+void TerminalFrontEnd::Pump(IDialogWindow& baseWindow) {
+    auto& window = static_cast<TerminalWindow&>(baseWindow);
+    Flush();
+    if (StopSignals::Take()) return window.Click(IDCANCEL);
+    if (m_pLive != nullptr) {
+        if (const std::optional<std::string> line = m_pLive->TakeArrived(EndsDialog)) {
+            return *line == "close" ? window.SysCommand(SC_CLOSE) : window.Click(IDCANCEL);
+        }
+    }
+    PumpKeys(window);
 }
 
 void TerminalFrontEnd::RunModalLoop(CDialog& dialog, IDialogWindow& baseWindow) {

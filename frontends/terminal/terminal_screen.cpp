@@ -13,6 +13,7 @@
 #include <cctype>
 #include <memory>
 
+#include "framework/dialog.h"
 #include "frontends/terminal/terminal_text.h"
 #include "frontends/terminal/terminal_modes.h"
 
@@ -65,6 +66,13 @@ class ScreenFrontEnd : public TerminalFrontEnd {
     // Keys typed while the handler ran were meant for a screen the user had not seen yet.
     void Handled() override {
         if (m_pKeys != nullptr) m_pKeys->Discard();
+    }
+    // During a run keys act as they come (the dialog takes only what ends it).
+    void PumpKeys(TerminalWindow& window) override {
+        while (m_pKeys != nullptr && m_pKeys->Waiting() && !window.Dialog().IsEnded()) {
+            // A terminal that is gone ends nothing during a run: its end is for the modal loop.
+            if (!TakeKey(window)) break;
+        }
     }
 
   private:
@@ -176,6 +184,7 @@ bool ScreenFrontEnd::TakeKey(TerminalWindow& window) {
 }
 
 int ScreenFrontEnd::MessageBox(IDialogWindow*, const CString& text, const CString& caption, UINT) {
+    const StopSignalsPaused paused(m_stopSignals);
     m_box = Box{true, text, caption};
     if (m_pKeys != nullptr) {
         m_pKeys->Discard();  // typed before the box could be seen
@@ -186,6 +195,8 @@ int ScreenFrontEnd::MessageBox(IDialogWindow*, const CString& text, const CStrin
                 break;
             }
         }
+        // Typed with the answer, ahead of the screen that follows (a run may go on after it).
+        m_pKeys->Discard();
     } else {
         Redraw();
         CString line;

@@ -13,11 +13,11 @@
 // - Only the messages the framework maps are delivered to it (WM_INITDIALOG, WM_COMMAND,
 //   WM_SYSCOMMAND, WM_PAINT, WM_QUERYDRAGICON, WM_CLOSE); everything else, and whatever the
 //   framework leaves unhandled, gets the dialog manager's default treatment.
-// - Handlers run synchronously and may block on the network. Each text, enable and progress
-//   change is painted at once (UpdateWindow), and keyboard and mouse input queued while a
-//   command handler ran is removed when it returns, so that a Cancel clicked mid-run does not
-//   close the dialog afterwards and a click on the disabled Update button cannot start a
-//   second run.
+// - Handlers run synchronously. Each text, enable and progress change is painted at once
+//   (UpdateWindow), and keyboard and mouse input queued while a command handler ran is removed
+//   when it returns, so that a click on the disabled Update button cannot start a second run.
+//   A run (CDialog::IsRunning) pumps the queue as it goes (Pump), so the window answers and a
+//   Cancel clicked mid-run stops it.
 // - An exception that leaves the framework is carried across the system's frames (which
 //   cannot be unwound) and raised again once the system call that delivered it has returned.
 // - A dialog is created from a copy of its template without WS_VISIBLE, and the modal loop
@@ -317,6 +317,25 @@ class Win32FrontEnd final : public CModelFrontEnd {
                 break;
             }
             if (!IsDialogMessageA(hwnd, &msg)) {
+                TranslateMessage(&msg);
+                DispatchMessageA(&msg);
+            }
+            RaisePending();
+        }
+    }
+
+    // During a run: the messages that came are dispatched without waiting, as the modal loop
+    // would (paint, what the system sends, such as the WM_NULL it checks a window's life with,
+    // the close box, Escape, the Cancel button); the dialog takes only what ends it.
+    void Pump(IDialogWindow& window) override {
+        HWND hwnd = Win32WindowHandle(&window);
+        MSG msg;
+        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            if (msg.message == WM_QUIT) {
+                PostQuitMessage(static_cast<int>(msg.wParam));
+                break;
+            }
+            if (hwnd == nullptr || !IsDialogMessageA(hwnd, &msg)) {
                 TranslateMessage(&msg);
                 DispatchMessageA(&msg);
             }

@@ -129,6 +129,7 @@ enum class Driven { Done, Ready, TimedOut };
 
 struct ftp::Session::State {
     bool direct = false;
+    const CancelToken* cancel = nullptr;
     Timeouts timeouts;
     std::shared_ptr<Registry> registry = std::make_shared<Registry>();
     ~State();
@@ -136,6 +137,7 @@ struct ftp::Session::State {
 
 struct ftp::Connection::State {
     std::weak_ptr<Registry> registry;
+    const CancelToken* cancel = nullptr;
     Timeouts timeouts;
     std::string serverUrl;
     // While Connect logs in, a socket libcurl closes is kept here instead: the last one is the
@@ -316,11 +318,17 @@ Driven Connection::State::Drive(CURLcode* result, DWORD timeoutMs,
             }
         }
         if (ready()) return Driven::Ready;
+        // Given up as libcurl gives up a transfer whose progress callback says stop.
+        if (!Continues(cancel)) {
+            *result = CURLE_ABORTED_BY_CALLBACK;
+            return Driven::Done;
+        }
         const auto wait =
             std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
         if (wait.count() <= 0) return Driven::TimedOut;
         curl_multi_poll(multi.get(), nullptr, 0,
-                        static_cast<int>(std::min<long long>(wait.count(), 1000)), nullptr);
+                        static_cast<int>(std::min<long long>(wait.count(), CancelToken::kPollMs)),
+                        nullptr);
     }
 }
 
@@ -342,6 +350,10 @@ DWORD Session::SetTimeouts(const Timeouts& timeouts) {
     return ERROR_SUCCESS;
 }
 
+void Session::Watch(const CancelToken* token) {
+    if (m_state) m_state->cancel = token;
+}
+
 Opened<Connection> Session::Connect(const Account& account) {
     if (!m_state) return {Connection(), ERROR_INVALID_HANDLE};
     std::optional<std::string> serverUrl = posix::FtpServerUrl(account.host, account.port);
@@ -349,6 +361,7 @@ Opened<Connection> Session::Connect(const Account& account) {
 
     auto state = std::make_unique<Connection::State>();
     state->timeouts = m_state->timeouts;
+    state->cancel = m_state->cancel;
     state->serverUrl = *serverUrl;
     state->multi.reset(curl_multi_init());
     state->curl.reset(curl_easy_init());

@@ -64,6 +64,7 @@ struct Shared {
     std::mutex mutex;
     std::condition_variable changed;
     HINTERNET connection;
+    const CancelToken* cancel = nullptr;  // the run's, looked at by the caller's waits
     std::string path;
     bool ascii = false;
     ULONGLONG offset = 0;
@@ -183,10 +184,33 @@ struct Shared {
     }
 };
 
+// Waits until ready(shared), timeoutMs at most, looking at the run's token between slices of
+// CancelToken::kPollMs (its pulse beats on the caller's thread, with the lock let go): false
+// when the time ran out or the run was cancelled (Cancelled then says so).
 bool WaitFor(std::unique_lock<std::mutex>& lock, Shared& shared, DWORD timeoutMs,
              bool (*ready)(const Shared&)) {
-    return shared.changed.wait_for(lock, std::chrono::milliseconds(timeoutMs),
-                                   [&shared, ready] { return ready(shared); });
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        if (ready(shared)) return true;
+        lock.unlock();
+        const bool goOn = Continues(shared.cancel);
+        lock.lock();
+        const Clock::time_point now = Clock::now();
+        if (!goOn || now >= deadline) return ready(shared);
+        const auto slice = std::min<Clock::duration>(
+            deadline - now, std::chrono::milliseconds(CancelToken::kPollMs));
+        if (shared.changed.wait_for(lock, slice, [&shared, ready] { return ready(shared); })) {
+            return true;
+        }
+    }
+}
+
+// Why a wait gave up: the run was cancelled, else the time ran out.
+DWORD WaitError(const Shared& shared) {
+    return shared.cancel != nullptr && shared.cancel->IsCancelled()
+               ? ERROR_INTERNET_OPERATION_CANCELLED
+               : ERROR_INTERNET_TIMEOUT;
 }
 
 }  // namespace
@@ -223,10 +247,12 @@ struct ftp::Download::State {
 
 struct ftp::Session::State {
     HINTERNET handle = nullptr;
+    const CancelToken* cancel = nullptr;
 };
 
 struct ftp::Connection::State {
     HINTERNET handle = nullptr;
+    const CancelToken* cancel = nullptr;
     // What the connection's earlier transfers tell, so that the next asks it no more: the
     // transfer type WinInet left set (FtpOpenFileA sends its own TYPE before every RETR), and
     // whether the server names the byte count in its 125 or 150 reply.
@@ -287,7 +313,12 @@ Opened<Connection> Session::Connect(const Account& account) {
                               error != ERROR_INTERNET_NAME_NOT_RESOLVED;
         return {Connection(), error, answered ? ftp_replies::Code(LastReply()) : 0};
     }
-    return {Connection(Connection::Owned(new Connection::State{handle})), ERROR_SUCCESS};
+    return {Connection(Connection::Owned(new Connection::State{handle, m_state->cancel})),
+            ERROR_SUCCESS};
+}
+
+void Session::Watch(const CancelToken* token) {
+    if (m_state) m_state->cancel = token;
 }
 
 Opened<Download> Connection::Fetch(const FileRequest& request) {
@@ -301,6 +332,7 @@ Opened<Download> Connection::Fetch(const FileRequest& request) {
     download->shared = std::make_shared<Shared>();
     Shared& shared = *download->shared;
     shared.connection = m_state->handle;
+    shared.cancel = m_state->cancel;
     shared.path = request.remotePath;
     shared.ascii = request.ascii;
     shared.offset = request.offset;
@@ -310,9 +342,10 @@ Opened<Download> Connection::Fetch(const FileRequest& request) {
 
     std::unique_lock<std::mutex> lock(shared.mutex);
     if (!WaitFor(lock, shared, request.timeoutMs, [](const Shared& s) { return s.opened; })) {
+        const DWORD error = WaitError(shared);
         lock.unlock();
         download.reset();  // ends it at once
-        return {Download(), ERROR_INTERNET_TIMEOUT};
+        return {Download(), error};
     }
     // A refused transfer may have left any type set.
     m_state->binary = shared.file != nullptr && !request.ascii;
@@ -344,7 +377,7 @@ Piece Download::Read(void* buffer, DWORD size, DWORD timeoutMs) {
         shared.wanted = true;
         shared.changed.notify_all();
     }
-    if (!WaitFor(lock, shared, timeoutMs, settled)) return {ERROR_INTERNET_TIMEOUT, 0};
+    if (!WaitFor(lock, shared, timeoutMs, settled)) return {WaitError(shared), 0};
     if (shared.HasPiece()) {
         const DWORD count = std::min(size, shared.pieceSize - shared.pieceTaken);
         std::memcpy(buffer, shared.piece.data() + shared.pieceTaken, count);

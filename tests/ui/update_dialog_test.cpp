@@ -2,7 +2,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
+#include <functional>
 #include <stdexcept>
+#include <thread>
 
 #include "app/updater_app.h"
 #include "framework/exceptions.h"
@@ -44,7 +47,7 @@ class ScriptedDialog : public CUpdateDialog {
 class UpdateDialog : public ::testing::Test {
   protected:
     UpdateDialog() { app_.m_appName = "kestrin"; }
-    int Run(ScriptedDialog& dialog, const std::string& commandLine) {
+    int Run(CUpdateDialog& dialog, const std::string& commandLine) {
         app_.m_pMainWnd = &dialog;
         dialog.m_strCmdLine = commandLine;
         return dialog.RunModal();
@@ -284,6 +287,71 @@ TEST_F(UpdateDialog, MinimisedWindowPaintsItsIconCentred) {
     Run(dialog, "kestrin");
     EXPECT_EQ(ui().Lines("paint"), (std::vector<std::string>{"paint -5,-5"}));
     EXPECT_EQ(ui().Lines("default 15").size(), 1u);  // the ordinary paint went on as usual
+}
+
+// Stands in for the engine's pass through a list: steps until the run is stopped (or the front
+// end was pumped ten times, or 10 s passed), looking at the token between steps as the engine
+// does, then says something as a failed run would.
+class SteppingDialog : public CUpdateDialog {
+  public:
+    int connectResult = 1;
+    bool stopped = false;
+    int connects = 0;
+    int Connect() override {
+        ++connects;
+        // A connect that waits on the server looks at the token while it waits.
+        if (connectResult == 0) Steps();
+        return connectResult;
+    }
+    void CheckVersion(bool) override {}
+    void UpdateFiles() override {
+        Steps();
+        ShowMessage("after the list");
+    }
+
+  private:
+    void Steps() {
+        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (!stopped && AfxFrontEndPumps() < 10 && std::chrono::steady_clock::now() < end) {
+            stopped = engine::Stopped(m_run);
+            std::this_thread::sleep_for(std::chrono::milliseconds(3));
+        }
+    }
+    static int AfxFrontEndPumps() { return static_cast<RecordingFrontEnd&>(AfxFrontEnd()).pumps; }
+};
+
+TEST_F(UpdateDialog, DuringARunOnlyWhatEndsTheDialogIsTaken) {
+    struct Case {
+        const char* name;
+        int connect;  // 0: the run waits in its connect
+        std::function<void(RecordingWindow&)> action;
+        bool stops;
+    } cases[] = {
+        {"Cancel", 1, [](RecordingWindow& w) { w.Click(IDCANCEL); }, true},
+        {"the close box", 1, [](RecordingWindow& w) { w.SysCommand(SC_CLOSE); }, true},
+        {"Cancel while connecting", 0, [](RecordingWindow& w) { w.Click(IDCANCEL); }, true},
+        {"Update", 1, [](RecordingWindow& w) { w.Click(IDC_UPDATE); }, false},
+        {"About", 1, [](RecordingWindow& w) { w.SysCommand(IDM_ABOUTBOX); }, false},
+    };
+    for (const Case& c : cases) {
+        ui().log.clear();
+        SteppingDialog dialog;
+        dialog.connectResult = c.connect;
+        ui().script = {[](RecordingWindow& w) { w.Click(IDC_UPDATE); }};
+        ui().onPump = [&](RecordingWindow& w, int pump) {
+            if (pump == 3) c.action(w);
+        };
+        EXPECT_EQ(Run(dialog, "kestrin"), IDCANCEL) << c.name;
+        EXPECT_EQ(dialog.connects, 1) << c.name;  // no second run
+        EXPECT_GE(ui().pumps, 3) << c.name;
+        EXPECT_EQ(dialog.stopped, c.stops) << c.name;
+        EXPECT_EQ(ui().Lines("create " + std::to_string(IDD_ABOUTBOX)).size(), 0u) << c.name;
+        // A stopped run says nothing more, not even that it could not connect.
+        EXPECT_EQ(ui().Messages().empty(), c.stops) << c.name;
+        // The dialog ended as Cancel ends it, the run's end tidied up as ever.
+        EXPECT_EQ(ui().Lines("text 1001").back(), "text 1001: ") << c.name;
+    }
+    ui().onPump = nullptr;
 }
 
 }  // namespace

@@ -4,6 +4,11 @@
 //                                    (rectangles in client coordinates)
 //   probe syscommand CAPTION CMD     posts WM_SYSCOMMAND CMD to it (menu entries by command)
 //   probe menu CAPTION               its system menu: one line per item, command and text
+//   probe command CAPTION ID         posts WM_COMMAND (BN_CLICKED) from control ID to it
+//   probe ping CAPTION COUNT         sends it WM_NULL COUNT times, 50 ms apart, as the system
+//                                    does before it calls a window not responding, and prints
+//                                    "longest N": the longest wait for an answer in ms (exit
+//                                    code 1 when one took 5 s)
 //   probe watch CAPTION SECONDS      hooks its thread (kestrin_watch.dll, beside the probe),
 //                                    prints "ready", then one line per text change of a
 //                                    control ("text ID TEXT") and per progress position set
@@ -11,6 +16,7 @@
 //                                    window is gone; after SECONDS it gives up with exit code 1
 // Lines are "key value..."; text is printed between quotes, with line breaks, quotes and
 // backslashes escaped as in C.
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -215,11 +221,28 @@ int Watch(HWND target, DWORD seconds) {
     return result;
 }
 
+// The longest that window took to answer WM_NULL over count sends; -1 when one went unanswered.
+int Ping(HWND window, unsigned long count) {
+    ULONGLONG longest = 0;
+    for (unsigned long i = 0; i < count; ++i) {
+        DWORD_PTR result = 0;
+        const ULONGLONG start = GetTickCount64();
+        if (SendMessageTimeoutA(window, WM_NULL, 0, 0, SMTO_NORMAL, 5000, &result) == 0) {
+            std::puts("longest -1");
+            return 1;
+        }
+        longest = std::max(longest, GetTickCount64() - start);
+        Sleep(50);
+    }
+    std::printf("longest %llu\n", longest);
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     if (argc < 3) {
-        std::fputs("usage: probe count|describe|syscommand|menu|watch CAPTION [COMMAND|SECONDS]\n",
+        std::fputs("usage: probe count|describe|syscommand|menu|command|ping|watch CAPTION [ARG]\n",
                    stderr);
         return 2;
     }
@@ -234,6 +257,13 @@ int main(int argc, char** argv) {
     if (std::strcmp(action, "syscommand") == 0 && argc == 4) {
         WPARAM command = std::strtoul(argv[3], nullptr, 0);
         return PostMessageA(FindOne(caption), WM_SYSCOMMAND, command, 0) ? 0 : 1;
+    }
+    if (std::strcmp(action, "command") == 0 && argc == 4) {
+        const WPARAM id = std::strtoul(argv[3], nullptr, 0);
+        return PostMessageA(FindOne(caption), WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), 0) ? 0 : 1;
+    }
+    if (std::strcmp(action, "ping") == 0 && argc == 4) {
+        return Ping(FindOne(caption), std::strtoul(argv[3], nullptr, 10));
     }
     if (std::strcmp(action, "watch") == 0 && argc == 4) {
         return Watch(FindOne(caption), std::strtoul(argv[3], nullptr, 10));

@@ -3,9 +3,13 @@
 // position, blocks, shows a message box, blocks again and restores the dialog, reporting each
 // step on standard output, so that the test can see what the window did with the input it was
 // given meanwhile. Usage: fltk_probe [milliseconds each block lasts]
+// With "run" first (fltk_probe run MILLISECONDS), the handler is a run instead, as the update
+// dialog's is: it waits that long in small steps and lets the front end pump between them, and
+// reports "stopped" when the dialog was ended meanwhile, else "ran out".
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <iterator>
 #include <thread>
 
@@ -23,7 +27,10 @@ class ProbeDialog : public CDialog {
   public:
     explicit ProbeDialog(int blockMs) : CDialog(kUpdateDialog, nullptr), blockMs_(blockMs) {}
 
+    bool running = false;
+
     void OnUpdate() {
+        if (running) return Run();
         ++runs_;
         Report("begin", runs_);
         EnableDlgItem(kUpdate, false);
@@ -51,6 +58,21 @@ class ProbeDialog : public CDialog {
     }
 
   private:
+    void Run() {
+        const RunScope run(*this);
+        Report("begin", ++runs_);
+        EnableDlgItem(kUpdate, false);
+        SetDlgItemText(kStatus, "Running");
+        AfxFrontEnd().Flush();
+        const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(blockMs_);
+        while (!IsEnded() && std::chrono::steady_clock::now() < end) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            AfxFrontEnd().Pump(*GetWindow());
+        }
+        std::puts(IsEnded() ? "stopped" : "ran out");
+        EnableDlgItem(kUpdate, true);
+    }
+
     static void Report(const char* what, int run) {
         std::printf("%s %d\n", what, run);
         std::fflush(stdout);
@@ -68,6 +90,11 @@ class ProbeDialog : public CDialog {
 }  // namespace
 
 int main(int argc, char** argv) {
+    const bool running = argc > 1 && std::strcmp(argv[1], "run") == 0;
+    if (running) {
+        --argc;
+        ++argv;
+    }
     int blockMs = argc > 1 ? std::atoi(argv[1]) : 2000;
     std::unique_ptr<CFrontEnd> frontEnd = CreateFltkFrontEnd();
     if (frontEnd == nullptr) {
@@ -78,6 +105,7 @@ int main(int argc, char** argv) {
     int result = 0;
     {
         ProbeDialog dialog(blockMs);
+        dialog.running = running;
         result = dialog.RunModal();
     }
     std::printf("result %d\n", result);

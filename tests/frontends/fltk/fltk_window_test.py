@@ -18,6 +18,7 @@ import ctypes
 import ctypes.util
 import os
 import select
+import signal
 import subprocess
 import sys
 import tempfile
@@ -336,6 +337,26 @@ class WindowTest(unittest.TestCase):
         display.xdotool("key", "c")
         program.wait_line("result 2")
         program.wait_exit()
+
+    def test_run_stopped(self):
+        # A run lets the window take what ends it: Escape, the close box, SIGTERM; the stop
+        # comes within the bound, where the run left alone would last a minute.
+        display = self.display
+        for way in ("Escape", "close box", "SIGTERM"):
+            with self.subTest(way=way):
+                program = self.start([ARGS.probe, "run", "60000"])
+                dialog = display.wait_window("Updating System", program=program)
+                display.key(dialog, "Return")
+                program.wait_line("begin 1")
+                if way == "Escape":
+                    display.key(dialog, "Escape")
+                elif way == "close box":
+                    display.close_box(dialog)
+                else:
+                    program.process.send_signal(signal.SIGTERM)
+                program.wait_line("stopped", timeout=10)
+                program.wait_line("result 2")
+                program.wait_exit()
 
     def test_close_box(self):
         program = self.start([ARGS.probe])
