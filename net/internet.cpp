@@ -103,6 +103,7 @@ net::ReceiveLimits LimitsOf(const CFtpConnection& connection, ULONGLONG maxBytes
     limits.windowMs = std::min(limits.windowMs, receiveMs);
     limits.openTimeoutMs = connectMs + receiveMs;
     limits.maxBytes = std::min(limits.maxBytes, maxBytes);
+    limits.deadline = connection.m_deadline;
     return limits;
 }
 
@@ -302,7 +303,8 @@ bool CFtpConnection::Transfer(const char* remotePath, DWORD transferFlags, DWORD
         const DWORD error = GetLastError();
         // A server that said it was busy has ended the control connection.
         if (received.refusal == kServiceNotAvailable) m_bSpent = true;
-        if (attempt == kTries || !WorthAnotherTry(error, received, reused, arrived)) {
+        const bool late = limits.deadline && std::chrono::steady_clock::now() >= *limits.deadline;
+        if (attempt == kTries || late || !WorthAnotherTry(error, received, reused, arrived)) {
             SetLastError(error);
             return false;
         }

@@ -896,6 +896,68 @@ class WineProgram(Session):
             self.assertEqual(read_files(product), signed_release.FILES)
 
     @photographed_on_failure
+    def test_signed_failover(self):
+        """The program built with the tests' key takes from the mirror behind its server what
+        the server fails its own way (signed_release.FAILOVER), every file landing as released."""
+        product = self.signed_product('KestrinFailover')
+        old = {name: b'old ' + name.encode() for name in signed_release.FILES}
+        everything = {name: 'Updated' for name in signed_release.FILES}
+        with self.update_server() as mirror:
+            signed_release.publish(mirror.root)
+            pristine = read_files(mirror.root)
+            for what, spoil, options, env, from_mirror in signed_release.FAILOVER:
+                with self.subTest(what), self.update_server(options) as server:
+                    server.serve(pristine)
+                    spoil(os.path.join(server.root, 'Update'))
+                    shutil.rmtree(product, ignore_errors=True)
+                    write_files(product, old)
+                    sent_before = len(mirror.retrieved())
+                    changes = self.pressed_update(server, exe=ARGS.signed_exe, extra_env=dict(
+                        env, KESTRIN_UPDATE_MIRRORS='127.0.0.1:%d' % mirror.port,
+                        KESTRIN_RETRY_WAIT_MS='50'))
+                    seen = dict(reversed(text.split('...', 1)) for kind, text in changes
+                                if kind == 'status' and
+                                text.startswith(('Updated...', 'Failed...', 'Unchanged...')))
+                    self.assertEqual(seen, everything)
+                    self.assertEqual(read_files(product), signed_release.FILES)
+                    self.assertLessEqual({'Update/' + name for name in from_mirror},
+                                         {path for _, path in mirror.retrieved()[sent_before:]})
+
+    @photographed_on_failure
+    def test_signed_cache_of_another_user(self):
+        """A content cache that another user could have planted in the program's cache folder is
+        never read: a digest made wrong there is not believed, as it is in the user's own."""
+        if os.geteuid() != 0:
+            self.skipTest('only root can give a file to another user')
+        product = self.signed_product('KestrinOwnCache')
+        unchanged = {name: 'Unchanged' for name in signed_release.FILES}
+        with self.update_server() as server:
+            signed_release.publish(server.root)
+            write_files(product, signed_release.FILES)
+            # Hashed a while after they were written, the copies' hashes are kept.
+            time.sleep(2.1)
+            self.pressed_update(server, exe=ARGS.signed_exe)
+            caches = [path for path in signed_release.cache_files(os.path.join(
+                self.drive_c('users'), '**', 'Kestrin')) if os.path.getmtime(path) > time.time() - 60]
+            self.assertEqual(len(caches), 1, caches)
+            self.addCleanup(os.remove, caches[0])
+            # The cache's last entry is d.txt's.
+            for what, give, outcomes in [
+                    ('the user\'s own cache', False, dict(unchanged, **{'d.txt': 'Updated'})),
+                    ('a cache of another user', True, unchanged)]:
+                with self.subTest(what):
+                    time.sleep(2.1)
+                    signed_release.spoil_last_digest(caches[0])
+                    if give:
+                        os.chown(caches[0], 65534, 65534)
+                    changes = self.pressed_update(server, exe=ARGS.signed_exe)
+                    seen = dict(reversed(text.split('...', 1)) for kind, text in changes
+                                if kind == 'status' and
+                                text.startswith(('Updated...', 'Failed...', 'Unchanged...')))
+                    self.assertEqual(seen, outcomes)
+                    self.assertEqual(read_files(product), signed_release.FILES)
+
+    @photographed_on_failure
     def test_shipped_archive(self):
         """The archive that product teams ship, as the README's commands made it from the
         release-windows preset (scripts/test.sh does that first), holds, in one folder named
