@@ -108,15 +108,20 @@ class SignedUpdate(ServerTestCase):
                                  {'Update/' + name for name in fetched} | LISTS)
                 self.assertEqual(read_files(self.product), FILES)
 
-    def test_mirrors(self):
-        """A signed program goes on with the next server when its server cannot be reached or
-        fails a file; a program without a key has only its server."""
+    def start_mirror(self):
+        """A server of its own holding a copy of what the server holds now."""
         mirror_root = os.path.join(self.box.root, 'mirror-root')
         shutil.copytree(self.served, mirror_root)
         os.makedirs(os.path.join(self.box.root, 'mirror'))
         mirror = LocalFtpServer(os.path.join(self.box.root, 'mirror'), *kestrin_e2e.account(),
                                 root=mirror_root).start()
         self.addCleanup(mirror.stop)
+        return mirror
+
+    def test_mirrors(self):
+        """A signed program goes on with the next server when its server cannot be reached or
+        fails a file; a program without a key has only its server."""
+        mirror = self.start_mirror()
         unsigned = os.path.join(kestrin_e2e.BUILD, 'app', 'kestrin')
         everything = {name: 'Updated' for name in FILES}
         # Two that name nothing that can be reached, and two that name no server at all.
@@ -154,12 +159,7 @@ class SignedUpdate(ServerTestCase):
     def test_failover_to_a_good_mirror(self):
         """A file, a list or a manifest that the server fails its own way is taken from the
         mirror behind it, checked afresh there (signed_release.FAILOVER)."""
-        mirror_root = os.path.join(self.box.root, 'mirror-root')
-        shutil.copytree(self.served, mirror_root)
-        os.makedirs(os.path.join(self.box.root, 'mirror'))
-        mirror = LocalFtpServer(os.path.join(self.box.root, 'mirror'), *kestrin_e2e.account(),
-                                root=mirror_root).start()
-        self.addCleanup(mirror.stop)
+        mirror = self.start_mirror()
         for what, spoil, options, env, from_mirror in signed_release.FAILOVER:
             with self.subTest(what):
                 shutil.rmtree(self.update)
