@@ -99,11 +99,10 @@ net::ReceiveLimits LimitsOf(const CFtpConnection& connection, ULONGLONG maxBytes
         connection.m_connectTimeoutMs ? connection.m_connectTimeoutMs : kDefaultTimeoutMs;
     const DWORD receiveMs =
         connection.m_receiveTimeoutMs ? connection.m_receiveTimeoutMs : kDefaultTimeoutMs;
-    net::ReceiveLimits limits;
+    net::ReceiveLimits limits{.deadline = connection.m_deadline};
     limits.windowMs = std::min(limits.windowMs, receiveMs);
     limits.openTimeoutMs = connectMs + receiveMs;
     limits.maxBytes = std::min(limits.maxBytes, maxBytes);
-    limits.deadline = connection.m_deadline;
     return limits;
 }
 
@@ -127,7 +126,6 @@ class CountingLanding final : public Landing {
     Landing& m_inner;
 };
 
-// A transfer kept in memory (the receive loop holds it to its bound).
 // Bytes landed in memory, hashed as they are written: the digest is that of exactly the bytes
 // kept, whatever the tries of the transfer were.
 class MemoryLanding final : public Landing {
