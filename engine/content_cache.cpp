@@ -3,10 +3,12 @@
 #include <chrono>
 #include <cinttypes>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <utility>
 
+#include "kestrin_config.h"
 #include "net/crypto.h"
 #include "platform/landing.h"
 
@@ -16,10 +18,12 @@ namespace {
 
 // The cache file: this tag; the product directory (its length in 4 bytes, then its bytes); the
 // count of entries (4 bytes); then each entry: the name's length (4 bytes) and bytes, the
-// stamp's five numbers (8 bytes each) and the SHA-256 (32 bytes). Numbers are in the machine's
-// own byte order: the file is this machine's user's alone.
-constexpr char kTag[8] = {'K', 's', 't', 'H', 'a', 's', 'h', '1'};
+// stamp's five numbers (8 bytes each), when the copy was hashed (8 bytes: nanoseconds since
+// 1970) and the SHA-256 (32 bytes). Numbers are in the machine's own byte order: the file is
+// this machine's user's alone.
+constexpr char kTag[8] = {'K', 's', 't', 'H', 'a', 's', 'h', '2'};
 constexpr std::size_t kStampBytes = 5 * 8;
+constexpr std::size_t kDigestAt = kStampBytes + 8;
 // Far beyond what a cache of the largest list takes; a larger file is not read, and not written.
 constexpr std::size_t kMaxCacheBytes = 256 * 1024 * 1024;
 
@@ -77,27 +81,63 @@ files::FileStamp StampAt(const char* bytes) {
             static_cast<std::int64_t>(numbers[2]), numbers[3], numbers[4]};
 }
 
+std::int64_t Now() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+std::int64_t HashedAt(const char* known) {
+    std::int64_t at = 0;
+    std::memcpy(&at, known + kStampBytes, sizeof at);
+    return at;
+}
+
 // Whether a copy hashed now, with this stamp, had not been changed for quiet nanoseconds: a
 // change in the same tick of the file system's clock as the last one would not move its stamp.
 bool Quiet(const files::FileStamp& stamp, std::int64_t quiet) {
-    const std::int64_t now = std::chrono::duration_cast<std::chrono::nanoseconds>(
-                                 std::chrono::system_clock::now().time_since_epoch())
-                                 .count();
+    const std::int64_t now = Now();
     return now - stamp.modified >= quiet && now - stamp.changed >= quiet;
 }
 
 }  // namespace
 
 ContentCache::ContentCache(CString cacheDirectory, CString productDirectory,
-                           std::int64_t quietNanoseconds)
+                           std::int64_t quietNanoseconds, std::int64_t trustNanoseconds,
+                           std::optional<std::int64_t> now)
     : m_cacheDirectory(std::move(cacheDirectory)),
       m_productDirectory(std::move(productDirectory)),
-      m_quietNanoseconds(quietNanoseconds) {
+      m_quietNanoseconds(quietNanoseconds),
+      m_trustNanoseconds(trustNanoseconds),
+      m_now(now.value_or(Now())) {
     if (!Read()) {
         m_read.Clear();
         m_text.clear();
     }
     m_found.reserve(m_read.Entries().size());
+}
+
+std::int64_t ContentCache::ConfiguredTrust() {
+    if (!KESTRIN_SERVER_FROM_ENV) return kTrustNanoseconds;
+    const char* text = std::getenv("KESTRIN_CACHE_TRUST_MS");
+    if (text == nullptr || *text == '\0') return kTrustNanoseconds;
+    char* end = nullptr;
+    const unsigned long long value = std::strtoull(text, &end, 10);
+    if (*end != '\0' || value > static_cast<unsigned long long>(kTrustNanoseconds / 1000000)) {
+        return kTrustNanoseconds;
+    }
+    return static_cast<std::int64_t>(value) * 1000000;
+}
+
+bool ContentCache::Due(std::string_view name, std::int64_t hashedAt, std::int64_t now,
+                       std::int64_t trustNanoseconds) {
+    // FNV-1a of the name, read as a part of 4096.
+    std::uint64_t hash = 14695981039346656037u;
+    for (const char c : name) hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211u;
+    const std::int64_t half = trustNanoseconds / 2;
+    const std::int64_t trusted =
+        half + static_cast<std::int64_t>(hash % 4096) * ((trustNanoseconds - half) / 4096);
+    return hashedAt > now || now - hashedAt >= trusted;
 }
 
 CString ContentCache::FileFor(const CString& productDirectory) {
@@ -119,12 +159,16 @@ bool ContentCache::Read() {
         if (stamp->size > kMaxCacheBytes) return false;
         m_text.reserve(static_cast<std::size_t>(stamp->size));
     }
-    const bool read =
-        files::ReadWholeFile(path.c_str(), [this](const void* data, std::size_t size) {
-            if (size > kMaxCacheBytes - m_text.size()) return false;
-            m_text.append(static_cast<const char*>(data), size);
-            return true;
-        }).has_value();
+    const CString name = FileFor(m_productDirectory);
+    const bool read = files::ReadOwnFile(m_cacheDirectory.c_str(), name.c_str(),
+                                         [this](const void* data, std::size_t size) {
+                                             if (size > kMaxCacheBytes - m_text.size()) {
+                                                 return false;
+                                             }
+                                             m_text.append(static_cast<const char*>(data), size);
+                                             return true;
+                                         })
+                          .has_value();
     Reader reader(m_text);
     std::string_view tag;
     std::string_view directory;
@@ -148,8 +192,10 @@ bool ContentCache::Holds(std::string_view name, const CString& path,
                          const std::optional<files::FileStamp>& stamp,
                          const ManifestRecord& record) {
     if (!stamp || stamp->size != record.size) return false;
-    if (const char* const* known = m_read.Find(name); known && StampAt(*known) == *stamp) {
-        if (std::memcmp(*known + kStampBytes, record.sha256.data(), record.sha256.size()) != 0) {
+    if (const char* const* known = m_read.Find(name);
+        known && StampAt(*known) == *stamp &&
+        !Due(name, HashedAt(*known), m_now, m_trustNanoseconds)) {
+        if (std::memcmp(*known + kDigestAt, record.sha256.data(), record.sha256.size()) != 0) {
             return false;
         }
         m_found.emplace_back(name, *known);
@@ -169,7 +215,8 @@ bool ContentCache::Holds(std::string_view name, const CString& path,
     if (Quiet(*read, m_quietNanoseconds)) {
         Known& known = m_hashed.emplace_back();
         PutStamp(known.data(), *read);
-        std::memcpy(known.data() + kStampBytes, digest->data(), digest->size());
+        std::memcpy(known.data() + kStampBytes, &m_now, sizeof m_now);
+        std::memcpy(known.data() + kDigestAt, digest->data(), digest->size());
         m_found.emplace_back(name, known.data());
         m_bLearned = true;
     }

@@ -40,9 +40,12 @@ class RecordCheck final : public net::IReceiveCheck {
     bool Accept(ULONGLONG totalBytes) override {
         return m_record.Matches(totalBytes, m_hash.Finish()) || Refuse();
     }
+    // Also for the same file from another server: nothing of the last one's bytes or refusal
+    // is held against it.
     bool Restart() override {
         m_hash = net::Sha256();
         m_bytes = 0;
+        m_bRefused = false;
         return true;
     }
     ULONGLONG Expected() const override { return m_record.size; }
@@ -58,6 +61,21 @@ class RecordCheck final : public net::IReceiveCheck {
     net::Sha256 m_hash;
     ULONGLONG m_bytes = 0;
     bool m_bRefused = false;
+};
+
+// The release's own files fetched while it lives, held together to one time a server (see
+// IRemoteFiles::ReleaseFiles).
+class ReleaseFilesScope {
+  public:
+    explicit ReleaseFilesScope(IRemoteFiles& connection) : m_connection(connection) {
+        m_connection.ReleaseFiles(true);
+    }
+    ~ReleaseFilesScope() { m_connection.ReleaseFiles(false); }
+    ReleaseFilesScope(const ReleaseFilesScope&) = delete;
+    ReleaseFilesScope& operator=(const ReleaseFilesScope&) = delete;
+
+  private:
+    IRemoteFiles& m_connection;
 };
 
 // The path on the server of the file served as name.
@@ -107,6 +125,7 @@ bool ServerRelease::Verify(RunContext& run) {
 bool ServerRelease::Check(RunContext& run) {
     IRemoteFiles* connection = run.transport;
     if (m_keys.empty() || connection == nullptr || run.settings == nullptr) return false;
+    const ReleaseFilesScope scope(*connection);
     // The manifest is hashed as it arrives, not read once more for its signature.
     const std::optional<IRemoteFiles::Bytes> text =
         connection->FetchBytes(ServedPath(kManifestName).c_str(), kMaxManifestBytes);
@@ -158,6 +177,9 @@ Fetched ServerRelease::FetchRecorded(IRemoteFiles& connection, const ManifestRec
 Fetched ServerRelease::FetchRunCopy(RunContext& run, const CString& name, const CString& remotePath,
                                     const CString& localName, ULONGLONG maxBytes) {
     if (run.transport == nullptr || !Verify(run)) return Fetched::Refused;
+    // A program without a key has one server, and takes its lists at the pace they come.
+    std::optional<ReleaseFilesScope> scope;
+    if (m_bSigned) scope.emplace(*run.transport);
     return Fetch(*run.transport, name, remotePath, run.tempDirectory, localName, maxBytes);
 }
 

@@ -84,7 +84,8 @@ class ServerRelease {
 
     // Verify, then Fetch of one of the release's own files (Version.txt, File_list.txt) over the
     // run's connection into its temporary directory as localName, bounded by maxBytes; Refused
-    // when the release is not verified.
+    // when the release is not verified. A signed program fetches the manifest, its signature
+    // and these as the release's own files (IRemoteFiles::ReleaseFiles).
     Fetched FetchRunCopy(RunContext& run, const CString& name, const CString& remotePath,
                          const CString& localName, ULONGLONG maxBytes);
 

@@ -1,5 +1,6 @@
 #include "net/download.h"
 
+#include <algorithm>
 #include <chrono>
 #include <memory>
 
@@ -52,15 +53,28 @@ class FloorRate {
     ULONGLONG m_bytes = 0;
 };
 
-// Ends a download the loop gives up, waiting for the server's last reply no longer than
-// timeoutMs; the last error, which may tell why it was given up, stays as it was.
+// The most a wait may last so as to end by the deadline (none: waitMs itself); at least 1 ms.
+DWORD WithinDeadline(const ReceiveLimits& limits, DWORD waitMs) {
+    if (!limits.deadline) return waitMs;
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(*limits.deadline - Clock::now())
+            .count();
+    return left < 1 ? 1 : static_cast<DWORD>(std::min<long long>(left, waitMs));
+}
+
+bool PastDeadline(const ReceiveLimits& limits) {
+    return limits.deadline && Clock::now() >= *limits.deadline;
+}
+
+// Ends a download the loop gives up, waiting for the server's last reply no longer than a window
+// (nor past the deadline); the last error, which may tell why it was given up, stays as it was.
 class EndOnExit {
   public:
-    EndOnExit(ftp::Download& download, DWORD timeoutMs)
-        : m_download(download), m_timeoutMs(timeoutMs) {}
+    EndOnExit(ftp::Download& download, const ReceiveLimits& limits)
+        : m_download(download), m_limits(limits) {}
     ~EndOnExit() {
         const DWORD error = GetLastError();
-        m_download.Close(m_timeoutMs);
+        m_download.Close(WithinDeadline(m_limits, m_limits.windowMs));
         SetLastError(error);
     }
     EndOnExit(const EndOnExit&) = delete;
@@ -68,7 +82,7 @@ class EndOnExit {
 
   private:
     ftp::Download& m_download;
-    DWORD m_timeoutMs;
+    const ReceiveLimits& m_limits;
 };
 
 }  // namespace
@@ -88,13 +102,14 @@ bool ReceiveFile(ftp::Connection& connection, const char* remotePath, DWORD tran
     request.remotePath = remotePath;
     request.ascii = (transferFlags & 3) == FTP_TRANSFER_TYPE_ASCII;
     request.offset = received.bytes;
-    request.timeoutMs = limits.openTimeoutMs;
+    if (PastDeadline(limits)) return Fail(ERROR_INTERNET_TIMEOUT);
+    request.timeoutMs = WithinDeadline(limits, limits.openTimeoutMs);
     if (check != nullptr) request.knownSize = check->Expected();
     ftp::Opened<ftp::Download> opened = connection.Fetch(request);
     received.refusal = opened.reply;
     if (!opened.value) return Fail(opened.error);
     ftp::Download& download = opened.value;
-    const EndOnExit ending(download, limits.windowMs);
+    const EndOnExit ending(download, limits);
     ULONGLONG announced = download.Announced();
     if (announced == ftp::kNoSizeAnnounced) {
         announced = received.announced;
@@ -113,7 +128,8 @@ bool ReceiveFile(ftp::Connection& connection, const char* remotePath, DWORD tran
     FloorRate floor(limits);
     ULONGLONG& total = received.bytes;
     for (;;) {
-        const ftp::Piece read = download.Read(piece.get(), kPieceBytes, floor.MillisecondsLeft());
+        const ftp::Piece read = download.Read(piece.get(), kPieceBytes,
+                                              WithinDeadline(limits, floor.MillisecondsLeft()));
         // Nothing came before the window ended: the floor decides below.
         if (read.error != ERROR_SUCCESS && read.error != ERROR_INTERNET_TIMEOUT) {
             return Fail(read.error);
@@ -128,9 +144,9 @@ bool ReceiveFile(ftp::Connection& connection, const char* remotePath, DWORD tran
             if (!landing.Write(piece.get(), got)) return false;
             total += got;
         }
-        if (!floor.Moved(got)) return Fail(ERROR_INTERNET_TIMEOUT);
+        if (!floor.Moved(got) || PastDeadline(limits)) return Fail(ERROR_INTERNET_TIMEOUT);
     }
-    const DWORD reply = download.Close(limits.windowMs);
+    const DWORD reply = download.Close(WithinDeadline(limits, limits.windowMs));
     const bool confirmed = reply == 226 || reply == 250;
     // Short of its size without the server's word, the transfer was cut off; with it, the
     // server served another file than it announced.

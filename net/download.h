@@ -4,7 +4,9 @@
 // file only when the transfer was whole.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
+#include <optional>
 
 #include "platform/ftp_transport.h"
 #include "platform/win32api.h"
@@ -27,6 +29,10 @@ struct ReceiveLimits {
     // announced larger fails before a byte is written, one not announced once it holds more
     // (ERROR_FILE_TOO_LARGE).
     ULONGLONG maxBytes = ULONGLONG{1} << 30;
+    // When the transfer must have ended, every wait on the server included: a transfer still
+    // under way then fails as a stall does (ERROR_INTERNET_TIMEOUT), also while bytes keep
+    // coming. None: no such bound.
+    std::optional<std::chrono::steady_clock::time_point> deadline;
 };
 
 // What may look at each piece of a transfer as it arrives and refuse the landing: where a check

@@ -100,7 +100,7 @@ net::ReceiveLimits LimitsOf(const CFtpConnection& connection, ULONGLONG maxBytes
         connection.m_connectTimeoutMs ? connection.m_connectTimeoutMs : kDefaultTimeoutMs;
     const DWORD receiveMs =
         connection.m_receiveTimeoutMs ? connection.m_receiveTimeoutMs : kDefaultTimeoutMs;
-    net::ReceiveLimits limits;
+    net::ReceiveLimits limits{.deadline = connection.m_deadline};
     limits.windowMs = std::min(limits.windowMs, receiveMs);
     limits.openTimeoutMs = connectMs + receiveMs;
     limits.maxBytes = std::min(limits.maxBytes, maxBytes);
@@ -127,7 +127,6 @@ class CountingLanding final : public Landing {
     Landing& m_inner;
 };
 
-// A transfer kept in memory (the receive loop holds it to its bound).
 // Bytes landed in memory, hashed as they are written: the digest is that of exactly the bytes
 // kept, whatever the tries of the transfer were.
 class MemoryLanding final : public Landing {
@@ -303,7 +302,8 @@ bool CFtpConnection::Transfer(const char* remotePath, DWORD transferFlags, DWORD
         const DWORD error = GetLastError();
         // A server that said it was busy has ended the control connection.
         if (received.refusal == kServiceNotAvailable) m_bSpent = true;
-        if (attempt == kTries || !WorthAnotherTry(error, received, reused, arrived)) {
+        const bool late = limits.deadline && std::chrono::steady_clock::now() >= *limits.deadline;
+        if (attempt == kTries || late || !WorthAnotherTry(error, received, reused, arrived)) {
             SetLastError(error);
             return false;
         }

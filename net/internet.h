@@ -2,6 +2,7 @@
 // transport (platform/ftp_transport.h: WinInet on Windows, libcurl elsewhere).
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -93,6 +94,9 @@ class CFtpConnection : public CInternetConnection, public IRemoteFiles {
     // The session's time-outs when the connection was made, which bound its transfers.
     DWORD m_connectTimeoutMs = 0;
     DWORD m_receiveTimeoutMs = 0;
+    // When set, the time by which the fetches made meanwhile must have ended, their tries and
+    // waits included (see net::ReceiveLimits::deadline).
+    std::optional<std::chrono::steady_clock::time_point> m_deadline;
 
   private:
     friend class CInternetSession;

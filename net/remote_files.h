@@ -57,4 +57,10 @@ class IRemoteFiles {
     virtual std::unique_ptr<IRemoteFiles> Further() { return nullptr; }
     // Logs in now when not logged in; false with GetLastError() when the server refused.
     virtual bool Open() { return true; }
+
+    // Marks the fetches that follow, until it is called with false, as the release's own small
+    // files (the manifest, its signature, the lists), which must all come from one server
+    // within one time: a connection that keeps such a time (the update dialog's, which then
+    // asks the next server) holds them to it; others take no notice.
+    virtual void ReleaseFiles(bool on) { (void)on; }
 };

@@ -84,6 +84,19 @@ unsigned CompiledTransferConnections() {
     return count;
 }
 
+DWORD CompiledReleaseFilesDeadlineMs() {
+    if (KESTRIN_SERVER_FROM_ENV) {
+        if (const char* text = std::getenv("KESTRIN_RELEASE_DEADLINE_MS"); text && *text) {
+            char* end = nullptr;
+            const unsigned long value = std::strtoul(text, &end, 10);
+            if (*end == '\0' && value >= 1 && value <= kReleaseFilesDeadlineMs) {
+                return static_cast<DWORD>(value);
+            }
+        }
+    }
+    return kReleaseFilesDeadlineMs;
+}
+
 std::vector<UpdateServer> ParseMirrors(std::string_view text, const UpdateServer& primary) {
     std::vector<UpdateServer> mirrors;
     while (!text.empty()) {

@@ -37,3 +37,10 @@ std::vector<UpdateServer> ParseMirrors(std::string_view text, const UpdateServer
 // take from the environment variable of that name (another value there is ignored).
 inline constexpr unsigned kMostTransferConnections = 16;
 unsigned CompiledTransferConnections();
+
+// The time the release's own files (the manifest, its signature and the lists) may take
+// together on one server before the next is tried: a minute, whatever the rate the bytes come
+// at. Test and demo builds take a shorter one, in milliseconds, from
+// KESTRIN_RELEASE_DEADLINE_MS (1 up to the minute; another value there is ignored).
+inline constexpr DWORD kReleaseFilesDeadlineMs = 60000;
+DWORD CompiledReleaseFilesDeadlineMs();

@@ -38,6 +38,14 @@ std::optional<FileStamp> StampOf(const char* path);
 std::optional<FileStamp> ReadWholeFile(const char* path,
                                        const std::function<bool(const void*, std::size_t)>& take);
 
+// ReadWholeFile of the file name in directory, read only when both belong to the user the
+// program runs as, so that nothing another user planted there is ever read: nothing when either
+// belongs to another. POSIX: the owner of each must be the effective user. Windows: the owner
+// in each one's security descriptor must be the user of the process's token (a file made by the
+// same user's elevated process, owned by the Administrators group, is not read either).
+std::optional<FileStamp> ReadOwnFile(const char* directory, const char* name,
+                                     const std::function<bool(const void*, std::size_t)>& take);
+
 // The program's folder in the user's cache directory (POSIX: ${XDG_CACHE_HOME:-~/.cache}/kestrin,
 // private to the user; Windows: %LOCALAPPDATA%\Kestrin), made when missing, ending in a
 // backslash; nothing when there is none to be had.

@@ -196,6 +196,7 @@ bool CUpdateDialog::ConnectFrom(size_t first) {
             if (m_pConnection) m_pConnection->Close();
             m_pConnection = std::move(connection);
             m_server = i;
+            m_shownConnection.NewServer();
             m_run.transport = &m_shownConnection;
             return true;
         }
@@ -217,31 +218,48 @@ bool CUpdateDialog::ShownConnection::NextServer() {
     return m_dialog.ConnectFrom(m_dialog.m_server + 1);
 }
 
+bool CUpdateDialog::ShownConnection::OnEachServer(const std::function<bool(bool again)>& fetch) {
+    AfxFrontEnd().Flush();
+    for (bool again = false;; again = true) {
+        CFtpConnection& connection = *m_dialog.m_pConnection;
+        const auto start = std::chrono::steady_clock::now();
+        if (m_bReleaseFiles) connection.m_deadline = start + m_releaseTime - m_releaseSpent;
+        const bool fetched = fetch(again);
+        if (m_bReleaseFiles) {
+            connection.m_deadline.reset();
+            m_releaseSpent += std::chrono::steady_clock::now() - start;
+        }
+        if (fetched) return true;
+        if (!NextServer()) return false;
+    }
+}
+
 bool CUpdateDialog::ShownConnection::DownloadFile(const char* remotePath, const char* directory,
                                                   const char* name, bool failIfExists,
                                                   DWORD attributes, DWORD transferFlags,
                                                   DWORD_PTR context, net::IReceiveCheck* check,
                                                   ULONGLONG maxBytes) {
-    AfxFrontEnd().Flush();
-    do {
-        if (m_dialog.m_pConnection->DownloadFile(remotePath, directory, name, failIfExists,
-                                                 attributes, transferFlags, context, check,
-                                                 maxBytes)) {
-            return true;
+    return OnEachServer([&](bool again) {
+        // The next server's file is judged afresh: nothing of the last one's bytes, hash or
+        // refusal is held against it.
+        if (again && check != nullptr && !check->Restart()) {
+            SetLastError(ERROR_NOT_SUPPORTED);
+            return false;
         }
-    } while (NextServer());
-    return false;
+        return m_dialog.m_pConnection->DownloadFile(remotePath, directory, name, failIfExists,
+                                                    attributes, transferFlags, context, check,
+                                                    maxBytes);
+    });
 }
 
 std::optional<IRemoteFiles::Bytes> CUpdateDialog::ShownConnection::FetchBytes(
     const char* remotePath, ULONGLONG maxBytes) {
-    AfxFrontEnd().Flush();
-    do {
-        if (std::optional<Bytes> bytes = m_dialog.m_pConnection->FetchBytes(remotePath, maxBytes)) {
-            return bytes;
-        }
-    } while (NextServer());
-    return std::nullopt;
+    std::optional<Bytes> bytes;
+    OnEachServer([&](bool) {
+        bytes = m_dialog.m_pConnection->FetchBytes(remotePath, maxBytes);
+        return bytes.has_value();
+    });
+    return bytes;
 }
 
 void CUpdateDialog::CheckVersion(bool interactive) {

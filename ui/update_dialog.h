@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <thread>
 #include <vector>
@@ -81,7 +82,9 @@ class CUpdateDialog : public CDialog, public engine::IRunView {
     // within a frame of the last one).
     class ShownConnection final : public IRemoteFiles {
       public:
-        explicit ShownConnection(CUpdateDialog& dialog) : m_dialog(dialog) {}
+        explicit ShownConnection(CUpdateDialog& dialog)
+            : m_dialog(dialog),
+              m_releaseTime(std::chrono::milliseconds(CompiledReleaseFilesDeadlineMs())) {}
         bool DownloadFile(const char* remotePath, const char* directory, const char* name,
                           bool failIfExists, DWORD attributes, DWORD transferFlags,
                           DWORD_PTR context, net::IReceiveCheck* check,
@@ -92,14 +95,26 @@ class CUpdateDialog : public CDialog, public engine::IRunView {
         std::unique_ptr<IRemoteFiles> Further() override {
             return m_dialog.m_pConnection->Further();
         }
+        // The release's own files share one time a server (CompiledReleaseFilesDeadlineMs).
+        void ReleaseFiles(bool on) override { m_bReleaseFiles = on; }
+        // Another server is held: the release's files have their whole time there.
+        void NewServer() { m_releaseSpent = {}; }
 
       private:
         // After a fetch failed for a reason of the server (it could not be reached, broke off,
         // refused, or served what the release does not record): whether a further server of
         // the run is now held, to ask again. The failure's error otherwise stays the last.
         bool NextServer();
+        // Runs fetch over the held connection and then, while it fails for a reason of the
+        // server, over the next server (again: not the first); the release's own files within
+        // what is left of their time on each.
+        bool OnEachServer(const std::function<bool(bool again)>& fetch);
 
         CUpdateDialog& m_dialog;
+        const std::chrono::steady_clock::duration m_releaseTime;
+        bool m_bReleaseFiles = false;
+        // What the release's files took so far on the server held.
+        std::chrono::steady_clock::duration m_releaseSpent{};
     };
     ShownConnection m_shownConnection{*this};
 

@@ -1,6 +1,6 @@
 // Stamps and whole reads of local files on POSIX: one lstat for a stamp (the change time is the
 // inode's, which every write, rename and change of the times moves on), and a read through one
-// descriptor, stamped before and after.
+// descriptor, stamped before and after; whose a file is, is its owner.
 #include "platform/file_stamp.h"
 
 #include <fcntl.h>
@@ -39,13 +39,11 @@ std::optional<FileStamp> StampOf(const char* path) {
     return RegularFileStamp(st);
 }
 
-std::optional<FileStamp> ReadWholeFile(const char* path,
-                                       const std::function<bool(const void*, std::size_t)>& take) {
-    const std::optional<std::string> local = posix::ToPosixPath(path);
-    if (!local) return std::nullopt;
-    // Without waiting for a writer, should a pipe stand there: it is no regular file anyway.
-    const posix::UniqueFd file(
-        open(local->c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+namespace {
+
+// Reads an opened file whole (see ReadWholeFile).
+std::optional<FileStamp> ReadOpened(const posix::UniqueFd& file,
+                                    const std::function<bool(const void*, std::size_t)>& take) {
     struct stat st {};
     if (!file || fstat(file.Get(), &st) != 0) return std::nullopt;
     const std::optional<FileStamp> before = RegularFileStamp(st);
@@ -60,6 +58,35 @@ std::optional<FileStamp> ReadWholeFile(const char* path,
     }
     if (fstat(file.Get(), &st) != 0 || RegularFileStamp(st) != before) return std::nullopt;
     return before;
+}
+
+bool Own(const posix::UniqueFd& file) {
+    struct stat st {};
+    return file && fstat(file.Get(), &st) == 0 && st.st_uid == geteuid();
+}
+
+// Without waiting for a writer, should a pipe stand there: it is no regular file anyway.
+constexpr int kReadFlags = O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK | O_NOCTTY;
+
+}  // namespace
+
+std::optional<FileStamp> ReadWholeFile(const char* path,
+                                       const std::function<bool(const void*, std::size_t)>& take) {
+    const std::optional<std::string> local = posix::ToPosixPath(path);
+    if (!local) return std::nullopt;
+    return ReadOpened(posix::UniqueFd(open(local->c_str(), kReadFlags)), take);
+}
+
+std::optional<FileStamp> ReadOwnFile(const char* directory, const char* name,
+                                     const std::function<bool(const void*, std::size_t)>& take) {
+    const std::optional<std::string> local = posix::ToPosixPath(directory);
+    if (!local) return std::nullopt;
+    // The file is opened in the directory that was checked, not by its path once more.
+    const posix::UniqueFd folder(open(local->c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!Own(folder)) return std::nullopt;
+    const posix::UniqueFd file(openat(folder.Get(), name, kReadFlags));
+    if (!Own(file)) return std::nullopt;
+    return ReadOpened(file, take);
 }
 
 }  // namespace files

@@ -2,14 +2,20 @@
 // write time, volume serial number and file index) and its basic information (the change time,
 // which every write, rename and change of the times moves on). A reparse point is opened as
 // itself, never followed; a file being read is shared with readers only, so nobody writes it
-// meanwhile.
+// meanwhile. Whose a file is, is the owner in its security descriptor: all that Windows says of
+// it (under Wine, the user for a file of the Unix user that runs it, another for any other).
 #include "platform/file_stamp.h"
 
+#include <memory>
+#include <string>
 #include <vector>
 
 #include "platform/file_time.h"
 #include "platform/handle_owners.h"
 #include "platform/win32api.h"
+
+// After <windows.h>, which it needs.
+#include <aclapi.h>
 
 namespace files {
 
@@ -52,10 +58,11 @@ std::optional<FileStamp> StampOf(const char* path) {
     return StampOfHandle(file.get());
 }
 
-std::optional<FileStamp> ReadWholeFile(const char* path,
-                                       const std::function<bool(const void*, std::size_t)>& take) {
-    const FileHandle file = Open(path, GENERIC_READ, FILE_SHARE_READ,
-                                 FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_SEQUENTIAL_SCAN);
+namespace {
+
+// Reads an opened file whole (see ReadWholeFile).
+std::optional<FileStamp> ReadOpened(const FileHandle& file,
+                                    const std::function<bool(const void*, std::size_t)>& take) {
     if (!file) return std::nullopt;
     const std::optional<FileStamp> before = StampOfHandle(file.get());
     if (!before) return std::nullopt;
@@ -68,6 +75,61 @@ std::optional<FileStamp> ReadWholeFile(const char* path,
     }
     if (StampOfHandle(file.get()) != before) return std::nullopt;
     return before;
+}
+
+using LocalMemory = std::unique_ptr<void, handles::Closer<&LocalFree>>;
+
+// The user of the process's token, as its SID; empty when it cannot be had.
+std::vector<unsigned char> ProcessUser() {
+    HANDLE opened = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &opened)) return {};
+    const FileHandle token(opened);
+    DWORD size = 0;
+    GetTokenInformation(token.get(), TokenUser, nullptr, 0, &size);
+    std::vector<unsigned char> user(size);
+    if (size == 0 || !GetTokenInformation(token.get(), TokenUser, user.data(), size, &size)) {
+        return {};
+    }
+    return user;
+}
+
+// Whether the owner of the object the handle opened is the user.
+bool Own(const FileHandle& object, const std::vector<unsigned char>& user) {
+    PSID owner = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (!object || user.empty() ||
+        GetSecurityInfo(object.get(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr,
+                        nullptr, nullptr, &descriptor) != ERROR_SUCCESS) {
+        return false;
+    }
+    const LocalMemory owned(descriptor);
+    const auto* token = reinterpret_cast<const TOKEN_USER*>(user.data());
+    return owner != nullptr && EqualSid(owner, token->User.Sid);
+}
+
+}  // namespace
+
+std::optional<FileStamp> ReadWholeFile(const char* path,
+                                       const std::function<bool(const void*, std::size_t)>& take) {
+    return ReadOpened(Open(path, GENERIC_READ, FILE_SHARE_READ,
+                           FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_SEQUENTIAL_SCAN),
+                      take);
+}
+
+std::optional<FileStamp> ReadOwnFile(const char* directory, const char* name,
+                                     const std::function<bool(const void*, std::size_t)>& take) {
+    const std::vector<unsigned char> user = ProcessUser();
+    // The directory is held open, and so cannot be renamed or removed, while its file is read.
+    const FileHandle folder = Open(directory, READ_CONTROL, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                   FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT);
+    if (!Own(folder, user)) return std::nullopt;
+    std::string path = directory;
+    if (!path.empty() && path.back() != '\\' && path.back() != '/') path += '\\';
+    const FileHandle file =
+        Open((path + name).c_str(), GENERIC_READ | READ_CONTROL, FILE_SHARE_READ,
+             FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_SEQUENTIAL_SCAN);
+    if (!Own(file, user)) return std::nullopt;
+    return ReadOpened(file, take);
 }
 
 std::optional<std::string> CacheDirectory() {

@@ -1,5 +1,6 @@
 """The program built with the tests' key against releases that kestrin-publish signs with it: a
 genuine one lands, and each way of spoiling one is refused, the old copies kept."""
+import mmap
 import os
 import re
 import shutil
@@ -12,7 +13,7 @@ from harness import closed_port
 # found through the path kestrin_e2e sets
 from local_ftp import LocalFtpServer, read_files, write_files
 import signed_release
-from signed_release import CASES, FILES, UNVERIFIED
+from signed_release import CASES, FILES, UNVERIFIED, cache_files, restamp, spoil_last_digest
 
 MESSAGE = 'message: ' + UNVERIFIED.replace('\n', '\\n')
 OUTCOME = re.compile(r'status: (Updated|Failed|Unchanged)\.\.\.(.*)$')
@@ -107,15 +108,20 @@ class SignedUpdate(ServerTestCase):
                                  {'Update/' + name for name in fetched} | LISTS)
                 self.assertEqual(read_files(self.product), FILES)
 
-    def test_mirrors(self):
-        """A signed program goes on with the next server when its server cannot be reached or
-        fails a file; a program without a key has only its server."""
+    def start_mirror(self):
+        """A server of its own holding a copy of what the server holds now."""
         mirror_root = os.path.join(self.box.root, 'mirror-root')
         shutil.copytree(self.served, mirror_root)
         os.makedirs(os.path.join(self.box.root, 'mirror'))
         mirror = LocalFtpServer(os.path.join(self.box.root, 'mirror'), *kestrin_e2e.account(),
                                 root=mirror_root).start()
         self.addCleanup(mirror.stop)
+        return mirror
+
+    def test_mirrors(self):
+        """A signed program goes on with the next server when its server cannot be reached or
+        fails a file; a program without a key has only its server."""
+        mirror = self.start_mirror()
         unsigned = os.path.join(kestrin_e2e.BUILD, 'app', 'kestrin')
         everything = {name: 'Updated' for name in FILES}
         # Two that name nothing that can be reached, and two that name no server at all.
@@ -152,6 +158,91 @@ class SignedUpdate(ServerTestCase):
                                  {'Update/' + name for name in from_mirror})
                 if not outcomes:
                     self.assertIn('message: An error occured while trying to connect', '\n'.join(out))
+
+    def test_failover_to_a_good_mirror(self):
+        """A file, a list or a manifest that the server fails its own way is taken from the
+        mirror behind it, checked afresh there (signed_release.FAILOVER)."""
+        mirror = self.start_mirror()
+        for what, spoil, options, env, from_mirror in signed_release.FAILOVER:
+            with self.subTest(what):
+                shutil.rmtree(self.update)
+                write_files(self.served, self.pristine)
+                spoil(self.update)
+                write_files(self.product, OLD)
+                server = self.server
+                if options:
+                    os.makedirs(os.path.join(self.box.root, what))
+                    server = LocalFtpServer(os.path.join(self.box.root, what),
+                                            *kestrin_e2e.account(), root=self.served,
+                                            options=['--named-faults'] + options).start()
+                    self.addCleanup(server.stop)
+                sent_before = len(mirror.retrieved())
+                started = time.monotonic()
+                status, out, err = self.box.run([], stdin='\n', port=server.port, extra_env=dict(
+                    env, KESTRIN_UPDATE_MIRRORS='127.0.0.1:%d' % mirror.port))
+                seen = {m.group(2): m.group(1) for m in map(OUTCOME.match, out) if m}
+                self.assertEqual((status, seen), (0, {name: 'Updated' for name in FILES}), err)
+                self.assertEqual([line for line in out if line.startswith('message: ')], [])
+                self.assertEqual(read_files(self.product), FILES)
+                self.assertLessEqual({'Update/' + name for name in from_mirror},
+                                     {path for _, path in mirror.retrieved()[sent_before:]})
+                # Generous on a loaded machine; the manifest alone would take hours.
+                self.assertLess(time.monotonic() - started, 45)
+
+    def test_content_cache_bounded_and_the_users_own(self):
+        """A copy whose change the cache could not see is hashed again once its time is up, and
+        a cache another user planted is never read."""
+        cache_directory = os.path.join(self.box.tmp, 'kestrin')
+        unchanged = {name: 'Unchanged' for name in FILES}
+
+        def mapped_write(product):
+            # Written through a shared mapping; the cache then knows the copy's stamp as it is
+            # now, as where such a write moves no time.
+            with open(os.path.join(product, 'a.txt'), 'r+b') as f:
+                with mmap.mmap(f.fileno(), 0) as mapped:
+                    mapped[0:1] = b'N'
+            restamp(cache_files(cache_directory)[0], 'a.txt', os.path.join(product, 'a.txt'))
+
+        def planted(product, give):
+            cache = cache_files(cache_directory)[0]
+            spoiled = spoil_last_digest(cache)
+            if give:
+                os.chown(cache, 65534, 65534)
+            # Believed, the wrong digest has the copy fetched.
+            return None if give else spoiled
+
+        # (what, change(product) returning a copy that must be fetched besides, environment,
+        # outcomes, a.txt afterwards)
+        rows = [
+            ('a write through a shared mapping, within the week', mapped_write, {}, unchanged,
+             b'New a\r\n'),
+            ('the same copy once its time is up', lambda product: None,
+             {'KESTRIN_CACHE_TRUST_MS': '0'}, dict(unchanged, **{'a.txt': 'Updated'}),
+             FILES['a.txt']),
+            ("a digest made wrong in the user's own cache",
+             lambda product: planted(product, False), {}, unchanged, FILES['a.txt']),
+            ('a digest made wrong in a cache of another user',
+             lambda product: planted(product, True), {}, unchanged, FILES['a.txt']),
+        ]
+        write_files(self.product, FILES)
+        # Hashed a while after they were written, the copies' hashes are kept.
+        time.sleep(2.1)
+        status, out, err = self.kestrin([], stdin='\n')
+        self.assertEqual(status, 0, err)
+        self.assertEqual(len(cache_files(cache_directory)), 1)
+        for what, change, env, outcomes, a_txt in rows:
+            with self.subTest(what):
+                if 'another user' in what and os.geteuid() != 0:
+                    self.skipTest('only root can give a file to another user')
+                fetched = change(self.product)
+                if fetched:
+                    outcomes = dict(outcomes, **{fetched: 'Updated'})
+                status, out, err = self.kestrin([], stdin='\n', extra_env=env)
+                seen = {m.group(2): m.group(1) for m in map(OUTCOME.match, out) if m}
+                self.assertEqual((status, seen), (0, outcomes), err)
+                self.assertEqual(read_files(self.product)['a.txt'], a_txt)
+                # What the run learned lands again, the user's own.
+                time.sleep(2.1)
 
     def test_one_message_a_run_and_none_when_silent(self):
         signed_release.another_key(self.update)

@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -37,8 +39,10 @@ struct Dirs {
     }
 };
 
-bool Holds(const Dirs& dirs, const char* product, std::int64_t quiet = 0) {
-    engine::ContentCache cache(dirs.CacheDirectory(), dirs.Product(product), quiet);
+bool Holds(const Dirs& dirs, const char* product, std::int64_t quiet = 0,
+           std::optional<std::int64_t> now = std::nullopt) {
+    engine::ContentCache cache(dirs.CacheDirectory(), dirs.Product(product), quiet,
+                               engine::ContentCache::kTrustNanoseconds, now);
     const fs::path copy = dirs.Copy(product);
     const bool holds = cache.Holds("a.txt", copy.string(), files::StampOf(copy.string().c_str()),
                                    RecordOf(kContent));
@@ -121,4 +125,55 @@ TEST(ContentCache, KeepsNothingOfACopyChangedJustBeforeItWasHashed) {
     WriteFile(dirs.Copy(), kContent);
     EXPECT_TRUE(Holds(dirs, "Pelmora", engine::ContentCache::kQuietNanoseconds));
     EXPECT_FALSE(fs::exists(dirs.CacheFile()));
+}
+
+// A copy is known by its stamp for a bounded time only, and only from the user's own cache: past
+// that time, or from a cache another user could have planted, the digest made wrong is not
+// believed and the copy is hashed again.
+TEST(ContentCache, TrustsAStampForABoundedTimeAndOnlyInTheUsersOwnCache) {
+    constexpr std::int64_t kMinute = 60 * 1000000000LL;
+    constexpr std::int64_t kHashed = 1700000000 * 1000000000LL;
+    const struct {
+        const char* what;
+        std::int64_t later;  // the next run, after the copy was hashed
+        bool fileGiven;      // the cache file given to another user
+        bool directoryGiven;
+        bool holds;
+    } cases[] = {
+        {"a minute later", kMinute, false, false, false},
+        {"a week later", engine::ContentCache::kTrustNanoseconds, false, false, true},
+        {"the clock put back", -kMinute, false, false, true},
+        {"the cache file another user's", kMinute, true, false, true},
+        {"the cache directory another user's", kMinute, false, true, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        Dirs dirs;
+        WriteFile(dirs.Copy(), kContent);
+        ASSERT_TRUE(Holds(dirs, "Pelmora", 0, kHashed));
+        SpoilDigest(dirs);
+        if ((c.fileGiven && !GiveToAnotherUser(dirs.CacheFile())) ||
+            (c.directoryGiven && !GiveToAnotherUser(dirs.cache.path()))) {
+            std::printf("skipped (only root can give a file away): %s\n", c.what);
+            continue;
+        }
+        EXPECT_EQ(Holds(dirs, "Pelmora", 0, kHashed + c.later), c.holds);
+    }
+}
+
+// Copies hashed in one run come due over several later runs: none within half the trusted time,
+// every one by its end, and a part of them in between.
+TEST(ContentCache, CopiesHashedTogetherComeDueApart) {
+    const std::int64_t trust = engine::ContentCache::kTrustNanoseconds;
+    const std::int64_t runs[] = {trust / 2 - 1, trust * 3 / 4, trust};
+    int due[3] = {};
+    for (int i = 0; i < 1000; ++i) {
+        const std::string name = "dir\\file" + std::to_string(i) + ".dll";
+        for (int run = 0; run < 3; ++run)
+            due[run] += engine::ContentCache::Due(name, 0, runs[run], trust);
+    }
+    EXPECT_EQ(due[0], 0);
+    EXPECT_GT(due[1], 300);
+    EXPECT_LT(due[1], 700);
+    EXPECT_EQ(due[2], 1000);
 }

@@ -309,6 +309,8 @@ TEST(UpdateFiles, FurtherConnectionsChangeNothingTheUserSees) {
         {"a file a further connection fails", {"a", "b", "c", "d", "e"}, true, "c"},
         // Listed again once fetched, a file is found current.
         {"a name listed twice", {"a", "b", "a", "B", "c"}, true, ""},
+        // Found as the directory the file before made, not before that file has landed.
+        {"a directory listed after a file in it", {"sub\\x.bin", "sub", "c", "d"}, true, ""},
     };
     for (const auto& c : cases) {
         std::string list;
@@ -323,7 +325,10 @@ TEST(UpdateFiles, FurtherConnectionsChangeNothingTheUserSees) {
             for (const std::string& name : c.names) {
                 std::string path = name;
                 std::replace(path.begin(), path.end(), '\\', '/');
-                server.Put("Update/" + path, "server " + name);
+                // A name that is the directory of one before it is no file on the server either.
+                if (!fs::is_directory(server.root.path() / "Update" / path)) {
+                    server.Put("Update/" + path, "server " + name);
+                }
             }
             TempDir temp;
             TempDir install;

@@ -2,8 +2,11 @@
 key, test_update_key.pem): a release below a server root's Update/ as kestrin-publish lays it
 out, written here and signed with openssl (the Windows build has no kestrin-publish), and the
 ways of spoiling one that the program must refuse, as one table for both suites."""
+import glob
 import hashlib
 import os
+import struct
+import sys
 import subprocess
 import tempfile
 import time
@@ -182,3 +185,72 @@ CONVERGENCE = [
 
 def converged_outcomes(fetched):
     return {name: 'Updated' if name in fetched else 'Unchanged' for name in FILES}
+
+
+# A server that fails the release its own way, with a good mirror behind it: (what, spoil(the
+# server's update directory), the options its server is started with, the environment of the
+# run, the names the mirror must send). Every file must land as released, with no message.
+# Needs a server with --named-faults whose faults hold on every try.
+FAILOVER = [
+    ('a file cut off on every try', lambda update: write_files(update, {
+        'data/b.bin.fault': 'drop-after-2'}), [], {}, {'data/b.bin'}),
+    ('a file served with other bytes of its size',
+     lambda update: alter(update, 'a.txt', b'new', b'bad'), [], {}, {'a.txt'}),
+    ('a file served short',
+     lambda update: write_files(update, {'data/b.bin': FILES['data/b.bin'][:1000]}), [], {},
+     {'data/b.bin'}),
+    ('File_list.txt served altered',
+     lambda update: alter(update, 'File_list.txt', b'2099-01-01', b'2099-01-02'), [], {},
+     {'File_list.txt'} | set(FILES)),
+    # Further connections hold their files to the manifest as the run's own connection does.
+    ('four connections, a file served with other bytes of its size',
+     lambda update: alter(update, 'd.txt', b'new', b'bad'), [],
+     {'KESTRIN_TRANSFER_CONNECTIONS': '4'}, {'d.txt'}),
+    # A manifest that keeps coming, above the floor rate, for hours were it not for the time
+    # the release's files have on a server (shortened to 3 s here).
+    ('a manifest without end at 1.6 KiB/s, SIZE refused',
+     lambda update: write_files(update, {'Manifest.txt.fault': 'endless'}),
+     ['--bandwidth', '1600'], {'KESTRIN_RELEASE_DEADLINE_MS': '3000'},
+     {'Manifest.txt'} | set(FILES)),
+]
+
+
+def cache_files(cache_directory):
+    """The content caches the program keeps in its cache directory."""
+    return glob.glob(os.path.join(cache_directory, 'content-*.cache'), recursive=True)
+
+
+def cache_entries(data):
+    """The entries of a content cache's bytes, in order: (listed name, offset of its stamp)."""
+    number = lambda at: int.from_bytes(data[at:at + 4], sys.byteorder)
+    at = 8 + 4 + number(8)
+    entries = []
+    for _ in range(number(at)):
+        length = number(at + 4)
+        entries.append((data[at + 8:at + 8 + length].decode('latin-1'), at + 8 + length))
+        at += 4 + length + 80
+    return entries
+
+
+def restamp(cache, name, path):
+    """Puts the present stamp of the copy at path (a POSIX path) in the cache's entry of the
+    listed name, as a write that moved no time of the copy would have left the cache."""
+    with open(cache, 'rb') as f:
+        data = bytearray(f.read())
+    st = os.stat(path)
+    for listed, at in cache_entries(data):
+        if listed == name:
+            data[at:at + 40] = struct.pack('=QqqQQ', st.st_size, st.st_mtime_ns, st.st_ctime_ns,
+                                           st.st_dev, st.st_ino)
+    with open(cache, 'wb') as f:
+        f.write(data)
+
+
+def spoil_last_digest(cache):
+    """Makes the digest of the cache's last entry wrong (it ends the file); returns the listed
+    name of that entry."""
+    with open(cache, 'r+b') as f:
+        data = f.read()
+        f.seek(-1, os.SEEK_END)
+        f.write(bytes([data[-1] ^ 1]))
+    return cache_entries(data)[-1][0]

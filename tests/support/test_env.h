@@ -34,6 +34,9 @@ class ScopedEnv {
 
 void WriteFile(const std::filesystem::path& path, const std::string& bytes);
 std::string ReadFile(const std::filesystem::path& path);
+// Gives the file or directory at path to another user (uid and gid 65534), as only root can;
+// false where that cannot be done (not root, or Windows).
+bool GiveToAnotherUser(const std::filesystem::path& path);
 
 // The display that tests/support/xvfb.sh started, named in the state directory that
 // KESTRIN_XVFB_STATE names; empty when there is none.

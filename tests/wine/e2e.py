@@ -370,6 +370,12 @@ RUN_START = [('status', 'Connecting to Server'), ('status', 'Connected'),
 RUN_END = [('status', 'Completed- Press Cancel'), ('progress', 0), ('status', '')]
 
 
+def seen_in(changes):
+    """What became of each listed file in a run's changes: {name: Updated, Failed or Unchanged}."""
+    return dict(reversed(text.split('...', 1)) for kind, text in changes if kind == 'status' and
+                text.startswith(('Updated...', 'Failed...', 'Unchanged...')))
+
+
 def fetched(name, position):
     return [('status', 'Updating...' + name), ('status', 'Updated...' + name),
             ('progress', position)]
@@ -838,9 +844,7 @@ class WineProgram(Session):
                     # A file the manifest records is held to its size there, unasked.
                     self.assertEqual(signed_release.sized_needlessly(
                         [arg for _, arg in server.commands()[asked_before:]]), set())
-                    seen = dict(reversed(text.split('...', 1)) for kind, text in changes
-                                if kind == 'status' and
-                                text.startswith(('Updated...', 'Failed...', 'Unchanged...')))
+                    seen = seen_in(changes)
                     self.assertEqual(seen, outcomes or {})
                     self.assertEqual(read_files(product), {
                         name: signed_release.FILES[name] if (outcomes or {}).get(name) ==
@@ -878,9 +882,7 @@ class WineProgram(Session):
                 with self.subTest(what):
                     change(product)
                     changes = self.pressed_update(server, exe=ARGS.signed_exe)
-                    seen = dict(reversed(text.split('...', 1)) for kind, text in changes
-                                if kind == 'status' and
-                                text.startswith(('Updated...', 'Failed...', 'Unchanged...')))
+                    seen = seen_in(changes)
                     self.assertEqual(seen, signed_release.converged_outcomes(fetched))
                     self.assertEqual(read_files(product), signed_release.FILES)
 
@@ -898,6 +900,61 @@ class WineProgram(Session):
                                     text.startswith(('Updated...', 'Failed...'))),
                              sorted('Updated...' + name for name in signed_release.FILES))
             self.assertEqual(read_files(product), signed_release.FILES)
+
+    @photographed_on_failure
+    def test_signed_failover(self):
+        """The program built with the tests' key takes from the mirror behind its server what
+        the server fails its own way (signed_release.FAILOVER), every file landing as released."""
+        product = self.signed_product('KestrinFailover')
+        old = {name: b'old ' + name.encode() for name in signed_release.FILES}
+        everything = {name: 'Updated' for name in signed_release.FILES}
+        with self.update_server() as mirror:
+            signed_release.publish(mirror.root)
+            pristine = read_files(mirror.root)
+            for what, spoil, options, env, from_mirror in signed_release.FAILOVER:
+                with self.subTest(what), self.update_server(options) as server:
+                    server.serve(pristine)
+                    spoil(os.path.join(server.root, 'Update'))
+                    shutil.rmtree(product, ignore_errors=True)
+                    write_files(product, old)
+                    sent_before = len(mirror.retrieved())
+                    changes = self.pressed_update(server, exe=ARGS.signed_exe, extra_env=dict(
+                        env, KESTRIN_UPDATE_MIRRORS='127.0.0.1:%d' % mirror.port,
+                        KESTRIN_RETRY_WAIT_MS='50'))
+                    self.assertEqual(seen_in(changes), everything)
+                    self.assertEqual(read_files(product), signed_release.FILES)
+                    self.assertLessEqual({'Update/' + name for name in from_mirror},
+                                         {path for _, path in mirror.retrieved()[sent_before:]})
+
+    @photographed_on_failure
+    def test_signed_cache_of_another_user(self):
+        """A content cache that another user could have planted in the program's cache folder is
+        never read: a digest made wrong there is not believed, as it is in the user's own."""
+        if os.geteuid() != 0:
+            self.skipTest('only root can give a file to another user')
+        product = self.signed_product('KestrinOwnCache')
+        unchanged = {name: 'Unchanged' for name in signed_release.FILES}
+        with self.update_server() as server:
+            signed_release.publish(server.root)
+            write_files(product, signed_release.FILES)
+            # Hashed a while after they were written, the copies' hashes are kept.
+            time.sleep(2.1)
+            self.pressed_update(server, exe=ARGS.signed_exe)
+            caches = [path for path in signed_release.cache_files(os.path.join(
+                self.drive_c('users'), '**', 'Kestrin')) if os.path.getmtime(path) > time.time() - 60]
+            self.assertEqual(len(caches), 1, caches)
+            self.addCleanup(os.remove, caches[0])
+            for what, give in [("the user's own cache", False), ('a cache of another user', True)]:
+                with self.subTest(what):
+                    time.sleep(2.1)
+                    spoiled = signed_release.spoil_last_digest(caches[0])
+                    if give:
+                        os.chown(caches[0], 65534, 65534)
+                    changes = self.pressed_update(server, exe=ARGS.signed_exe)
+                    # Believed, the wrong digest has its copy fetched.
+                    self.assertEqual(seen_in(changes), dict(unchanged, **(
+                        {} if give else {spoiled: 'Updated'})))
+                    self.assertEqual(read_files(product), signed_release.FILES)
 
     @photographed_on_failure
     def test_shipped_archive(self):
