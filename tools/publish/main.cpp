@@ -14,6 +14,7 @@
 
 #include "framework/exceptions.h"
 #include "kestrin_config.h"
+#include "dropped.h"
 #include "keys.h"
 #include "release.h"
 #include "tree.h"
@@ -28,7 +29,7 @@ constexpr const char* kUsage =
     "  kestrin-publish release --from RELEASE_DIR --to SERVER_ROOT --product NAME\n"
     "                          --version 2B --key PRIVATE_KEY [--expires-days N]\n"
     "                          [--date YYYY-MM-DD] [--new-key] [--prune]\n"
-    "                          [--allow-8bit-names]\n"
+    "                          [--allow-8bit-names] [--forget-dropped NAME]...\n"
     "  kestrin-publish refresh --to SERVER_ROOT --key PRIVATE_KEY [--expires-days N]\n"
     "  kestrin-publish verify --root SERVER_ROOT --public-key KEY [--product NAME]\n";
 
@@ -83,9 +84,10 @@ int Run(const std::string& command, const std::vector<std::string>& arguments) {
         return 0;
     }
     if (command == "release") {
+        std::vector<std::string> rest = arguments;
+        std::vector<std::string> forgotten = publish::TakeForgotten(rest);
         const auto options = Options(
-            arguments,
-            {"--from", "--to", "--product", "--version", "--key", "--expires-days", "--date"},
+            rest, {"--from", "--to", "--product", "--version", "--key", "--expires-days", "--date"},
             {"--new-key", "--prune", "--allow-8bit-names"});
         publish::ReleaseOptions release;
         release.from = Required(options, "--from");
@@ -100,6 +102,7 @@ int Run(const std::string& command, const std::vector<std::string>& arguments) {
         release.newKey = options.contains("--new-key");
         release.prune = options.contains("--prune");
         release.allow8bitNames = options.contains("--allow-8bit-names");
+        release.forgotten = std::move(forgotten);
         return publish::Release(release);
     }
     if (command == "refresh") {

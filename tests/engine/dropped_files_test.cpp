@@ -1,0 +1,171 @@
+#include "engine/dropped_files.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <string>
+#include <system_error>
+
+#include "engine/content_cache.h"
+#include "fake_run.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+engine::ManifestRecord RecordOf(const std::string& content) {
+    return {content.size(), *net::Sha256::Of(content)};
+}
+
+std::string Line(const std::string& content, const std::string& name) {
+    return "dropped " + std::to_string(content.size()) + " " +
+           net::HexText(*net::Sha256::Of(content)) + " " + name + "\n";
+}
+
+// Removes with the file system's own calls, or fails with the error it is given.
+class FakeRemoval : public engine::IFileRemoval {
+  public:
+    BOOL RemoveFile(const char* root, const char* name) override {
+        if (error != ERROR_SUCCESS) {
+            SetLastError(error);
+            return FALSE;
+        }
+        std::error_code failed;
+        return fs::remove(fs::path(root) / name, failed);
+    }
+    BOOL RemoveEmptyDirectory(const char* root, const char* directory) override {
+        std::error_code failed;
+        return fs::is_empty(fs::path(root) / directory, failed) &&
+               fs::remove(fs::path(root) / directory, failed);
+    }
+    DWORD error = ERROR_SUCCESS;
+};
+
+// What a product directory holds: "name" to content, "name/" for a directory.
+std::map<std::string, std::string> Contents(const fs::path& root) {
+    std::map<std::string, std::string> found;
+    for (const auto& entry : fs::recursive_directory_iterator(root)) {
+        const std::string name = entry.path().lexically_relative(root).generic_string();
+        if (entry.is_symlink()) {
+            found[name] = "-> link";
+        } else if (entry.is_directory()) {
+            found[name + "/"] = "";
+        } else {
+            found[name] = ReadFile(entry.path());
+        }
+    }
+    return found;
+}
+
+}  // namespace
+
+TEST(DroppedFiles, ReadsItsOwnTextAndRefusesAnyOther) {
+    const engine::DroppedFiles dropped = {
+        {"plugins/old.dll", {RecordOf("v1"), RecordOf("version 2")}},
+        {"readme.txt", {RecordOf("")}},
+    };
+    const CString text = engine::DroppedFilesText(dropped);
+    const std::optional<engine::DroppedFiles> read = engine::ParseDroppedFiles(text);
+    ASSERT_TRUE(read);
+    EXPECT_EQ(read->at("plugins/old.dll").size(), 2u);
+    EXPECT_EQ(engine::DroppedFilesText(*read), text);
+    const std::string record = Line("v1", "a b.dll");
+    const struct {
+        std::string text;
+        bool read;
+    } cases[] = {
+        {"kestrin-dropped 1\n", true},
+        {"kestrin-dropped 1\r\n" + record.substr(0, record.size() - 1) + "\r\n", true},
+        {"kestrin-dropped 1\n" + record + Line("v2", "a b.dll"), true},
+        {"", false},
+        {"kestrin-dropped 1", false},
+        {"kestrin-dropped 2\n" + record, false},
+        {"kestrin-manifest 1\n" + record, false},
+        {"kestrin-dropped 1\n" + record + record, false},
+        {"kestrin-dropped 1\n\n", false},
+        {"kestrin-dropped 1\nfile 2 " + record.substr(10), false},
+        {"kestrin-dropped 1\ndropped 02 " + record.substr(10), false},
+        {"kestrin-dropped 1\ndropped 2 " + record.substr(11, 63) + " a\n", false},
+        {"kestrin-dropped 1\n" + Line("v1", ""), false},
+        {"kestrin-dropped 1\n" + Line("v1", "a\tb"), false},
+    };
+    for (const auto& c : cases) {
+        CString reason;
+        EXPECT_EQ(engine::ParseDroppedFiles(c.text, &reason).has_value(), c.read)
+            << c.text << reason;
+    }
+}
+
+// Only a regular file with a recorded content goes, with the directories it leaves empty; any
+// other thing at a dropped name stays and is not mentioned.
+TEST(DroppedFiles, RemovesOnlyWhatThePublisherPublished) {
+    const std::string v1 = "plug-in, first release";
+    const std::string v2 = "plug-in, second release";
+    const engine::DroppedFiles dropped = {
+        {"plugins/old.dll", {RecordOf(v1), RecordOf(v2)}},
+        {"Data.dat", {RecordOf(v1)}},
+        {"deep/er/gone.txt", {RecordOf(v1)}},
+        {"../outside.txt", {RecordOf(v1)}},
+    };
+    const struct {
+        const char* what;
+        std::map<std::string, std::string> before;
+        DWORD error;  // the removal's failure
+        std::map<std::string, std::string> after;
+        std::vector<std::string> lines;
+    } cases[] = {
+        {"an earlier content, its directory left empty",
+         {{"plugins/old.dll", v1}, {"deep/er/gone.txt", v2}},
+         ERROR_SUCCESS,
+         {{"deep/", ""}, {"deep/er/", ""}, {"deep/er/gone.txt", v2}},
+         {"status: Removed...plugins/old.dll"}},
+        {"the last content, its directory holding another file",
+         {{"plugins/old.dll", v2}, {"plugins/mine.dll", "mine"}, {"deep/er/gone.txt", v1}},
+         ERROR_SUCCESS,
+         {{"plugins/", ""}, {"plugins/mine.dll", "mine"}},
+         {"status: Removed...deep/er/gone.txt", "status: Removed...plugins/old.dll"}},
+        {"changed by the user, same size",
+         {{"plugins/old.dll", std::string(v1).replace(0, 1, "P")}},
+         ERROR_SUCCESS,
+         {{"plugins/", ""}, {"plugins/old.dll", std::string(v1).replace(0, 1, "P")}},
+         {}},
+        {"a directory at the name",
+         {{"plugins/old.dll/x", v1}},
+         ERROR_SUCCESS,
+         {{"plugins/", ""}, {"plugins/old.dll/", ""}, {"plugins/old.dll/x", v1}},
+         {}},
+        {"a name still listed, in other case and separators",
+         {{"DATA.DAT", v1}},
+         ERROR_SUCCESS,
+         {{"DATA.DAT", v1}},
+         {}},
+        {"a removal that fails",
+         {{"plugins/old.dll", v1}},
+         ERROR_ACCESS_DENIED,
+         {{"plugins/", ""}, {"plugins/old.dll", v1}},
+         {"status: Failed...plugins/old.dll"}},
+        {"a link on the way",
+         {{"plugins/old.dll", v1}},
+         ERROR_CANT_RESOLVE_FILENAME,
+         {{"plugins/", ""}, {"plugins/old.dll", v1}},
+         {}},
+    };
+    for (const auto& c : cases) {
+        TempDir install;
+        const fs::path product = install.path() / "Pelmora";
+        fs::create_directories(product);
+        for (const auto& [name, content] : c.before) WriteFile(product / name, content);
+        WriteFile(install.path() / "outside.txt", v1);
+        engine::ContentCache cache("", "");
+        FakeRun view;
+        FakeRemoval removal;
+        removal.error = c.error;
+        engine::RemoveDropped((product / "").string(), dropped, {engine::NameKey("Data.dat")},
+                              cache, view, removal);
+        EXPECT_EQ(Contents(product), c.after) << c.what;
+        EXPECT_EQ(view.log, c.lines) << c.what;
+        EXPECT_TRUE(fs::exists(install.path() / "outside.txt")) << c.what;
+    }
+}
