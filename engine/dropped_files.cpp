@@ -11,6 +11,7 @@
 #include "engine/run_context.h"
 #include "net/remote_files.h"
 #include "platform/file_stamp.h"
+#include "platform/removal.h"
 
 namespace engine {
 
@@ -37,6 +38,16 @@ std::optional<DroppedFiles> Malformed(CString* reason, size_t lineNumber, const 
     if (reason != nullptr) *reason = "line " + std::to_string(lineNumber) + ": " + what;
     return std::nullopt;
 }
+
+class Removal final : public IFileRemoval {
+  public:
+    BOOL RemoveFile(const char* root, const char* name) override {
+        return removal::RemoveFile(root, name);
+    }
+    BOOL RemoveEmptyDirectory(const char* root, const char* directory) override {
+        return removal::RemoveEmptyDirectory(root, directory);
+    }
+};
 
 // The directory that name lies in ("" for the product directory itself).
 std::string_view DirectoryOf(std::string_view name) {
@@ -114,6 +125,11 @@ CString NameKey(std::string_view name) {
         if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
     }
     return key;
+}
+
+IFileRemoval& LandingRemoval() {
+    static Removal removal;
+    return removal;
 }
 
 void RemoveDropped(const CString& productDirectory, const DroppedFiles& dropped,

@@ -60,6 +60,9 @@ class IFileRemoval {
     virtual BOOL RemoveEmptyDirectory(const char* root, const char* directory) = 0;
 };
 
+// The removal of the program, by the landing's rules (platform/removal.h).
+IFileRemoval& LandingRemoval();
+
 // Removes, below productDirectory, each dropped name that listed does not hold (by NameKey)
 // whose regular file has one of its recorded contents (judged by contents, which hashes what it
 // does not know), showing "Removed..." and the name, or "Failed..." when the removal failed;
@@ -73,6 +76,6 @@ void RemoveDropped(const CString& productDirectory, const DroppedFiles& dropped,
 // Dropped.txt when the verified manifest records it, and removes what it names (RemoveDropped).
 // Nothing without a key, without a record, or when Dropped.txt does not match its record.
 void RemoveDroppedFiles(RunContext& run, const FileList& list, ContentCache* contents,
-                        IFileRemoval& removal);
+                        IFileRemoval& removal = LandingRemoval());
 
 }  // namespace engine

@@ -24,6 +24,7 @@
 #include <unordered_set>
 
 #include "engine/content_cache.h"
+#include "engine/dropped_files.h"
 #include "engine/look_ahead.h"
 #include "engine/rules.h"
 #include "engine/server_release.h"
@@ -292,6 +293,7 @@ void UpdateFiles(RunContext& run) {
     }
     while (!ahead.empty()) show();
     transfers.reset();
+    RemoveDroppedFiles(run, *list, contents.get());
 
     if (contents) contents->Save();
     // The run's files are on the disk, renames included, before it says it is complete. A flush

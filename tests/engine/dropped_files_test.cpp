@@ -137,9 +137,9 @@ TEST(DroppedFiles, RemovesOnlyWhatThePublisherPublished) {
          {{"plugins/", ""}, {"plugins/old.dll/", ""}, {"plugins/old.dll/x", v1}},
          {}},
         {"a name still listed, in other case and separators",
-         {{"DATA.DAT", v1}},
+         {{"Data.dat", v1}},
          ERROR_SUCCESS,
-         {{"DATA.DAT", v1}},
+         {{"Data.dat", v1}},
          {}},
         {"a removal that fails",
          {{"plugins/old.dll", v1}},
@@ -162,10 +162,40 @@ TEST(DroppedFiles, RemovesOnlyWhatThePublisherPublished) {
         FakeRun view;
         FakeRemoval removal;
         removal.error = c.error;
-        engine::RemoveDropped((product / "").string(), dropped, {engine::NameKey("Data.dat")},
+        engine::RemoveDropped((product / "").string(), dropped, {engine::NameKey("data.DAT")},
                               cache, view, removal);
         EXPECT_EQ(Contents(product), c.after) << c.what;
         EXPECT_EQ(view.log, c.lines) << c.what;
         EXPECT_TRUE(fs::exists(install.path() / "outside.txt")) << c.what;
+    }
+}
+
+// The program's removal walks no link below the product directory, removes none in a file's
+// stead, and takes the directories a removal left empty up to the product directory only.
+TEST(DroppedFiles, TheProgramsRemovalKeepsToTheProductDirectory) {
+    const std::string v1 = "plug-in, first release";
+    const engine::DroppedFiles dropped = {{"plugins/old.dll", {RecordOf(v1)}},
+                                          {"a/b/gone.dll", {RecordOf(v1)}},
+                                          {"link.dll", {RecordOf(v1)}}};
+    TempDir install;
+    const fs::path product = install.path() / "Pelmora";
+    const fs::path outside = install.path() / "outside";
+    WriteFile(outside / "old.dll", v1);
+    WriteFile(product / "a" / "b" / "gone.dll", v1);
+    std::error_code error;
+    fs::create_directory_symlink(outside, product / "plugins", error);
+    fs::create_symlink(outside / "old.dll", product / "link.dll", error);
+    const bool links = !error;
+    engine::ContentCache cache("", "");
+    FakeRun view;
+    engine::RemoveDropped((product / "").string(), dropped, {}, cache, view,
+                          engine::LandingRemoval());
+    EXPECT_EQ(view.log, std::vector<std::string>{"status: Removed...a/b/gone.dll"});
+    EXPECT_TRUE(fs::is_directory(product));
+    EXPECT_FALSE(fs::exists(product / "a"));
+    EXPECT_EQ(ReadFile(outside / "old.dll"), v1);
+    if (links) {
+        EXPECT_TRUE(fs::is_symlink(product / "plugins"));
+        EXPECT_TRUE(fs::is_symlink(product / "link.dll"));
     }
 }
