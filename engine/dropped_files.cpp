@@ -9,7 +9,6 @@
 #include "engine/content_cache.h"
 #include "engine/rules.h"
 #include "engine/run_context.h"
-#include "net/remote_files.h"
 #include "platform/file_stamp.h"
 #include "platform/removal.h"
 
@@ -156,14 +155,23 @@ void RemoveDropped(const CString& productDirectory, const DroppedFiles& dropped,
 void RemoveDroppedFiles(RunContext& run, const FileList& list, ContentCache* contents,
                         IFileRemoval& removal) {
     ServerRelease& release = run.release;
-    const ManifestRecord* record = contents != nullptr && run.transport != nullptr
-                                       ? release.Record(kDroppedListName)
-                                       : nullptr;
-    if (record == nullptr || record->size > kMaxDroppedListBytes) return;
-    const std::optional<IRemoteFiles::Bytes> text =
-        run.transport->FetchBytes(kRemoteDroppedList, record->size);
-    if (!text || !record->Matches(text->bytes.size(), text->sha256)) return;
-    const std::optional<DroppedFiles> dropped = ParseDroppedFiles(text->bytes);
+    if (contents == nullptr || run.tempDirectory.empty() ||
+        release.Record(kDroppedListName) == nullptr) {
+        return;
+    }
+    // Fetched as the list is, held to its record on the way: the server is asked nothing more.
+    const CString localName = RunCopyName("Dropped", ".txt");
+    const CString localPath = PathInDirectory(run.tempDirectory, localName.c_str());
+    std::string text;
+    const bool read = release.FetchRunCopy(run, kDroppedListName, kRemoteDroppedList, localName,
+                                           kMaxDroppedListBytes) == Fetched::Landed &&
+                      files::ReadWholeFile(localPath.c_str(), [&](const void* data, size_t size) {
+                          text.append(static_cast<const char*>(data), size);
+                          return text.size() <= kMaxDroppedListBytes;
+                      });
+    DeleteFileA(localPath.c_str());
+    const std::optional<DroppedFiles> dropped =
+        read ? ParseDroppedFiles(text) : std::optional<DroppedFiles>();
     if (!dropped || dropped->empty()) return;
     std::unordered_set<CString> listed;
     FileList::Entry entry;

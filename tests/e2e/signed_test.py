@@ -233,5 +233,5 @@ if __name__ == '__main__':
     for arg in old:
         sys.argv.remove(arg)
         OLD_PROGRAM = arg.split('=', 1)[1]
-        OLD_PROGRAM = OLD_PROGRAM if os.path.exists(OLD_PROGRAM) else ''
+        OLD_PROGRAM = os.path.abspath(OLD_PROGRAM) if os.path.exists(OLD_PROGRAM) else ''
     kestrin_e2e.main()
