@@ -270,6 +270,21 @@ class HostileUpdate(ServerTestCase):
         self.assertIn('status: Updated...b.txt', out)
         self.assertEqual(os.listdir(self.product), ['b.txt'])
 
+    def test_a_running_program_is_replaced(self):
+        # The product updates its own program while it runs: the new copy takes the name and the
+        # running process goes on with the old one, which it still maps.
+        program = os.path.join(self.product, 'tamwix')
+        shutil.copy('/bin/sleep', program)
+        running = subprocess.Popen([program, '120'])
+        self.addCleanup(running.wait)
+        self.addCleanup(running.kill)
+        self.serve({'Update/tamwix': '#!/bin/sh\necho new\n'})
+        self.assertEqual(self.update([('tamwix', FUTURE)]), ({'tamwix': 'Updated'}, []))
+        self.assertEqual(self.read(program), '#!/bin/sh\necho new\n')
+        self.assertEqual(sorted(os.listdir(self.product)), ['tamwix'])
+        self.assertIsNone(running.poll(), 'the running program ended')
+        self.assertTrue(os.readlink('/proc/%d/exe' % running.pid).endswith(' (deleted)'))
+
 
 if __name__ == '__main__':
     kestrin_e2e.main()
