@@ -10,7 +10,7 @@
 #include "engine/rules.h"
 #include "engine/run_context.h"
 #include "platform/file_stamp.h"
-#include "platform/removal.h"
+#include "platform/landing.h"
 
 namespace engine {
 
@@ -41,30 +41,9 @@ std::optional<DroppedFiles> Malformed(CString* reason, size_t lineNumber, const 
 class Removal final : public IFileRemoval {
   public:
     BOOL RemoveFile(const char* root, const char* name) override {
-        return removal::RemoveFile(root, name);
-    }
-    BOOL RemoveEmptyDirectory(const char* root, const char* directory) override {
-        return removal::RemoveEmptyDirectory(root, directory);
+        return Landing::Remove(root, name);
     }
 };
-
-// The directory that name lies in ("" for the product directory itself).
-std::string_view DirectoryOf(std::string_view name) {
-    const size_t cut = name.find_last_of("\\/");
-    return cut == std::string_view::npos ? std::string_view() : name.substr(0, cut);
-}
-
-// Removes the directories of name that are empty, from the innermost out; the product directory
-// stays.
-void RemoveEmptyDirectories(const CString& productDirectory, std::string_view name,
-                            IFileRemoval& removal) {
-    for (std::string_view directory = DirectoryOf(name); !directory.empty();
-         directory = DirectoryOf(directory)) {
-        if (!removal.RemoveEmptyDirectory(productDirectory.c_str(), CString(directory).c_str())) {
-            return;
-        }
-    }
-}
 
 }  // namespace
 
@@ -144,9 +123,13 @@ void RemoveDropped(const CString& productDirectory, const DroppedFiles& dropped,
         if (!stamp || !contents.HoldsOneOf(name, path, *stamp, recorded)) continue;
         if (removal.RemoveFile(productDirectory.c_str(), name.c_str())) {
             view.SetStatus("Removed..." + name);
-            RemoveEmptyDirectories(productDirectory, name, removal);
-        } else if (GetLastError() != ERROR_CANT_RESOLVE_FILENAME) {
-            // A link on the way is left alone like a link at the name; any other failure is told.
+            continue;
+        }
+        // A link on the way is left alone like a link at the name, and a file gone meanwhile
+        // is as good as removed; any other failure is told.
+        const DWORD error = GetLastError();
+        if (error != ERROR_CANT_RESOLVE_FILENAME && error != ERROR_FILE_NOT_FOUND &&
+            error != ERROR_PATH_NOT_FOUND) {
             view.SetStatus("Failed..." + name);
         }
     }

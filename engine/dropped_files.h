@@ -48,26 +48,25 @@ CString DroppedFilesText(const DroppedFiles& dropped);
 // name that is one of the listed names by this key is never removed.
 CString NameKey(std::string_view name);
 
-// How a dropped file is removed; the program's removes by the landing's rules (never through a
-// link, never outside root; on Windows a file in use is renamed aside).
+// How a dropped file is removed; the program's removes by the landing's rules (Landing::Remove:
+// never through a link, never outside root, the directories it leaves empty with it; on Windows
+// a file in use is renamed aside).
 class IFileRemoval {
   public:
     virtual ~IFileRemoval() = default;
-    // Removes the regular file name below root; FALSE with GetLastError() when it could not be
+    // Removes the regular file name below root, then the directories of name this leaves empty
+    // up to root; FALSE with GetLastError() when the file could not be removed
     // (ERROR_CANT_RESOLVE_FILENAME: a link lies on the way).
     virtual BOOL RemoveFile(const char* root, const char* name) = 0;
-    // Removes the directory below root when it is empty; FALSE when it is not, or cannot be.
-    virtual BOOL RemoveEmptyDirectory(const char* root, const char* directory) = 0;
 };
 
-// The removal of the program, by the landing's rules (platform/removal.h).
+// The removal of the program: Landing::Remove.
 IFileRemoval& LandingRemoval();
 
 // Removes, below productDirectory, each dropped name that listed does not hold (by NameKey)
 // whose regular file has one of its recorded contents (judged by contents, which hashes what it
-// does not know), showing "Removed..." and the name, or "Failed..." when the removal failed;
-// then each directory of the name that this left empty, up to productDirectory. Everything
-// else is left untouched and not mentioned.
+// does not know), showing "Removed..." and the name, or "Failed..." when the removal failed.
+// Everything else is left untouched and not mentioned.
 void RemoveDropped(const CString& productDirectory, const DroppedFiles& dropped,
                    const std::unordered_set<CString>& listed, ContentCache& contents,
                    IRunView& view, IFileRemoval& removal);

@@ -24,23 +24,17 @@ std::string Line(const std::string& content, const std::string& name) {
            net::HexText(*net::Sha256::Of(content)) + " " + name + "\n";
 }
 
-// Removes with the file system's own calls, or fails with the error it is given.
-class FakeRemoval : public engine::IFileRemoval {
+// A removal that fails with the error it is given.
+class FailingRemoval : public engine::IFileRemoval {
   public:
-    BOOL RemoveFile(const char* root, const char* name) override {
-        if (error != ERROR_SUCCESS) {
-            SetLastError(error);
-            return FALSE;
-        }
-        std::error_code failed;
-        return fs::remove(fs::path(root) / name, failed);
+    explicit FailingRemoval(DWORD error) : m_error(error) {}
+    BOOL RemoveFile(const char*, const char*) override {
+        SetLastError(m_error);
+        return FALSE;
     }
-    BOOL RemoveEmptyDirectory(const char* root, const char* directory) override {
-        std::error_code failed;
-        return fs::is_empty(fs::path(root) / directory, failed) &&
-               fs::remove(fs::path(root) / directory, failed);
-    }
-    DWORD error = ERROR_SUCCESS;
+
+  private:
+    DWORD m_error;
 };
 
 // What a product directory holds: "name" to content, "name/" for a directory.
@@ -112,7 +106,7 @@ TEST(DroppedFiles, RemovesOnlyWhatThePublisherPublished) {
     const struct {
         const char* what;
         std::map<std::string, std::string> before;
-        DWORD error;  // the removal's failure
+        DWORD error;  // the removal's failure; none: the program's removal
         std::map<std::string, std::string> after;
         std::vector<std::string> lines;
     } cases[] = {
@@ -160,10 +154,10 @@ TEST(DroppedFiles, RemovesOnlyWhatThePublisherPublished) {
         WriteFile(install.path() / "outside.txt", v1);
         engine::ContentCache cache("", "");
         FakeRun view;
-        FakeRemoval removal;
-        removal.error = c.error;
+        FailingRemoval failing(c.error);
         engine::RemoveDropped((product / "").string(), dropped, {engine::NameKey("data.DAT")},
-                              cache, view, removal);
+                              cache, view,
+                              c.error == ERROR_SUCCESS ? engine::LandingRemoval() : failing);
         EXPECT_EQ(Contents(product), c.after) << c.what;
         EXPECT_EQ(view.log, c.lines) << c.what;
         EXPECT_TRUE(fs::exists(install.path() / "outside.txt")) << c.what;
