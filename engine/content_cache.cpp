@@ -1,5 +1,6 @@
 #include "engine/content_cache.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cinttypes>
 #include <cstdio>
@@ -221,6 +222,33 @@ bool ContentCache::Holds(std::string_view name, const CString& path,
         m_bLearned = true;
     }
     return true;
+}
+
+bool ContentCache::HoldsOneOf(std::string_view name, const CString& path,
+                              const files::FileStamp& stamp,
+                              const std::vector<ManifestRecord>& contents) {
+    const auto sized = [&](const ManifestRecord& record) { return record.size == stamp.size; };
+    if (std::none_of(contents.begin(), contents.end(), sized)) return false;
+    std::optional<net::Sha256Digest> digest;
+    if (const char* const* known = m_read.Find(name); known && StampAt(*known) == stamp) {
+        digest.emplace();
+        std::memcpy(digest->data(), *known + kStampBytes, digest->size());
+    } else {
+        net::Sha256 hash;
+        std::uint64_t bytes = 0;
+        const std::optional<files::FileStamp> read =
+            files::ReadWholeFile(path.c_str(), [&](const void* data, std::size_t size) {
+                bytes += size;
+                if (bytes > stamp.size) return false;
+                hash.Update(data, size);
+                return true;
+            });
+        digest = hash.Finish();
+        if (!read || *read != stamp) return false;
+    }
+    return std::any_of(contents.begin(), contents.end(), [&](const ManifestRecord& record) {
+        return sized(record) && record.Matches(stamp.size, digest);
+    });
 }
 
 void ContentCache::Save() {

@@ -63,6 +63,12 @@ class ContentCache {
     bool Holds(std::string_view name, const CString& path,
                const std::optional<files::FileStamp>& stamp, const ManifestRecord& record);
 
+    // Whether the copy of name at path, whose stamp is given, holds one of contents (a dropped
+    // name's): by the cache when it knows the copy by this stamp, else by hashing it now. What
+    // is found is not kept: the copy is about to go.
+    bool HoldsOneOf(std::string_view name, const CString& path, const files::FileStamp& stamp,
+                    const std::vector<ManifestRecord>& contents);
+
     // Keeps what this run knows for the next one, replacing what was kept, unless it is what
     // was read. Nothing is reported: a cache that is not written only costs hashing.
     void Save();

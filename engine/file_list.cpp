@@ -24,6 +24,7 @@
 #include <unordered_set>
 
 #include "engine/content_cache.h"
+#include "engine/dropped_files.h"
 #include "engine/look_ahead.h"
 #include "engine/rules.h"
 #include "engine/server_release.h"
@@ -351,6 +352,7 @@ void UpdateFiles(RunContext& run) {
     // The files that landed stay, also when the run was cancelled: they go to the disk below.
     if (whole) {
         // What the list no longer names is dealt with here, once every listed file has landed.
+        RemoveDroppedFiles(run, *list, contents.get());
         if (contents) contents->Save();
     }
     // The run's files are on the disk, renames included, before it says it is complete. A flush

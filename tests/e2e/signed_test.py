@@ -5,6 +5,7 @@ import os
 import re
 import shutil
 import subprocess
+import sys
 import time
 
 import kestrin_e2e
@@ -17,6 +18,10 @@ from signed_release import CASES, FILES, UNVERIFIED, cache_files, restamp, spoil
 
 MESSAGE = 'message: ' + UNVERIFIED.replace('\n', '\\n')
 OUTCOME = re.compile(r'status: (Updated|Failed|Unchanged)\.\.\.(.*)$')
+DONE = re.compile(r'status: (Updated|Failed|Unchanged|Removed)\.\.\.(.*)$')
+# The signed program of before Dropped.txt (--old-kestrin), or '' when none was built.
+OLD_PROGRAM = ''
+
 OLD = {name: b'old ' + name.encode() for name in FILES}
 LISTS = {'Update/Manifest.txt', 'Update/Manifest.sig', 'Update/Version.txt',
          'Update/File_list.txt'}
@@ -244,6 +249,69 @@ class SignedUpdate(ServerTestCase):
                 # What the run learned lands again, the user's own.
                 time.sleep(2.1)
 
+    def test_dropped_files_leave_the_product_directory(self):
+        """Only a regular file holding a content the publisher recorded for a dropped name goes
+        (signed_release.DROPPING); a program without a key removes nothing."""
+        signed_release.publish(self.served, files=signed_release.DROPPING_FILES,
+                               dropped=signed_release.DROPPED)
+        unsigned = os.path.join(kestrin_e2e.BUILD, 'app', 'kestrin')
+        rows = [row + (None,) for row in signed_release.DROPPING] + [
+            ('a program without a key', {'d.txt': b'older d'}, [], {'d.txt': b'older d'},
+             unsigned)]
+        for what, before, removed, after, program in rows:
+            with self.subTest(what):
+                shutil.rmtree(self.product, ignore_errors=True)
+                signed_release.make_product(self.product, before, os.path.join(self.box.root, 'o'))
+                status, out, err = self.kestrin([], stdin='\n', program=program)
+                self.assertEqual(status, 0, err)
+                self.assertEqual([line[len('status: Removed...'):] for line in out
+                                  if line.startswith('status: Removed...')], removed, err)
+                self.assertNotIn('status: Failed...', '\n'.join(out))
+                self.assertEqual([line for line in out if line.startswith('status: ')][-2:],
+                                 ['status: Completed- Press Cancel', 'status: '])
+                self.assertEqual(signed_release.product_state(
+                    self.product, signed_release.DROPPING_FILES), after)
+
+    def test_a_release_that_drops_files_then_lists_one_again(self):
+        """Releases made with kestrin-publish: the files 2D drops go from the product directory,
+        a file the user made beside them stays, and the name 2E lists again is fetched. The
+        program of before Dropped.txt accepts 2D and keeps every copy."""
+        self.box.set_setting('Update', 'VersionA', '9')
+        self.box.set_setting('Update', 'VersionB', 'Z')
+        key = os.path.join(self.box.root, 'key.pem')
+        extra = {'e.dll': b'e, first', 'plugins/p.dll': b'p'}
+        mine = {'plugins/mine.txt': b'made here'}
+        unchanged = dict.fromkeys(FILES, 'Unchanged')
+        # (version, the release's files, the program, the outcomes, the product directory after)
+        rows = [
+            ('2C', dict(FILES, **extra), None, dict.fromkeys(extra, 'Updated'),
+             dict(FILES, **extra)),
+            ('2D', FILES, OLD_PROGRAM, unchanged, dict(FILES, **extra, **mine)),
+            ('2D', FILES, None, dict.fromkeys(extra, 'Removed'), dict(FILES, **mine)),
+            ('2E', dict(FILES, **{'e.dll': b'e, again'}), None, {'e.dll': 'Updated'},
+             dict(FILES, **mine, **{'e.dll': b'e, again'})),
+        ]
+        write_files(self.product, FILES)
+        published = None
+        for version, files, program, outcomes, after in rows:
+            with self.subTest(version, program=program):
+                if version != published:
+                    release = os.path.join(self.box.root, 'release-' + version)
+                    write_files(release, files)
+                    done = subprocess.run([kestrin_e2e.PUBLISH, 'release', '--from', release,
+                                           '--to', self.served, '--product',
+                                           signed_release.PRODUCT, '--version', version,
+                                           '--key', key], capture_output=True, text=True)
+                    self.assertEqual(done.returncode, 0, done.stderr)
+                    published = version
+                if program == '':
+                    self.skipTest('no --old-kestrin: the program of before Dropped.txt')
+                status, out, err = self.kestrin([], stdin='\n', program=program)
+                seen = {m.group(2): m.group(1) for m in map(DONE.match, out) if m}
+                self.assertEqual(seen, dict(unchanged, **outcomes), err)
+                self.assertEqual(read_files(self.product), after)
+                write_files(self.product, mine)
+
     def test_one_message_a_run_and_none_when_silent(self):
         signed_release.another_key(self.update)
         for switch, messages in (('UPDATE_REQUEST', [MESSAGE]), ('UPDATE_NOREQUEST', [])):
@@ -255,4 +323,9 @@ class SignedUpdate(ServerTestCase):
         self.assertEqual(out.count(MESSAGE), 2, err)
 
 if __name__ == '__main__':
+    old = [arg for arg in sys.argv if arg.startswith('--old-kestrin=')]
+    for arg in old:
+        sys.argv.remove(arg)
+        OLD_PROGRAM = arg.split('=', 1)[1]
+        OLD_PROGRAM = os.path.abspath(OLD_PROGRAM) if os.path.exists(OLD_PROGRAM) else ''
     kestrin_e2e.main()

@@ -33,14 +33,19 @@ def sign(update, key=KEY):
                    check=True, capture_output=True)
 
 
-def publish(root, dates=None):
-    """Writes the release FILES of VERSION below root/Update, each listed with DATE unless dates
-    names another, signed with KEY, expiring in a day; returns its serial, the time now."""
+def publish(root, dates=None, files=FILES, dropped=None):
+    """Writes the release files (FILES unless given) of VERSION below root/Update, each listed
+    with DATE unless dates names another, and with dropped ({name: [contents]}) its Dropped.txt,
+    signed with KEY, expiring in a day; returns its serial, the time now."""
     update = os.path.join(root, 'Update')
-    served = dict(FILES)
+    served = dict(files)
     served['Version.txt'] = ('%s release\r\n%s\r\n%s\r\n' % ((PRODUCT,) + VERSION)).encode()
     served['File_list.txt'] = ''.join('%s\r\n%s\r\n' % (name, (dates or {}).get(name, DATE))
-                                      for name in FILES).encode()
+                                      for name in files).encode()
+    if dropped is not None:
+        served['Dropped.txt'] = ''.join(['kestrin-dropped 1\n'] + [
+            'dropped %d %s %s\n' % (len(data), hashlib.sha256(data).hexdigest(), name)
+            for name, contents in dropped.items() for data in contents]).encode()
     write_files(update, served)
     serial = int(time.time())
     write_manifest(update, ['kestrin-manifest 1', 'product ' + PRODUCT, 'serial %d' % serial,
@@ -254,3 +259,57 @@ def spoil_last_digest(cache):
         f.seek(-1, os.SEEK_END)
         f.write(bytes([data[-1] ^ 1]))
     return cache_entries(data)[-1][0]
+
+
+# A release that no longer lists d.txt, and what its Dropped.txt records: the contents the
+# publisher gave under each name it dropped. c.txt is listed and recorded both: it stays.
+DROPPING_FILES = {name: data for name, data in FILES.items() if name != 'd.txt'}
+DROPPED = {'d.txt': [b'older d', FILES['d.txt']], 'gone/e.dll': [b'e 1'], 'dir.dll': [b'x'],
+           'link.dll': [b'x'], 'c.txt': [FILES['c.txt']]}
+# What the product directory holds beside the listed files, as product_state gives it.
+LINK, DIRECTORY = 'a link', 'an empty directory'
+
+# (what, the product directory beside the listed files before the run (LINK: a link to a file
+# of a recorded content), the names removed, what is there beside the listed files after it).
+DROPPING = [
+    ('dropped files removed, and the directory they leave empty',
+     {'d.txt': b'older d', 'gone/e.dll': b'e 1'}, ['d.txt', 'gone/e.dll'], {}),
+    ('a dropped file the user changed kept, and a directory not left empty',
+     {'d.txt': b'mine', 'gone/e.dll': b'e 1', 'gone/mine.txt': b'mine'}, ['gone/e.dll'],
+     {'d.txt': b'mine', 'gone/mine.txt': b'mine'}),
+    ('a name the list still lists kept', {'c.txt': FILES['c.txt']}, [], {}),
+    ('a dropped name that is now a directory kept', {'dir.dll/x': b'x'}, [], {'dir.dll/x': b'x'}),
+    ('a dropped name that is now a link kept', {'link.dll': LINK}, [], {'link.dll': LINK}),
+]
+
+
+def make_product(product, state, outside):
+    """Lays out state in product; a LINK points to a file of content x in outside."""
+    for name, content in state.items():
+        path = os.path.join(product, *name.split('/'))
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        if content == LINK:
+            write_files(outside, {'target': b'x'})
+            os.symlink(os.path.join(outside, 'target'), path)
+        else:
+            write_files(product, {name: content})
+
+
+def product_state(product, listed):
+    """What product holds beside the names listed: files, links and empty directories."""
+    state = {}
+    for directory, subdirectories, names in os.walk(product):
+        for name in names + subdirectories:
+            path = os.path.join(directory, name)
+            relative = os.path.relpath(path, product).replace(os.sep, '/')
+            if relative in listed:
+                continue
+            if os.path.islink(path):
+                state[relative] = LINK
+            elif os.path.isdir(path):
+                if not os.listdir(path):
+                    state[relative] = DIRECTORY
+            else:
+                with open(path, 'rb') as f:
+                    state[relative] = f.read()
+    return state

@@ -887,6 +887,36 @@ class WineProgram(Session):
                     self.assertEqual(read_files(product), signed_release.FILES)
 
     @photographed_on_failure
+    def test_signed_dropped_files(self):
+        """The program built with the tests' key removes a dropped file only when it holds a
+        content recorded for it (signed_release.DROPPING; Wine shows the program a Unix link as
+        the file it points to, so the row of a link is Linux's alone)."""
+        product = self.signed_product('KestrinDropped')
+        with self.update_server() as server:
+            signed_release.publish(server.root, files=signed_release.DROPPING_FILES,
+                                   dropped=signed_release.DROPPED)
+            for what, before, removed, after in signed_release.DROPPING:
+                if signed_release.LINK in before.values():
+                    continue
+                with self.subTest(what):
+                    shutil.rmtree(product, ignore_errors=True)
+                    signed_release.make_product(product, before, None)
+                    changes = self.pressed_update(server, exe=ARGS.signed_exe)
+                    statuses = [text for kind, text in changes if kind == 'status']
+                    self.assertEqual([text[len('Removed...'):] for text in statuses
+                                      if text.startswith('Removed...')], removed)
+                    self.assertFalse([text for text in statuses if text.startswith('Failed...')])
+                    self.assertEqual(signed_release.product_state(
+                        product, signed_release.DROPPING_FILES), after)
+            with self.subTest('a dropped name listed again'):
+                signed_release.publish(server.root)
+                shutil.rmtree(product, ignore_errors=True)
+                write_files(product, {'d.txt': b'older d'})
+                changes = self.pressed_update(server, exe=ARGS.signed_exe)
+                self.assertIn(('status', 'Updated...d.txt'), changes)
+                self.assertEqual(read_files(product), signed_release.FILES)
+
+    @photographed_on_failure
     def test_signed_mirror(self):
         """The program built with the tests' key whose server cannot be reached takes the
         release from the mirror the environment names, every file landing."""

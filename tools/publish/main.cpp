@@ -11,6 +11,7 @@
 
 #include "framework/exceptions.h"
 #include "kestrin_config.h"
+#include "dropped.h"
 #include "keys.h"
 #include "prune.h"
 #include "release.h"
@@ -27,7 +28,7 @@ constexpr const char* kUsage =
     "  kestrin-publish release --from RELEASE_DIR --to SERVER_ROOT --product NAME\n"
     "                          --version 2B --key PRIVATE_KEY [--expires-days N]\n"
     "                          [--date YYYY-MM-DD] [--new-key] [--new-product] [--prune]\n"
-    "                          [--allow-8bit-names]\n"
+    "                          [--allow-8bit-names] [--forget-dropped NAME]...\n"
     "  kestrin-publish refresh --to SERVER_ROOT --key PRIVATE_KEY [--expires-days N]\n"
     "  kestrin-publish verify --root SERVER_ROOT --public-key KEY [--product NAME] [--strict]\n"
     "  kestrin-publish prune --to SERVER_ROOT\n"
@@ -68,6 +69,8 @@ constexpr const char* kHelp =
     "  --new-product          the previous publication may be of another product\n"
     "  --prune                (release, upload) removes stray files afterwards\n"
     "  --allow-8bit-names     file names may hold bytes outside printable ASCII\n"
+    "  --forget-dropped NAME  (release) no longer records what a name an earlier release\n"
+    "                         dropped held (Update/Dropped.txt); may be given more than once\n"
     "  --strict               (verify) stray files make the tree fail\n"
     "  --password-file FILE   (upload) the password, on the first line of a file that only\n"
     "                         you can read; without it, libcurl reads ~/.netrc\n"
@@ -146,9 +149,10 @@ int Run(const std::string& command, const std::vector<std::string>& arguments) {
         return 0;
     }
     if (command == "release") {
+        std::vector<std::string> rest = arguments;
+        std::vector<std::string> forgotten = publish::TakeForgotten(rest);
         const auto options = Options(
-            arguments,
-            {"--from", "--to", "--product", "--version", "--key", "--expires-days", "--date"},
+            rest, {"--from", "--to", "--product", "--version", "--key", "--expires-days", "--date"},
             {"--new-key", "--new-product", "--prune", "--allow-8bit-names"});
         publish::ReleaseOptions release;
         release.from = Required(options, "--from");
@@ -164,6 +168,7 @@ int Run(const std::string& command, const std::vector<std::string>& arguments) {
         release.newProduct = options.contains("--new-product");
         release.prune = options.contains("--prune");
         release.allow8bitNames = options.contains("--allow-8bit-names");
+        release.forgotten = std::move(forgotten);
         return publish::Release(release);
     }
     if (command == "refresh") {

@@ -8,6 +8,7 @@
 #include <set>
 #include <vector>
 
+#include "dropped.h"
 #include "engine/manifest.h"
 #include "engine/rules.h"
 #include "keys.h"
@@ -196,6 +197,20 @@ void DateFiles(std::vector<ReleaseFile>& files, const PreviousPublication& previ
     }
 }
 
+// What the release drops, with what earlier releases dropped (tools/publish/dropped.h).
+engine::DroppedFiles DroppedBy(const std::vector<ReleaseFile>& files,
+                               const PreviousPublication& previous, const fs::path& update,
+                               const ReleaseOptions& options) {
+    std::set<CString> released;
+    for (const ReleaseFile& file : files) released.insert(file.name);
+    std::vector<CString> wasListed;
+    for (const auto& listed : previous.dates) wasListed.push_back(listed.first);
+    return NextDropped(
+        PreviousDropped(update, previous.manifest ? &*previous.manifest : nullptr), wasListed,
+        released, [&](const CString& name) { return previous.Served(update, name); },
+        options.forgotten);
+}
+
 engine::ManifestRecord RecordOf(std::string_view content) {
     const std::optional<net::Sha256Digest> digest = net::Sha256::Of(content);
     if (!digest) Fail("cannot hash the lists");
@@ -297,6 +312,8 @@ int Release(const ReleaseOptions& options) {
     DateHistory history = DateHistory::Read(options.to);
     history.Record(previous.Listed(update));
     history.CheckReused(Listed(files));
+    const std::string droppedText =
+        engine::DroppedFilesText(DroppedBy(files, previous, update, options));
     if (previous.state == PreviousPublication::State::Unfinished) {
         std::fprintf(stderr,
                      "note: %s holds no complete publication signed with this key (%s); every "
@@ -323,6 +340,7 @@ int Release(const ReleaseOptions& options) {
     manifest.expires = now + options.expiresDays * kSecondsPerDay;
     manifest.files.emplace_back(engine::kVersionFileName, RecordOf(versionText));
     manifest.files.emplace_back(engine::kFileListName, RecordOf(listText));
+    manifest.files.emplace_back(engine::kDroppedListName, RecordOf(droppedText));
     for (const ReleaseFile& file : files) manifest.files.emplace_back(file.name, file.record);
     const std::string manifestText = engine::ManifestText(manifest);
     const std::string signature = key.privateKey.Sign(manifestText);
@@ -345,6 +363,7 @@ int Release(const ReleaseOptions& options) {
         }
         std::printf("%-9s %s  %s\n", ChangeText(file.change), file.date.c_str(), file.name.c_str());
     }
+    WriteFileAtomically(update / engine::kDroppedListName, droppedText);
     WriteFileAtomically(update / engine::kFileListName, listText);
     WriteFileAtomically(update / engine::kVersionFileName, versionText);
     WriteFileAtomically(update / engine::kManifestSignatureName, signature);

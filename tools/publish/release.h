@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace publish {
 
@@ -19,6 +20,7 @@ struct ReleaseOptions {
     bool newProduct = false;          // the previous publication may be of another product
     bool prune = false;           // removes the files below Update/ that the release does not list
     bool allow8bitNames = false;  // names may hold bytes outside printable ASCII
+    std::vector<std::string> forgotten;  // dropped names whose records go (--forget-dropped)
 };
 
 // Publishes; returns the exit status (refusals and failures stop by exception instead).

@@ -7,6 +7,7 @@
 #include <limits>
 #include <set>
 
+#include "engine/dropped_files.h"
 #include "engine/rules.h"
 #include "mistakes.h"
 #include "tree.h"
@@ -28,7 +29,7 @@ std::string Folded(std::string text) {
 // clients fold case) nor look like a temporary file of this tool.
 bool IsReservedName(const CString& name) {
     for (const char* own : {engine::kVersionFileName, engine::kFileListName, engine::kManifestName,
-                            engine::kManifestSignatureName}) {
+                            engine::kManifestSignatureName, engine::kDroppedListName}) {
         if (Folded(name) == Folded(own)) return true;
     }
     return fs::path(name).filename().string().starts_with(kTemporaryPrefix);

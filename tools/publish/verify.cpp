@@ -5,6 +5,7 @@
 #include <ctime>
 #include <set>
 
+#include "dropped.h"
 #include "engine/rules.h"
 #include "keys.h"
 #include "lists.h"
@@ -117,7 +118,16 @@ TreeCheck CheckTree(const std::filesystem::path& root, const net::P256PublicKey*
             checker.Matches(manifest, file.name);
         }
     }
+    if (manifest.Find(engine::kDroppedListName) &&
+        checker.Matches(manifest, engine::kDroppedListName)) {
+        for (std::string& problem : DroppedProblems(checker.Update(), manifest, listed)) {
+            checker.Problem(std::move(problem));
+        }
+    }
     if (listed) check.strays = StrayFiles(checker.Update(), *listed);
+    if (manifest.Find(engine::kDroppedListName)) {
+        std::erase(check.strays, std::string(engine::kDroppedListName));
+    }
     check.manifest = std::move(read);
     return check;
 }

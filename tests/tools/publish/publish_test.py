@@ -78,12 +78,13 @@ class Publish(unittest.TestCase):
         write_files(self.update, {name: content})
 
     def resign(self, edit=lambda text: text):
-        """Rewrites the manifest with other tools, as the README tells a publisher: File_list.txt's
-        record follows the file, edit changes the rest, openssl signs."""
-        listing = read_files(self.update)['File_list.txt']
-        text = re.sub(r'^file \d+ \w+ File_list.txt$',
-                      'file %d %s File_list.txt' % (len(listing), sha256(listing)),
-                      self.read('Manifest.txt'), flags=re.M)
+        """Rewrites the manifest with other tools, as the README tells a publisher: the records of
+        File_list.txt and Dropped.txt follow the files, edit changes the rest, openssl signs."""
+        text = self.read('Manifest.txt')
+        for name in ('File_list.txt', 'Dropped.txt'):
+            served = read_files(self.update)[name]
+            text = re.sub(r'^file \d+ \w+ %s$' % name,
+                          'file %d %s %s' % (len(served), sha256(served), name), text, flags=re.M)
         self.write('Manifest.txt', edit(text))
         subprocess.run(['openssl', 'dgst', '-sha256', '-sign', self.private_key, '-out',
                         os.path.join(self.update, 'Manifest.sig'),
@@ -227,6 +228,8 @@ class Publish(unittest.TestCase):
             ('3A', {'x' * 250: 'x'}, (), 'Kestrin refuses'),
             ('3A', {'a\\b': 'x'}, (), 'backslash'),
             ('3A', {'version.TXT': 'x'}, (), 'writes itself'),
+            ('3A', {'dropped.txt': 'x'}, (), 'writes itself'),
+            ('3A', RELEASE, ('--forget-dropped', 'readme.txt'), 'no dropped name'),
             ('3A', {'A.dll': 'x', 'a.DLL': 'y'}, (), 'only in case'),
             ('3A', {}, (), 'has no files'),
             ('B3', RELEASE, (), '--version'),
@@ -301,7 +304,8 @@ class Publish(unittest.TestCase):
         self.published('2D', dict(RELEASE, **{'x.dll': 'first'}), '--date', OLD)
 
     def test_verify_names_each_kind_of_damage(self):
-        self.published('2B')
+        self.published('2A', dict(RELEASE, **{'gone.txt': 'x'}))
+        self.published('2B', RELEASE, '--prune')
         sound = os.path.join(self.dir, 'sound')
         shutil.copytree(self.server, sound)
         other_key = run(PUBLISH, 'keygen', os.path.join(self.dir, 'other')).stdout.strip()
@@ -336,6 +340,14 @@ class Publish(unittest.TestCase):
             ('unsafe listed name', lambda: (
                 self.write('File_list.txt', self.read('File_list.txt') + '..\\evil.dll\r\n'),
                 self.resign()), (), 'a name that Kestrin refuses'),
+            ('dropped record altered', lambda: self.write('Dropped.txt', self.read(
+                'Dropped.txt').replace(' gone.txt', ' Gone.txt')), (), 'Update/Dropped.txt'),
+            ('a listed name recorded as dropped', lambda: (self.write('Dropped.txt', self.read(
+                'Dropped.txt').replace(' gone.txt', ' README.TXT')), self.resign()), (),
+             '"README.TXT", which File_list.txt lists'),
+            ('dropped records of another form', lambda: (self.write('Dropped.txt', self.read(
+                'Dropped.txt').replace('dropped ', 'file ')), self.resign()), (),
+             'Update/Dropped.txt does not read'),
         ]
         for what, damage, extra, message in cases:
             with self.subTest(what):
@@ -385,10 +397,40 @@ class Publish(unittest.TestCase):
                        '--prune')
         self.assertEqual(self.verify().returncode, 0)
         self.assertEqual(sorted(read_files(self.update)), sorted(
-            list(RELEASE) + ['caf\u00e9.txt', 'Version.txt', 'File_list.txt', 'Manifest.txt',
-                             'Manifest.sig']))
+            list(RELEASE) + ['caf\u00e9.txt', 'Version.txt', 'File_list.txt', 'Dropped.txt',
+                             'Manifest.txt', 'Manifest.sig']))
         for gone in (('data', 'old'), ('old',)):
             self.assertFalse(os.path.exists(os.path.join(self.update, *gone)))
+
+    def test_dropped_names_are_recorded_until_listed_again_or_forgotten(self):
+        def dropped():
+            return sorted(line.split(' ', 3)[1::2] for line in
+                          self.read('Dropped.txt').splitlines()[1:])
+
+        first = dict(RELEASE, **{'old.dll': 'v1', 'plugins/p.dll': 'p1'})
+        self.assertEqual(self.published('2A', first, '--date', OLD).stdout.count('dropped'), 0)
+        self.assertEqual(dropped(), [])
+        # (version, files, options, what it prints as dropped or forgotten, the records after)
+        rows = [
+            ('2B', dict(RELEASE, **{'old.dll': 'v2'}), (), ['dropped   plugins/p.dll'],
+             [['2', 'plugins/p.dll']]),
+            ('2C', RELEASE, (), ['dropped   old.dll'], [['2', 'old.dll'], ['2', 'plugins/p.dll']]),
+            ('2D', dict(RELEASE, **{'Plugins/P.dll': 'p2'}), ('--forget-dropped', 'old.dll'),
+             ['forgotten old.dll'], []),
+            ('2E', RELEASE, ('--forget-dropped', 'Plugins/P.dll'), ['dropped   Plugins/P.dll',
+                                                                     'forgotten Plugins/P.dll'], []),
+        ]
+        for version, files, extra, printed, records in rows:
+            with self.subTest(version):
+                proc = self.published(version, files, '--prune', *extra)
+                self.assertEqual([line for line in proc.stdout.splitlines()
+                                  if line.startswith(('dropped', 'forgotten'))], printed)
+                self.assertEqual(dropped(), records)
+                self.assertEqual(self.verify().returncode, 0)
+        # The record is the content clients were given under the name before it went.
+        self.published('2F', dict(RELEASE, **{'x.dll': 'x1'}))
+        self.published('2G')
+        self.assertIn('2 %s x.dll' % sha256(b'x1'), self.read('Dropped.txt'))
 
     def test_refresh_signs_the_same_publication_again(self):
         self.assertEqual(run(PUBLISH, 'refresh', '--to', self.server, '--key',
