@@ -159,8 +159,11 @@ void Transfers::Work(std::unique_ptr<IRemoteFiles> connection) {
             std::unique_lock<std::mutex> lock(m_mutex);
             m_changed.wait(lock, [&] { return m_closing || !m_queue.empty(); });
             if (m_closing) return;
-            job = std::move(m_queue.front());
-            m_queue.pop_front();
+            // The newest file handed over: the oldest is the one the run reaches next, which its
+            // own connection fetches in its turn when no further connection has taken it, so that
+            // every connection receives at once instead of the run's waiting on the file it needs.
+            job = std::move(m_queue.back());
+            m_queue.pop_back();
             job->state = Job::State::Receiving;
         }
         GatedFiles gated(*connection, *this, *job);

@@ -263,6 +263,8 @@ class AheadServer : public DirectoryServer {
         bool furtherOpen = true;  // further connections may log in
         std::string failing;      // a file further connections fail (cut off)
         std::string slow;
+        std::chrono::milliseconds each{0};  // what every file takes
+        int ownFetches = 0;                 // files the run's own connection received
     };
     explicit AheadServer(Shared& shared, const DirectoryServer* from = nullptr) : m_shared(shared) {
         origin = from;
@@ -277,12 +279,14 @@ class AheadServer : public DirectoryServer {
             return false;
         }
         if (name == m_shared.slow) std::this_thread::sleep_for(std::chrono::milliseconds(60));
+        std::this_thread::sleep_for(m_shared.each);
         if (!DirectoryServer::DownloadFile(remotePath, directory, name, failIfExists, attributes,
                                            flags, context, check, maxBytes)) {
             return false;
         }
         const std::lock_guard<std::mutex> lock(m_shared.mutex);
         m_shared.landed.push_back(name);
+        if (!further) ++m_shared.ownFetches;
         return true;
     }
     std::unique_ptr<IRemoteFiles> Further() override {
@@ -346,6 +350,33 @@ TEST(UpdateFiles, FurtherConnectionsChangeNothingTheUserSees) {
         EXPECT_EQ(run(4, together), run(1, alone)) << c.what;
         EXPECT_EQ(together, alone) << c.what;
     }
+}
+
+// The run's own connection goes on receiving beside the further ones: it does not wait for a
+// further connection to bring the very file it reaches next.
+TEST(UpdateFiles, EveryConnectionReceivesAtOnce) {
+    const std::string past = LocalDate(-1);
+    AheadServer::Shared shared;
+    shared.each = std::chrono::milliseconds(30);
+    AheadServer server(shared);
+    std::string list;
+    for (int i = 0; i < 12; ++i) {
+        const std::string name = "f" + std::to_string(i);
+        list += name + "\n" + past + "\n";
+        server.Put("Update/" + name, "server " + name);
+    }
+    server.Put("Update/File_list.txt", list);
+    TempDir temp;
+    TempDir install;
+    FakeRun host;
+    host.connection = &server;
+    host.transferConnections = 2;
+    host.tempPath = temp.str();
+    host.installDirectory = install.str() + "\\";
+    engine::UpdateFiles(host);
+    EXPECT_EQ(shared.landed.size(), 13u);  // the list and its files
+    // The list and about half the files; a third however the threads are scheduled.
+    EXPECT_GE(shared.ownFetches, 1 + 4);
 }
 
 }  // namespace
