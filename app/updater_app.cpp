@@ -3,6 +3,7 @@
 #include <optional>
 #include <string>
 
+#include "kestrin_config.h"
 #include "platform/file_stamp.h"
 #include "ui/update_dialog.h"
 
@@ -17,11 +18,12 @@ CUpdaterApp::CUpdaterApp(const char* updateKey)
 CUpdaterApp::~CUpdaterApp() = default;
 
 BOOL CUpdaterApp::StartUp() {
-    SetCompanyKey("Vantorel");
-    m_profileName = "Tamwix";
+    SetCompanyKey(KESTRIN_COMPANY_KEY);
+    m_profileName = KESTRIN_UPDATE_PRODUCT;
 
     CString commandLine = GetCommandLineA();
-    m_strDirectory = WithTrailingBackslash(ReadSetting("FILES", "Directory", "C:\\Tamwix\\"));
+    m_strDirectory = WithTrailingBackslash(
+        ReadSetting("FILES", "Directory", "C:\\" KESTRIN_UPDATE_PRODUCT "\\"));
 
     // The dialog opens its internet session as it is built; without one there is nothing the
     // updater can do, so it says why and ends.
