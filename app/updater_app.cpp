@@ -3,7 +3,9 @@
 #include <optional>
 #include <string>
 
+#include "framework/diag_log.h"
 #include "kestrin_config.h"
+#include "net/transfer_log.h"
 #include "platform/file_stamp.h"
 #include "ui/update_dialog.h"
 
@@ -22,6 +24,8 @@ BOOL CUpdaterApp::StartUp() {
     m_profileName = KESTRIN_UPDATE_PRODUCT;
 
     CString commandLine = GetCommandLineA();
+    net::TraceTransport();
+    diag::Log("kestrin ", KESTRIN_VERSION, " started: ", commandLine);
     m_strDirectory = WithTrailingBackslash(
         ReadSetting("FILES", "Directory", "C:\\" KESTRIN_UPDATE_PRODUCT "\\"));
 
@@ -47,6 +51,7 @@ BOOL CUpdaterApp::StartUp() {
     // Only a signed program holds its copies to their content, and keeps what it hashed.
     if (run.release.IsSigned()) run.cacheDirectory = files::CacheDirectory().value_or("");
     dialog->RunModal();
+    diag::Log("kestrin ended");
     // The dialog's window record is cleared when its window goes; make sure no stale pointer
     // outlives the object when the run failed before a window existed.
     m_pMainWnd = nullptr;

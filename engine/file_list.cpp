@@ -24,6 +24,7 @@
 #include <unordered_set>
 
 #include "engine/content_cache.h"
+#include "engine/decision_log.h"
 #include "engine/look_ahead.h"
 #include "engine/rules.h"
 #include "engine/server_release.h"
@@ -89,9 +90,13 @@ class LeftoverSweep {
     std::unordered_set<CString> m_seen;
 };
 
-// Whether a local copy created then (nothing: there is none) is older than its listed date.
-bool NeedsFetch(const std::optional<FILETIME>& created, std::optional<std::int64_t> listedTime) {
-    return !created || IsOutdated(*created, listedTime);
+// Whether the local copy of name created then (nothing: there is none) is older than its listed
+// date.
+bool NeedsFetch(const CString& name, const std::optional<FILETIME>& created,
+                std::optional<std::int64_t> listedTime) {
+    const bool fetch = !created || IsOutdated(*created, listedTime);
+    LogDateDecision(name, created, listedTime, fetch);
+    return fetch;
 }
 
 // The content cache of productDirectory as read from cacheDirectory, on a thread of its own
@@ -263,10 +268,11 @@ void UpdateFiles(RunContext& run) {
         if (fetchable) sweep.Into(step.name);
         if (!fetchable) {
             step.kind = Step::Kind::Refused;
-        } else if (step.record ? contents->Holds(entry.name, localPath,
-                                                 lookAhead.Stamp(i, localPath), *step.record)
-                               : !NeedsFetch(lookAhead.CreationTime(i, localPath, finder),
-                                             listedTimes.Of(entry.date))) {
+        } else if (step.record
+                       ? contents->Holds(entry.name, localPath, lookAhead.Stamp(i, localPath),
+                                         *step.record)
+                       : !NeedsFetch(step.name, lookAhead.CreationTime(i, localPath, finder),
+                                     listedTimes.Of(entry.date))) {
             step.kind = Step::Kind::Unchanged;
         } else {
             step.kind = Step::Kind::Fetch;
@@ -275,6 +281,9 @@ void UpdateFiles(RunContext& run) {
             // never through a link.
             step.remotePath = kRemoteDirectory + RemoteName(step.name);
         }
+        if (step.kind == Step::Kind::Refused) LogRefusedEntry(step.name, safe);
+        if (step.record)
+            LogContentDecision(step.name, *step.record, step.kind != Step::Kind::Fetch);
         if (!transfers && run.transferConnections > 1 && step.kind == Step::Kind::Fetch) {
             transfers.emplace(*connection, release, run.transferConnections - 1);
         }

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <memory>
 
+#include "net/transfer_log.h"
 #include "platform/landing.h"
 
 namespace net {
@@ -84,6 +85,7 @@ bool ReceiveFile(ftp::Connection& connection, const char* remotePath, DWORD tran
 bool ReceiveFile(ftp::Connection& connection, const char* remotePath, DWORD transferFlags,
                  DWORD_PTR, const ReceiveLimits& limits, Landing& landing, IReceiveCheck* check,
                  Received& received) {
+    TryLog log(remotePath, received);
     ftp::FileRequest request;
     request.remotePath = remotePath;
     request.ascii = (transferFlags & 3) == FTP_TRANSFER_TYPE_ASCII;
@@ -141,7 +143,7 @@ bool ReceiveFile(ftp::Connection& connection, const char* remotePath, DWORD tran
     // Without a size, only the server's word tells a whole transfer from a broken one.
     if (reply >= 400 || (!confirmed && !sized)) return Fail(ERROR_INTERNET_CONNECTION_ABORTED);
     if (check != nullptr && !check->Accept(total)) return Fail(ERROR_INVALID_DATA);
-    return landing.Commit() != FALSE;
+    return log.Landed(landing.Commit() != FALSE);
 }
 
 }  // namespace net

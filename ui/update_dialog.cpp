@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "framework/diag_log.h"
 #include "framework/winapp.h"
 #include "net/update_server.h"
 #include "ui/about_dialog.h"
@@ -62,14 +63,18 @@ BOOL CUpdateDialog::OnInitDialog() {
         CDialog* dialog;
         bool armed = false;
         ~EndAfterCheck() {
-            if (armed) dialog->EndDialog(IDCANCEL);
+            if (!armed) return;
+            diag::Log("run ended");
+            dialog->EndDialog(IDCANCEL);
         }
     } endAfterCheck{this};
     if (m_strCmdLine.find(kSilentCheckSwitch) != CString::npos) {
+        diag::Log("run: ", kSilentCheckSwitch);
         endAfterCheck.armed = true;
         Connect();
         CheckVersion(false);
     } else if (m_strCmdLine.find(kInteractiveCheckSwitch) != CString::npos) {
+        diag::Log("run: ", kInteractiveCheckSwitch);
         endAfterCheck.armed = true;
         if (Connect() != 0) {
             CheckVersion(true);
@@ -97,6 +102,7 @@ void CUpdateDialog::OnUpdate() {
     struct RestoreAfterRun {
         CUpdateDialog* dialog;
         ~RestoreAfterRun() {
+            diag::Log("run ended");
             try {
                 dialog->SetStatus("");
             } catch (...) {
@@ -106,6 +112,7 @@ void CUpdateDialog::OnUpdate() {
         }
     } restore{this};
 
+    diag::Log("run: Update");
     EnableDlgItem(IDC_UPDATE, false);
     SetStatus("Connecting to Server");
     if (Connect() != 0) {
@@ -118,6 +125,7 @@ void CUpdateDialog::OnUpdate() {
 }
 
 void CUpdateDialog::SetStatus(CString status) {
+    diag::Log("status: ", status);
     UpdateData(true);
     m_strStatus = status;
     UpdateData(false);
