@@ -3,7 +3,6 @@
 #include <chrono>
 #include <memory>
 
-#include "net/transfer_log.h"
 #include "platform/landing.h"
 
 namespace net {

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 
+#include "net/transfer_log.h"
 #include "platform/ftp_transport.h"
 #include "platform/win32api.h"
 

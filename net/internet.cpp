@@ -14,7 +14,6 @@
 #include "framework/winapp.h"
 #include "kestrin_config.h"
 #include "net/download.h"
-#include "net/transfer_log.h"
 #include "platform/landing.h"
 
 namespace {
@@ -439,8 +438,7 @@ ftp::Opened<ftp::Connection> CInternetSession::Connect(const ftp::Account& accou
     std::minstd_rand random(static_cast<unsigned>(start.time_since_epoch().count()));
     std::uniform_real_distribution<double> fraction(0.0, 1.0);
     for (unsigned attempt = 1;; ++attempt) {
-        ftp::Opened<ftp::Connection> opened = m_handle.Connect(account);
-        net::LogConnect(account, opened);
+        ftp::Opened<ftp::Connection> opened = net::LoggedConnect(m_handle, account);
         if (opened.value || attempt == kTries || !TransientRefusal(opened.error, opened.reply)) {
             return opened;
         }

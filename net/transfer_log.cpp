@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "framework/diag_log.h"
+#include "net/download.h"
 
 namespace net {
 
@@ -111,6 +112,12 @@ void LogConnect(const ftp::Account& account, const ftp::Opened<ftp::Connection>&
     } else {
         diag::Log("connect to ", server, " failed: ", ErrorWords(opened.error));
     }
+}
+
+ftp::Opened<ftp::Connection> LoggedConnect(ftp::Session& session, const ftp::Account& account) {
+    ftp::Opened<ftp::Connection> opened = session.Connect(account);
+    LogConnect(account, opened);
+    return opened;
 }
 
 TryLog::TryLog(const char* remotePath, const Received& received)

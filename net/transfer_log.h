@@ -7,11 +7,12 @@
 #include <chrono>
 #include <string>
 
-#include "net/download.h"
 #include "platform/ftp_transport.h"
 #include "platform/win32api.h"
 
 namespace net {
+
+struct Received;
 
 // Has the transport hand what it sends and receives to the log, when the log is on.
 void TraceTransport();
@@ -26,6 +27,8 @@ std::string ErrorWords(DWORD error);
 
 // Logs how a connect to account's server ended; a refused one with the server's last reply.
 void LogConnect(const ftp::Account& account, const ftp::Opened<ftp::Connection>& opened);
+// Connects session to account's server and logs how it ended.
+ftp::Opened<ftp::Connection> LoggedConnect(ftp::Session& session, const ftp::Account& account);
 
 // One try of a transfer of remotePath, logged when it ends: what it added to received, in how
 // long, and whether it landed or why not (the error number the try left behind).

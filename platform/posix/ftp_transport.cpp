@@ -92,18 +92,6 @@ bool ApplyTimeouts(CURL* curl, const ftp::Timeouts& t) {
            curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, receiveSeconds) == CURLE_OK;
 }
 
-// libcurl's account of a connection, handed to the trace sink: its notes, the commands sent and
-// the replies received (never the data).
-int TraceCurl(CURL*, curl_infotype type, char* text, size_t size, void*) {
-    if (type == CURLINFO_TEXT || type == CURLINFO_HEADER_OUT || type == CURLINFO_HEADER_IN) {
-        ftp::Trace(type == CURLINFO_TEXT         ? ftp::Traced::Note
-                   : type == CURLINFO_HEADER_OUT ? ftp::Traced::Sent
-                                                 : ftp::Traced::Received,
-                   std::string_view(text, size));
-    }
-    return 0;
-}
-
 bool Configure(CURL* curl, bool direct, const ftp::Timeouts& timeouts, const std::string& serverUrl,
                const ftp::Account& account) {
     bool ok = curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "ftp") == CURLE_OK &&
@@ -121,7 +109,7 @@ bool Configure(CURL* curl, bool direct, const ftp::Timeouts& timeouts, const std
     }
     if (ok && direct) ok = curl_easy_setopt(curl, CURLOPT_PROXY, "") == CURLE_OK;
     if (ok && ftp::g_traceSink.load() != nullptr) {
-        ok = curl_easy_setopt(curl, CURLOPT_DEBUGFUNCTION, &TraceCurl) == CURLE_OK &&
+        ok = curl_easy_setopt(curl, CURLOPT_DEBUGFUNCTION, &posix::TraceCurl) == CURLE_OK &&
              curl_easy_setopt(curl, CURLOPT_VERBOSE, 1L) == CURLE_OK;
     }
     // Without a user libcurl logs in as "anonymous", as WinInet does.
