@@ -13,7 +13,8 @@
 
 int main(int argc, char** argv) {
     IgnoreBrokenPipes();
-    if (std::optional<int> answered = AnswerProgramOptions(argc, argv, std::cout, std::cerr)) {
+    if (std::optional<int> answered =
+            AnswerProgramOptions(argc, argv, KESTRIN_PROGRAM_UPDATE_KEY, std::cout, std::cerr)) {
         return *answered;
     }
     RecordProgramArguments(argc, argv);

@@ -6,11 +6,14 @@
 
 #include <optional>
 #include <ostream>
+#include <string_view>
 
-// Reads the arguments after the program's name in order, up to a lone "--"; the first option
-// decides. --help writes the usage to out and gives 0, --version the version record's version
-// and gives 0; any other argument that starts with "--" writes the usage to err and gives 2.
-// Gives nothing when the dialog is to run: no such option, or one that holds a switch of the
-// dialog ("--UPDATE_REQUEST"), since the dialog finds its switches anywhere in the raw line.
-std::optional<int> AnswerProgramOptions(int argc, const char* const* argv, std::ostream& out,
-                                        std::ostream& err);
+// Reads the arguments after the program's name in order, up to a lone "--"; the first that is
+// not the dialog's decides. --help writes the usage to out and gives 0; --version writes the
+// version and what the build holds (keyText: the publisher's keys it was built with, as
+// KESTRIN_UPDATE_PUBLIC_KEY gives them) and gives 0; any other argument (-h, --bogus, bogus)
+// writes the usage to err and gives 2. Gives nothing when the dialog is to run: no arguments, or
+// only ones that hold a switch of the dialog ("UPDATE_REQUEST", "--UPDATE_REQUEST"), since the
+// dialog finds its switches anywhere in the raw line.
+std::optional<int> AnswerProgramOptions(int argc, const char* const* argv, std::string_view keyText,
+                                        std::ostream& out, std::ostream& err);

@@ -1,11 +1,18 @@
-// The program's own options on Linux. Supports: --help and --version on standard output, an
-// unknown "--" option refused with the usage on standard error and status 2 (as getopt-based
-// programs do). Quirks: single-dash and bare arguments are never options here, because the
-// product may pass its switches with any decoration; "--" ends the options.
+// The program's own options on Linux. Supports: --help on standard output; --version with what
+// the build holds (its server, mirrors, account without the password, names, connections and
+// the fingerprints of its publisher's keys), so that a support desk can tell one build from
+// another; any other argument refused with the usage on standard error and status 2 (as
+// getopt-based programs do). Quirks: an argument that holds a switch of the dialog, with any
+// decoration, is the dialog's, because the product may pass its switches so; "--" ends the
+// options.
+#include <optional>
 #include <string_view>
+#include <vector>
 
 #include "app/program_options.h"
 #include "kestrin_config.h"
+#include "net/crypto.h"
+#include "net/update_server.h"
 #include "ui/update_dialog.h"
 
 namespace {
@@ -14,7 +21,8 @@ constexpr const char* kUsage =
     "Usage: kestrin [UPDATE_NOREQUEST | UPDATE_REQUEST]\n"
     "       kestrin --help | --version\n"
     "\n"
-    "Brings the Tamwix product's files up to date from its update server.\n"
+    "Brings the " KESTRIN_UPDATE_PRODUCT
+    " product's files up to date from its update server.\n"
     "\n"
     "  (no switch)       open the \"Updating System\" dialog; Update checks the release\n"
     "                    and fetches the files that the server lists\n"
@@ -23,7 +31,58 @@ constexpr const char* kUsage =
     "  --help            print this help and exit\n"
     "  --version         print the version and exit\n"
     "\n"
-    "Settings are read from ${XDG_CONFIG_HOME:-~/.config}/Vantorel/Tamwix; see kestrin(1).\n";
+    "Settings are read from ${XDG_CONFIG_HOME:-~/.config}/" KESTRIN_COMPANY_KEY
+    "/" KESTRIN_UPDATE_PRODUCT "; see kestrin(1).\n";
+
+// A server as a run reaches it: the port FTP's own when the build names none.
+void WriteServer(std::ostream& out, const UpdateServer& server) {
+    out << server.host << ':' << (server.port == 0 ? INTERNET_DEFAULT_FTP_PORT : server.port);
+}
+
+// The SHA-256 of a public key's point (the bytes its text writes in hexadecimal), in lower-case
+// hexadecimal: what `xxd -r -p public-key.txt | sha256sum` gives of the key kestrin-publish made.
+CString KeyFingerprint(std::string_view keyText) {
+    constexpr std::string_view kDigits = "0123456789abcdef";
+    CString point;
+    for (size_t i = 0; i + 1 < keyText.size(); i += 2) {
+        const auto high = kDigits.find(static_cast<char>(keyText[i] | 0x20));
+        const auto low = kDigits.find(static_cast<char>(keyText[i + 1] | 0x20));
+        if (high == std::string_view::npos || low == std::string_view::npos) return "not a key";
+        point += static_cast<char>(high * 16 + low);
+    }
+    const std::optional<net::Sha256Digest> digest = net::Sha256::Of(point);
+    if (keyText.size() % 2 != 0 || !digest) return "not a key";
+    CString text;
+    for (unsigned char byte : *digest) {
+        text += kDigits[byte >> 4];
+        text += kDigits[byte & 15];
+    }
+    return text;
+}
+
+// What the build holds, one line each, after its version.
+void WriteVersion(std::ostream& out, std::string_view keyText) {
+    out << "kestrin " << KESTRIN_VERSION << "\n";
+    const std::vector<UpdateServer> servers = CompiledUpdateServers(!keyText.empty());
+    out << "server: ";
+    WriteServer(out, servers.front());
+    out << "\nmirrors: ";
+    if (servers.size() == 1) out << "none";
+    for (size_t i = 1; i < servers.size(); ++i) {
+        if (i > 1) out << ", ";
+        WriteServer(out, servers[i]);
+    }
+    out << "\naccount: " << servers.front().user << "\nproduct: " << KESTRIN_UPDATE_PRODUCT
+        << "\ncompany key: " << KESTRIN_COMPANY_KEY
+        << "\nproduct subdirectory: " << KESTRIN_PRODUCT_SUBDIRECTORY
+        << "\nconnections: " << CompiledTransferConnections() << "\n";
+    if (keyText.empty()) out << "public key: unsigned\n";
+    while (!keyText.empty()) {
+        const size_t comma = keyText.find(',');
+        out << "public key SHA-256: " << KeyFingerprint(keyText.substr(0, comma)) << "\n";
+        keyText.remove_prefix(comma == std::string_view::npos ? keyText.size() : comma + 1);
+    }
+}
 
 bool NamesDialogSwitch(std::string_view argument) {
     return argument.find(kSilentCheckSwitch) != std::string_view::npos ||
@@ -32,18 +91,20 @@ bool NamesDialogSwitch(std::string_view argument) {
 
 }  // namespace
 
-std::optional<int> AnswerProgramOptions(int argc, const char* const* argv, std::ostream& out,
-                                        std::ostream& err) {
+std::optional<int> AnswerProgramOptions(int argc, const char* const* argv, std::string_view keyText,
+                                        std::ostream& out, std::ostream& err) {
     for (int i = 1; i < argc; ++i) {
         std::string_view argument = argv[i];
         if (argument == "--") break;
-        if (!argument.starts_with("--") || NamesDialogSwitch(argument)) continue;
+        if (NamesDialogSwitch(argument)) continue;
         if (argument == "--help") {
             out << kUsage;
         } else if (argument == "--version") {
-            out << "kestrin " << KESTRIN_VERSION << "\n";
+            WriteVersion(out, keyText);
         } else {
-            err << "kestrin: unknown option " << argument << "\n" << kUsage;
+            err << "kestrin: unknown " << (argument.starts_with("-") ? "option " : "argument ")
+                << argument << "\n"
+                << kUsage;
             return 2;
         }
         // A full disk or a closed pipe is not a success.

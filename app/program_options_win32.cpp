@@ -2,6 +2,7 @@
 // anywhere in its command line, and every argument is left to the dialog.
 #include "app/program_options.h"
 
-std::optional<int> AnswerProgramOptions(int, const char* const*, std::ostream&, std::ostream&) {
+std::optional<int> AnswerProgramOptions(int, const char* const*, std::string_view, std::ostream&,
+                                        std::ostream&) {
     return std::nullopt;
 }

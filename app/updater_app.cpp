@@ -3,6 +3,9 @@
 #include <optional>
 #include <string>
 
+#include "framework/diag_log.h"
+#include "kestrin_config.h"
+#include "net/transfer_log.h"
 #include "platform/file_stamp.h"
 #include "ui/update_dialog.h"
 
@@ -17,11 +20,14 @@ CUpdaterApp::CUpdaterApp(const char* updateKey)
 CUpdaterApp::~CUpdaterApp() = default;
 
 BOOL CUpdaterApp::StartUp() {
-    SetCompanyKey("Vantorel");
-    m_profileName = "Tamwix";
+    SetCompanyKey(KESTRIN_COMPANY_KEY);
+    m_profileName = KESTRIN_UPDATE_PRODUCT;
 
     CString commandLine = GetCommandLineA();
-    m_strDirectory = WithTrailingBackslash(ReadSetting("FILES", "Directory", "C:\\Tamwix\\"));
+    net::TraceTransport();
+    diag::Log("kestrin ", KESTRIN_VERSION, " started: ", commandLine);
+    m_strDirectory = WithTrailingBackslash(
+        ReadSetting("FILES", "Directory", "C:\\" KESTRIN_UPDATE_PRODUCT "\\"));
 
     // The dialog opens its internet session as it is built; without one there is nothing the
     // updater can do, so it says why and ends.
@@ -45,6 +51,7 @@ BOOL CUpdaterApp::StartUp() {
     // Only a signed program holds its copies to their content, and keeps what it hashed.
     if (run.release.IsSigned()) run.cacheDirectory = files::CacheDirectory().value_or("");
     dialog->RunModal();
+    diag::Log("kestrin ended");
     // The dialog's window record is cleared when its window goes; make sure no stale pointer
     // outlives the object when the run failed before a window existed.
     m_pMainWnd = nullptr;

@@ -25,6 +25,7 @@
 
 #include "engine/content_cache.h"
 #include "engine/dropped_files.h"
+#include "engine/decision_log.h"
 #include "engine/look_ahead.h"
 #include "engine/rules.h"
 #include "engine/server_release.h"
@@ -90,9 +91,13 @@ class LeftoverSweep {
     std::unordered_set<CString> m_seen;
 };
 
-// Whether a local copy created then (nothing: there is none) is older than its listed date.
-bool NeedsFetch(const std::optional<FILETIME>& created, std::optional<std::int64_t> listedTime) {
-    return !created || IsOutdated(*created, listedTime);
+// Whether the local copy of name created then (nothing: there is none) is older than its listed
+// date.
+bool NeedsFetch(const CString& name, const std::optional<FILETIME>& created,
+                std::optional<std::int64_t> listedTime) {
+    const bool fetch = !created || IsOutdated(*created, listedTime);
+    LogDateDecision(name, created, listedTime, fetch);
+    return fetch;
 }
 
 // The content cache of productDirectory as read from cacheDirectory, on a thread of its own
@@ -237,7 +242,8 @@ class ListPass {
         } else if (step.record
                        ? m_contents->Holds(entry.name, localPath,
                                            m_lookAhead.Stamp(index, localPath), *step.record)
-                       : !NeedsFetch(m_lookAhead.CreationTime(index, localPath, m_finder),
+                       : !NeedsFetch(step.name,
+                                     m_lookAhead.CreationTime(index, localPath, m_finder),
                                      m_listedTimes.Of(entry.date))) {
             step.kind = Step::Kind::Unchanged;
         } else {
@@ -247,6 +253,9 @@ class ListPass {
             // never through a link.
             step.remotePath = kRemoteDirectory + RemoteName(step.name);
         }
+        if (step.kind == Step::Kind::Refused) LogRefusedEntry(step.name, safe);
+        if (step.record)
+            LogContentDecision(step.name, *step.record, step.kind != Step::Kind::Fetch);
         return step;
     }
 

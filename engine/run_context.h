@@ -5,6 +5,7 @@
 
 #include "engine/server_release.h"
 #include "framework/cstring.h"
+#include "kestrin_config.h"
 #include "platform/cancel_token.h"
 
 class IRemoteFiles;
@@ -26,11 +27,12 @@ class IRunView {
     virtual void Flush() {}
 };
 
-// The folder of the install directory that the listed files land in.
-inline constexpr char kProductSubdirectory[] = "Pelmora\\";
+// The folder of the install directory that the listed files land in (the build's
+// KESTRIN_PRODUCT_SUBDIRECTORY).
+inline constexpr char kProductSubdirectory[] = KESTRIN_PRODUCT_SUBDIRECTORY "\\";
 
 struct RunContext {
-    // Where the listed files land: the install directory followed by "Pelmora\".
+    // Where the listed files land: the install directory followed by kProductSubdirectory.
     CString productDirectory;
     // The temporary directory as read when the dialog was made, ending in a separator (empty
     // when it could not be read).

@@ -4,6 +4,7 @@
 
 #include "engine/rules.h"
 #include "engine/run_context.h"
+#include "framework/diag_log.h"
 #include "kestrin_config.h"
 #include "net/remote_files.h"
 #include "platform/handle_owners.h"
@@ -138,6 +139,7 @@ bool ServerRelease::Check(RunContext& run) {
     const ManifestPolicy policy{KESTRIN_UPDATE_PRODUCT, std::time(nullptr), *accepted};
     ManifestVerdict verdict =
         CheckManifest(text->bytes, text->sha256, signature->bytes, m_keys, policy);
+    if (!verdict) diag::Log("manifest refused: ", verdict.reason);
     if (!verdict || !RecordAcceptedSerial(*run.settings, verdict.manifest->serial)) return false;
     m_records.Entries() = std::move(verdict.manifest->files);
     return true;

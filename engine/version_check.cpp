@@ -6,6 +6,7 @@
 #include "engine/rules.h"
 #include "engine/server_release.h"
 #include "engine/run_context.h"
+#include "framework/diag_log.h"
 #include "framework/stdio_file.h"
 #include "kestrin_config.h"
 #include "settings/settings_store.h"
@@ -75,7 +76,10 @@ void CheckVersion(RunContext& run, bool interactive) {
     const CString installedLetter = run.settings->ReadSetting("Update", "VersionB", "A");
     const CString home = run.settings->ReadSetting("Web", "Home", KESTRIN_HOME_URL);
 
-    if (IsNewerRelease(serverNumber, serverLetter, installedNumber, installedLetter)) {
+    const bool newer = IsNewerRelease(serverNumber, serverLetter, installedNumber, installedLetter);
+    diag::Log("release on the server ", serverNumber, serverLetter, ", installed ", installedNumber,
+              installedLetter, ": ", newer ? "newer" : "current");
+    if (newer) {
         view.ShowMessage("You are currently version " + AsText(installedNumber) +
                          AsText(installedLetter) + ",\na new version, " + AsText(serverNumber) +
                          AsText(serverLetter) + ", is available.\nPlease go to " + AsText(home) +

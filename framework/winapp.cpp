@@ -1,5 +1,6 @@
 #include "framework/winapp.h"
 
+#include "framework/diag_log.h"
 #include "framework/frontend.h"
 
 namespace {
@@ -44,6 +45,7 @@ int CWinApp::DoMessageBox(const CString& text, UINT style) {
 }
 
 int AfxMessageBox(const CString& text, UINT style) {
+    diag::Log("message box: ", text);
     if (CWinApp* app = AfxGetApp(); app != nullptr) return app->DoMessageBox(text, style);
     return AfxFrontEnd().MessageBox(nullptr, text, CString(), style);
 }

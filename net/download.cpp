@@ -98,6 +98,7 @@ bool ReceiveFile(ftp::Connection& connection, const char* remotePath, DWORD tran
 bool ReceiveFile(ftp::Connection& connection, const char* remotePath, DWORD transferFlags,
                  DWORD_PTR, const ReceiveLimits& limits, Landing& landing, IReceiveCheck* check,
                  Received& received) {
+    TryLog log(remotePath, received);
     ftp::FileRequest request;
     request.remotePath = remotePath;
     request.ascii = (transferFlags & 3) == FTP_TRANSFER_TYPE_ASCII;
@@ -157,7 +158,7 @@ bool ReceiveFile(ftp::Connection& connection, const char* remotePath, DWORD tran
     // Without a size, only the server's word tells a whole transfer from a broken one.
     if (reply >= 400 || (!confirmed && !sized)) return Fail(ERROR_INTERNET_CONNECTION_ABORTED);
     if (check != nullptr && !check->Accept(total)) return Fail(ERROR_INVALID_DATA);
-    return landing.Commit() != FALSE;
+    return log.Landed(landing.Commit() != FALSE);
 }
 
 }  // namespace net

@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <optional>
 
+#include "net/transfer_log.h"
 #include "platform/ftp_transport.h"
 #include "platform/win32api.h"
 

@@ -439,7 +439,7 @@ ftp::Opened<ftp::Connection> CInternetSession::Connect(const ftp::Account& accou
     std::minstd_rand random(static_cast<unsigned>(start.time_since_epoch().count()));
     std::uniform_real_distribution<double> fraction(0.0, 1.0);
     for (unsigned attempt = 1;; ++attempt) {
-        ftp::Opened<ftp::Connection> opened = m_handle.Connect(account);
+        ftp::Opened<ftp::Connection> opened = net::LoggedConnect(m_handle, account);
         if (opened.value || attempt == kTries || !TransientRefusal(opened.error, opened.reply)) {
             return opened;
         }

@@ -6,8 +6,10 @@
 // below, or another Win32 error number, the same on both systems.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <memory>
+#include <string_view>
 #include <utility>
 
 #include "platform/cancel_token.h"
@@ -39,6 +41,17 @@ typedef WORD INTERNET_PORT;
 #endif
 
 namespace ftp {
+
+// What a backend sent on a control connection and what it received there, and its own notes on
+// the way (a connect refused, a name not resolved), for the diagnosis log: a sink that the layer
+// above installs while its log is on. It is called on the thread of the call, with text as the
+// backend has it (a command or reply with its line end; the password as sent).
+enum class Traced { Sent, Received, Note };
+using TraceSink = void (*)(Traced what, std::string_view text);
+inline std::atomic<TraceSink> g_traceSink{nullptr};
+inline void Trace(Traced what, std::string_view text) {
+    if (const TraceSink sink = g_traceSink.load(std::memory_order_relaxed)) sink(what, text);
+}
 
 // Whether an error number is one of the network's or the server's (WinInet's range): a transfer
 // or a connect that failed so may go otherwise over another connection or server; any other

@@ -8,6 +8,10 @@
 --png DIR   the icon as DIR/<size>x<size>/apps/kestrin.png, the layout of a desktop icon theme,
             in each size of --png-sizes (16,32,48,... : a size the icon has no image of is
             an image it has, enlarged a whole number of times)
+
+A text of the source may name the build's company key as {company} and its product as
+{product} (--company, --product: the build options KESTRIN_COMPANY_KEY and
+KESTRIN_UPDATE_PRODUCT).
 """
 import argparse
 import json
@@ -46,6 +50,29 @@ def icon_rows(icon, size):
 def icon_pixels(icon, size):
     return ['0x00000000' if colour is None else '0xFF' + colour
             for row in icon_rows(icon, size) for colour in row]
+
+
+NAMES = ('company', 'product')
+
+
+def with_names(value, names):
+    """value with every {company} and {product} in its texts replaced by the build's names."""
+    if isinstance(value, str):
+        for key in NAMES:
+            if names.get(key) is not None:
+                value = value.replace('{%s}' % key, names[key])
+        return value
+    if isinstance(value, list):
+        return [with_names(v, names) for v in value]
+    if isinstance(value, dict):
+        return {k: with_names(v, names) for k, v in value.items()}
+    return value
+
+
+def assembly_name(company):
+    """The manifest's assembly name, COMPANY.Kestrin, of the characters such a name may hold."""
+    return ''.join(c if c.isascii() and (c.isalnum() or c in '.-_') else '_'
+                   for c in company) + '.Kestrin'
 
 
 def write_cpp(res, out):
@@ -237,7 +264,7 @@ SUPPORTED_OS = {'7': '35138b9a-5d96-4fbd-8e2d-a2440225f93a',
 
 MANIFEST = """<?xml version="1.0" encoding="UTF-8" standalone="yes"?>
 <assembly xmlns="urn:schemas-microsoft-com:asm.v1" manifestVersion="1.0">
-  <assemblyIdentity type="win32" name="Vantorel.Kestrin" version="%s" processorArchitecture="x86"/>
+  <assemblyIdentity type="win32" name="%s" version="%s" processorArchitecture="x86"/>
   <description>Kestrin</description>
   <dependency>
     <dependentAssembly>
@@ -266,14 +293,14 @@ MANIFEST = """<?xml version="1.0" encoding="UTF-8" standalone="yes"?>
 """
 
 
-def write_manifest(res, out):
+def write_manifest(res, company, out):
     """The application manifest: runs as the user who started it (no elevation prompt), on the
     versions above, aware of the system's one DPI (Windows no longer blurs the dialog by
     stretching it), with version 6 of the common controls (themed progress bar and buttons)."""
     version = '.'.join(str(n) for n in res['version']['productversion'])
     systems = '\n'.join('      <!-- Windows %s -->\n      <supportedOS Id="{%s}"/>' % item
                         for item in SUPPORTED_OS.items())
-    out.write(MANIFEST % (version, systems))
+    out.write(MANIFEST % (assembly_name(company), version, systems))
 
 
 def write_rc(res, ico_name, manifest_name, out):
@@ -344,11 +371,18 @@ def main():
     parser.add_argument('--png')
     parser.add_argument('--png-sizes', default='',
                         help='the sizes of --png, comma-separated (default: the images the icon has)')
+    parser.add_argument('--company', help='the company key, for {company}')
+    parser.add_argument('--product', help='the product, for {product}')
     args = parser.parse_args()
     if args.rc and not args.ico:
         parser.error('--rc needs --ico: the script names the icon file')
+    if args.rc and not args.company:
+        parser.error('--rc needs --company: the manifest names the company')
     with open(args.source, encoding='utf-8') as f:
-        res = json.load(f)
+        res = with_names(json.load(f), {'company': args.company, 'product': args.product})
+    for key in NAMES:
+        if (args.cpp or args.rc) and '{%s}' % key in json.dumps(res):
+            parser.error('the resources name {%s}: give --%s' % (key, key))
     if args.cpp:
         with open(args.cpp, 'w', encoding='ascii') as out:
             write_cpp(res, out)
@@ -364,7 +398,7 @@ def main():
         ico_name = os.path.relpath(args.ico, here)
         manifest = os.path.splitext(args.rc)[0] + '.manifest'
         with open(manifest, 'w', encoding='utf-8', newline='\r\n') as out:
-            write_manifest(res, out)
+            write_manifest(res, args.company, out)
         with open(args.rc, 'w', encoding='cp1252', newline='\r\n') as out:
             write_rc(res, ico_name.replace(os.sep, '/'), os.path.basename(manifest), out)
 

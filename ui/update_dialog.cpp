@@ -3,6 +3,7 @@
 #include <cstring>
 #include <optional>
 
+#include "framework/diag_log.h"
 #include "framework/winapp.h"
 #include "net/update_server.h"
 #include "ui/about_dialog.h"
@@ -97,17 +98,21 @@ BOOL CUpdateDialog::OnInitDialog() {
         CDialog* dialog;
         bool armed = false;
         ~EndAfterCheck() {
-            if (armed) dialog->EndDialog(IDCANCEL);
+            if (!armed) return;
+            diag::Log("run ended");
+            dialog->EndDialog(IDCANCEL);
         }
     } endAfterCheck{this};
     m_cancel.Reset();
     std::optional<RunScope> run;
     if (m_strCmdLine.find(kSilentCheckSwitch) != CString::npos) {
+        diag::Log("run: ", kSilentCheckSwitch);
         run.emplace(*this);
         endAfterCheck.armed = true;
         Connect();
         CheckVersion(false);
     } else if (m_strCmdLine.find(kInteractiveCheckSwitch) != CString::npos) {
+        diag::Log("run: ", kInteractiveCheckSwitch);
         endAfterCheck.armed = true;
         run.emplace(*this);
         if (Connect() != 0) {
@@ -137,6 +142,7 @@ void CUpdateDialog::OnUpdate() {
     struct RestoreAfterRun {
         CUpdateDialog* dialog;
         ~RestoreAfterRun() {
+            diag::Log("run ended");
             try {
                 dialog->SetStatus("");
             } catch (...) {
@@ -148,6 +154,7 @@ void CUpdateDialog::OnUpdate() {
     m_cancel.Reset();
     const RunScope run(*this);
 
+    diag::Log("run: Update");
     EnableDlgItem(IDC_UPDATE, false);
     SetStatus("Connecting to Server");
     if (Connect() != 0) {
@@ -160,6 +167,7 @@ void CUpdateDialog::OnUpdate() {
 }
 
 void CUpdateDialog::SetStatus(CString status) {
+    diag::Log("status: ", status);
     UpdateData(true);
     m_strStatus = status;
     UpdateData(false);

@@ -71,6 +71,16 @@ std::optional<std::string> FtpFileUrl(const std::string& serverUrl, const char* 
     return url;
 }
 
+int TraceCurl(CURL*, curl_infotype type, char* text, size_t size, void*) {
+    if (type == CURLINFO_TEXT || type == CURLINFO_HEADER_OUT || type == CURLINFO_HEADER_IN) {
+        ftp::Trace(type == CURLINFO_TEXT         ? ftp::Traced::Note
+                   : type == CURLINFO_HEADER_OUT ? ftp::Traced::Sent
+                                                 : ftp::Traced::Received,
+                   std::string_view(text, size));
+    }
+    return 0;
+}
+
 DWORD WinInetError(CURLcode code) {
     switch (code) {
         case CURLE_OK:

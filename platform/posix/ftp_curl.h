@@ -23,6 +23,10 @@ std::optional<std::string> FtpServerUrl(const char* host, INTERNET_PORT port);
 // empty or ends in "/" (a directory, which would be listed rather than fetched).
 std::optional<std::string> FtpFileUrl(const std::string& serverUrl, const char* remotePath);
 
+// libcurl's account of a connection (CURLOPT_DEBUGFUNCTION), handed to the trace sink of
+// ftp_transport.h: its notes, the commands sent and the replies received (never the data).
+int TraceCurl(CURL* curl, curl_infotype type, char* text, size_t size, void* context);
+
 // The WinInet error number for a libcurl result.
 DWORD WinInetError(CURLcode code);
 

@@ -108,6 +108,10 @@ bool Configure(CURL* curl, bool direct, const ftp::Timeouts& timeouts, const std
              curl_easy_setopt(curl, CURLOPT_FTP_USE_EPRT, 0L) == CURLE_OK;
     }
     if (ok && direct) ok = curl_easy_setopt(curl, CURLOPT_PROXY, "") == CURLE_OK;
+    if (ok && ftp::g_traceSink.load() != nullptr) {
+        ok = curl_easy_setopt(curl, CURLOPT_DEBUGFUNCTION, &posix::TraceCurl) == CURLE_OK &&
+             curl_easy_setopt(curl, CURLOPT_VERBOSE, 1L) == CURLE_OK;
+    }
     // Without a user libcurl logs in as "anonymous", as WinInet does.
     if (ok && account.user != nullptr) {
         ok = curl_easy_setopt(curl, CURLOPT_USERNAME, account.user) == CURLE_OK &&

@@ -55,7 +55,9 @@ std::string LastReply() {
     char text[1024 + 1] = {};
     DWORD size = sizeof text - 1;
     if (!InternetGetLastResponseInfoA(&error, text, &size)) return std::string();
-    return std::string(text, strnlen(text, sizeof text - 1));
+    std::string reply(text, strnlen(text, sizeof text - 1));
+    ftp::Trace(ftp::Traced::Received, reply);
+    return reply;
 }
 
 // What a download and its thread share. The thread writes a piece only while the caller wants
@@ -120,6 +122,7 @@ struct Shared {
                 openError = ERROR_NOT_SUPPORTED;
             }
         } else {
+            ftp::Trace(ftp::Traced::Sent, "RETR " + path + " (FtpOpenFileA)");
             opened = FtpOpenFileA(connection, path.c_str(), GENERIC_READ,
                                   ascii ? FTP_TRANSFER_TYPE_ASCII : FTP_TRANSFER_TYPE_BINARY, 0);
             if (!opened) {
@@ -301,6 +304,9 @@ DWORD Session::SetTimeouts(const Timeouts& timeouts) {
 
 Opened<Connection> Session::Connect(const Account& account) {
     if (!m_state) return {Connection(), ERROR_INVALID_HANDLE};
+    ftp::Trace(ftp::Traced::Note, "InternetConnectA " +
+                                      std::string(account.host ? account.host : "") + " port " +
+                                      std::to_string(account.port));
     HINTERNET handle = InternetConnectA(m_state->handle, account.host, account.port, account.user,
                                         account.password, INTERNET_SERVICE_FTP,
                                         account.passive ? INTERNET_FLAG_PASSIVE : 0, 0);
@@ -313,6 +319,7 @@ Opened<Connection> Session::Connect(const Account& account) {
                               error != ERROR_INTERNET_NAME_NOT_RESOLVED;
         return {Connection(), error, answered ? ftp_replies::Code(LastReply()) : 0};
     }
+    if (ftp::g_traceSink.load() != nullptr) LastReply();  // the login's reply, for the trace
     return {Connection(Connection::Owned(new Connection::State{handle, m_state->cancel})),
             ERROR_SUCCESS};
 }

@@ -1,4 +1,5 @@
 """The program's own options (Linux): answered before any front end, setting or connection."""
+import hashlib
 import os
 
 import kestrin_e2e
@@ -20,6 +21,8 @@ class ProgramOptions(KestrinTestCase):
             # The first option decides.
             (['UPDATE_REQUEST', '--help', '--bogus'], 0, [usage], ''),
             (['--bogus', '--help'], 2, [], 'kestrin: unknown option --bogus\n' + usage),
+            (['-h'], 2, [], 'kestrin: unknown option -h\n' + usage),
+            (['bogus', 'UPDATE_REQUEST'], 2, [], 'kestrin: unknown argument bogus\n' + usage),
             # An option that holds a switch is the dialog's, as is all after "--".
             (['--UPDATE_REQUEST'], 0, ['caption: kestrin', REQUEST_NO_CONNECTION], ''),
             (['--', '--help'], 0, ['dialog: Updating System'], ''),
@@ -29,6 +32,34 @@ class ProgramOptions(KestrinTestCase):
                 got_status, out, got_err = self.box.run(args)
                 self.assertEqual((got_status, out[:len(first) or None], got_err[:len(err)]),
                                  (status, first, err))
+
+    def test_version_tells_what_the_build_holds(self):
+        user, password = kestrin_e2e.account()
+        signed = os.path.join(kestrin_e2e.BUILD, 'tests', 'signed', 'kestrin')
+        keys = []
+        for name in ('test_update_key_2.pub', 'test_update_key.pub'):
+            with open(os.path.join(kestrin_e2e.SOURCE, 'tests', 'support', name)) as f:
+                keys.append(hashlib.sha256(bytes.fromhex(f.read().strip())).hexdigest())
+        names = ['product: Tamwix', 'company key: Vantorel', 'product subdirectory: Pelmora']
+        # (program, environment, the lines after the version's)
+        cases = [
+            (None, {'KESTRIN_UPDATE_MIRRORS': 'm.example'},
+             ['server: 127.0.0.1:2121', 'mirrors: none', 'account: ' + user] + names +
+             ['connections: 1', 'public key: unsigned']),
+            (signed, {'KESTRIN_UPDATE_MIRRORS': 'm.example, n.example:2122',
+                      'KESTRIN_TRANSFER_CONNECTIONS': '3'},
+             ['server: 127.0.0.1:2121', 'mirrors: m.example:21, n.example:2122',
+              'account: ' + user] + names +
+             ['connections: 3'] + ['public key SHA-256: ' + key for key in keys]),
+        ]
+        for program, env, lines in cases:
+            with self.subTest(program=program):
+                if program and not os.path.exists(program):
+                    self.skipTest('no signed program in this build')
+                status, out, err = self.box.run(['--version'], port=2121, program=program,
+                                                extra_env=env)
+                self.assertEqual((status, out[1:], err), (0, lines, ''))
+                self.assertNotIn(password, '\n'.join(out))
 
     def test_answer_touches_no_setting_and_reports_a_failed_write(self):
         self.assertEqual(self.box.run(['--help'])[0], 0)

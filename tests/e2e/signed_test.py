@@ -73,8 +73,11 @@ class SignedUpdate(ServerTestCase):
                     self.box.set_setting('Update', entry, value)
                 fetched_before = len(self.server.retrieved())
                 asked_before = len(self.server.commands())
-                status, out, err = self.kestrin([], stdin='\n')
+                log = os.path.join(self.box.root, 'kestrin.log')
+                status, out, err = self.kestrin([], stdin='\n', extra_env={'KESTRIN_LOG': log})
                 self.assertEqual(status, 0, err)
+                self.assertIsNone(signed_release.logged_reason(what, log))
+                os.remove(log)
                 seen = {m.group(2): m.group(1) for m in map(OUTCOME.match, out) if m}
                 messages = [line for line in out if line.startswith('message: ')]
                 fetched = {path for _, path in self.server.retrieved()[fetched_before:]}
@@ -105,8 +108,11 @@ class SignedUpdate(ServerTestCase):
             with self.subTest(what):
                 change(self.product)
                 fetched_before = len(self.server.retrieved())
-                status, out, err = self.kestrin([], stdin='\n')
+                log = os.path.join(self.box.root, 'kestrin.log')
+                status, out, err = self.kestrin([], stdin='\n', extra_env={'KESTRIN_LOG': log})
                 self.assertEqual(status, 0, err)
+                self.assertIsNone(signed_release.logged_reason(what, log))
+                os.remove(log)
                 seen = {m.group(2): m.group(1) for m in map(OUTCOME.match, out) if m}
                 self.assertEqual(seen, signed_release.converged_outcomes(fetched), err)
                 self.assertEqual({path for _, path in self.server.retrieved()[fetched_before:]},

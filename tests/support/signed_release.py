@@ -313,3 +313,26 @@ def product_state(product, listed):
                 with open(path, 'rb') as f:
                     state[relative] = f.read()
     return state
+
+
+# What the diagnosis log (KESTRIN_LOG) says of a case of CASES: the words of the reason it gives.
+LOG_REASONS = {
+    'a file altered after signing, one cut short, one without a record':
+        'file c.txt: refused: the signed release has no record of it',
+    'a manifest signed by another key':
+        "manifest refused: the signature is not this key's signature of the manifest",
+    'no signature': ('transfer Update/Manifest.sig', 'failed: the server refused the request'),
+    'an expired manifest': 'manifest refused: the manifest expired at ',
+    'a replayed older manifest': 'manifest refused: the manifest\'s serial ',
+}
+
+
+def logged_reason(what, log):
+    """The words of LOG_REASONS that the log at path log is missing for case what, or None."""
+    reason = LOG_REASONS.get(what, ())
+    with open(log, encoding='latin-1') as f:
+        text = f.read()
+    missing = [words for words in ((reason,) if isinstance(reason, str) else reason)
+               if words not in text]
+    return missing or None
+

@@ -53,6 +53,11 @@ PROGRESS = 1000
 ARGS = None
 
 
+def windows_path(path):
+    """A path of this machine as the Windows program names it: on Wine's drive Z:."""
+    return 'Z:' + os.path.abspath(path).replace('/', '\\')
+
+
 def load_env(state):
     env = dict(os.environ)
     with open(os.path.join(state, 'env'), encoding='utf-8') as f:
@@ -393,8 +398,14 @@ class WineProgram(Session):
         self.clear_settings()
         self.assertFalse(self.key_exists(FILES_KEY), 'the settings key exists before the run')
 
+        log = os.path.join(ARGS.artifacts, 'request-without-server.log')
+        if os.path.exists(log):
+            os.remove(log)
+        port = closed_port()
+
         def run():
-            process = self.start('UPDATE_REQUEST', server_port=closed_port())
+            process = self.start('UPDATE_REQUEST', server_port=port,
+                                 extra_env={'KESTRIN_LOG': windows_path(log)})
             self.wait_for(lambda: self.count('Kestrin') > 0, 'the message box')
             time.sleep(1.0)
             self.assertEqual(self.count('Kestrin'), 1, 'message boxes')
@@ -412,6 +423,12 @@ class WineProgram(Session):
             mapped.close()
         self.assertEqual(len(shown), 1, 'windows shown: %r' % shown)
         self.assertTrue(self.key_exists(FILES_KEY), FILES_KEY + ' is missing after the run')
+        # The diagnosis log says why, before the message and the end of the run.
+        with open(log, encoding='latin-1') as f:
+            logged = re.sub(r'(?m)^\S+ \S+ ', '', f.read())
+        self.assertRegex(logged, r'connect to 127\.0\.0\.1:%d as \S+ failed: the connection was '
+                         r'refused or could not be made\n(.*\n)*message box: The System could not '
+                         r'connect to the internet\.\\n(.*\n)*run ended\n' % port)
 
     @photographed_on_failure
     def test_update_norequest_without_server(self):
@@ -839,8 +856,13 @@ class WineProgram(Session):
                     for entry, value in (spoil(update) or {}).items():
                         self.set_setting('Update', entry, value)
                     asked_before = len(server.commands())
+                    log = os.path.join(ARGS.artifacts, 'signed-case.log')
+                    if os.path.exists(log):
+                        os.remove(log)
                     changes = self.pressed_update(server, exe=ARGS.signed_exe, message=(
-                        signed_release.UNVERIFIED if outcomes is None else None))
+                        signed_release.UNVERIFIED if outcomes is None else None),
+                        extra_env={'KESTRIN_LOG': windows_path(log)})
+                    self.assertIsNone(signed_release.logged_reason(what, log))
                     # A file the manifest records is held to its size there, unasked.
                     self.assertEqual(signed_release.sized_needlessly(
                         [arg for _, arg in server.commands()[asked_before:]]), set())

@@ -8,13 +8,15 @@
 #include <vector>
 
 #include "framework/cstring.h"
+#include "kestrin_config.h"
 
 namespace publish {
 
-// The product directory of a default installation, "C:\Tamwix\Pelmora\": the length that
-// Kestrin's name rule allows for a listed name is counted from it. (A client installed in a
-// longer directory refuses the longest names sooner.)
-constexpr size_t kProductDirectoryLength = 18;
+// The product directory of a default installation, "C:\PRODUCT\SUBDIRECTORY\" by the build's
+// names: the length that Kestrin's name rule allows for a listed name is counted from it. (A
+// client installed in a longer directory refuses the longest names sooner.)
+constexpr size_t kProductDirectoryLength =
+    sizeof("C:\\" KESTRIN_UPDATE_PRODUCT "\\" KESTRIN_PRODUCT_SUBDIRECTORY "\\") - 1;
 
 struct ReleaseVersion {
     CString number;  // Version.txt's second line

@@ -4,7 +4,10 @@ them with ui/res/resources.json: both dialog templates (extended and classic, ev
 control), the icon group (sizes and 4 bits per pixel), the string table, the version record
 and the application manifest, all in language 1033. Every difference is reported, not only the first.
 
-    resources_test.py --exe EXE --resources RESOURCES_JSON [unittest arguments]
+    resources_test.py --exe EXE --resources RESOURCES_JSON --company KEY --product NAME
+                      [unittest arguments]
+
+(the build's names, which the source's texts name as {company} and {product})
 """
 import argparse
 import json
@@ -19,7 +22,11 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), os.p
                                 os.pardir, 'support'))
 import harness  # noqa: E402
 
-# --exe and --resources.
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pardir,
+                                os.pardir, os.pardir, 'scripts'))
+from gen_resources import with_names  # noqa: E402
+
+# --exe, --resources and the build's names.
 ARGS = None
 PREDEFINED_CLASSES = {0x80: 'button', 0x81: 'edit', 0x82: 'static', 0x83: 'listbox',
                       0x84: 'scrollbar', 0x85: 'combobox'}
@@ -118,7 +125,8 @@ class ResourcesTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         with open(ARGS.resources, encoding='utf-8') as f:
-            cls.res = json.load(f)
+            cls.res = with_names(json.load(f), {'company': ARGS.company,
+                                                'product': ARGS.product})
 
     def expect(self, actual, expected, what):
         """A difference fails the case but does not end it: every difference is reported."""
@@ -256,5 +264,7 @@ if __name__ == '__main__':
     parser = argparse.ArgumentParser()
     parser.add_argument('--exe', required=True)
     parser.add_argument('--resources', required=True)
+    parser.add_argument('--company', required=True)
+    parser.add_argument('--product', required=True)
     ARGS, argv = harness.split_args(parser)
     harness.main(argv)
