@@ -45,7 +45,10 @@ class DiagnosisLog(ServerTestCase):
             os.remove(self.log)
         status, out, err = self.box.run(list(args), stdin='\n', timeout=60,
                                         port=port or self.server.port,
-                                        extra_env=dict({'KESTRIN_LOG': self.log}, **(env or {})))
+                                        extra_env=dict({'KESTRIN_LOG': self.log,
+                                                    # one connection's lines, in their order
+                                                    'KESTRIN_TRANSFER_CONNECTIONS': '1'},
+                                                   **(env or {})))
         self.assertEqual(status, 0, err)
         with open(self.log, encoding='latin-1') as f:
             lines = f.read().splitlines()

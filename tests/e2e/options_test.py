@@ -45,7 +45,8 @@ class ProgramOptions(KestrinTestCase):
         cases = [
             (None, {'KESTRIN_UPDATE_MIRRORS': 'm.example'},
              ['server: 127.0.0.1:2121', 'mirrors: none', 'account: ' + user] + names +
-             ['connections: 1', 'public key: unsigned']),
+             ['connections: ' + kestrin_e2e.cache_value('KESTRIN_TRANSFER_CONNECTIONS'),
+              'public key: unsigned']),
             (signed, {'KESTRIN_UPDATE_MIRRORS': 'm.example, n.example:2122',
                       'KESTRIN_TRANSFER_CONNECTIONS': '3'},
              ['server: 127.0.0.1:2121', 'mirrors: m.example:21, n.example:2122',

@@ -9,6 +9,7 @@
 #include <ctime>
 #include <map>
 
+#include "engine/dropped_files.h"
 #include "engine/manifest.h"
 #include "engine/rules.h"
 #include "ftp_client.h"
@@ -63,7 +64,11 @@ LocalRelease ReadRelease(const fs::path& root, const std::optional<std::string>&
         }
         release.names.push_back(file.name);
     }
-    // An unsigned tree has the lists alone.
+    // What releases dropped goes with the lists, which the manifest covers with it; an unsigned
+    // tree has the lists alone.
+    if (release.signedTree && fs::exists(release.update / engine::kDroppedListName)) {
+        release.names.push_back(engine::kDroppedListName);
+    }
     release.names.push_back(engine::kVersionFileName);
     release.names.push_back(engine::kFileListName);
     if (release.signedTree) {

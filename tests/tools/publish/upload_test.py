@@ -116,8 +116,9 @@ class Upload(unittest.TestCase):
             with self.subTest(url):
                 self.assertServes(served)
         # The files went up under temporary names, the lists after them, the signature last.
-        names = self.stored()[:7]
-        self.assertEqual(names[3:], ['.kestrin-publish-Version.txt',
+        names = self.stored()[:8]
+        self.assertEqual(names[3:], ['.kestrin-publish-Dropped.txt',
+                                     '.kestrin-publish-Version.txt',
                                      '.kestrin-publish-File_list.txt',
                                      '.kestrin-publish-Manifest.txt',
                                      '.kestrin-publish-Manifest.sig'])
@@ -126,7 +127,7 @@ class Upload(unittest.TestCase):
         proc = self.upload()
         self.assertEqual(proc.returncode, 0, proc.stderr)
         self.assertEqual(len(self.stored()), before)
-        self.assertIn('0 sent, 7 already there', proc.stdout)
+        self.assertIn('0 sent, 8 already there', proc.stdout)
 
     def test_a_cut_upload_goes_on_where_it_stopped_and_prune_removes_strays(self):
         mirror = self.servers[1:2]
@@ -171,8 +172,8 @@ class Upload(unittest.TestCase):
         self.assertEqual(proc.returncode, 0, proc.stderr)
         self.assertServes(served)
         self.assertEqual(sorted(os.listdir(os.path.join(served, 'Update'))),
-                         ['File_list.txt', 'Manifest.sig', 'Manifest.txt', 'Version.txt',
-                          'readme.txt'])
+                         ['Dropped.txt', 'File_list.txt', 'Manifest.sig', 'Manifest.txt',
+                          'Version.txt', 'readme.txt'])
 
     def test_mistakes_are_refused_before_anything_is_written(self):
         url = self.servers[1][0]
