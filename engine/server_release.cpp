@@ -43,6 +43,7 @@ class RecordCheck final : public net::IReceiveCheck {
     bool Restart() override {
         m_hash = net::Sha256();
         m_bytes = 0;
+        m_bRefused = false;
         return true;
     }
     ULONGLONG Expected() const override { return m_record.size; }

@@ -1,6 +1,7 @@
 // What the libcurl FTP backend (platform/posix/ftp_transport.cpp) leaves to helpers of its own:
-// how it names a server and a remote file to libcurl, how it reads libcurl's results, and the
-// QUIT it says after a refused login. Private to the backend (and its tests).
+// how it sets up a handle, how it names a server and a remote file to libcurl, how it reads
+// libcurl's results, and the QUIT it says after a refused login. Private to the backend (and its
+// tests).
 #pragma once
 
 #include <curl/curl.h>
@@ -12,6 +13,26 @@
 #include "platform/unique_fd.h"
 
 namespace posix {
+
+// Owners of libcurl's handles and lists.
+struct CurlCleanup {
+    void operator()(CURL* curl) const { curl_easy_cleanup(curl); }
+};
+struct CurlMultiCleanup {
+    void operator()(CURLM* multi) const { curl_multi_cleanup(multi); }
+};
+struct SlistFree {
+    void operator()(curl_slist* list) const { curl_slist_free_all(list); }
+};
+
+// libcurl initialised once for the process; false when it could not be.
+bool CurlReady();
+
+// Sets up an easy handle for a connection to serverUrl with the account (logging in when
+// performed: NOBODY), the session's time-outs and proxy choice, active mode by PORT unless the
+// account asks for passive; false when libcurl refused an option.
+bool ConfigureCurl(CURL* curl, bool direct, const ftp::Timeouts& timeouts,
+                   const std::string& serverUrl, const ftp::Account& account);
 
 // "ftp://host:port/" for a host name or address (an IPv6 address gets its brackets); port 0
 // is 21. Nothing when the host is empty or not a host name.
