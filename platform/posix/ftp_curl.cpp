@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cstring>
 #include <memory>
+#include <string_view>
 
 namespace posix {
 
@@ -68,6 +69,35 @@ bool ConfigureCurl(CURL* curl, bool direct, const ftp::Timeouts& timeouts,
                  CURLE_OK;
     }
     return ok;
+}
+
+std::vector<std::string> AskedBeforeRetr(const ftp::FileRequest& request, bool sizeAsked) {
+    std::vector<std::string> asked;
+    if (request.remotePath == nullptr || request.ascii) return asked;
+    const std::string path = request.remotePath;
+    if (sizeAsked) asked.push_back("*SIZE " + path);
+    if (request.asksTime) asked.push_back("*MDTM " + path);
+    if (request.offset != 0) asked.push_back("REST " + std::to_string(request.offset));
+    return asked;
+}
+
+int KeepVerbSent(CURL*, curl_infotype type, char* data, size_t size, void* verb) {
+    if (type == CURLINFO_HEADER_OUT && verb != nullptr) {
+        const std::string_view line(data, size);
+        *static_cast<std::string*>(verb) = std::string(line.substr(0, line.find(' ')));
+    }
+    return 0;
+}
+
+curl_slist* CommandList(const std::vector<std::string>& commands) {
+    std::unique_ptr<curl_slist, SlistFree> list;
+    for (const std::string& command : commands) {
+        curl_slist* longer = curl_slist_append(list.get(), command.c_str());
+        if (longer == nullptr) return nullptr;
+        (void)list.release();
+        list.reset(longer);
+    }
+    return list.release();
 }
 
 std::optional<std::string> FtpServerUrl(const char* host, INTERNET_PORT port) {

@@ -8,6 +8,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/ftp_transport.h"
 #include "platform/unique_fd.h"
@@ -33,6 +34,21 @@ bool CurlReady();
 // account asks for passive; false when libcurl refused an option.
 bool ConfigureCurl(CURL* curl, bool direct, const ftp::Timeouts& timeouts,
                    const std::string& serverUrl, const ftp::Account& account);
+
+// The commands sent before a RETR, in order, as libcurl's quote commands: SIZE when asked
+// (sizeAsked), MDTM when the request asks the time, and at an offset a REST of our own, last
+// (libcurl's own REST would come with a limit on the data at the size: a server that ignored
+// the REST must show by sending more than the rest). "*": a server without SIZE or MDTM still
+// serves the file; only a refused REST fails the transfer.
+std::vector<std::string> AskedBeforeRetr(const ftp::FileRequest& request, bool sizeAsked);
+
+// A debug callback (CURLOPT_DEBUGFUNCTION, its data a std::string) that keeps the verb of each
+// command as libcurl sends it, and prints nothing.
+int KeepVerbSent(CURL* curl, curl_infotype type, char* data, size_t size, void* verb);
+
+// The commands as a list for libcurl (the caller owns it: SlistFree); null when empty or when
+// memory ran out.
+curl_slist* CommandList(const std::vector<std::string>& commands);
 
 // "ftp://host:port/" for a host name or address (an IPv6 address gets its brackets); port 0
 // is 21. Nothing when the host is empty or not a host name.

@@ -204,15 +204,6 @@ struct ftp::Download::State {
         return size * count;
     }
 
-    // Each command as libcurl sends it: its verb tells what the next 213 answers.
-    static int OnDebug(CURL*, curl_infotype type, char* data, size_t size, void* self) {
-        if (type == CURLINFO_HEADER_OUT && self != nullptr) {
-            const std::string_view line(data, size);
-            static_cast<State*>(self)->sent = std::string(line.substr(0, line.find(' ')));
-        }
-        return 0;
-    }
-
     // Takes the request out of the connection, which is then free for the next.
     void Detach() {
         if (connection == nullptr) return;
@@ -363,22 +354,12 @@ Opened<Download> Connection::Fetch(const FileRequest& request) {
 
     auto download = std::make_unique<Download::State>();
     download->offset = request.offset;
-    // The REST is ours, sent last before the RETR (libcurl's own would stop the data at the
-    // size), so that a server that ignored it shows by sending more than the rest. "*": a server
-    // without SIZE or MDTM still serves the file.
     const bool resumed = request.offset != 0;
-    std::vector<std::string> asked;
-    if (resumed || ftp::AsksSize(request, connection.countsAnnounced)) {
-        asked.push_back("*SIZE " + std::string(path));
-    }
-    if (request.asksTime && !request.ascii) asked.push_back("*MDTM " + std::string(path));
-    if (resumed) asked.push_back("REST " + std::to_string(request.offset));
-    for (const std::string& command : asked) {
-        curl_slist* list = curl_slist_append(download->quote.get(), command.c_str());
-        if (list == nullptr) return {Download(), ERROR_NOT_ENOUGH_MEMORY};
-        download->quote.release();
-        download->quote.reset(list);
-    }
+    // Nothing to ask is no list; a list that could not be made, no memory.
+    const std::vector<std::string> asked =
+        posix::AskedBeforeRetr(request, resumed || AsksSize(request, connection.countsAnnounced));
+    download->quote.reset(posix::CommandList(asked));
+    if (!asked.empty() && !download->quote) return {Download(), ERROR_NOT_ENOUGH_MEMORY};
     CURL* curl = connection.curl.get();
     if (curl_easy_setopt(curl, CURLOPT_URL, url->c_str()) != CURLE_OK ||
         curl_easy_setopt(curl, CURLOPT_TRANSFERTEXT, request.ascii ? 1L : 0L) != CURLE_OK ||
@@ -389,8 +370,8 @@ Opened<Download> Connection::Fetch(const FileRequest& request) {
         curl_easy_setopt(curl, CURLOPT_WRITEDATA, download.get()) != CURLE_OK ||
         curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, &Download::State::OnReply) != CURLE_OK ||
         curl_easy_setopt(curl, CURLOPT_HEADERDATA, download.get()) != CURLE_OK ||
-        curl_easy_setopt(curl, CURLOPT_DEBUGFUNCTION, &Download::State::OnDebug) != CURLE_OK ||
-        curl_easy_setopt(curl, CURLOPT_DEBUGDATA, download.get()) != CURLE_OK ||
+        curl_easy_setopt(curl, CURLOPT_DEBUGFUNCTION, &posix::KeepVerbSent) != CURLE_OK ||
+        curl_easy_setopt(curl, CURLOPT_DEBUGDATA, &download->sent) != CURLE_OK ||
         curl_easy_setopt(curl, CURLOPT_VERBOSE, 1L) != CURLE_OK ||
         curl_multi_add_handle(connection.multi.get(), curl) != CURLM_OK) {
         curl_easy_setopt(curl, CURLOPT_PREQUOTE, nullptr);
