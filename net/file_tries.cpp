@@ -136,9 +136,10 @@ bool CFtpConnection::Transfer(const char* remotePath, DWORD transferFlags, DWORD
         if (!whole && GetLastError() == ERROR_NOT_SUPPORTED &&
             received.noResume != net::NoResume::None) {
             const net::NoResume why = received.noResume;
-            if (why != net::NoResume::Changed) {
-                resumes = false;
-                if (m_pSession != nullptr) m_pSession->StopResuming(m_strServer, m_nPort);
+            // A server that ignored a REST would again: it is not asked to resume any more.
+            if (why != net::NoResume::Changed) resumes = false;
+            if (why == net::NoResume::Ignored && m_pSession != nullptr) {
+                m_pSession->StopResuming(m_strServer, m_nPort);
             }
             // A refused REST leaves the connection as it was; any other reason gave a transfer up.
             if ((why != net::NoResume::Refused && !loginAgain()) || !startOver()) return false;

@@ -83,9 +83,9 @@ class CFtpConnection : public CInternetConnection, public IRemoteFiles {
     // from the whole or the same file from another). A file that changed, and a server that
     // refuses or ignores REST (sends more than the rest, or counts the whole file in its 150
     // reply), sends the whole file again, into a new temporary file and with the check started
-    // over; such a server is not asked to resume again in the session. A file pieced together
-    // from several tries that its check refuses is fetched once more from its first byte. A
-    // server busy for a moment (421) and a login used before that gives nothing (the server may
+    // over; a server that ignored REST is not asked to resume again in the session. A file pieced
+    // together from several tries that its check refuses is fetched once more from its first byte.
+    // A server busy for a moment (421) and a login used before that gives nothing (the server may
     // have ended it between two files) are tried again too; a refusal of the file, a stall, or
     // content that cannot be the file's are not.
     bool DownloadFile(const char* remotePath, const char* directory, const char* name,
@@ -160,7 +160,7 @@ class CInternetSession {
     ftp::Opened<ftp::Connection> Connect(const ftp::Account& account);
 
     // Whether a file cut off on the server at host and port may go on where it stopped: false
-    // once the server refused or ignored a REST in this session (from any thread).
+    // once the server ignored a REST in this session (from any thread).
     bool Resumes(const CString& host, INTERNET_PORT port);
     void StopResuming(const CString& host, INTERNET_PORT port);
 

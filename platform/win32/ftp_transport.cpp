@@ -136,15 +136,14 @@ struct Shared {
                 }
             }
         }
-        const std::optional<ULONGLONG> count =
-            opened ? ftp_replies::ByteCount(LastReply()) : std::nullopt;
+        const ULONGLONG count =
+            opened != nullptr ? ftp_replies::ByteCount(LastReply()).value_or(ftp::kNoSizeAnnounced)
+                              : ftp::kNoSizeAnnounced;
         // After REST, servers differ on what the reply's count counts.
-        if (size == ftp::kNoSizeAnnounced && offset == 0) {
-            size = count.value_or(ftp::kNoSizeAnnounced);
-        }
+        if (size == ftp::kNoSizeAnnounced && offset == 0) size = count;
         const std::lock_guard<std::mutex> lock(mutex);
-        countSeen = count.has_value() && offset == 0;
-        counted = count.value_or(ftp::kNoSizeAnnounced);
+        countSeen = count != ftp::kNoSizeAnnounced && offset == 0;
+        counted = count;
         modified = time;
         file = opened;
         announced = size;
@@ -340,7 +339,7 @@ Opened<Connection> Session::Connect(const Account& account) {
     };
     std::thread([dialing, session = m_state->handle, host = std::string(account.host),
                  port = account.port, user = text(account.user), password = text(account.password),
-                 flags = DWORD{account.passive ? INTERNET_FLAG_PASSIVE : 0}] {
+                 flags = static_cast<DWORD>(account.passive ? INTERNET_FLAG_PASSIVE : 0)] {
         dialing->Run(session, host, port, user, password, flags);
     }).detach();
     std::unique_lock<std::mutex> lock(dialing->mutex);
