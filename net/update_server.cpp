@@ -6,9 +6,10 @@
 
 namespace {
 
-// Whether text is a port number as a mirror entry gives it: 1 to 65535, decimal digits only.
+// Whether text is a port number as a mirror entry gives it: 1 to 65535, decimal digits only,
+// without leading zeros (as configuring checks the build's list).
 bool ReadPort(std::string_view text, INTERNET_PORT& port) {
-    if (text.empty() || text.size() > 5) return false;
+    if (text.empty() || text.size() > 5 || text.front() == '0') return false;
     unsigned value = 0;
     for (const char c : text) {
         if (c < '0' || c > '9') return false;

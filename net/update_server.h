@@ -28,7 +28,8 @@ std::vector<UpdateServer> CompiledUpdateServers(bool withMirrors);
 
 // The mirrors that text names, each "host[:port]", separated by commas (blanks around an entry
 // are ignored), with the account of primary. An entry without a host, with a port that is not a
-// number from 1 to 65535, or with characters no host name has, is left out.
+// number from 1 to 65535 written without leading zeros, or with characters no host name has, is
+// left out. Configuring refuses a build's list that has such an entry (cmake/mirrors.cmake).
 std::vector<UpdateServer> ParseMirrors(std::string_view text, const UpdateServer& primary);
 
 // The most connections a run receives the file list's files over at once: the program's

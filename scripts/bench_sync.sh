@@ -3,7 +3,8 @@
 # local FTP servers, in the same run, and how soon Kestrin shows itself.
 #
 #   scripts/bench_sync.sh [--runs N] [--build DIR] [--work DIR] [--keep] [--no-vsftpd]
-#                         [--cases small,large,unchanged,signed,signed-unchanged,startup,rtt]
+#                         [--cases small,large,unchanged,signed,signed-unchanged,startup,rtt,
+#                                  rtt-wine] [--rtt-connections N,...] [--wine-build DIR]
 #
 # Cases (Kestrin's time is a whole run of the real program, terminal front end, Update pressed
 # once, then closed: start-up, login, the version check, the list and the files):
@@ -19,15 +20,20 @@
 #              known by what the file system says of it), beside the program without a key,
 #              which decides by the listed dates alone
 #   rtt        100 files of 4 KiB, none present locally, over a link with a round trip of 0, 20,
-#              40 and 80 ms (the test server acts it out: --rtt-ms), Kestrin with one connection
-#              and with four (KESTRIN_TRANSFER_CONNECTIONS=4, which the benchmark's build takes
-#              from the environment) beside curl (driven as below, without the sync, which costs
-#              next to nothing for 100 small files next to a round trip); once against the test
-#              server as it is, once with --announce-size (its 125/150 replies name the size, as
-#              vsftpd's and ProFTPD's do). Also the round trips a file each side costs over one
-#              connection, from the server's log (see rtt_case), and the most connections the
-#              four-connection run had logged in at once. Not run unless named: it takes some
-#              fifteen minutes at 3 runs.
+#              40 and 80 ms (the test server acts it out: --rtt-ms), Kestrin as built (its
+#              default connections, two) and, for each N of --rtt-connections, with
+#              KESTRIN_TRANSFER_CONNECTIONS=N (which the benchmark's build takes from the
+#              environment), beside curl (driven as below, without the sync, which costs next to
+#              nothing for 100 small files next to a round trip); once against the test server as
+#              it is, once with --announce-size (its 125/150 replies name the size, as vsftpd's
+#              and ProFTPD's do). Also the round trips a file each side costs over one
+#              connection, from the server's log (see rtt_case), and the most connections each
+#              Kestrin row had logged in at once. Not run unless named: it takes some ten
+#              minutes at 3 runs, more with each --rtt-connections.
+#   rtt-wine   the rtt case at 40 ms for the Windows program under Wine (scripts/bench_wine.py),
+#              from the Windows test build that --wine-build names (cmake --preset windows:
+#              build/test-windows), on a Wine prefix and Xvfb display of its own. Not run unless
+#              named.
 # Each file Kestrin lands is flushed to the disk before its rename, so the baseline of the two
 # fetch cases is curl fetching the same files (one process, one control connection, active
 # mode, binary, no CWD, as Kestrin does) followed by `sync` of those files, which flushes each;
@@ -58,6 +64,8 @@ runs=5
 keep=0
 use_vsftpd=1
 cases=,small,large,unchanged,signed,signed-unchanged,startup,
+rtt_connections=
+wine_build=
 build=$root/build/bench-build
 bench=$root/build/bench
 while [ $# -gt 0 ]; do
@@ -68,8 +76,11 @@ while [ $# -gt 0 ]; do
         --keep) keep=1; shift ;;
         --no-vsftpd) use_vsftpd=0; shift ;;
         --cases) cases=",$2,"; shift 2 ;;
+        --rtt-connections) rtt_connections=$2; shift 2 ;;
+        --wine-build) wine_build=$(cd "$2" && pwd); shift 2 ;;
         *) echo "usage: $0 [--runs N] [--build DIR] [--work DIR] [--keep] [--no-vsftpd]" \
-                "[--cases small,large,unchanged,signed,signed-unchanged,startup,rtt]" >&2
+                "[--cases small,large,unchanged,signed,signed-unchanged,startup,rtt,rtt-wine]" \
+                "[--rtt-connections N,...] [--wine-build DIR]" >&2
            exit 2 ;;
     esac
 done
@@ -436,8 +447,9 @@ rtt_at_once() {
     tail -n +"$(($2 + 1))" "$1" | awk '$2 == "sessions" && $3 > most { most = $3 } END { print most + 0 }'
 }
 rtt_case() {
-    local count=100 names rtt variant options port lines k k4 c kt ct at_once
-    local four=KESTRIN_TRANSFER_CONNECTIONS=4
+    local count=100 names rtt variant options port lines k c kt ct n sides
+    local one=KESTRIN_TRANSFER_CONNECTIONS=1
+    declare -A most
     make_files r "$count" 4096 2001-01-01
     mapfile -t names < <(seq -f "r%06g" 0 $((count - 1)))
     for variant in plain announce-size; do
@@ -457,16 +469,23 @@ rtt_case() {
             curl_config "$port" "${names[@]}" >"$bench/rtt.curl"
             rm -rf "$product" "$bench/curl"
             mkdir -p "$bench/Tamwix" "$bench/curl"
+            # The round trips a file over one connection.
             lines=$(wc -l <"$bench/rtt.log")
-            check_kestrin "$port" Updated "$count"
+            check_kestrin "$port" Updated "$count" "" "$one"
             kt=$(rtt_trips "$bench/rtt.log" "$lines" "$count")
-            rm -rf "$product"
-            mkdir -p "$bench/Tamwix"
-            lines=$(wc -l <"$bench/rtt.log")
-            check_kestrin "$port" Updated "$count" "" "$four"
-            at_once=$(rtt_at_once "$bench/rtt.log" "$lines")
-            if [ "$at_once" -lt 2 ]; then
-                echo "bench_sync: with $four the run had $at_once connection(s) logged in at once" >&2
+            # The most connections logged in at once: the build's own, then each one named.
+            sides=()
+            for n in "" ${rtt_connections//,/ }; do
+                rm -rf "$product"
+                mkdir -p "$bench/Tamwix"
+                lines=$(wc -l <"$bench/rtt.log")
+                check_kestrin "$port" Updated "$count" "" "${n:+KESTRIN_TRANSFER_CONNECTIONS=$n}"
+                most[${n:-default}]=$(rtt_at_once "$bench/rtt.log" "$lines")
+                sides+=("kestrin${n:+-$n}"
+                        "$(kestrin_command "$port" "" "${n:+KESTRIN_TRANSFER_CONNECTIONS=$n}")")
+            done
+            if [ "${most[default]}" -lt 2 ]; then
+                echo "bench_sync: the build's own run had ${most[default]} connection(s) logged in at once" >&2
                 exit 1
             fi
             lines=$(wc -l <"$bench/rtt.log")
@@ -474,17 +493,15 @@ rtt_case() {
             ct=$(rtt_trips "$bench/rtt.log" "$lines" "$count")
             rounds "rtt-$variant-$rtt" 1 \
                 "rm -rf $product $bench/curl && mkdir -p $bench/Tamwix $bench/curl" \
-                kestrin "$(kestrin_command "$port")" \
-                kestrin-4 "$(kestrin_command "$port" "" "$four")" \
-                curl "$(curl_command "$bench/rtt.curl")"
+                "${sides[@]}" curl "$(curl_command "$bench/rtt.curl")"
             kill "$rtt_server_pid" 2>/dev/null || true
             wait "$rtt_server_pid" 2>/dev/null || true
             rtt_server_pid=
-            k=$(median_of "rtt-$variant-$rtt" kestrin)
-            k4=$(median_of "rtt-$variant-$rtt" kestrin-4)
             c=$(median_of "rtt-$variant-$rtt" curl)
-            row "| 100 × 4 KiB, rtt $rtt ms, 1 connection | test-server${options[*]:+ ${options[*]}} | $k | | | $c | $(ratio "$k" "$c") |"
-            row "| 100 × 4 KiB, rtt $rtt ms, 4 connections ($at_once at once) | test-server${options[*]:+ ${options[*]}} | $k4 | | | $c | $(ratio "$k4" "$c") |"
+            for n in "" ${rtt_connections//,/ }; do
+                k=$(median_of "rtt-$variant-$rtt" "kestrin${n:+-$n}")
+                row "| 100 × 4 KiB, rtt $rtt ms, ${n:-default} connections (${most[${n:-default}]} at once) | test-server${options[*]:+ ${options[*]}} | $k | | | $c | $(ratio "$k" "$c") |"
+            done
             read -r -a kt <<<"$kt"
             read -r -a ct <<<"$ct"
             rtt_rows+=("| $rtt | $variant | ${kt[0]} | ${kt[1]} | ${kt[2]} | ${ct[0]} | ${ct[1]} | ${ct[2]} |")
@@ -492,7 +509,31 @@ rtt_case() {
     done
     rm -f "$served"/r0*
 }
+# The rtt case at 40 ms for the Windows program under Wine, on a prefix of its own on the
+# benchmark's Xvfb display; its rows are scripts/bench_wine.py's.
+rtt_wine_case() {
+    local cache=$wine_build/CMakeCache.txt wine_rows
+    if [ -z "$wine_build" ] || [ ! -f "$wine_build/app/Kestrin.exe" ]; then
+        echo "bench_sync: rtt-wine needs --wine-build with app/Kestrin.exe (cmake --preset windows)" >&2
+        exit 1
+    fi
+    mkdir -p "$xvfb_state"
+    tests/support/xvfb.sh start "$xvfb_state" >/dev/null
+    tests/wine/wine_env.sh setup "$bench/wine" "$xvfb_state" "$root" "$kestrin_python" \
+        "$(sed -n 's/^KESTRIN_UPDATE_USER:STRING=//p' "$cache")" \
+        "$(sed -n 's/^KESTRIN_UPDATE_PASSWORD:STRING=//p' "$cache")"
+    wine_rows=$("$kestrin_python" scripts/bench_wine.py --exe "$wine_build/app/Kestrin.exe" \
+        --probe "$wine_build/tests/wine/kestrin_probe.exe" --state "$bench/wine" \
+        --artifacts "$bench/wine/artifacts" --rtt-ms 40 --runs "$runs") || {
+        tests/wine/wine_env.sh teardown "$bench/wine"
+        exit 1
+    }
+    tests/wine/wine_env.sh teardown "$bench/wine"
+    mapfile -t -O "${#rows[@]}" rows <<<"$wine_rows"
+    printf 'bench_sync: %s\n' "${rows[@]: -2}" >&2
+}
 if chosen rtt; then rtt_case; fi
+if chosen rtt-wine; then rtt_wine_case; fi
 
 # How soon it shows itself: the terminal front end on a pipe, the window on an Xvfb display.
 startup=
@@ -511,7 +552,7 @@ if chosen signed-unchanged; then
     printf '\nIn the signed unchanged row, the last column is the same run of the program without a key.\n'
 fi
 if chosen rtt; then
-    printf '\nRound trips over one connection (the four-connection rows make the same exchanges, spread over them, and log in on each):\n'
+    printf '\nRound trips over one connection (the rows with more make the same exchanges, spread over them, and log in on each):\n'
     printf '\n| rtt ms | server | kestrin trips a file | fixed | asked a file | curl trips a file | fixed | asked a file |\n'
     printf '|---|---|---|---|---|---|---|---|\n'
     printf '%s\n' "${rtt_rows[@]}"

@@ -89,6 +89,8 @@ data connections of active mode are held as well, which a relay in front would n
   --announce-size   end every RETR's 125/150 reply with the file's size, "(N bytes)", as many
                     servers do (vsftpd, ProFTPD); the count-N fault word still wins
   The first log line names them ("0 listening <address> rtt-ms=N bandwidth=B").
+--writable makes the account a writing one (a publisher's upload): it may also store, delete,
+  rename and make directories.
 SIGTERM and SIGINT end the server cleanly.
 """
 
@@ -618,6 +620,7 @@ def parse_args(argv):
     parser.add_argument("--rtt-ms", type=int, default=0, metavar="N")
     parser.add_argument("--bandwidth", type=int, default=0, metavar="B")
     parser.add_argument("--announce-size", action="store_true")
+    parser.add_argument("--writable", action="store_true")
     return parser.parse_args(argv)
 
 
@@ -627,7 +630,10 @@ def main(argv):
     logging.getLogger("pyftpdlib").setLevel(logging.WARNING)
 
     authorizer = RefusingAuthorizer() if args.refuse_logins else DummyAuthorizer()
-    authorizer.add_user(args.user, args.password, os.path.abspath(args.root), perm="elr")
+    # A writing account (a publisher's upload) may also store, append, delete, rename and
+    # make directories.
+    authorizer.add_user(args.user, args.password, os.path.abspath(args.root),
+                        perm="elradfmw" if args.writable else "elr")
 
     Handler.authorizer = authorizer
     Handler.dtp_handler = FaultyDTPHandler

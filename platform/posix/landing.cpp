@@ -27,6 +27,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -284,13 +285,54 @@ void Landing::RemoveLeftovers(LPCSTR root, LPCSTR directory) {
     if (dir) RemoveStaleTemporaries(dir.Get());
 }
 
+BOOL Landing::Remove(LPCSTR root, LPCSTR name) {
+    const std::optional<std::string> rootPath = posix::PathArgument(root);
+    if (!rootPath) return FALSE;
+    if (name == nullptr) return posix::FailWith(ERROR_INVALID_PARAMETER, FALSE);
+    const std::optional<std::vector<std::string>> parts = Components(name);
+    if (!parts || IsOwnName(std::string_view(parts->back()))) {
+        return posix::FailWith(ERROR_INVALID_NAME, FALSE);
+    }
+    // Every directory from the root down, the root's first.
+    std::vector<UniqueFd> dirs;
+    dirs.emplace_back(::open(rootPath->c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!dirs.back()) return posix::FailWith(posix::Win32ErrorFromErrno(errno, *rootPath), FALSE);
+    for (size_t i = 0; i + 1 < parts->size(); ++i) {
+        dirs.push_back(EnterDirectory(dirs.back().Get(), (*parts)[i], false));
+        if (!dirs.back()) {
+            return GetLastError() == ERROR_FILE_NOT_FOUND ? posix::Fail(ERROR_PATH_NOT_FOUND)
+                                                          : FALSE;
+        }
+    }
+    const char* leaf = parts->back().c_str();
+    struct stat st;
+    if (::fstatat(dirs.back().Get(), leaf, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+        return posix::FailErrno(errno);
+    }
+    if (S_ISLNK(st.st_mode)) return posix::Fail(ERROR_CANT_RESOLVE_FILENAME);
+    if (!S_ISREG(st.st_mode)) return posix::Fail(ERROR_ACCESS_DENIED);
+    // Should name have become a directory meanwhile, unlinkat refuses it (EISDIR).
+    if (::unlinkat(dirs.back().Get(), leaf, 0) != 0) return posix::FailErrno(errno);
+    // The directories left empty go from the deepest up, each named in the one above it.
+    size_t level = dirs.size() - 1;
+    for (; level > 0; --level) {
+        if (::unlinkat(dirs[level - 1].Get(), (*parts)[level - 1].c_str(), AT_REMOVEDIR) != 0) {
+            break;
+        }
+    }
+    Unflushed().Hold(std::move(dirs[level]));
+    return TRUE;
+}
+
 std::unique_ptr<Landing> Landing::Begin(LPCSTR root, LPCSTR name, DWORD attributes,
                                         bool failIfExists) {
     std::optional<std::string> rootPath = posix::PathArgument(root);
     if (!rootPath) return nullptr;
     if (name == nullptr) return posix::FailWith(ERROR_INVALID_PARAMETER, nullptr);
     std::optional<std::vector<std::string>> parts = Components(name);
-    if (!parts) return posix::FailWith(ERROR_INVALID_NAME, nullptr);
+    if (!parts || IsOwnName(std::string_view(parts->back()))) {
+        return posix::FailWith(ERROR_INVALID_NAME, nullptr);
+    }
 
     UniqueFd dir(::open(rootPath->c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!dir) return posix::FailWith(posix::Win32ErrorFromErrno(errno, *rootPath), nullptr);

@@ -1,9 +1,9 @@
 // Landings on Windows.
-// Supports: the walk below the root component by component, each directory made when missing
-// and held open (without FILE_SHARE_DELETE) until the landing ends, so that nothing can rename
-// or replace one on the way meanwhile; a directory that is a reparse point (a symbolic link or
-// a junction) is refused; the temporary file is flushed (FlushFileBuffers) and renamed with
-// MOVEFILE_WRITE_THROUGH; the landed file's creation time is set to the present.
+// Supports: the walk below the root component by component (landing_walk.h), each directory
+// made when missing and held open until the landing ends; the temporary file is flushed
+// (FlushFileBuffers) and renamed with MOVEFILE_WRITE_THROUGH; a target in use (a running
+// program, a loaded library) is renamed aside first (aside.h); the landed file's creation time
+// is set to the present; the sweep puts back the copies aside of killed runs.
 // Quirks:
 // - Paths go to the wide calls in their "\\?\" form, so the temporary name never meets the
 //   MAX_PATH limit of the ANSI calls where the target itself fits.
@@ -21,125 +21,49 @@
 #include <mutex>
 #include <set>
 #include <string>
-#include <tuple>
 #include <vector>
 
+#include "aside.h"
+#include "landing_walk.h"
 #include "platform/handle_owners.h"
 #include "platform/landing.h"
 
 namespace {
 
-template <class T>
-T FailWith(DWORD error, T failed) {
-    SetLastError(error);
-    return failed;
-}
-
-std::wstring Wide(LPCSTR text) {
-    const int size = MultiByteToWideChar(CP_ACP, 0, text, -1, nullptr, 0);
-    if (size <= 0) return std::wstring();
-    std::wstring wide(static_cast<size_t>(size), L'\0');
-    MultiByteToWideChar(CP_ACP, 0, text, -1, wide.data(), size);
-    wide.resize(static_cast<size_t>(size - 1));
-    return wide;
-}
-
-// The absolute "\\?\" form of a path; empty with the last error set when it has none.
-std::wstring ExtendedPath(const std::wstring& path) {
-    const DWORD size = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
-    if (size == 0) return std::wstring();
-    std::wstring full(size, L'\0');
-    const DWORD length = GetFullPathNameW(path.c_str(), size, full.data(), nullptr);
-    if (length == 0 || length >= size) return std::wstring();
-    full.resize(length);
-    if (full.size() > 3 && full.back() == L'\\') full.pop_back();
-    if (full.compare(0, 4, L"\\\\?\\") == 0) return full;
-    if (full.compare(0, 2, L"\\\\") == 0) return L"\\\\?\\UNC\\" + full.substr(2);
-    return L"\\\\?\\" + full;
-}
-
-// The components of name, split at backslashes and slashes; none when one is empty, "." or
-// "..": no such name is walked at all.
-std::vector<std::wstring> Components(const std::wstring& name) {
-    std::vector<std::wstring> parts(1);
-    for (wchar_t c : name) {
-        if (c == L'\\' || c == L'/') {
-            parts.emplace_back();
-        } else {
-            parts.back() += c;
-        }
-    }
-    for (const std::wstring& part : parts) {
-        if (part.empty() || part == L"." || part == L"..") return {};
-    }
-    return parts;
-}
-
-bool IsLink(DWORD attributes) {
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
-}
-
-// Opens the directory at path for as long as the landing needs it to stay where it is.
-FileHandle HoldDirectory(const std::wstring& path, bool followLink) {
-    const DWORD flags =
-        FILE_FLAG_BACKUP_SEMANTICS | (followLink ? 0 : FILE_FLAG_OPEN_REPARSE_POINT);
-    HANDLE raw = CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                             nullptr, OPEN_EXISTING, flags, nullptr);
-    if (raw == INVALID_HANDLE_VALUE) return FileHandle();
-    FileHandle held(raw);
-    BY_HANDLE_FILE_INFORMATION info;
-    if (!GetFileInformationByHandle(raw, &info)) return FileHandle();
-    if (!followLink && IsLink(info.dwFileAttributes)) {
-        return FailWith(ERROR_CANT_RESOLVE_FILENAME, FileHandle());
-    }
-    if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
-        return FailWith(ERROR_DIRECTORY, FileHandle());
-    }
-    return held;
-}
-
-// Enters the directory at path below one already held, making it when it is missing and make
-// says so; never through a reparse point.
-FileHandle EnterDirectory(const std::wstring& path, bool make = true) {
-    DWORD attributes = GetFileAttributesW(path.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES) {
-        if (!make) return FileHandle();
-        // Made by another run meanwhile is as good.
-        if (!CreateDirectoryW(path.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
-            return FileHandle();
-        }
-        attributes = GetFileAttributesW(path.c_str());
-    }
-    if (IsLink(attributes)) return FailWith(ERROR_CANT_RESOLVE_FILENAME, FileHandle());
-    FileHandle held = HoldDirectory(path, false);
-    if (held && IsLink(GetFileAttributesW(path.c_str()))) {
-        return FailWith(ERROR_CANT_RESOLVE_FILENAME, FileHandle());
-    }
-    return held;
-}
+using landing_walk::FailWith;
 
 ULONGLONG Ticks(const FILETIME& time) {
     return (static_cast<ULONGLONG>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
 }
 
-// Removes what killed runs left in a directory: files of exactly our temporary form that were
-// not written a moment ago. One that a live landing holds open (without delete sharing) cannot
-// be removed. Each directory (held) is looked through once in a process.
-void RemoveStaleTemporaries(const std::wstring& directory, HANDLE held) {
+// Whether a file found by a search is a temporary file of ours written before `before`.
+bool IsStaleTemporary(const WIN32_FIND_DATAW& found, ULONGLONG before) {
+    std::string name;
+    for (const wchar_t* c = found.cFileName; *c != L'\0' && *c < 0x80; ++c) {
+        name += static_cast<char>(*c);
+    }
+    return name.size() == wcslen(found.cFileName) && Landing::IsTemporaryName(name.c_str()) &&
+           Ticks(found.ftLastWriteTime) < before;
+}
+
+// Removes what killed runs left in a directory (held by the caller): files of exactly our
+// temporary form that were not written a moment ago (one that a live landing holds open,
+// without delete sharing, cannot be removed), and copies aside, each put back when its name is
+// missing and else removed when nothing holds it. Each directory is looked through once in a
+// process, known by its path: a directory's identity (its file index) is no key, as a directory
+// made after another was removed may take the same one, or a file system may report none.
+void RemoveStaleTemporaries(const std::wstring& directory) {
     static std::mutex mutex;
-    static std::set<std::tuple<DWORD, DWORD, DWORD>> seen;
-    BY_HANDLE_FILE_INFORMATION info;
-    if (!GetFileInformationByHandle(held, &info)) return;
+    static std::set<std::wstring> seen;
+    std::wstring key = directory;
+    CharUpperBuffW(key.data(), static_cast<DWORD>(key.size()));
     {
         // Landings may begin on several threads at once.
         const std::lock_guard<std::mutex> lock(mutex);
-        if (!seen.emplace(info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow)
-                 .second) {
-            return;
-        }
+        if (!seen.insert(std::move(key)).second) return;
     }
     WIN32_FIND_DATAW found;
-    HANDLE raw = FindFirstFileW((directory + L"\\~kst????.tmp").c_str(), &found);
+    HANDLE raw = FindFirstFileW((directory + L"\\~kst*").c_str(), &found);
     if (raw == INVALID_HANDLE_VALUE) return;
     const SearchHandle search(raw);
     FILETIME now;
@@ -147,27 +71,25 @@ void RemoveStaleTemporaries(const std::wstring& directory, HANDLE held) {
     const ULONGLONG before = Ticks(now) - ULONGLONG{Landing::kFreshSeconds} * 10000000u;
     do {
         // The search also matches by short names: only the long name decides.
-        std::string name;
-        for (const wchar_t* c = found.cFileName; *c != L'\0' && *c < 0x80; ++c) {
-            name += static_cast<char>(*c);
-        }
-        if (name.size() != wcslen(found.cFileName) || !Landing::IsTemporaryName(name.c_str()) ||
-            (found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) !=
-                0 ||
-            Ticks(found.ftLastWriteTime) >= before) {
+        if ((found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) !=
+            0) {
             continue;
         }
-        DeleteFileW((directory + L"\\" + found.cFileName).c_str());
+        if (IsStaleTemporary(found, before)) {
+            DeleteFileW((directory + L"\\" + found.cFileName).c_str());
+        } else {
+            aside::Sweep(directory, found.cFileName);
+        }
     } while (FindNextFileW(raw, &found));
 }
 
 class Win32Landing final : public Landing {
   public:
-    Win32Landing(std::vector<FileHandle> held, std::wstring directory, std::wstring target,
-                 bool failIfExists)
-        : m_held(std::move(held)),
-          m_strDirectory(std::move(directory)),
-          m_strTarget(m_strDirectory + L"\\" + target),
+    Win32Landing(landing_walk::Walk walk, bool failIfExists)
+        : m_held(std::move(walk.held)),
+          m_strDirectory(walk.Directory()),
+          m_strLeaf(walk.leaf),
+          m_strTarget(walk.Target()),
           m_bFailIfExists(failIfExists) {}
 
     ~Win32Landing() override {
@@ -219,7 +141,9 @@ class Win32Landing final : public Landing {
             MOVEFILE_WRITE_THROUGH | (m_bFailIfExists ? 0 : MOVEFILE_REPLACE_EXISTING);
         if (!MoveFileExW(m_strTemporary.c_str(), m_strTarget.c_str(), flags)) {
             const DWORD error = GetLastError();
-            return FailWith(error == ERROR_ALREADY_EXISTS ? ERROR_FILE_EXISTS : error, FALSE);
+            if (m_bFailIfExists || !aside::MayBeInUse(error) || !LandBesideCopyInUse()) {
+                return FailWith(error == ERROR_ALREADY_EXISTS ? ERROR_FILE_EXISTS : error, FALSE);
+            }
         }
         m_bCommitted = true;
         MarkCreatedNow();
@@ -227,6 +151,25 @@ class Win32Landing final : public Landing {
     }
 
   private:
+    // The target could not be replaced, perhaps because a running program or a loaded library
+    // maps it: renamed aside, it makes room for the temporary file. The target is never left
+    // missing: the copy aside goes back when the second rename fails (and should this process
+    // end between the two, the next run's sweep puts it back). False, the last error untouched,
+    // when the target could not be renamed.
+    bool LandBesideCopyInUse() {
+        const DWORD error = GetLastError();
+        const std::wstring copy = aside::MoveAside(m_strDirectory, m_strLeaf, true);
+        if (copy.empty()) return FailWith(error, false);
+        if (!MoveFileExW(m_strTemporary.c_str(), m_strTarget.c_str(), MOVEFILE_WRITE_THROUGH)) {
+            const DWORD failed = GetLastError();
+            aside::PutBack(copy, m_strTarget);
+            return FailWith(failed, false);
+        }
+        // Held by its program still, it stays for the sweep of a later run.
+        aside::Discard(copy);
+        return true;
+    }
+
     // A creation time left stale only makes a later run fetch the file again, so a failure here
     // does not undo the landing.
     void MarkCreatedNow() {
@@ -242,6 +185,7 @@ class Win32Landing final : public Landing {
 
     std::vector<FileHandle> m_held;
     std::wstring m_strDirectory;
+    std::wstring m_strLeaf;
     std::wstring m_strTarget;
     std::wstring m_strTemporary;
     FileHandle m_file;
@@ -257,6 +201,7 @@ BOOL Landing::Settle() {
 }
 
 void Landing::RemoveLeftovers(LPCSTR root, LPCSTR directory) {
+    using namespace landing_walk;
     if (root == nullptr) return;
     const bool itself = directory == nullptr || *directory == '\0';
     const std::vector<std::wstring> parts =
@@ -269,32 +214,18 @@ void Landing::RemoveLeftovers(LPCSTR root, LPCSTR directory) {
         path += L"\\" + part;
         held = EnterDirectory(path, false);
     }
-    if (held) RemoveStaleTemporaries(path, held.get());
+    if (held) RemoveStaleTemporaries(path);
 }
 
 std::unique_ptr<Landing> Landing::Begin(LPCSTR root, LPCSTR name, DWORD attributes,
                                         bool failIfExists) {
-    if (root == nullptr || name == nullptr) return FailWith(ERROR_INVALID_PARAMETER, nullptr);
-    const std::vector<std::wstring> parts = Components(Wide(name));
-    if (parts.empty()) return FailWith(ERROR_INVALID_NAME, nullptr);
-    std::wstring directory = ExtendedPath(Wide(root));
-    if (directory.empty()) return FailWith(ERROR_PATH_NOT_FOUND, nullptr);
-
-    std::vector<FileHandle> held;
-    held.push_back(HoldDirectory(directory, true));
-    if (!held.back()) return nullptr;
-    for (size_t i = 0; i + 1 < parts.size(); ++i) {
-        directory += L"\\" + parts[i];
-        held.push_back(EnterDirectory(directory));
-        if (!held.back()) return nullptr;
-    }
-    const std::wstring target = directory + L"\\" + parts.back();
-    if (failIfExists && GetFileAttributesW(target.c_str()) != INVALID_FILE_ATTRIBUTES) {
+    landing_walk::Walk walk;
+    if (!landing_walk::WalkTo(root, name, true, walk)) return nullptr;
+    if (failIfExists && GetFileAttributesW(walk.Target().c_str()) != INVALID_FILE_ATTRIBUTES) {
         return FailWith(ERROR_FILE_EXISTS, nullptr);
     }
-    RemoveStaleTemporaries(directory, held.back().get());
-    auto landing =
-        std::make_unique<Win32Landing>(std::move(held), directory, parts.back(), failIfExists);
+    RemoveStaleTemporaries(walk.Directory());
+    auto landing = std::make_unique<Win32Landing>(std::move(walk), failIfExists);
     if (!landing->Create(attributes)) return nullptr;
     return landing;
 }

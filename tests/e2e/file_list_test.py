@@ -97,10 +97,11 @@ class Synchronisation(ServerTestCase):
             'Pelmora/old.dat': b'server old',
             'Pelmora/new.dat': b'local new',
         })
-        self.assertEqual(self.server.connections(), [1])
-        self.assertEqual(self.server.sent(), [
-            (1, 'Update/Version.txt'), (1, 'Update/File_list.txt'), (1, 'Update/a.txt'),
-            (1, 'Update/sub/b.dll'), (1, 'Update/lib/c.txt'), (1, 'Update/old.dat')])
+        # The lists over the run's connection, each file once over it or the further one.
+        self.assertEqual(self.server.connections(), [1, 2])
+        self.assertSent([(1, 'Update/Version.txt'), (1, 'Update/File_list.txt')],
+                        ['Update/a.txt', 'Update/sub/b.dll', 'Update/lib/c.txt',
+                         'Update/old.dat'])
 
         # Right after, each entry dated the day its local copy was made (a later date would
         # still ask for old.dat): whatever was fetched counts as current now.
@@ -111,8 +112,9 @@ class Synchronisation(ServerTestCase):
                          ['progress: 25'] + unchanged('lib/c.txt') + ['progress: 50'] +
                          unchanged('old.dat') + ['progress: 75'] + unchanged('new.dat') +
                          ['progress: 100'] + RUN_END)
-        self.assertEqual(self.server.connections(), [1, 2])
-        self.assertEqual([path for conn, path in self.server.sent() if conn == 2],
+        # Nothing to fetch: no further connection.
+        self.assertEqual(self.server.connections(), [1, 2, 3])
+        self.assertEqual([path for conn, path in self.server.sent() if conn == 3],
                          ['Update/Version.txt', 'Update/File_list.txt'])
 
     def test_failed_and_refused_entries_do_not_stop_the_run(self):
@@ -139,16 +141,21 @@ class Synchronisation(ServerTestCase):
                    for n in files if 'outside' in n and not d.startswith(self.served)]
         self.assertEqual(outside, [])
 
-        # One control connection throughout: the missing file was asked for on it, and the
-        # next one still came over it. The refused names never reached the server.
-        self.assertEqual(self.server.connections(), [1])
+        # The run's connection and one further one throughout: the missing file was asked
+        # for, and the next ones still came. The refused names never reached the server.
+        self.assertEqual(self.server.connections(), [1, 2])
         commands = self.server.commands()
-        self.assertEqual({conn for conn, _ in commands}, {1})
         self.assertTrue(any('Update/missing.txt' in line for _, line in commands), commands)
         self.assertEqual([line for _, line in commands if 'outside' in line], [])
-        self.assertEqual(self.server.sent(), [
-            (1, 'Update/Version.txt'), (1, 'Update/File_list.txt'), (1, 'Update/a.txt'),
-            (1, 'Update/b.txt'), (1, 'Update/c.txt')])
+        self.assertSent([(1, 'Update/Version.txt'), (1, 'Update/File_list.txt')],
+                        ['Update/a.txt', 'Update/b.txt', 'Update/c.txt'])
+
+    def assertSent(self, lists, files):
+        """The server sent lists first (connection, path), then each of files once, over
+        whichever connection."""
+        sent = self.server.sent()
+        self.assertEqual(sent[:len(lists)], lists, sent)
+        self.assertEqual(sorted(path for _, path in sent[len(lists):]), sorted(files), sent)
 
     def test_a_slow_link_costs_what_it_holds(self):
         """The test server acting out a link (a round trip, a bandwidth): a run takes at least
@@ -177,7 +184,9 @@ class Synchronisation(ServerTestCase):
                                         options=options).start()
                 self.addCleanup(server.stop)
                 started = time.monotonic()
-                status, out, err = self.box.run([], stdin='\n', port=server.port)
+                # One connection: the bounds add up its exchanges and transfers.
+                status, out, err = self.box.run([], stdin='\n', port=server.port,
+                                                extra_env={'KESTRIN_TRANSFER_CONNECTIONS': '1'})
                 took = time.monotonic() - started
                 self.assertEqual(status, 0, err)
                 self.assertEqual([line for line in out if line.startswith('status: Updated')],

@@ -144,7 +144,10 @@ class HostileUpdate(ServerTestCase):
         self.serve(files)
         served = os.path.join(self.served, 'Update', 'changed.bin')
         os.utime(served + '.next', (os.path.getmtime(served) + 3600,) * 2)
-        outcomes, messages = self.update([(name, FUTURE) for name, _, _, _ in cases])
+        # The tries of a file over one connection (with more, a file that a further connection
+        # could not receive is fetched again in its turn over the run's own).
+        outcomes, messages = self.update([(name, FUTURE) for name, _, _, _ in cases],
+                                         {'KESTRIN_TRANSFER_CONNECTIONS': '1'})
         self.assertEqual((outcomes, messages),
                          ({name: outcome for name, _, outcome, _ in cases}, []))
         for name, _, outcome, sent in cases:
@@ -166,7 +169,8 @@ class HostileUpdate(ServerTestCase):
         user, password = account()
         cases = [
             # the server's options (None: nothing listening), connections, whether a.txt lands
-            (['--busy', '2'], 3, True),
+            # (three tries, and the further connection of a run that fetches a file)
+            (['--busy', '2'], 4, True),
             (['--busy', '3'], 3, False),
             (None, 0, False),
         ]
@@ -287,6 +291,21 @@ class HostileUpdate(ServerTestCase):
         self.assertIn('status: Failed...a.txt', out)
         self.assertIn('status: Updated...b.txt', out)
         self.assertEqual(os.listdir(self.product), ['b.txt'])
+
+    def test_a_running_program_is_replaced(self):
+        # The product updates its own program while it runs: the new copy takes the name and the
+        # running process goes on with the old one, which it still maps.
+        program = os.path.join(self.product, 'tamwix')
+        shutil.copy('/bin/sleep', program)
+        running = subprocess.Popen([program, '120'])
+        self.addCleanup(running.wait)
+        self.addCleanup(running.kill)
+        self.serve({'Update/tamwix': '#!/bin/sh\necho new\n'})
+        self.assertEqual(self.update([('tamwix', FUTURE)]), ({'tamwix': 'Updated'}, []))
+        self.assertEqual(self.read(program), '#!/bin/sh\necho new\n')
+        self.assertEqual(sorted(os.listdir(self.product)), ['tamwix'])
+        self.assertIsNone(running.poll(), 'the running program ended')
+        self.assertTrue(os.readlink('/proc/%d/exe' % running.pid).endswith(' (deleted)'))
 
 
 if __name__ == '__main__':

@@ -13,7 +13,10 @@ set(mirrors
     "a:" 1
     ":21" 1
     "a/b" 1
-    "a:21:22" 1)
+    "a:21:22" 1
+    "h:000021" 1
+    "h:021" 1
+    "h:1,\th:65535\t" 0)
 set(connections "1" 0 "16" 0 "4" 0 "0" 1 "17" 1 "" 1 "2x" 1 "-1" 1)
 
 function(check option script rows)
@@ -24,9 +27,14 @@ function(check option script rows)
     list(GET rows ${i} value)
     list(GET rows ${j} refused)
     execute_process(COMMAND ${CMAKE_COMMAND} "-D${option}=${value}" -P ${SOURCE}/cmake/${script}
-                    RESULT_VARIABLE result OUTPUT_QUIET ERROR_QUIET)
+                    RESULT_VARIABLE result OUTPUT_QUIET ERROR_VARIABLE error)
     if((result EQUAL 0 AND refused) OR (NOT result EQUAL 0 AND NOT refused))
       message(FATAL_ERROR "${option}=\"${value}\": exit status ${result}")
+    endif()
+    # A refusal names the entry (each refused row has one).
+    string(FIND "${error}" "\"${value}\"" named)
+    if(refused AND named EQUAL -1)
+      message(FATAL_ERROR "${option}=\"${value}\": the message does not name it: ${error}")
     endif()
   endforeach()
 endfunction()

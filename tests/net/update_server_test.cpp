@@ -16,7 +16,8 @@ TEST(ParseMirrors, TakesHostsAndPortsAndLeavesOutWhatIsNeither) {
         {" a.example , b-2.example:2121,c_3:65535 ",
          {"a.example:0", "b-2.example:2121", "c_3:65535"}},
         {"a,,b,", {"a:0", "b:0"}},
-        {"a:0,b:65536,c:x,d:,:21,e:21:22,f g,h/i,j:021", {"j:21"}},
+        {"a:0,b:65536,c:x,d:,:21,e:21:22,f g,h/i,j:000021,k:021,l:1", {"l:1"}},
+        {"\ta:65535\t,b\n", {"a:65535"}},
     };
     for (const auto& c : cases) {
         std::vector<std::string> got;

@@ -33,6 +33,7 @@ MARK = 'kestrin test account of process '
 # - seccomp_sandbox=NO: this release's sandbox refuses system calls that newer C libraries
 #   make, under some kernels; a loopback test server does without it.
 # - the log: every command and download in vsftpd's own format, in a file of the test's own.
+# - user_config_dir: the test's own, where the writing account's file (WRITER) lets it write.
 # The recipe's chroot_local_user makes the test's tree "/" for the account, and vsftpd refuses
 # a root the account may write to: the tree stays root's. Its pam_service_name=vsftpd is the
 # package's PAM service (the account's shell must be listed in /etc/shells, and its name not
@@ -40,9 +41,15 @@ MARK = 'kestrin test account of process '
 RECIPE = os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pardir, os.pardir,
                       'packaging', 'vsftpd.conf')
 TEST_SETTINGS = {'listen_address': '127.0.0.1', 'listen_port': '{port}', 'background': 'NO',
+                 'user_config_dir': '{users}',
                  'secure_chroot_dir': '{empty}', 'connect_from_port_20': 'NO',
                  'seccomp_sandbox': 'NO', 'syslog_enable': 'NO', 'xferlog_std_format': 'NO',
                  'log_ftp_protocol': 'YES', 'vsftpd_log_file': '{log}'}
+
+
+# The writing account's settings, as the server recipe gives them: files it makes are readable
+# by the update account.
+WRITER = 'write_enable=YES\nlocal_umask=022\n'
 
 
 def config_text():
@@ -76,10 +83,12 @@ _held = None
 
 class VsftpdServer(ServerLog):
     """Serves root (not writable by others) to user with password, as LocalFtpServer does;
-    work_dir holds the configuration, the log and the output."""
+    work_dir holds the configuration, the log and the output. writer, a (user, password) pair,
+    adds the writing account, which owns root/Update."""
 
-    def __init__(self, work_dir, user, password, root):
+    def __init__(self, work_dir, user, password, root, writer=None):
         self.work, self.user, self.password, self.root = work_dir, user, password, root
+        self.writer = writer
         self.log_path = os.path.join(work_dir, 'vsftpd.log')
         self.process = None
         self.port = None
@@ -89,17 +98,27 @@ class VsftpdServer(ServerLog):
             raise Unavailable('vsftpd logs in local accounts: the test makes one, which needs root')
         if not os.access(VSFTPD, os.X_OK):
             raise Unavailable('%s is missing: scripts/setup.sh installs vsftpd' % VSFTPD)
-        self._make_account()
+        self._make_account(self.user, self.password)
         empty = os.path.join(self.work, 'vsftpd-empty')
-        os.makedirs(empty, exist_ok=True)
-        os.makedirs(self.root, exist_ok=True)
+        users = os.path.join(self.work, 'vsftpd-users')
+        for d in (empty, users, self.root):
+            os.makedirs(d, exist_ok=True)
+        if self.writer:
+            self._make_account(*self.writer)
+            with open(os.path.join(users, self.writer[0]), 'w', encoding='ascii') as f:
+                f.write(WRITER)
+            update = os.path.join(self.root, 'Update')
+            os.makedirs(update, exist_ok=True)
+            account = pwd.getpwnam(self.writer[0])
+            os.chown(update, account.pw_uid, account.pw_gid)
         # The account enters its tree through the test's directories: traversal only.
         for d in {self.work, os.path.dirname(os.path.abspath(self.root))}:
             os.chmod(d, os.stat(d).st_mode | 0o111)
         self.port = closed_port()
         config = os.path.join(self.work, 'vsftpd.conf')
         with open(config, 'w', encoding='ascii') as f:
-            f.write(config_text().format(port=self.port, empty=empty, log=self.log_path))
+            f.write(config_text().format(port=self.port, empty=empty, users=users,
+                                         log=self.log_path))
         output = os.path.join(self.work, 'vsftpd.out')
         with open(output, 'wb') as out:
             # A process group of its own: stop() ends the sessions it forked too.
@@ -108,19 +127,23 @@ class VsftpdServer(ServerLog):
                                             start_new_session=True)
         if not wait_until(lambda: self.process.poll() is not None or self._listening(),
                           timeout) or self.process.poll() is not None:
+            code = self.process.poll()
             self.stop()
+            why = ('exit status %d' % code if code is not None
+                   else 'not listening after %s s' % timeout)
             with open(output, encoding='utf-8', errors='replace') as f:
-                raise RuntimeError('vsftpd did not start:\n' + f.read())
+                raise RuntimeError('vsftpd did not start (%s):\n%s' % (why, f.read()))
         return self
 
     def stop(self):
         if self.process is not None and self.process.poll() is None:
             os.killpg(self.process.pid, signal.SIGTERM)
             self.process.wait()
-        # The account goes once the sessions running as it have ended.
-        if self._owner() == os.getpid():
-            wait_until(lambda: subprocess.run(['userdel', self.user], capture_output=True)
-                       .returncode == 0, 10)
+        # The accounts go once the sessions running as them have ended.
+        for user in [self.user] + ([self.writer[0]] if self.writer else []):
+            if self._owner(user) == os.getpid():
+                wait_until(lambda: subprocess.run(['userdel', user], capture_output=True)
+                           .returncode == 0, 10)
 
     def events(self):
         result, conn = [], 0
@@ -140,35 +163,35 @@ class VsftpdServer(ServerLog):
                 result.append((conn, EVENTS[kind], argument))
         return result
 
-    def _owner(self):
+    def _owner(self, user):
         """The process whose test made the account: None when there is no account, 0 when it
         is not a test's."""
         try:
-            comment = pwd.getpwnam(self.user).pw_gecos
+            comment = pwd.getpwnam(user).pw_gecos
         except KeyError:
             return None
         pid = comment[len(MARK):] if comment.startswith(MARK) else ''
         return int(pid) if pid.isdigit() else 0
 
-    def _make_account(self):
+    def _make_account(self, user, password):
         def free():
-            owner = self._owner()
+            owner = self._owner(user)
             if owner == 0:
-                raise Unavailable('an account named %s exists, and is no test\'s' % self.user)
+                raise Unavailable('an account named %s exists, and is no test\'s' % user)
             if owner and not os.path.exists('/proc/%d' % owner):
-                subprocess.run(['userdel', self.user], capture_output=True)
-                owner = self._owner()
+                subprocess.run(['userdel', user], capture_output=True)
+                owner = self._owner(user)
             return owner is None
 
         global _held
         if _held is None and not wait_until(free, 120, interval=0.5):
-            _held = 'another test run has held the account %s for two minutes' % self.user
+            _held = 'another test run has held the account %s for two minutes' % user
         if _held is not None:
             raise Unavailable(_held)
         subprocess.run(['useradd', '--system', '--no-create-home', '--home-dir',
                         os.path.abspath(self.root), '--shell', '/bin/sh',
-                        '--comment', MARK + str(os.getpid()), self.user], check=True)
-        subprocess.run(['chpasswd'], input='%s:%s\n' % (self.user, self.password), text=True,
+                        '--comment', MARK + str(os.getpid()), user], check=True)
+        subprocess.run(['chpasswd'], input='%s:%s\n' % (user, password), text=True,
                        check=True)
 
     def _listening(self):

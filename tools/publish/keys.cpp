@@ -13,6 +13,7 @@
 #include <string>
 
 #include "net/crypto.h"
+#include "mistakes.h"
 #include "tree.h"
 
 namespace publish {
@@ -110,6 +111,7 @@ std::string GenerateKeyPair(const std::filesystem::path& directory) {
                  (error ? error.message() : std::strerror(errno)));
         }
     }
+    CheckKeyPlace(privatePath);
     OwnersAlone(directory,
                 "who could replace the keys in it: make it the owner's alone (chmod go-w), or "
                 "take another directory");
@@ -141,6 +143,7 @@ std::string PrivateKey::Pem() const {
 PrivateKey PrivateKey::Load(const std::filesystem::path& path) {
     const std::optional<std::string> pem = ReadWholeFile(path);
     if (!pem) Refuse("there is no key file " + Shown(path));
+    CheckKeyPlace(path);
     const mode_t mode =
         OwnersAlone(path,
                     "one of whom may have put another key there: make sure it is yours, then chmod "

@@ -11,7 +11,10 @@
 #include "engine/manifest.h"
 #include "engine/rules.h"
 #include "keys.h"
+#include "history.h"
 #include "lists.h"
+#include "mistakes.h"
+#include "prune.h"
 #include "release_input.h"
 #include "tree.h"
 #include "verify.h"
@@ -50,11 +53,33 @@ struct PreviousPublication {
         if (state == State::Unsigned) return HashFile(update / name);
         return std::nullopt;
     }
+
+    // What it listed, where the content is known.
+    std::vector<ListedContent> Listed(const fs::path& update) const {
+        std::vector<ListedContent> listed;
+        for (const auto& [name, date] : dates) {
+            if (const auto record = Served(update, name)) listed.push_back({name, date, *record});
+        }
+        return listed;
+    }
 };
 
-PreviousPublication ReadPrevious(const fs::path& root, const net::P256PublicKey& key,
-                                 const CString& product, bool newKey) {
-    const fs::path update = root / "Update";
+// Refuses a publication whose key cannot be told (its manifest or signature lost), unless the
+// publisher moves to a new key on purpose or this tool's own interrupted run left it so.
+void CheckVerifiable(const fs::path& update, const TreeCheck& check, bool lost, bool newKey,
+                     bool unfinishedHere) {
+    if (!lost || newKey || unfinishedHere) return;
+    Refuse(Shown(update) + " holds a publication that cannot be verified (" +
+           check.problems.front() +
+           "), so a key other than the one that signed it would go unnoticed, and clients built "
+           "with that key would refuse every release. Restore the lost file from a copy or a "
+           "mirror and publish again; or give --new-key if the clients are to take this key "
+           "from now on.");
+}
+
+PreviousPublication ReadPrevious(const ReleaseOptions& options, const net::P256PublicKey& key,
+                                 bool unfinishedHere) {
+    const fs::path update = options.to / "Update";
     PreviousPublication previous;
     previous.release = ReadVersionFile(update / engine::kVersionFileName);
     const auto listed = ReadFileList(update / engine::kFileListName);
@@ -66,8 +91,13 @@ PreviousPublication ReadPrevious(const fs::path& root, const net::P256PublicKey&
     const bool signature =
         fs::symlink_status(update / engine::kManifestSignatureName, error).type() !=
         fs::file_type::not_found;
+    CString product = options.product;
     if (manifest) {
-        if (const auto parsed = engine::ParseManifest(*manifest)) previous.serial = parsed->serial;
+        if (const auto parsed = engine::ParseManifest(*manifest)) {
+            previous.serial = parsed->serial;
+            CheckSameProduct(options.product, parsed->product, options.newProduct);
+            product = parsed->product;
+        }
     }
     if (!manifest && !signature) {
         using enum PreviousPublication::State;
@@ -77,10 +107,13 @@ PreviousPublication ReadPrevious(const fs::path& root, const net::P256PublicKey&
     engine::ManifestPolicy policy;
     policy.product = product;
     policy.now = std::numeric_limits<std::int64_t>::min();  // an expired one is complete too
-    TreeCheck check = CheckTree(root, &key, policy);
+    TreeCheck check = CheckTree(options.to, &key, policy);
+    CheckVerifiable(update, check,
+                    !manifest || !signature || check.refused == engine::ManifestFault::Unsigned,
+                    options.newKey, unfinishedHere);
     if (check.refused == engine::ManifestFault::BadSignature) {
         // Clients built with the key that signed it would refuse everything signed with this.
-        if (!newKey) {
+        if (!options.newKey) {
             Refuse(Shown(update) + " holds a publication that this key did not sign (" +
                    check.problems.front() +
                    "): clients that accept it would refuse this release. Sign with the key "
@@ -90,7 +123,7 @@ PreviousPublication ReadPrevious(const fs::path& root, const net::P256PublicKey&
                      "note: %s was signed with another key; only clients built with this key "
                      "accept the new release\n",
                      Shown(update).c_str());
-        check = CheckTree(root, nullptr, policy);
+        check = CheckTree(options.to, nullptr, policy);
     }
     if (check.problems.empty()) {
         previous.state = PreviousPublication::State::Signed;
@@ -100,6 +133,13 @@ PreviousPublication ReadPrevious(const fs::path& root, const net::P256PublicKey&
         previous.why = check.problems.front();
     }
     return previous;
+}
+
+// The names, dates and content that files is to list.
+std::vector<ListedContent> Listed(const std::vector<ReleaseFile>& files) {
+    std::vector<ListedContent> listed;
+    for (const ReleaseFile& file : files) listed.push_back({file.name, file.date, file.record});
+    return listed;
 }
 
 void CheckNewer(const ReleaseVersion& release, const PreviousPublication& previous,
@@ -229,22 +269,6 @@ TreeCheck CheckWritten(const fs::path& root, const net::P256PublicKey& key, cons
     return check;
 }
 
-// Removes the stray files below update, and the directories they leave empty.
-void Prune(const fs::path& update, const std::vector<std::string>& strays) {
-    for (const std::string& stray : strays) {
-        fs::path path = update / stray;
-        std::error_code error;
-        fs::remove(path, error);
-        if (error) Fail("cannot remove " + Shown(path) + ": " + error.message());
-        std::printf("removed   Update/%s\n", stray.c_str());
-        // fs::remove leaves a directory that is not empty.
-        for (path = path.parent_path(); path != update && fs::is_empty(path, error) && !error;
-             path = path.parent_path()) {
-            fs::remove(path, error);
-        }
-    }
-}
-
 }  // namespace
 
 int Release(const ReleaseOptions& options) {
@@ -264,10 +288,15 @@ int Release(const ReleaseOptions& options) {
     }
 
     const fs::path update = options.to / "Update";
+    const std::string keyText = key.privateKey.PublicKeyText();
     const PreviousPublication previous =
-        ReadPrevious(options.to, key.publicKey, options.product, options.newKey);
+        ReadPrevious(options, key.publicKey, IsUnfinishedWith(update, keyText));
+    CheckLetterCase(release, previous.release);
     CheckNewer(release, previous, update);
     DateFiles(files, previous, update, newDate);
+    DateHistory history = DateHistory::Read(options.to);
+    history.Record(previous.Listed(update));
+    history.CheckReused(Listed(files));
     if (previous.state == PreviousPublication::State::Unfinished) {
         std::fprintf(stderr,
                      "note: %s holds no complete publication signed with this key (%s); every "
@@ -303,6 +332,7 @@ int Release(const ReleaseOptions& options) {
     fs::create_directories(update, error);
     if (error) Fail("cannot create " + Shown(update) + ": " + error.message());
     RemoveLeftovers(update);
+    MarkUnfinished(update, keyText);
     RemoveSignature(update);
     WriteFileAtomically(update / engine::kManifestName, manifestText);
     for (const ReleaseFile& file : files) {
@@ -319,16 +349,15 @@ int Release(const ReleaseOptions& options) {
     WriteFileAtomically(update / engine::kVersionFileName, versionText);
     WriteFileAtomically(update / engine::kManifestSignatureName, signature);
 
-    const TreeCheck check = CheckWritten(options.to, key.publicKey, options.product, now);
+    TreeCheck check = CheckWritten(options.to, key.publicKey, options.product, now);
+    ClearUnfinished(update);
+    std::erase(check.strays, kUnfinishedMark);
+    history.Record(Listed(files));
+    history.Write(options.to);
     if (options.prune) {
-        Prune(update, check.strays);
+        PruneStrays(update, check.strays);
     } else {
-        for (const std::string& stray : check.strays) {
-            std::fprintf(stderr,
-                         "warning: Update/%s is not part of the release, but the server serves "
-                         "it; --prune removes it\n",
-                         stray.c_str());
-        }
+        WarnOfStrays(check.strays);
     }
     std::printf("published %s %s%s in %s: serial %llu, expires %s\n", options.product.c_str(),
                 release.number.c_str(), release.letter.c_str(), Shown(update).c_str(),
@@ -359,10 +388,15 @@ int Refresh(const RefreshOptions& options) {
     const std::string manifestText = engine::ManifestText(manifest);
     const std::string signature = key.privateKey.Sign(manifestText);
 
+    RemoveLeftovers(update);
+    MarkUnfinished(update, key.privateKey.PublicKeyText());
     RemoveSignature(update);
     WriteFileAtomically(update / engine::kManifestName, manifestText);
     WriteFileAtomically(update / engine::kManifestSignatureName, signature);
-    CheckWritten(options.to, key.publicKey, manifest.product, now);
+    TreeCheck written = CheckWritten(options.to, key.publicKey, manifest.product, now);
+    ClearUnfinished(update);
+    std::erase(written.strays, kUnfinishedMark);
+    WarnOfStrays(written.strays);
     std::printf("signed %s again in %s: serial %llu, expires %s\n", manifest.product.c_str(),
                 Shown(update).c_str(), static_cast<unsigned long long>(manifest.serial),
                 engine::UtcInstantText(manifest.expires).c_str());

@@ -16,6 +16,7 @@ struct ReleaseOptions {
     int expiresDays = 90;
     std::optional<std::string> date;  // YYYY-MM-DD for new and changed files; today if none
     bool newKey = false;              // the previous publication may be signed with another key
+    bool newProduct = false;          // the previous publication may be of another product
     bool prune = false;           // removes the files below Update/ that the release does not list
     bool allow8bitNames = false;  // names may hold bytes outside printable ASCII
 };

@@ -8,6 +8,7 @@
 #include <set>
 
 #include "engine/rules.h"
+#include "mistakes.h"
 #include "tree.h"
 
 namespace publish {
@@ -91,6 +92,9 @@ std::vector<ReleaseFile> ListRelease(const fs::path& from, bool allow8bitNames) 
     if (files.empty()) Refuse("the release in " + Shown(from) + " has no files");
     std::sort(files.begin(), files.end(),
               [](const ReleaseFile& a, const ReleaseFile& b) { return a.name < b.name; });
+    std::vector<CString> names;
+    for (const ReleaseFile& file : files) names.push_back(file.name);
+    CheckFoldedDirectories(names);
     return files;
 }
 
@@ -113,10 +117,13 @@ ReleaseVersion ParseVersion(const std::string& version) {
 }
 
 CString CheckedDate(const std::string& date) {
+    const auto refuse = [&date](const std::string& why) { Refuse("--date " + date + ": " + why); };
+    const bool form = date.size() == 10 && date[4] == '-' && date[7] == '-' &&
+                      std::all_of(date.begin(), date.end(),
+                                  [](char c) { return c == '-' || (c >= '0' && c <= '9'); });
+    if (!form) refuse("not a date of the form YYYY-MM-DD (a year of four digits, up to 9999)");
     const engine::ListedDate parts = engine::ParseListedDate(date);
-    char canonical[16];
-    std::snprintf(canonical, sizeof canonical, "%04d-%02d-%02d", parts.year, parts.month,
-                  parts.day);
+    if (parts.month < 1 || parts.month > 12) refuse("there is no month " + date.substr(5, 2));
     std::tm noon{};
     noon.tm_year = parts.year - 1900;
     noon.tm_mon = parts.month - 1;
@@ -124,9 +131,12 @@ CString CheckedDate(const std::string& date) {
     noon.tm_hour = 12;
     noon.tm_isdst = -1;
     // mktime moves a day that the month does not have into the next month.
-    const bool real = std::mktime(&noon) != -1 && noon.tm_mday == parts.day;
-    if (date != canonical || !real || !engine::ListedTime(date)) {
-        Refuse("--date " + date + ": a date YYYY-MM-DD from 1970 on");
+    if (parts.day < 1 || std::mktime(&noon) == -1 || noon.tm_mday != parts.day) {
+        refuse("the month has no day " + date.substr(8, 2));
+    }
+    if (parts.year < 1970) refuse("Kestrin reads dates from 1970 on");
+    if (!engine::ListedTime(date)) {
+        refuse("past the last date that Kestrin converts on every system (the end of 3000)");
     }
     return date;
 }

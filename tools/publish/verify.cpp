@@ -8,6 +8,7 @@
 #include "engine/rules.h"
 #include "keys.h"
 #include "lists.h"
+#include "prune.h"
 #include "tree.h"
 
 namespace publish {
@@ -53,7 +54,8 @@ class TreeChecker {
     TreeCheck& m_check;
 };
 
-// The files below update that are neither the tree's own nor listed. Links are not followed.
+}  // namespace
+
 std::vector<std::string> StrayFiles(const std::filesystem::path& update,
                                     const std::vector<ListedFile>& listed) {
     std::set<std::string> known = {engine::kManifestName, engine::kManifestSignatureName,
@@ -71,8 +73,6 @@ std::vector<std::string> StrayFiles(const std::filesystem::path& update,
     std::sort(strays.begin(), strays.end());
     return strays;
 }
-
-}  // namespace
 
 TreeCheck CheckTree(const std::filesystem::path& root, const net::P256PublicKey* key,
                     const engine::ManifestPolicy& policy) {
@@ -135,15 +135,18 @@ net::P256PublicKey PublicKeyArgument(const std::string& argument) {
 }
 
 int Verify(const std::filesystem::path& root, const net::P256PublicKey& key,
-           const std::optional<CString>& product) {
+           const std::optional<CString>& product, bool strict) {
     engine::ManifestPolicy policy;
     policy.product = product;
     policy.now = std::time(nullptr);
     TreeCheck check = CheckTree(root, &key, policy);
-    // Clients are never given a stray file, but the server serves it to anyone who asks.
-    for (const std::string& stray : check.strays) {
-        check.problems.push_back("Update/" + stray +
-                                 " is served but not listed (release --prune removes it)");
+    if (strict) {
+        for (const std::string& stray : check.strays) {
+            check.problems.push_back(
+                "Update/" + stray + " is served but not listed (kestrin-publish prune removes it)");
+        }
+    } else {
+        WarnOfStrays(check.strays);
     }
     for (const std::string& problem : check.problems) std::printf("%s\n", problem.c_str());
     if (!check.problems.empty()) {

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "engine/manifest.h"
+#include "lists.h"
 #include "net/crypto.h"
 
 namespace publish {
@@ -35,8 +36,14 @@ TreeCheck CheckTree(const std::filesystem::path& root, const net::P256PublicKey*
 // else.
 net::P256PublicKey PublicKeyArgument(const std::string& argument);
 
-// The verify command: prints each problem and returns the exit status.
+// The files below update that are neither the tree's own nor listed (names relative to update,
+// "/" between directories), sorted. Links are not followed.
+std::vector<std::string> StrayFiles(const std::filesystem::path& update,
+                                    const std::vector<ListedFile>& listed);
+
+// The verify command: prints each problem and returns the exit status. Strays are warned about,
+// and are problems only when strict.
 int Verify(const std::filesystem::path& root, const net::P256PublicKey& key,
-           const std::optional<CString>& product);
+           const std::optional<CString>& product, bool strict);
 
 }  // namespace publish

@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <map>
+#include <string_view>
 
 #include "platform/landing.h"
 #include "platform/win32api.h"
@@ -62,8 +63,10 @@ struct TraceHooks {
         for (size_t i = root.size() + 1; i <= rest.size(); ++i) {
             if (i == rest.size() || rest[i] == L'\\') {
                 if (!relative.empty()) relative += '\\';
-                relative +=
-                    Landing::IsTemporaryName(component.c_str()) ? "~kst????.tmp" : component;
+                const std::string_view aside = Landing::AsideOf(std::string_view(component));
+                relative += Landing::IsTemporaryName(component.c_str()) ? "~kst????.tmp"
+                            : aside.empty()                             ? component
+                                            : "~kst????~" + std::string(aside);
                 component.clear();
             } else {
                 component += static_cast<char>(rest[i]);
@@ -126,14 +129,20 @@ struct TraceHooks {
     }
 
     static BOOL WINAPI OnMove(LPCWSTR from, LPCWSTR to, DWORD flags) {
+        const std::string source = Relative(from);
+        const std::string call =
+            source.empty() ? std::string()
+                           : "rename " + source + " to " + Relative(to) +
+                                 (flags & MOVEFILE_WRITE_THROUGH ? " written through" : "") +
+                                 (flags & MOVEFILE_REPLACE_EXISTING ? " replacing" : "");
+        if (!call.empty() && call == g_trace->m_refused) {
+            Note(call);
+            SetLastError(g_trace->m_refusedError);
+            return FALSE;
+        }
         const BOOL moved = g_real.move(from, to, flags);
         const KeepLastError keep;
-        const std::string source = Relative(from);
-        if (!source.empty()) {
-            Note("rename " + source + " to " + Relative(to) +
-                 (flags & MOVEFILE_WRITE_THROUGH ? " written through" : "") +
-                 (flags & MOVEFILE_REPLACE_EXISTING ? " replacing" : ""));
-        }
+        if (!call.empty()) Note(call);
         return moved;
     }
 

@@ -3,7 +3,8 @@
 // makes are pointed at recorders that note each call on a path below a root and pass it on.
 // Only the program's own code is seen (it holds the platform layer, linked in statically), not
 // the system's libraries. Each line names the call and its paths relative to the root (the root
-// itself is "."), a temporary name of the landing's form shown as "~kst????.tmp":
+// itself is "."), a temporary name of the landing's form shown as "~kst????.tmp", a copy aside
+// as "~kst????~NAME":
 //   hold P                  a directory opened to be held (FILE_FLAG_BACKUP_SEMANTICS)
 //   create P / open P       a file created (CREATE_NEW) / opened otherwise
 //   look P                  its attributes asked for (GetFileAttributesW)
@@ -15,6 +16,8 @@
 
 #include <string>
 #include <vector>
+
+#include "platform/win32api.h"
 
 class CallTrace {
   public:
@@ -36,6 +39,12 @@ class CallTrace {
     // (1: every look).
     void ShowAsLink(const std::string& path, int fromLook);
 
+    // Has the rename noted as call fail with error, without making it.
+    void Refuse(const std::string& call, DWORD error) {
+        m_refused = call;
+        m_refusedError = error;
+    }
+
   private:
     friend struct TraceHooks;
     std::wstring m_root;
@@ -44,4 +53,6 @@ class CallTrace {
     std::string m_link;
     int m_linkFromLook = 0;
     int m_linkLooks = 0;
+    std::string m_refused;
+    DWORD m_refusedError = 0;
 };

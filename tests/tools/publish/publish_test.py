@@ -47,6 +47,7 @@ class Publish(unittest.TestCase):
 
     def release(self, version, files=RELEASE, *extra):
         source = os.path.join(self.dir, 'release-' + version)
+        shutil.rmtree(source, True)
         os.makedirs(source)
         write_files(source, files)
         return run(PUBLISH, 'release', '--from', source, '--to', self.server, '--product',
@@ -121,12 +122,22 @@ class Publish(unittest.TestCase):
         pem = os.path.join(self.keys, 'public-key.pem')
         self.assertEqual(self.verify('--public-key', pem).returncode, 0)
         k = self.public_key
-        # One key, or up to four separated by commas for a move to a new key.
+        # One key, or up to four separated by commas for a move to a new key, each a point of
+        # the curve: one mistyped digit of Y leaves the curve whatever the key.
+        mistyped = k[:-1] + ('0' if k[-1] != '0' else '1')
         for key, status in ((k, 0), (k[:-1], 1), ('02' + k[2:], 1), (','.join([k] * 4), 0),
-                            (','.join([k] * 5), 1), (k + ',', 1), (k + ',' + k[:-1], 1)):
+                            (','.join([k] * 5), 1), (k + ',', 1), (k + ',' + k[:-1], 1),
+                            ('04' + '0' * 128, 1), (k + ',' + mistyped, 1), (mistyped, 1)):
             check = run(CMAKE, '-DKESTRIN_UPDATE_PUBLIC_KEY=' + key, '-P',
                         os.path.join(SOURCE, 'cmake', 'public_key.cmake'))
             self.assertEqual(check.returncode != 0, status != 0, key)
+            if key.endswith(mistyped):  # the refusal names the key that is wrong
+                self.assertIn('"%s"' % mistyped, check.stderr)
+        # Without openssl the point is not checked, and configuring says so.
+        check = run(CMAKE, '-DKESTRIN_OPENSSL=/nonexistent', '-DKESTRIN_UPDATE_PUBLIC_KEY=' +
+                    mistyped, '-P', os.path.join(SOURCE, 'cmake', 'public_key.cmake'))
+        self.assertEqual(check.returncode, 0, check.stderr)
+        self.assertIn('no working openssl command', check.stderr)
 
     def test_release_keeps_the_dates_of_unchanged_files(self):
         self.published('2A', RELEASE, '--date', OLD)
@@ -191,6 +202,15 @@ class Publish(unittest.TestCase):
         writable = os.path.join(self.dir, 'writable.pem')
         shutil.copy(self.private_key, writable)
         os.chmod(writable, 0o620)
+        # A key in a directory of its own below one that anyone may write (no sticky bit), and
+        # keys that another user owns (the file, or its directory).
+        open_above = self.key_copy('open', 'keys', 'private-key.pem')
+        os.chmod(os.path.join(self.dir, 'open'), 0o777)
+        foreign_file = self.key_copy('foreign-file', 'private-key.pem')
+        foreign_dir = self.key_copy('foreign-dir', 'private-key.pem')
+        if os.geteuid() == 0:
+            os.chown(foreign_file, 65534, 65534)
+            os.chown(os.path.dirname(foreign_dir), 65534, 65534)
         cases = [
             ('3A', RELEASE, ('--key', p384), 'no P-256 private key'),
             ('3A', RELEASE, ('--key', os.path.join(other, 'private-key.pem')),
@@ -214,16 +234,71 @@ class Publish(unittest.TestCase):
             ('3', RELEASE, (), '--version'),
             ('3AB', RELEASE, (), '--version'),
             ('2147483648A', RELEASE, (), '--version'),
-            ('3A', RELEASE, ('--date', '2024-02-30'), '--date'),
+            ('3A', RELEASE, ('--date', '2024-02-30'), 'no day 30'),
+            ('3A', RELEASE, ('--date', '2026-13-01'), 'no month 13'),
+            ('3A', RELEASE, ('--date', '2026-14-01'), 'no month 14'),
+            ('3A', RELEASE, ('--date', '2026-13-31'), 'no month 13'),
+            ('3A', RELEASE, ('--date', '2026-01-32'), 'no day 32'),
+            ('3A', RELEASE, ('--date', '9999-12-31'), 'the end of 3000'),
+            ('3A', RELEASE, ('--date', '10000-01-01'), 'four digits'),
+            ('3A', RELEASE, ('--date', '1969-12-31'), 'from 1970'),
             ('3A', RELEASE, ('--expires-days', '0'), '--expires-days'),
+            ('3A', RELEASE, ('--product', 'Acmee'), 'not the product'),
+            ('3A', RELEASE, ('--product', 'tamwix'), 'case included'),
+            ('3b', RELEASE, (), 'every lower-case letter'),
+            ('3A', dict(RELEASE, Data='x'), (), 'a directory of another file'),
+            ('3A', {'DLL': 'x', 'dll/sub/a.dll': 'y'}, (), 'a directory of another file'),
+            ('3A', RELEASE, ('--key', open_above), 'can be changed by other users'),
         ]
+        if os.geteuid() == 0:
+            cases += [('3A', RELEASE, ('--key', foreign_file), 'belongs to another user'),
+                      ('3A', RELEASE, ('--key', foreign_dir), 'belongs to another user')]
+        pristine = os.path.join(self.dir, 'pristine')
+        shutil.copytree(self.server, pristine)
         for version, files, extra, message in cases:
             with self.subTest(files=list(files), version=version, extra=extra):
-                shutil.rmtree(os.path.join(self.dir, 'release-' + version), True)
+                # Each case starts from the same tree, whatever the one before did.
+                shutil.rmtree(self.server)
+                shutil.copytree(pristine, self.server)
                 proc = self.release(version, files, *extra)
                 self.assertEqual(proc.returncode, 2, proc.stderr)
                 self.assertIn(message, proc.stderr)
+                # A product typo is no matter of dates.
+                self.assertNotIn('--date' if '--product' in extra else '\0', proc.stderr)
                 self.assertEqual(read_files(self.server), before)
+
+    def key_copy(self, *parts):
+        path = os.path.join(self.dir, *parts)
+        os.makedirs(os.path.dirname(path), mode=0o700)
+        shutil.copy(self.private_key, path)
+        return path
+
+    def test_a_publication_that_cannot_be_verified_needs_a_new_key(self):
+        self.published('2A', RELEASE, '--date', OLD)
+        for lost in ('Manifest.sig', 'Manifest.txt'):
+            with self.subTest(lost):
+                os.rename(os.path.join(self.update, lost), os.path.join(self.dir, lost))
+                before = read_files(self.server)
+                proc = self.release('2B')
+                self.assertEqual(proc.returncode, 2, proc.stderr)
+                self.assertIn('cannot be verified (Update/%s is missing)' % lost, proc.stderr)
+                self.assertEqual(read_files(self.server), before)
+                os.rename(os.path.join(self.dir, lost), os.path.join(self.update, lost))
+        os.remove(os.path.join(self.update, 'Manifest.sig'))
+        self.published('2B', RELEASE, '--new-key')
+        self.assertEqual(self.verify().returncode, 0)
+
+    def test_a_name_listed_again_never_takes_a_date_it_had_with_other_content(self):
+        self.published('2A', dict(RELEASE, **{'x.dll': 'first'}), '--date', OLD)
+        self.published('2B', RELEASE, '--date', OLD)
+        before = read_files(self.server)
+        proc = self.release('2C', dict(RELEASE, **{'x.dll': 'second'}), '--date', OLD)
+        self.assertEqual(proc.returncode, 2, proc.stderr)
+        self.assertIn('x.dll (%s)' % OLD, proc.stderr)
+        self.assertIn('--date 2020-01-02 or later', proc.stderr)
+        self.assertEqual(read_files(self.server), before)
+        # The same content again may keep its date: a client that has it has the right copy.
+        self.published('2D', dict(RELEASE, **{'x.dll': 'first'}), '--date', OLD)
 
     def test_verify_names_each_kind_of_damage(self):
         self.published('2B')
@@ -254,10 +329,10 @@ class Publish(unittest.TestCase):
                 self.write('File_list.txt', self.read('File_list.txt') + 'extra.dll\r\n' + OLD),
                 self.write('extra.dll', 'x'), self.resign()), (),
              'Update/extra.dll has no record'),
-            ('stray file', lambda: self.write('old.dll', 'x'), (),
+            ('stray file', lambda: self.write('old.dll', 'x'), ('--strict',),
              'Update/old.dll is served but not listed'),
             ('stray left by a killed run', lambda: self.write('data/.kestrin-publish-x1', 'x'),
-             (), 'Update/data/.kestrin-publish-x1 is served'),
+             ('--strict',), 'Update/data/.kestrin-publish-x1 is served'),
             ('unsafe listed name', lambda: (
                 self.write('File_list.txt', self.read('File_list.txt') + '..\\evil.dll\r\n'),
                 self.resign()), (), 'a name that Kestrin refuses'),
@@ -293,16 +368,27 @@ class Publish(unittest.TestCase):
         proc = self.published('2B', dict(RELEASE, **{'caf\u00e9.txt': 'z'}),
                               '--allow-8bit-names')
         for name in ('gone.txt', 'data/old/gone.bin'):
-            self.assertIn('Update/%s is not part of the release' % name, proc.stderr)
-        self.assertIn('Update/gone.txt is served', self.verify().stdout)
-        self.assertEqual(self.verify().returncode, 1)
+            self.assertIn('Update/%s is served but not listed' % name, proc.stderr)
+        # Strays are warned about; they fail the tree only when asked.
+        proc = self.verify()
+        self.assertEqual(proc.returncode, 0, proc.stdout)
+        self.assertIn('warning: Update/gone.txt is served', proc.stderr)
+        self.assertEqual(self.verify('--strict').returncode, 1)
+        proc = run(PUBLISH, 'refresh', '--to', self.server, '--key', self.private_key)
+        self.assertIn('warning: Update/data/old/gone.bin is served', proc.stderr)
+        proc = run(PUBLISH, 'prune', '--to', self.server)
+        self.assertEqual(proc.returncode, 0, proc.stderr)
+        self.assertIn('removed   Update/gone.txt', proc.stdout)
+        self.assertEqual(self.verify('--strict').returncode, 0)
+        self.write('old/gone.bin', 'x')
         self.published('2C', dict(RELEASE, **{'caf\u00e9.txt': 'z'}), '--allow-8bit-names',
                        '--prune')
         self.assertEqual(self.verify().returncode, 0)
         self.assertEqual(sorted(read_files(self.update)), sorted(
             list(RELEASE) + ['caf\u00e9.txt', 'Version.txt', 'File_list.txt', 'Manifest.txt',
                              'Manifest.sig']))
-        self.assertFalse(os.path.exists(os.path.join(self.update, 'data', 'old')))
+        for gone in (('data', 'old'), ('old',)):
+            self.assertFalse(os.path.exists(os.path.join(self.update, *gone)))
 
     def test_refresh_signs_the_same_publication_again(self):
         self.assertEqual(run(PUBLISH, 'refresh', '--to', self.server, '--key',
@@ -366,11 +452,25 @@ class OwnOptions(unittest.TestCase):
                 (['--help'], 0, usage, ''),
                 (['--version'], 0, 'kestrin-publish %s\n' % harness.version_record(SOURCE), ''),
                 ([], 2, '', usage),
-                (['--bogus'], 2, '', 'kestrin-publish: usage:')]:
+                (['--bogus'], 2, '', 'kestrin-publish: unknown command "--bogus"\nusage:'),
+                (['prune'], 2, '', 'kestrin-publish: --to is missing')]:
             with self.subTest(args=args):
                 proc = run(PUBLISH, *args)
                 self.assertEqual((proc.returncode, proc.stdout[:len(out)], proc.stderr[:len(err)]),
                                  (status, out, err))
+        # --help and the manual page name the same commands, options and exit statuses.
+        help_text = run(PUBLISH, '--help').stdout
+        with open(os.path.join(SOURCE, 'packaging', 'kestrin-publish.1'), encoding='utf-8') as f:
+            page = f.read().replace('\\-', '-')
+        commands = re.findall(r'^  kestrin-publish (\w+)', help_text, re.M)
+        self.assertEqual(len(commands), 6)
+        for word in commands + re.findall(r'--[a-z0-9-]+', help_text):
+            self.assertIn(word, page)
+        for word in re.findall(r'--[a-z0-9-]+', page):
+            self.assertIn(word, help_text)
+        for status in ('0', '1', '2'):
+            self.assertRegex(help_text, r'\n  %s  ' % status)
+            self.assertIn('.TP\n%s\n' % status, page)
         full = subprocess.run(['sh', '-c', '"$0" --help >/dev/full', PUBLISH],
                               stderr=subprocess.PIPE, text=True, timeout=60)
         self.assertEqual((full.returncode, full.stderr),
