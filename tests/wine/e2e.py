@@ -753,7 +753,7 @@ class WineProgram(Session):
             # Cut on every try (426, the control connection kept): a new login asks the rest.
             ('cut-426.bin', 'cut-after-120000', size),
             # Another file of the size, an hour later, after the cut; a server without MDTM.
-            ('changed.bin', 'drop-after-100000 once changes', size + 100000),
+            ('changed.bin', 'drop-after-100000 once changes', None),
             ('no-time.bin', 'drop-after-100000 once nomdtm', size + 100000),
             # REST answered 350 and the file sent from its start: found out, fetched whole.
             ('ignored.bin', 'drop-after-100000 once ignorerest', None),
