@@ -13,10 +13,37 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr DWORD kPieceBytes = 64 * 1024;
+// A file the caller knows to be smaller than this is fetched whole again rather than resumed:
+// asking its time would cost each such file a round trip to save less than it.
+constexpr ULONGLONG kResumeFloorBytes = 64 * 1024;
 
 bool Fail(DWORD error) {
     SetLastError(error);
     return false;
+}
+
+bool CannotResume(Received& received, NoResume why) {
+    received.noResume = why;
+    return Fail(ERROR_NOT_SUPPORTED);
+}
+
+bool Refused(Received& received) {
+    received.checkRefused = true;
+    return Fail(ERROR_INVALID_DATA);
+}
+
+// Why a try at an offset may not go on with the download it opened (NoResume::None when it may):
+// the file must be the first try's (its size, as first announced or else as the caller knows
+// it, and its time), and the server must have taken the REST.
+NoResume Continues(const ftp::Download& download, const Received& received, ULONGLONG known) {
+    const ULONGLONG size = received.announced != ftp::kNoSizeAnnounced ? received.announced : known;
+    if (download.Modified() == ftp::kNoTimeTold || download.Modified() != received.modified ||
+        download.Announced() != size) {
+        return NoResume::Changed;
+    }
+    const ULONGLONG counted = download.Counted();
+    if (counted != ftp::kNoSizeAnnounced && counted == size) return NoResume::Ignored;
+    return NoResume::None;
 }
 
 // The floor rate, judged window by window: each window that ends must have moved the floor's
@@ -106,18 +133,30 @@ bool ReceiveFile(ftp::Connection& connection, const char* remotePath, DWORD tran
     if (PastDeadline(limits)) return Fail(ERROR_INTERNET_TIMEOUT);
     request.timeoutMs = WithinDeadline(limits, limits.openTimeoutMs);
     if (check != nullptr) request.knownSize = check->Expected();
+    const bool resumed = received.bytes != 0;
+    request.asksTime = !request.ascii && (resumed || request.knownSize == ftp::kNoSizeAnnounced ||
+                                          request.knownSize >= kResumeFloorBytes);
+    received.noResume = NoResume::None;
+    received.checkRefused = false;
     ftp::Opened<ftp::Download> opened = connection.Fetch(request);
     received.refusal = opened.reply;
-    if (!opened.value) return Fail(opened.error);
+    if (!opened.value) {
+        return opened.error == ERROR_NOT_SUPPORTED ? CannotResume(received, NoResume::Refused)
+                                                   : Fail(opened.error);
+    }
     ftp::Download& download = opened.value;
     const EndOnExit ending(download, limits);
+    if (resumed) {
+        const NoResume why = Continues(download, received, request.knownSize);
+        if (why != NoResume::None) return CannotResume(received, why);
+    } else {
+        received.modified = download.Modified();
+    }
     ULONGLONG announced = download.Announced();
     if (announced == ftp::kNoSizeAnnounced) {
         announced = received.announced;
     } else if (received.announced == ftp::kNoSizeAnnounced) {
         received.announced = announced;
-    } else if (announced != received.announced) {
-        return Fail(ERROR_INVALID_DATA);
     }
     const bool sized = announced != ftp::kNoSizeAnnounced;
     // More than the run may take is refused before a byte is written.
@@ -138,10 +177,13 @@ bool ReceiveFile(ftp::Connection& connection, const char* remotePath, DWORD tran
         if (read.error == ERROR_SUCCESS && read.size == 0) break;
         const DWORD got = read.size;
         // Bytes beyond the announced size are never written: the transfer has failed already.
-        if (sized && total + got > announced) return Fail(ERROR_INVALID_DATA);
+        // After a REST they are the server's word that it sent the file from its start.
+        if (sized && total + got > announced) {
+            return resumed ? CannotResume(received, NoResume::Ignored) : Fail(ERROR_INVALID_DATA);
+        }
         if (!sized && total + got > limits.maxBytes) return Fail(ERROR_FILE_TOO_LARGE);
         if (got != 0) {
-            if (check != nullptr && !check->Take(piece.get(), got)) return Fail(ERROR_INVALID_DATA);
+            if (check != nullptr && !check->Take(piece.get(), got)) return Refused(received);
             if (!landing.Write(piece.get(), got)) return false;
             total += got;
         }
@@ -157,7 +199,7 @@ bool ReceiveFile(ftp::Connection& connection, const char* remotePath, DWORD tran
     if (sized && total != announced) return Fail(ERROR_INVALID_DATA);
     // Without a size, only the server's word tells a whole transfer from a broken one.
     if (reply >= 400 || (!confirmed && !sized)) return Fail(ERROR_INTERNET_CONNECTION_ABORTED);
-    if (check != nullptr && !check->Accept(total)) return Fail(ERROR_INVALID_DATA);
+    if (check != nullptr && !check->Accept(total)) return Refused(received);
     return log.Landed(landing.Commit() != FALSE);
 }
 

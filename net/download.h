@@ -61,6 +61,12 @@ class IReceiveCheck {
     virtual ULONGLONG Expected() const { return ftp::kNoSizeAnnounced; }
 };
 
+// Why a try could not go on where the file was cut off (it failed with ERROR_NOT_SUPPORTED,
+// nothing of it taken): the server refused the REST, ignored it (it sent more than the rest, or
+// its 125 or 150 reply counted the whole file), or the file is not the one partly received (its
+// size or modification time differs from the first try's, or the server cannot tell the time).
+enum class NoResume { None, Refused, Ignored, Changed };
+
 // How far a file has come over the tries of it so far: a try that was cut off leaves its bytes
 // in the landing, and the next one asks for the rest.
 struct Received {
@@ -68,9 +74,14 @@ struct Received {
     ULONGLONG bytes = 0;
     // The whole file's size as first announced, kNoSizeAnnounced while none was.
     ULONGLONG announced = ftp::kNoSizeAnnounced;
+    // The file's modification time as the try from its first byte was told it; kNoTimeTold when
+    // it was not (the file then cannot be resumed).
+    ULONGLONG modified = ftp::kNoTimeTold;
     // The code of the server's reply that refused the last try's fetch (421 when it was busy),
     // 0 when none did.
     DWORD refusal = 0;
+    NoResume noResume = NoResume::None;  // of the last try
+    bool checkRefused = false;           // the last try failed on the check's refusal
 };
 
 // Fetches remotePath over an FTP connection into landing and commits it, in ASCII mode when
@@ -88,11 +99,13 @@ bool ReceiveFile(ftp::Connection& connection, const char* remotePath, DWORD tran
 
 // One try of a file that may have come part of the way already: asks for what follows
 // received.bytes (the landing and the check hold those), and counts what this try adds into
-// received whether it ends whole or not. The byte counts and bounds above are the whole file's;
-// a size announced now that differs from the one first announced fails the try
-// (ERROR_INVALID_DATA: the file changed). A transfer cut off before its announced size without
-// the server's confirmation fails with ERROR_INTERNET_CONNECTION_ABORTED; a server that cannot
-// go on where the file was cut off, with ERROR_NOT_SUPPORTED (nothing taken).
+// received whether it ends whole or not. The byte counts and bounds above are the whole file's.
+// A try from the first byte asks the file's modification time unless the caller knows the file
+// to be too small to be worth resuming; a try at an offset asks the size and the time before its
+// REST and goes on only when both are the first try's. A transfer cut off before its announced
+// size without the server's confirmation fails with ERROR_INTERNET_CONNECTION_ABORTED; a try
+// that cannot go on where the file was cut off, with ERROR_NOT_SUPPORTED (received.noResume
+// says why; nothing taken).
 bool ReceiveFile(ftp::Connection& connection, const char* remotePath, DWORD transferFlags,
                  DWORD_PTR context, const ReceiveLimits& limits, Landing& landing,
                  IReceiveCheck* check, Received& received);

@@ -72,27 +72,6 @@ bool TransientRefusal(DWORD error, DWORD reply) {
            error == ERROR_INTERNET_TIMEOUT;
 }
 
-// Whether a transfer that failed is worth another try of the file: it was cut off (the
-// connection broke, or the server never confirmed it), the server was busy for a moment, or a
-// login used before gave nothing of it (the server may have ended it between two files). A
-// refusal of the file, content that cannot be the file's, a bound, or a stall (its time is
-// spent already) is final, as is a failure of the landing, and a transfer that has every byte
-// the server announced (the server failed it all the same: there is no rest to ask for).
-bool WorthAnotherTry(DWORD error, const net::Received& received, bool reused, ULONGLONG arrived) {
-    const DWORD refusal = received.refusal;
-    if (error == ERROR_INTERNET_OPERATION_CANCELLED ||
-        (received.announced != ftp::kNoSizeAnnounced && received.bytes >= received.announced)) {
-        return false;
-    }
-    if (refusal == kServiceNotAvailable || error == ERROR_INTERNET_CONNECTION_ABORTED ||
-        error == ERROR_INTERNET_CONNECTION_RESET || error == ERROR_FTP_DROPPED) {
-        return true;
-    }
-    return reused && arrived == 0 && error != ERROR_INTERNET_EXTENDED_ERROR &&
-           error != ERROR_FILE_TOO_LARGE && error != ERROR_INVALID_DATA &&
-           error != ERROR_INTERNET_TIMEOUT && error != ERROR_NOT_SUPPORTED;
-}
-
 // The bounds of a transfer over a connection, its window no longer than the receive time-out
 // (a time-out never set counts as the default), its size no more than maxBytes.
 net::ReceiveLimits LimitsOf(const CFtpConnection& connection, ULONGLONG maxBytes) {
@@ -111,22 +90,7 @@ bool IsSeparator(char c) {
     return c == '\\' || c == '/';
 }
 
-// A landing that counts the bytes written through it.
-class CountingLanding final : public Landing {
-  public:
-    explicit CountingLanding(Landing& inner) : m_inner(inner) {}
-    BOOL Write(LPCVOID data, DWORD size) override {
-        m_bytes += size;
-        return m_inner.Write(data, size);
-    }
-    BOOL Commit() override { return m_inner.Commit(); }
-
-    ULONGLONG m_bytes = 0;
-
-  private:
-    Landing& m_inner;
-};
-
+// A transfer kept in memory (the receive loop holds it to its bound).
 // Bytes landed in memory, hashed as they are written: the digest is that of exactly the bytes
 // kept, whatever the tries of the transfer were.
 class MemoryLanding final : public Landing {
@@ -256,66 +220,6 @@ std::optional<IRemoteFiles::Bytes> CFtpConnection::FetchBytes(const char* remote
         return std::nullopt;
     }
     return Bytes{std::move(memory.m_bytes), *digest};
-}
-
-bool CFtpConnection::Transfer(const char* remotePath, DWORD transferFlags, DWORD_PTR context,
-                              const net::ReceiveLimits& limits, std::unique_ptr<Landing>& landing,
-                              const std::function<std::unique_ptr<Landing>()>& begin,
-                              net::IReceiveCheck* check) {
-    net::Received received;
-    // Until the server refuses REST, a try goes on where the last one was cut off.
-    bool resumes = true;
-    // The file from its first byte again: a new temporary file, the check started over.
-    auto startOver = [&] {
-        received = net::Received();
-        landing.reset();
-        landing = begin();
-        if (!landing) return false;
-        if (check != nullptr && !check->Restart()) {
-            SetLastError(ERROR_NOT_SUPPORTED);
-            return false;
-        }
-        return true;
-    };
-    // One fetch into the landing; arrived counts the bytes that came.
-    ULONGLONG arrived = 0;
-    auto receive = [&] {
-        CountingLanding counted(*landing);
-        const bool whole = net::ReceiveFile(m_handle, remotePath, transferFlags, context, limits,
-                                            counted, check, received);
-        arrived += counted.m_bytes;
-        return whole;
-    };
-    for (unsigned attempt = 1;; ++attempt) {
-        if (!resumes && received.bytes != 0 && !startOver()) return false;
-        const bool reused = m_bUsed;
-        m_bUsed = true;
-        arrived = 0;
-        bool whole = receive();
-        if (!whole && GetLastError() == ERROR_NOT_SUPPORTED) {
-            // The server cannot go on where the file was cut off: the whole file again, at once.
-            resumes = false;
-            if (!startOver()) return false;
-            whole = receive();
-        }
-        if (Ended(whole)) return true;
-        const DWORD error = GetLastError();
-        // A server that said it was busy has ended the control connection.
-        if (received.refusal == kServiceNotAvailable) m_bSpent = true;
-        const bool late = limits.deadline && std::chrono::steady_clock::now() >= *limits.deadline;
-        if (attempt == kTries || late || !WorthAnotherTry(error, received, reused, arrived)) {
-            SetLastError(error);
-            return false;
-        }
-        // Without a size announced or known to a check, nothing would tell the rest of this
-        // file from a server that ignored REST and sent it all again: such a file starts over.
-        if (received.announced == ftp::kNoSizeAnnounced &&
-            (check == nullptr || check->Expected() == ftp::kNoSizeAnnounced)) {
-            resumes = false;
-        }
-        m_bSpent = true;
-        if (!ReadyForTransfer()) return false;
-    }
 }
 
 bool CFtpConnection::ReadyForTransfer() {

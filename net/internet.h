@@ -5,7 +5,9 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
+#include <set>
 
 #include "framework/cstring.h"
 #include "framework/exceptions.h"
@@ -72,14 +74,21 @@ class CFtpConnection : public CInternetConnection, public IRemoteFiles {
     // context 1 means the connection's own. After a transfer that failed otherwise than by the
     // server's refusal of the file, the control connection may not go on (a transfer cut off,
     // stalled, dropped, or given up): the next fetch logs in again first, with the account of
-    // the first login, and fails as that login does when it cannot. A file is tried up to three
-    // times: a transfer cut off goes on where it stopped (REST) over a new login, the bytes
-    // received so far kept in the temporary file and seen by the check once (a file without a
-    // size or a check starts over, as nothing would tell the rest from the whole); a server that
-    // cannot go on there (refuses REST) sends the whole file again, into a new temporary file and
-    // with the check started over. A server busy for a moment (421) and a login used before
-    // that gives nothing (the server may have ended it between two files) are tried again too;
-    // a refusal of the file, a stall, or content that cannot be the file's are not.
+    // the first login, and fails as that login does when it cannot. A file is tried until three
+    // of its tries moved it nowhere (a try that moved it forward counts only when the tries
+    // together fell below the floor rate): a transfer cut off (the connection dropped, or the
+    // data connection closed early with a 426, a 451 or no reply) goes on where it stopped
+    // (REST) over a new login, the bytes received so far kept in the temporary file and seen by
+    // the check once, when the server's size and modification time are still those of the first
+    // try (a file without a size, a time or a check starts over, as nothing would tell the rest
+    // from the whole or the same file from another). A file that changed, and a server that
+    // refuses or ignores REST (sends more than the rest, or counts the whole file in its 150
+    // reply), sends the whole file again, into a new temporary file and with the check started
+    // over; a server that ignored REST is not asked to resume again in the session. A file pieced
+    // together from several tries that its check refuses is fetched once more from its first byte.
+    // A server busy for a moment (421) and a login used before that gives nothing (the server may
+    // have ended it between two files) are tried again too; a refusal of the file, a stall, or
+    // content that cannot be the file's are not.
     bool DownloadFile(const char* remotePath, const char* directory, const char* name,
                       bool failIfExists, DWORD attributes, DWORD transferFlags, DWORD_PTR context,
                       net::IReceiveCheck* check = nullptr, ULONGLONG maxBytes = kAnySize) override;
@@ -157,6 +166,11 @@ class CInternetSession {
     // token (null: none), which outlives them: see ftp::Session::Watch.
     void Watch(const CancelToken* token);
 
+    // Whether a file cut off on the server at host and port may go on where it stopped: false
+    // once the server ignored a REST in this session (from any thread).
+    bool Resumes(const CString& host, INTERNET_PORT port);
+    void StopResuming(const CString& host, INTERNET_PORT port);
+
     DWORD m_context;
     ftp::Session m_handle;  // null once closed
     DWORD m_connectTimeoutMs = 0;
@@ -164,4 +178,8 @@ class CInternetSession {
     // The base of the waits before a connect is tried again (see net::RetryWaitMs).
     DWORD m_retryWaitMs = 0;
     const CancelToken* m_pCancel = nullptr;
+
+  private:
+    std::mutex m_noResumeMutex;
+    std::set<CString> m_noResume;  // "host:port" of the servers not asked to resume
 };

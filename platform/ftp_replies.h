@@ -1,6 +1,6 @@
 // What the downloads of both systems read out of an FTP server's replies: the code of a reply,
-// the size of a SIZE reply ("213 1234") and the byte count of a 125 or 150 reply ("... (1234
-// bytes)").
+// the size of a SIZE reply ("213 1234"), the time of an MDTM reply and the byte count of a 125 or
+// 150 reply ("... (1234 bytes)").
 #pragma once
 
 #include <optional>
@@ -42,6 +42,16 @@ inline std::optional<ULONGLONG> Size(std::string_view reply) {
     const std::string_view line = LastLine(reply);
     if (Code(line) != 213 || line.size() < 5) return std::nullopt;
     return Number(line.substr(4));
+}
+
+// The time of an MDTM reply ("213 YYYYMMDDhhmmss", a fraction of a second allowed after a dot)
+// as the number its fourteen digits make.
+inline std::optional<ULONGLONG> Modified(std::string_view reply) {
+    const std::string_view line = LastLine(reply);
+    if (Code(line) != 213 || line.size() < 18) return std::nullopt;
+    const std::string_view stamp = line.substr(4);
+    if (stamp.size() > 14 && stamp[14] != '.') return std::nullopt;
+    return Number(stamp.substr(0, 14));
 }
 
 // The N of "(N bytes)" in a 125 or 150 reply.

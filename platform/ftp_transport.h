@@ -62,6 +62,8 @@ inline bool IsInternetError(DWORD error) {
 
 // What a download reports when the server announced no size.
 constexpr ULONGLONG kNoSizeAnnounced = ~0ULL;
+// What a download reports when the server told no modification time.
+constexpr ULONGLONG kNoTimeTold = 0;
 
 // How long a wait on the server may last: the connect time-out covers name resolution, the
 // connection, the login and the server's connecting back for a transfer; the receive time-out
@@ -105,6 +107,10 @@ struct FileRequest {
     // The size the caller knows the file must have (a signed manifest's record), which it holds
     // the bytes to itself; kNoSizeAnnounced when it knows none.
     ULONGLONG knownSize = kNoSizeAnnounced;
+    // Ask the file's modification time (MDTM) before the transfer (binary only), so that a later
+    // transfer that goes on where this one was cut off can tell it is still the same file. A
+    // transfer at an offset asks the size (SIZE) as well, both before its REST.
+    bool asksTime = false;
 };
 
 // Whether a fetch asks the server for the size (SIZE) before the transfer: for a binary transfer
@@ -141,6 +147,12 @@ class Download {
     // AsksSize), else the "(N bytes)" of its 125 or 150 reply when the transfer starts at 0
     // (after REST, servers differ on what that count counts), else kNoSizeAnnounced.
     ULONGLONG Announced() const;
+    // The "(N bytes)" of the 125 or 150 reply, also after a REST; kNoSizeAnnounced without one.
+    ULONGLONG Counted() const;
+    // The modification time of the server's file as its MDTM reply gave it (the digits of
+    // "YYYYMMDDhhmmss" read as one number), when asked (FileRequest::asksTime) and told, else
+    // kNoTimeTold.
+    ULONGLONG Modified() const;
     // Reads what has arrived, up to size bytes, waiting at most timeoutMs for the first of them.
     Piece Read(void* buffer, DWORD size, DWORD timeoutMs);
     // Ends the download, aborting it when its data has not ended, waiting at most timeoutMs for

@@ -29,6 +29,9 @@ Fault modes, for tests:
                     that begin its last component, joined by "+" and ended by its first dot
                     ("size-10+drip-5.bin"). Words:
                       drop-after-N   after N bytes, close the data and the control connection
+                      cut-after-N    after N bytes, close the data connection only and answer
+                                     426 on the control connection (reply-N: that reply
+                                     instead; noreply: none), which stays open
                       stall-after-N  after N bytes, send nothing more, keep both open
                       drip-N         send one byte every N milliseconds
                       endless        send bytes for ever (at full speed, or as drip-N says)
@@ -43,12 +46,23 @@ Fault modes, for tests:
                                      transfer cut off once, whole after
                       norest         refuse REST (502) after a SIZE of the file, as a server
                                      that cannot resume (both clients ask the size first)
+                      ignorerest     answer REST with 350 and still send the file from byte 0
+                      fullcount      the RETR's 125/150 reply names the whole file's size, also
+                                     after a REST (as count-N, but not ended by once)
+                      restbusy-N     answer the file's first N RESTs with 421 and close the
+                                     control connection
+                      nomdtm         refuse MDTM (502), as a server that cannot tell the time
+                      changes        at the file's first cut, the server's copy is replaced by
+                                     "<path>.next" (the same size, say, and a later time)
+                    norest, ignorerest, fullcount, restbusy-N and nomdtm hold also after once
+                    ended the others (they are the file's, not its transfer's).
                       busy-N         answer the file's first N RETRs (as once counts them) with
                                      421 and close the control connection, as a server that
                                      reaches its limit does
                     A file with faults that announce nothing (endless) refuses SIZE too.
   --refuse-logins   answer every login with 530
   --mute            accept connections but never send a reply, not even the greeting
+  --mute-on CMD     never answer that command (USER, PASS, ...): the connection stays open
   --busy N          answer the first N connections with 421 and close them, at the greeting or,
                     with --busy-on CMD, in reply to that command (USER, PASS, ...); a large N
                     is a server that stays busy. A server that stays down is a closed port.
@@ -115,7 +129,8 @@ class RefusingAuthorizer(DummyAuthorizer):
 
 
 FAULT_WORD = re.compile(
-    r"(drop-after|stall-after|drip|size|count|reply|busy)-(\d+)$|(endless|nosize|hangup|once|norest)$")
+    r"(drop-after|cut-after|stall-after|drip|size|count|reply|busy|restbusy)-(\d+)$|"
+    r"(endless|nosize|hangup|once|norest|ignorerest|fullcount|nomdtm|changes|noreply)$")
 # Bytes for ever: what an endless file sends.
 ENDLESS_CHUNK = bytes(range(256)) * 256
 
@@ -134,12 +149,18 @@ class Faults:
         self.once = False      # the faults hold for the file's first RETR only
         self.norest = False    # REST after a SIZE of the file is refused
         self.busy = 0          # RETRs of the file answered 421
+        self.ignorerest = False  # REST answered 350 and not kept
+        self.fullcount = False   # the 125/150 reply names the whole file's size
+        self.restbusy = 0        # RESTs of the file answered 421
+        self.nomdtm = False      # MDTM refused
+        self.changes = False     # the file is replaced by <path>.next at its first cut
+        self.noreply = False     # a cut-after transfer ends without a reply
         for word in words:
             m = FAULT_WORD.match(word)
             if not m:
                 break
             kind, number = m.group(1), int(m.group(2) or 0)
-            if kind in ("drop-after", "stall-after"):
+            if kind in ("drop-after", "cut-after", "stall-after"):
                 self.cut = (kind.split("-")[0], number)
             elif kind == "drip":
                 self.drip_ms = number
@@ -151,6 +172,10 @@ class Faults:
                 self.reply = number
             elif kind == "busy":
                 self.busy = number
+            elif kind == "restbusy":
+                self.restbusy = number
+            elif m.group(3) in ("ignorerest", "fullcount", "nomdtm", "changes", "noreply"):
+                setattr(self, m.group(3), True)
             elif m.group(3) == "endless":
                 self.endless = True
             elif m.group(3) == "hangup":
@@ -167,7 +192,9 @@ class Faults:
     def __bool__(self):
         return bool(self.cut or self.endless or self.drip_ms is not None or
                     self.size is not None or self.count is not None or
-                    self.reply is not None or self.hangup or self.norest or self.busy)
+                    self.reply is not None or self.hangup or self.norest or self.busy or
+                    self.ignorerest or self.fullcount or self.restbusy or self.nomdtm or
+                    self.changes)
 
     @classmethod
     def named(cls, root, path):
@@ -281,12 +308,23 @@ class FaultyDTPHandler(DTPHandler):
             data = data[:max(limit - self.tot_bytes_sent, 0)]
         sent = super().send(data) if data else 0
         if faults.cut and self.tot_bytes_sent >= faults.cut[1]:
+            channel = self.cmd_channel
+            if faults.changes:
+                self._replace_file()
             if faults.cut[0] == "drop":
                 # The server "dies": both connections go without a reply.
-                channel = self.cmd_channel
                 channel.log_events.write(channel.conn_id, "cut",
                                          f"{channel.retr_arg} {self.tot_bytes_sent}")
                 channel.close()
+            elif faults.cut[0] == "cut":
+                # The data connection alone ends early; the control connection says so (or not).
+                channel.log_events.write(channel.conn_id, "cut",
+                                         f"{channel.retr_arg} {self.tot_bytes_sent}")
+                code = faults.reply or 426
+                self._resp = None if faults.noreply else (
+                    f"{code} Transfer aborted; data connection closed.", lambda *a: None)
+                self.transfer_finished = False
+                self.close()
             else:
                 # Out of the event loop but not closed: the client sees an open, silent
                 # connection. The object stays referenced by its command channel.
@@ -297,6 +335,12 @@ class FaultyDTPHandler(DTPHandler):
             self.del_channel()
             self.call_later(faults.drip_ms / 1000.0, self._drip_again)
         return sent
+
+    def _replace_file(self):
+        """The server's copy becomes its "<path>.next", once."""
+        path = self.file_obj.name if self.file_obj is not None else None
+        if path and os.path.exists(path + ".next"):
+            os.replace(path + ".next", path)
 
     def _on_link(self, data):
         """What of data the link lets through now: nothing until a round trip after the data was
@@ -344,6 +388,7 @@ class Handler(FTPHandler):
     fault_file = None
     named_faults = False
     mute = False
+    mute_on = None    # the command never answered
     busy = 0          # connections refused with 421
     busy_on = None    # the command they are refused at; None: the greeting
     max_connections = 0  # connections open at once beyond which one is refused; 0: no limit
@@ -473,6 +518,8 @@ class Handler(FTPHandler):
         self.log_events.write(self.conn_id, "cmd", f"{cmd} {shown}" if arg else cmd)
         if self.conn_id <= self.busy and cmd == self.busy_on:
             return self.refuse_busy(cmd)
+        if cmd == self.mute_on:
+            return None
         if cmd == "RETR":
             self.retr_arg = arg
             self.faults = self.faults_of(arg)
@@ -483,8 +530,9 @@ class Handler(FTPHandler):
                     return self.refuse_busy(cmd)
                 if self.faults.once and count > 1:
                     self.faults = None
-        elif cmd == "SIZE":
+        elif cmd in ("SIZE", "MDTM"):
             self.size_faults = self.faults_of(arg)
+            self.size_path = arg
         elif cmd in ("LIST", "NLST", "MLSD", "STOR", "STOU", "APPE"):
             self.faults = None
         return super().pre_process_command(line, cmd, arg)
@@ -498,15 +546,31 @@ class Handler(FTPHandler):
         else:
             self.respond(f"213 {faults.size}")
 
+    def ftp_MDTM(self, path):
+        faults = getattr(self, "size_faults", None)
+        if faults and faults.nomdtm:
+            self.respond("502 MDTM not implemented for this file.")
+        else:
+            return super().ftp_MDTM(path)
+
     def ftp_REST(self, line):
         faults = getattr(self, "size_faults", None)
+        if faults and faults.restbusy:
+            key = "REST " + getattr(self, "size_path", "")
+            with self._retrs_lock:
+                count = self._retrs[key] = self._retrs.get(key, 0) + 1
+            if count <= faults.restbusy:
+                return self.refuse_busy("REST")
         if faults and faults.norest:
             self.respond("502 REST not implemented for this file.")
+        elif faults and faults.ignorerest:
+            self.respond(f"350 Restarting at position {line}.")
         else:
             super().ftp_REST(line)
 
     def ftp_RETR(self, file):
-        if self.announce_size:
+        path_faults = self.faults_of(self.retr_arg) if self.named_faults else None
+        if self.announce_size or (path_faults and path_faults.fullcount):
             try:
                 self.retr_size = self.fs.getsize(file)
             except OSError:
@@ -548,6 +612,7 @@ def parse_args(argv):
     parser.add_argument("--named-faults", action="store_true")
     parser.add_argument("--refuse-logins", action="store_true")
     parser.add_argument("--mute", action="store_true")
+    parser.add_argument("--mute-on", metavar="CMD")
     parser.add_argument("--busy", type=int, default=0, metavar="N")
     parser.add_argument("--busy-on", metavar="CMD")
     parser.add_argument("--max-connections", type=int, default=0, metavar="K")
@@ -580,6 +645,7 @@ def main(argv):
     Handler.fault_file = args.fault_file
     Handler.named_faults = args.named_faults
     Handler.mute = args.mute
+    Handler.mute_on = args.mute_on.upper() if args.mute_on else None
     Handler.busy = args.busy
     Handler.busy_on = args.busy_on.upper() if args.busy_on else None
     Handler.max_connections = max(args.max_connections, 0)

@@ -1,5 +1,5 @@
-// Server and file URLs, libcurl's results as WinInet error numbers, and the QUIT after a refused
-// login, for the libcurl FTP backend (ftp_curl.h).
+// A handle's set-up, server and file URLs, libcurl's results as WinInet error numbers, and the
+// QUIT after a refused login, for the libcurl FTP backend (ftp_curl.h).
 #include "ftp_curl.h"
 
 #include <poll.h>
@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cstring>
 #include <memory>
+#include <string_view>
 
 namespace posix {
 
@@ -24,7 +25,85 @@ struct CurlUrlCleanup {
     void operator()(CURLU* url) const { curl_url_cleanup(url); }
 };
 
+// Whole seconds for libcurl's second-grained limits, never 0 (which would mean "no limit").
+long Seconds(DWORD milliseconds) {
+    return static_cast<long>((milliseconds + 999) / 1000);
+}
+
+bool ApplyTimeouts(CURL* curl, const ftp::Timeouts& t) {
+    const long receiveSeconds = Seconds(t.receiveMs);
+    return curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(t.connectMs)) ==
+               CURLE_OK &&
+           curl_easy_setopt(curl, CURLOPT_ACCEPTTIMEOUT_MS, static_cast<long>(t.connectMs)) ==
+               CURLE_OK &&
+           curl_easy_setopt(curl, CURLOPT_SERVER_RESPONSE_TIMEOUT, receiveSeconds) == CURLE_OK;
+}
+
 }  // namespace
+
+bool CurlReady() {
+    static const bool ready = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
+    return ready;
+}
+
+bool ConfigureCurl(CURL* curl, bool direct, const ftp::Timeouts& timeouts,
+                   const std::string& serverUrl, const ftp::Account& account) {
+    bool ok = curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "ftp") == CURLE_OK &&
+              curl_easy_setopt(curl, CURLOPT_URL, serverUrl.c_str()) == CURLE_OK &&
+              curl_easy_setopt(curl, CURLOPT_NOBODY, 1L) == CURLE_OK &&
+              curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L) == CURLE_OK &&
+              curl_easy_setopt(curl, CURLOPT_FTP_FILEMETHOD,
+                               static_cast<long>(CURLFTPMETHOD_NOCWD)) == CURLE_OK &&
+              ApplyTimeouts(curl, timeouts);
+    // PORT at once: a server without EPRT would refuse one before every file (a round trip each);
+    // libcurl still says EPRT where it must, to an IPv6 server.
+    if (ok && !account.passive) {
+        ok = curl_easy_setopt(curl, CURLOPT_FTPPORT, "-") == CURLE_OK &&
+             curl_easy_setopt(curl, CURLOPT_FTP_USE_EPRT, 0L) == CURLE_OK;
+    }
+    if (ok && direct) ok = curl_easy_setopt(curl, CURLOPT_PROXY, "") == CURLE_OK;
+    if (ok && ftp::g_traceSink.load() != nullptr) {
+        ok = curl_easy_setopt(curl, CURLOPT_DEBUGFUNCTION, &KeepVerbSent) == CURLE_OK &&
+             curl_easy_setopt(curl, CURLOPT_VERBOSE, 1L) == CURLE_OK;
+    }
+    // Without a user libcurl logs in as "anonymous", as WinInet does.
+    if (ok && account.user != nullptr) {
+        ok = curl_easy_setopt(curl, CURLOPT_USERNAME, account.user) == CURLE_OK &&
+             curl_easy_setopt(curl, CURLOPT_PASSWORD, account.password ? account.password : "") ==
+                 CURLE_OK;
+    }
+    return ok;
+}
+
+std::vector<std::string> AskedBeforeRetr(const ftp::FileRequest& request, bool sizeAsked) {
+    std::vector<std::string> asked;
+    if (request.remotePath == nullptr || request.ascii) return asked;
+    const std::string path = request.remotePath;
+    if (sizeAsked) asked.push_back("*SIZE " + path);
+    if (request.asksTime) asked.push_back("*MDTM " + path);
+    if (request.offset != 0) asked.push_back("REST " + std::to_string(request.offset));
+    return asked;
+}
+
+int KeepVerbSent(CURL* curl, curl_infotype type, char* data, size_t size, void* verb) {
+    if (ftp::g_traceSink.load() != nullptr) TraceCurl(curl, type, data, size, nullptr);
+    if (type == CURLINFO_HEADER_OUT && verb != nullptr) {
+        const std::string_view line(data, size);
+        *static_cast<std::string*>(verb) = std::string(line.substr(0, line.find(' ')));
+    }
+    return 0;
+}
+
+curl_slist* CommandList(const std::vector<std::string>& commands) {
+    std::unique_ptr<curl_slist, SlistFree> list;
+    for (const std::string& command : commands) {
+        curl_slist* longer = curl_slist_append(list.get(), command.c_str());
+        if (longer == nullptr) return nullptr;
+        (void)list.release();
+        list.reset(longer);
+    }
+    return list.release();
+}
 
 std::optional<std::string> FtpServerUrl(const char* host, INTERNET_PORT port) {
     if (host == nullptr || *host == '\0') return std::nullopt;

@@ -1,17 +1,55 @@
 // What the libcurl FTP backend (platform/posix/ftp_transport.cpp) leaves to helpers of its own:
-// how it names a server and a remote file to libcurl, how it reads libcurl's results, and the
-// QUIT it says after a refused login. Private to the backend (and its tests).
+// how it sets up a handle, how it names a server and a remote file to libcurl, how it reads
+// libcurl's results, and the QUIT it says after a refused login. Private to the backend (and its
+// tests).
 #pragma once
 
 #include <curl/curl.h>
 
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/ftp_transport.h"
 #include "platform/unique_fd.h"
 
 namespace posix {
+
+// Owners of libcurl's handles and lists.
+struct CurlCleanup {
+    void operator()(CURL* curl) const { curl_easy_cleanup(curl); }
+};
+struct CurlMultiCleanup {
+    void operator()(CURLM* multi) const { curl_multi_cleanup(multi); }
+};
+struct SlistFree {
+    void operator()(curl_slist* list) const { curl_slist_free_all(list); }
+};
+
+// libcurl initialised once for the process; false when it could not be.
+bool CurlReady();
+
+// Sets up an easy handle for a connection to serverUrl with the account (logging in when
+// performed: NOBODY), the session's time-outs and proxy choice, active mode by PORT unless the
+// account asks for passive; false when libcurl refused an option.
+bool ConfigureCurl(CURL* curl, bool direct, const ftp::Timeouts& timeouts,
+                   const std::string& serverUrl, const ftp::Account& account);
+
+// The commands sent before a RETR, in order, as libcurl's quote commands: SIZE when asked
+// (sizeAsked), MDTM when the request asks the time, and at an offset a REST of our own, last
+// (libcurl's own REST would come with a limit on the data at the size: a server that ignored
+// the REST must show by sending more than the rest). "*": a server without SIZE or MDTM still
+// serves the file; only a refused REST fails the transfer.
+std::vector<std::string> AskedBeforeRetr(const ftp::FileRequest& request, bool sizeAsked);
+
+// A debug callback (CURLOPT_DEBUGFUNCTION, its data a std::string or null) that keeps the verb
+// of each command as libcurl sends it, and hands libcurl's account to TraceCurl while a trace
+// sink is set.
+int KeepVerbSent(CURL* curl, curl_infotype type, char* data, size_t size, void* verb);
+
+// The commands as a list for libcurl (the caller owns it: SlistFree); null when empty or when
+// memory ran out.
+curl_slist* CommandList(const std::vector<std::string>& commands);
 
 // "ftp://host:port/" for a host name or address (an IPv6 address gets its brackets); port 0
 // is 21. Nothing when the host is empty or not a host name.

@@ -4,34 +4,31 @@
 // cache, so that every download of the connection reuses the one control connection; active
 // mode ("-": the address of the control connection; PORT, never a refused EPRT first, to an IPv4
 // server) or passive on request; binary or ASCII; the transfer type sent when it changes; the
-// remote path sent in one RETR as given (NOCWD), each segment escaped; SIZE sent before a binary
-// RETR as a quote command whose refusal does not stop the transfer, when nothing else tells the
-// size (ftp::AsksSize); the byte count of the RETR's 125 or 150 reply; the data handed out as it
-// arrives, the transfer paused while a quarter of a megabyte waits to be read; the server's final
-// reply (226 or 250) required before the data counts as ended; a transfer that starts at an
-// offset (REST, CURLOPT_RESUME_FROM_LARGE); the code of a reply that refused a login or a
-// transfer; proxy settings from the environment as libcurl reads them (ftp_proxy, all_proxy,
-// no_proxy) unless the session is direct; QUIT after a refused login, which libcurl would end by
-// closing the connection without a word (a server may log that as a client that left rudely).
+// remote path sent in one RETR as given (NOCWD), each segment escaped; quote commands before a
+// binary RETR: SIZE when nothing else tells the size (ftp::AsksSize) or the transfer starts at
+// an offset, MDTM when asked, neither refusal stopping the transfer, then REST at an offset
+// (ours, not libcurl's, which would stop the data at the size: the receive loop above judges
+// what arrived, surplus included, CURLOPT_IGNORE_CONTENT_LENGTH); the byte count of the RETR's
+// 125 or 150 reply; the data handed out as it arrives, paused while a quarter of a megabyte
+// waits to be read; the server's final reply (226 or 250) required before the data counts as
+// ended; the code of a reply that refused a login or a transfer; proxy settings from the
+// environment as libcurl reads them unless the session is direct; QUIT after a refused login,
+// which libcurl would end by closing the connection without a word.
 // Quirks:
 // - Errors are decided on the CURLcode alone, never on the error text. libcurl reports some
 //   server refusals as other codes than WinInet would: a 421 reply arrives as a time-out (its
 //   code is reported beside it).
-// - A refused REST ends libcurl's control connection: the next download logs in again.
 // - When the server has closed the control connection (a dropped transfer, an idle time-out),
 //   or a download was abandoned before its end, the next download logs in again on a new one,
 //   where WinInet would fail with ERROR_FTP_DROPPED.
 // - A session, its connections and their downloads belong to one thread at a time: closing one
 //   while another thread is inside a call on it is not supported, so it cannot cancel a transfer.
-// - The receive time-out has whole seconds as its grain (libcurl's server-response and
-//   low-speed limits); shorter values count as one second. A transfer that stops moving is
-//   noticed up to about five seconds after the time-out: libcurl judges its speed over a
-//   window of the last seconds, in which the bytes received before the stall still count.
-// - libcurl neither asks for the size itself nor stops the data at it
-//   (CURLOPT_IGNORE_CONTENT_LENGTH): the receive loop above judges what arrived. A transfer that
-//   starts at an offset is the exception: libcurl sends REST only after a SIZE of its own, whose
-//   reply is then the size announced (the receive loop still judges what arrived), and it asks
-//   for nothing at all when the offset is the file's size.
+// - The receive time-out has whole seconds as its grain (libcurl's server-response limit);
+//   shorter values count as one second. A transfer that stops moving is left to the receive loop
+//   (no low-speed limit of libcurl's), so that a time-out once the data has begun is the
+//   server's last reply not coming after the data connection ended: a transfer cut off.
+// - SIZE and MDTM are both answered 213: the command libcurl sent last, seen through its debug
+//   callback (CURLOPT_VERBOSE, nothing printed), tells which.
 // - A download outlives its connection only as an object that fails every read
 //   (ERROR_INVALID_HANDLE).
 #include "platform/ftp_transport.h"
@@ -49,6 +46,7 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "ftp_curl.h"
 #include "platform/ftp_replies.h"
@@ -61,65 +59,9 @@ namespace {
 constexpr long kReceiveBufferBytes = 256 * 1024;
 constexpr size_t kPauseAbove = 256 * 1024;
 
-struct CurlCleanup {
-    void operator()(CURL* curl) const { curl_easy_cleanup(curl); }
-};
-struct CurlMultiCleanup {
-    void operator()(CURLM* multi) const { curl_multi_cleanup(multi); }
-};
-struct SlistFree {
-    void operator()(curl_slist* list) const { curl_slist_free_all(list); }
-};
-
-bool CurlReady() {
-    static const bool ready = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
-    return ready;
-}
-
-// Whole seconds for libcurl's second-grained limits, never 0 (which would mean "no limit").
-long Seconds(DWORD milliseconds) {
-    return static_cast<long>((milliseconds + 999) / 1000);
-}
-
-bool ApplyTimeouts(CURL* curl, const ftp::Timeouts& t) {
-    const long receiveSeconds = Seconds(t.receiveMs);
-    return curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(t.connectMs)) ==
-               CURLE_OK &&
-           curl_easy_setopt(curl, CURLOPT_ACCEPTTIMEOUT_MS, static_cast<long>(t.connectMs)) ==
-               CURLE_OK &&
-           curl_easy_setopt(curl, CURLOPT_SERVER_RESPONSE_TIMEOUT, receiveSeconds) == CURLE_OK &&
-           curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L) == CURLE_OK &&
-           curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, receiveSeconds) == CURLE_OK;
-}
-
-bool Configure(CURL* curl, bool direct, const ftp::Timeouts& timeouts, const std::string& serverUrl,
-               const ftp::Account& account) {
-    bool ok = curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "ftp") == CURLE_OK &&
-              curl_easy_setopt(curl, CURLOPT_URL, serverUrl.c_str()) == CURLE_OK &&
-              curl_easy_setopt(curl, CURLOPT_NOBODY, 1L) == CURLE_OK &&
-              curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L) == CURLE_OK &&
-              curl_easy_setopt(curl, CURLOPT_FTP_FILEMETHOD,
-                               static_cast<long>(CURLFTPMETHOD_NOCWD)) == CURLE_OK &&
-              ApplyTimeouts(curl, timeouts);
-    // PORT at once: a server without EPRT would refuse one before every file (a round trip each);
-    // libcurl still says EPRT where it must, to an IPv6 server.
-    if (ok && !account.passive) {
-        ok = curl_easy_setopt(curl, CURLOPT_FTPPORT, "-") == CURLE_OK &&
-             curl_easy_setopt(curl, CURLOPT_FTP_USE_EPRT, 0L) == CURLE_OK;
-    }
-    if (ok && direct) ok = curl_easy_setopt(curl, CURLOPT_PROXY, "") == CURLE_OK;
-    if (ok && ftp::g_traceSink.load() != nullptr) {
-        ok = curl_easy_setopt(curl, CURLOPT_DEBUGFUNCTION, &posix::TraceCurl) == CURLE_OK &&
-             curl_easy_setopt(curl, CURLOPT_VERBOSE, 1L) == CURLE_OK;
-    }
-    // Without a user libcurl logs in as "anonymous", as WinInet does.
-    if (ok && account.user != nullptr) {
-        ok = curl_easy_setopt(curl, CURLOPT_USERNAME, account.user) == CURLE_OK &&
-             curl_easy_setopt(curl, CURLOPT_PASSWORD, account.password ? account.password : "") ==
-                 CURLE_OK;
-    }
-    return ok;
-}
+using posix::CurlCleanup;
+using posix::CurlMultiCleanup;
+using posix::SlistFree;
 
 // The connections a session made that are still open: closed with it.
 struct Registry {
@@ -204,7 +146,11 @@ struct ftp::Download::State {
     DWORD lastReply = 0;   // the last reply of any kind
     ULONGLONG offset = 0;  // where the transfer starts in the file
     ULONGLONG sizeReply = kNoSizeAnnounced;
-    ULONGLONG countReply = kNoSizeAnnounced;
+    ULONGLONG countReply = kNoSizeAnnounced;  // the 125 or 150 reply's count at offset 0
+    ULONGLONG counted = kNoSizeAnnounced;     // the same at any offset
+    ULONGLONG modified = kNoTimeTold;
+    // The verb of the last command sent: SIZE and MDTM are both answered with 213.
+    std::string sent;
 
     ~State() { Detach(); }
 
@@ -241,12 +187,15 @@ struct ftp::Download::State {
         const std::string_view line(data, size * count);
         const DWORD code = ftp_replies::Code(line);
         if (code != 0) download.lastReply = code;
-        if (code == 213 && !download.accepted) {
+        if (code == 213 && !download.accepted && download.sent == "MDTM") {
+            download.modified = ftp_replies::Modified(line).value_or(kNoTimeTold);
+        } else if (code == 213 && !download.accepted) {
             download.sizeReply = ftp_replies::Size(line).value_or(kNoSizeAnnounced);
         } else if (code == 125 || code == 150) {
             download.accepted = true;
+            download.counted = ftp_replies::ByteCount(line).value_or(kNoSizeAnnounced);
             if (download.offset == 0) {
-                download.countReply = ftp_replies::ByteCount(line).value_or(kNoSizeAnnounced);
+                download.countReply = download.counted;
                 if (download.connection != nullptr && download.countReply != kNoSizeAnnounced) {
                     download.connection->countsAnnounced = true;
                 }
@@ -266,6 +215,9 @@ struct ftp::Download::State {
         curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, nullptr);
         curl_easy_setopt(curl, CURLOPT_HEADERDATA, nullptr);
         curl_easy_setopt(curl, CURLOPT_PREQUOTE, nullptr);
+        // The connection's trace goes on (KeepVerbSent hands libcurl's account to it).
+        curl_easy_setopt(curl, CURLOPT_VERBOSE, ftp::g_traceSink.load() != nullptr ? 1L : 0L);
+        curl_easy_setopt(curl, CURLOPT_DEBUGDATA, nullptr);
         connection->download = nullptr;
         connection = nullptr;
     }
@@ -337,7 +289,7 @@ Driven Connection::State::Drive(CURLcode* result, DWORD timeoutMs,
 }
 
 Opened<Session> Session::Open(const char*, bool direct, const Timeouts& timeouts) {
-    if (!CurlReady()) return {Session(), ERROR_INTERNET_INTERNAL_ERROR};
+    if (!posix::CurlReady()) return {Session(), ERROR_INTERNET_INTERNAL_ERROR};
     Session session(Session::Owned(new State));
     session.m_state->direct = direct;
     const DWORD error = session.SetTimeouts(timeouts);
@@ -371,7 +323,7 @@ Opened<Connection> Session::Connect(const Account& account) {
     state->curl.reset(curl_easy_init());
     CURL* curl = state->curl.get();
     if (curl == nullptr || !state->multi) return {Connection(), ERROR_NOT_ENOUGH_MEMORY};
-    if (!Configure(curl, m_state->direct, state->timeouts, state->serverUrl, account) ||
+    if (!posix::ConfigureCurl(curl, m_state->direct, state->timeouts, state->serverUrl, account) ||
         curl_easy_setopt(curl, CURLOPT_CLOSESOCKETFUNCTION, &Connection::State::CloseSocket) !=
             CURLE_OK ||
         curl_easy_setopt(curl, CURLOPT_CLOSESOCKETDATA, state.get()) != CURLE_OK ||
@@ -416,25 +368,25 @@ Opened<Download> Connection::Fetch(const FileRequest& request) {
 
     auto download = std::make_unique<Download::State>();
     download->offset = request.offset;
-    // libcurl sends REST only when it asks the size itself (and then stops the data at it).
     const bool resumed = request.offset != 0;
-    if (!resumed && ftp::AsksSize(request, connection.countsAnnounced)) {
-        // "*": a server without SIZE still serves the file.
-        download->quote.reset(curl_slist_append(nullptr, ("*SIZE " + std::string(path)).c_str()));
-        if (!download->quote) return {Download(), ERROR_NOT_ENOUGH_MEMORY};
-    }
+    // Nothing to ask is no list; a list that could not be made, no memory.
+    const std::vector<std::string> asked =
+        posix::AskedBeforeRetr(request, resumed || AsksSize(request, connection.countsAnnounced));
+    download->quote.reset(posix::CommandList(asked));
+    if (!asked.empty() && !download->quote) return {Download(), ERROR_NOT_ENOUGH_MEMORY};
     CURL* curl = connection.curl.get();
     if (curl_easy_setopt(curl, CURLOPT_URL, url->c_str()) != CURLE_OK ||
         curl_easy_setopt(curl, CURLOPT_TRANSFERTEXT, request.ascii ? 1L : 0L) != CURLE_OK ||
-        curl_easy_setopt(curl, CURLOPT_IGNORE_CONTENT_LENGTH, resumed ? 0L : 1L) != CURLE_OK ||
+        curl_easy_setopt(curl, CURLOPT_IGNORE_CONTENT_LENGTH, 1L) != CURLE_OK ||
         curl_easy_setopt(curl, CURLOPT_BUFFERSIZE, kReceiveBufferBytes) != CURLE_OK ||
-        curl_easy_setopt(curl, CURLOPT_RESUME_FROM_LARGE,
-                         static_cast<curl_off_t>(request.offset)) != CURLE_OK ||
         curl_easy_setopt(curl, CURLOPT_PREQUOTE, download->quote.get()) != CURLE_OK ||
         curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &Download::State::OnData) != CURLE_OK ||
         curl_easy_setopt(curl, CURLOPT_WRITEDATA, download.get()) != CURLE_OK ||
         curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, &Download::State::OnReply) != CURLE_OK ||
         curl_easy_setopt(curl, CURLOPT_HEADERDATA, download.get()) != CURLE_OK ||
+        curl_easy_setopt(curl, CURLOPT_DEBUGFUNCTION, &posix::KeepVerbSent) != CURLE_OK ||
+        curl_easy_setopt(curl, CURLOPT_DEBUGDATA, &download->sent) != CURLE_OK ||
+        curl_easy_setopt(curl, CURLOPT_VERBOSE, 1L) != CURLE_OK ||
         curl_multi_add_handle(connection.multi.get(), curl) != CURLM_OK) {
         curl_easy_setopt(curl, CURLOPT_PREQUOTE, nullptr);
         return {Download(), ERROR_INTERNET_INTERNAL_ERROR};
@@ -446,7 +398,9 @@ Opened<Download> Connection::Fetch(const FileRequest& request) {
     if (!download->Run(request.timeoutMs, true)) {
         error = ERROR_INTERNET_TIMEOUT;
     } else if (download->done && download->result != CURLE_OK && !download->accepted) {
-        error = download->result == CURLE_FTP_COULDNT_USE_REST && download->lastReply != 421
+        // Only the REST may fail the commands before the RETR: a busy server is not one that
+        // cannot resume.
+        error = download->result == CURLE_QUOTE_ERROR && download->lastReply != 421
                     ? ERROR_NOT_SUPPORTED
                     : posix::WinInetError(download->result);
     }
@@ -457,6 +411,14 @@ Opened<Download> Connection::Fetch(const FileRequest& request) {
 ULONGLONG Download::Announced() const {
     if (!m_state) return kNoSizeAnnounced;
     return m_state->sizeReply != kNoSizeAnnounced ? m_state->sizeReply : m_state->countReply;
+}
+
+ULONGLONG Download::Counted() const {
+    return m_state ? m_state->counted : kNoSizeAnnounced;
+}
+
+ULONGLONG Download::Modified() const {
+    return m_state ? m_state->modified : kNoTimeTold;
 }
 
 Piece Download::Read(void* buffer, DWORD size, DWORD timeoutMs) {
@@ -475,6 +437,12 @@ Piece Download::Read(void* buffer, DWORD size, DWORD timeoutMs) {
             curl_easy_pause(download.connection->curl.get(), CURLPAUSE_CONT);
         }
         return {ERROR_SUCCESS, static_cast<DWORD>(count)};
+    }
+    // The data connection ended and the server's last reply never came, or said the transfer
+    // broke (426, 451): the transfer was cut, as WinInet reports it.
+    const DWORD last = download.finalReply;
+    if (download.accepted && (download.result == CURLE_OPERATION_TIMEDOUT || (last / 100 == 4))) {
+        return {ERROR_INTERNET_CONNECTION_ABORTED, 0};
     }
     if (download.result != CURLE_OK) return {posix::WinInetError(download.result), 0};
     return {ERROR_SUCCESS, 0};

@@ -71,11 +71,14 @@ struct Shared {
     bool ascii = false;
     ULONGLONG offset = 0;
     bool askSize = true;     // SIZE before the transfer (ftp::AsksSize)
+    bool askTime = false;    // MDTM before the transfer
     bool typeSet = false;    // the connection is in binary mode already: no TYPE I before the SIZE
     bool countSeen = false;  // the 125 or 150 reply named the byte count
 
     bool opened = false;
     ULONGLONG announced = ftp::kNoSizeAnnounced;
+    ULONGLONG counted = ftp::kNoSizeAnnounced;  // the 125 or 150 reply's count, at any offset
+    ULONGLONG modified = ftp::kNoTimeTold;
     DWORD openReply = 0;  // the code of the reply that refused the transfer
     HINTERNET file = nullptr;
     std::atomic<bool> fileClosed{false};
@@ -100,15 +103,20 @@ struct Shared {
     void Open() {
         const bool binary = !ascii;
         ULONGLONG size = ftp::kNoSizeAnnounced;
+        ULONGLONG time = ftp::kNoTimeTold;
         // A resumed transfer is held to the whole file's size, which after REST only SIZE tells.
-        if (binary && (askSize || offset != 0)) {
-            if (!typeSet) {
-                FtpCommandA(connection, FALSE, FTP_TRANSFER_TYPE_BINARY, "TYPE I", 0, nullptr);
-            }
-            if (FtpCommandA(connection, FALSE, FTP_TRANSFER_TYPE_BINARY, ("SIZE " + path).c_str(),
-                            0, nullptr)) {
-                size = ftp_replies::Size(LastReply()).value_or(ftp::kNoSizeAnnounced);
-            }
+        const bool sizeAsked = binary && (askSize || offset != 0);
+        if ((sizeAsked || (binary && askTime)) && !typeSet) {
+            FtpCommandA(connection, FALSE, FTP_TRANSFER_TYPE_BINARY, "TYPE I", 0, nullptr);
+        }
+        if (sizeAsked && FtpCommandA(connection, FALSE, FTP_TRANSFER_TYPE_BINARY,
+                                     ("SIZE " + path).c_str(), 0, nullptr)) {
+            size = ftp_replies::Size(LastReply()).value_or(ftp::kNoSizeAnnounced);
+        }
+        if (binary && askTime &&
+            FtpCommandA(connection, FALSE, FTP_TRANSFER_TYPE_BINARY, ("MDTM " + path).c_str(), 0,
+                        nullptr)) {
+            time = ftp_replies::Modified(LastReply()).value_or(ftp::kNoTimeTold);
         }
         DWORD openError = ERROR_SUCCESS;
         DWORD refusal = 0;
@@ -132,12 +140,15 @@ struct Shared {
                 }
             }
         }
+        const ULONGLONG count =
+            opened != nullptr ? ftp_replies::ByteCount(LastReply()).value_or(ftp::kNoSizeAnnounced)
+                              : ftp::kNoSizeAnnounced;
         // After REST, servers differ on what the reply's count counts.
-        const std::optional<ULONGLONG> count =
-            opened && offset == 0 ? ftp_replies::ByteCount(LastReply()) : std::nullopt;
-        if (size == ftp::kNoSizeAnnounced) size = count.value_or(ftp::kNoSizeAnnounced);
+        if (size == ftp::kNoSizeAnnounced && offset == 0) size = count;
         const std::lock_guard<std::mutex> lock(mutex);
-        countSeen = count.has_value();
+        countSeen = count != ftp::kNoSizeAnnounced && offset == 0;
+        counted = count;
+        modified = time;
         file = opened;
         announced = size;
         error = openError;
@@ -216,6 +227,52 @@ DWORD WaitError(const Shared& shared) {
                : ERROR_INTERNET_TIMEOUT;
 }
 
+// How long a download given up before its data ended waits for its thread: the server's reply
+// to a transfer given up is not needed, and Wine's WinInet may not end the call for long.
+constexpr DWORD kAbandonWaitMs = 1000;
+
+// A connect and login (InternetConnectA) on a thread of its own, so that the caller waits no
+// longer than the connect time-out: Wine's WinInet waits for each reply of the login as long as
+// it likes whatever the time-outs say. A login given up is left to its thread, which closes the
+// connection should it still come.
+struct Dialing {
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool done = false;
+    bool abandoned = false;
+    HINTERNET handle = nullptr;
+    DWORD error = ERROR_SUCCESS;
+    DWORD reply = 0;
+
+    void Run(HINTERNET session, const std::string& host, INTERNET_PORT port,
+             const std::optional<std::string>& user, const std::optional<std::string>& password,
+             DWORD flags) {
+        ftp::Trace(ftp::Traced::Note, "InternetConnectA " + host + " port " + std::to_string(port));
+        HINTERNET connection = InternetConnectA(
+            session, host.c_str(), port, user ? user->c_str() : nullptr,
+            password ? password->c_str() : nullptr, INTERNET_SERVICE_FTP, flags, 0);
+        const DWORD failure = connection == nullptr ? GetLastError() : ERROR_SUCCESS;
+        // The last reply is this call's only when the server was reached (it may be older
+        // otherwise). Wine reports a 421 greeting as ERROR_FTP_TRANSFER_IN_PROGRESS.
+        const bool answered = connection == nullptr && failure != ERROR_INTERNET_CANNOT_CONNECT &&
+                              failure != ERROR_INTERNET_TIMEOUT &&
+                              failure != ERROR_INTERNET_NAME_NOT_RESOLVED;
+        const DWORD code = answered ? ftp_replies::Code(LastReply()) : 0;
+        // The login's reply, for the trace (WinInet keeps it for this thread only).
+        if (connection != nullptr && ftp::g_traceSink.load() != nullptr) LastReply();
+        const std::lock_guard<std::mutex> lock(mutex);
+        if (abandoned) {
+            if (connection != nullptr) InternetCloseHandle(connection);
+            return;
+        }
+        handle = connection;
+        error = failure;
+        reply = code;
+        done = true;
+        changed.notify_all();
+    }
+};
+
 }  // namespace
 
 struct ftp::Download::State {
@@ -235,8 +292,9 @@ struct ftp::Download::State {
             shared->CloseFile();
             lock.lock();
         }
+        const DWORD waitMs = shared->ended ? timeoutMs : std::min(timeoutMs, kAbandonWaitMs);
         const bool finished =
-            WaitFor(lock, *shared, timeoutMs, [](const Shared& s) { return s.finished; });
+            WaitFor(lock, *shared, waitMs, [](const Shared& s) { return s.finished; });
         const DWORD reply = finished ? shared->reply : 0;
         lock.unlock();
         if (finished) {
@@ -251,6 +309,7 @@ struct ftp::Download::State {
 struct ftp::Session::State {
     HINTERNET handle = nullptr;
     const CancelToken* cancel = nullptr;
+    DWORD connectMs = 60000;
 };
 
 struct ftp::Connection::State {
@@ -299,28 +358,44 @@ DWORD Session::SetTimeouts(const Timeouts& timeouts) {
                             sizeof receive)) {
         return GetLastError();
     }
+    m_state->connectMs = connect;
     return ERROR_SUCCESS;
 }
 
 Opened<Connection> Session::Connect(const Account& account) {
     if (!m_state) return {Connection(), ERROR_INVALID_HANDLE};
-    ftp::Trace(ftp::Traced::Note, "InternetConnectA " +
-                                      std::string(account.host ? account.host : "") + " port " +
-                                      std::to_string(account.port));
-    HINTERNET handle = InternetConnectA(m_state->handle, account.host, account.port, account.user,
-                                        account.password, INTERNET_SERVICE_FTP,
-                                        account.passive ? INTERNET_FLAG_PASSIVE : 0, 0);
-    if (handle == nullptr) {
-        const DWORD error = GetLastError();
-        // The last reply is this call's only when the server was reached (it may be older
-        // otherwise). Wine reports a 421 greeting as ERROR_FTP_TRANSFER_IN_PROGRESS.
-        const bool answered = error != ERROR_INTERNET_CANNOT_CONNECT &&
-                              error != ERROR_INTERNET_TIMEOUT &&
-                              error != ERROR_INTERNET_NAME_NOT_RESOLVED;
-        return {Connection(), error, answered ? ftp_replies::Code(LastReply()) : 0};
+    if (account.host == nullptr) return {Connection(), ERROR_INVALID_PARAMETER};
+    auto dialing = std::make_shared<Dialing>();
+    auto text = [](const char* value) {
+        return value ? std::optional<std::string>(value) : std::nullopt;
+    };
+    std::thread([dialing, session = m_state->handle, host = std::string(account.host),
+                 port = account.port, user = text(account.user), password = text(account.password),
+                 flags = static_cast<DWORD>(account.passive ? INTERNET_FLAG_PASSIVE : 0)] {
+        dialing->Run(session, host, port, user, password, flags);
+    }).detach();
+    // Waited on a slice at a time, so that the run's token is looked at (and the window
+    // answers) while a server that never greets holds the login.
+    const auto end =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(m_state->connectMs);
+    std::unique_lock<std::mutex> lock(dialing->mutex);
+    for (;;) {
+        if (dialing->changed.wait_for(lock, std::chrono::milliseconds(CancelToken::kPollMs),
+                                      [&dialing] { return dialing->done; })) {
+            break;
+        }
+        lock.unlock();
+        const bool goOn = Continues(m_state->cancel);
+        lock.lock();
+        if (dialing->done) break;
+        if (!goOn || std::chrono::steady_clock::now() >= end) {
+            dialing->abandoned = true;
+            return {Connection(),
+                    goOn ? ERROR_INTERNET_TIMEOUT : ERROR_INTERNET_OPERATION_CANCELLED};
+        }
     }
-    if (ftp::g_traceSink.load() != nullptr) LastReply();  // the login's reply, for the trace
-    return {Connection(Connection::Owned(new Connection::State{handle, m_state->cancel})),
+    if (dialing->handle == nullptr) return {Connection(), dialing->error, dialing->reply};
+    return {Connection(Connection::Owned(new Connection::State{dialing->handle, m_state->cancel})),
             ERROR_SUCCESS};
 }
 
@@ -344,6 +419,7 @@ Opened<Download> Connection::Fetch(const FileRequest& request) {
     shared.ascii = request.ascii;
     shared.offset = request.offset;
     shared.askSize = AsksSize(request, m_state->countsAnnounced);
+    shared.askTime = request.asksTime;
     shared.typeSet = m_state->binary;
     download->thread = std::thread([shared = download->shared] { shared->Run(); });
 
@@ -371,6 +447,18 @@ ULONGLONG Download::Announced() const {
     if (!m_state) return kNoSizeAnnounced;
     const std::lock_guard<std::mutex> lock(m_state->shared->mutex);
     return m_state->shared->announced;
+}
+
+ULONGLONG Download::Counted() const {
+    if (!m_state) return kNoSizeAnnounced;
+    const std::lock_guard<std::mutex> lock(m_state->shared->mutex);
+    return m_state->shared->counted;
+}
+
+ULONGLONG Download::Modified() const {
+    if (!m_state) return kNoTimeTold;
+    const std::lock_guard<std::mutex> lock(m_state->shared->mutex);
+    return m_state->shared->modified;
 }
 
 Piece Download::Read(void* buffer, DWORD size, DWORD timeoutMs) {

@@ -111,25 +111,40 @@ class HostileUpdate(ServerTestCase):
                          ['counted.bin', 'good.bin', 'sized.bin', 'slow.bin'])
 
     def test_cut_and_busy_transfers_go_on(self):
-        # Each file breaks as its sidecar file says; a file is tried three times at most, each
-        # try going on where the last was cut off, and the server's log tells what it sent.
+        # Each file breaks as its sidecar file says; a try that moves a file on goes on where
+        # the last was cut off while the server's file is the same (its size and time), a file
+        # is given up after three tries that moved it nowhere, and the server's log tells what it
+        # sent.
         size = 300000
         payload = bytes(range(256)) * (size // 256 + 1)
+        changed = bytes(255 - b for b in payload[:size])
         cases = [
-            # name, faults, outcome, bytes sent of it over all tries
+            # name, faults, outcome, bytes sent of it over all tries (None: not counted)
             ('cut.bin', 'drop-after-100000 once', 'Updated', size),
-            ('cut-twice.bin', 'drop-after-100000', 'Failed', 300000),
+            # Cut on every try, the rest asked over a new login each time.
+            ('cut-every.bin', 'drop-after-100000', 'Updated', 250000),
+            ('cut-426.bin', 'cut-after-120000', 'Updated', size),
             ('norest.bin', 'drop-after-100000 once norest', 'Updated', size + 100000),
             ('busy.bin', 'busy-2', 'Updated', size),
             ('busier.bin', 'busy-3', 'Failed', 0),
+            # Another file of the size, an hour later, after the cut; a server without MDTM.
+            # (the transfer given up at its start may reach the server's count or not)
+            ('changed.bin', 'drop-after-100000 once changes', 'Updated', None),
+            ('no-time.bin', 'drop-after-100000 once nomdtm', 'Updated', size + 100000),
+            # REST answered 350, the file sent from its start: found out by the bytes past the
+            # rest; that server is not asked to resume again in the run.
+            ('ignored.bin', 'drop-after-100000 once ignorerest', 'Updated', None),
+            ('after-ignored.bin', 'drop-after-100000 once', 'Updated', size + 100000),
         ]
-        # cut-twice.bin holds more than three cuts bring: it fails and keeps its old copy.
-        files = {'Update/cut-twice.bin': payload[:size] * 2}
+        files = {'Update/cut-every.bin': payload[:250000],
+                 'Update/changed.bin.next': changed}
         for name, faults, _, _ in cases:
             files.setdefault('Update/' + name, payload[:size])
             files['Update/%s.fault' % name] = faults
             self.write(os.path.join(self.product, name), 'old copy', age=3600)
         self.serve(files)
+        served = os.path.join(self.served, 'Update', 'changed.bin')
+        os.utime(served + '.next', (os.path.getmtime(served) + 3600,) * 2)
         # The tries of a file over one connection (with more, a file that a further connection
         # could not receive is fetched again in its turn over the run's own).
         outcomes, messages = self.update([(name, FUTURE) for name, _, _, _ in cases],
@@ -137,10 +152,14 @@ class HostileUpdate(ServerTestCase):
         self.assertEqual((outcomes, messages),
                          ({name: outcome for name, _, outcome, _ in cases}, []))
         for name, _, outcome, sent in cases:
-            self.assertEqual(self.server.bytes_sent('Update/' + name), sent, name)
+            if sent is not None:
+                self.assertEqual(self.server.bytes_sent('Update/' + name), sent, name)
+            expected = {'changed.bin': changed, 'cut-every.bin': payload[:250000]}.get(
+                name, payload[:size])
             with open(os.path.join(self.product, name), 'rb') as f:
-                self.assertEqual(f.read(), payload[:size] if outcome == 'Updated' else b'old copy',
-                                 name)
+                self.assertEqual(f.read(), expected if outcome == 'Updated' else b'old copy', name)
+        rests = [arg for _, arg in self.server.commands() if arg.startswith('REST ')]
+        self.assertEqual(len(rests), 8, rests)  # none after ignored.bin's
         self.assertEqual(sorted(os.listdir(self.product)), sorted(name for name, *_ in cases))
 
     def test_a_busy_or_absent_server(self):

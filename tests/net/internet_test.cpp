@@ -40,6 +40,22 @@ std::string Payload(size_t size) {
     return bytes;
 }
 
+// Another file of the same size: what a server holds after it changed a file.
+std::string Changed(size_t size) {
+    std::string bytes = Payload(size);
+    for (char& c : bytes) c = static_cast<char>(c ^ 0x5A);
+    return bytes;
+}
+
+// Writes the copy a server with the "changes" fault turns to after a file's first cut, an hour
+// later than the file (later) or as old as it (the same time: only the content tells).
+void PutChangedCopy(const FtpServer& server, const std::string& remote, size_t size, bool later) {
+    server.Put(remote + ".next", Changed(size));
+    const fs::path root = server.Root();
+    const fs::file_time_type stamp = fs::last_write_time(root / remote);
+    fs::last_write_time(root / (remote + ".next"), later ? stamp + std::chrono::hours(1) : stamp);
+}
+
 void SetTimeouts(CInternetSession& session, DWORD milliseconds) {
     for (DWORD option : {INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_RECEIVE_TIMEOUT}) {
         ASSERT_TRUE(session.SetOption(option, milliseconds));
@@ -363,6 +379,8 @@ struct HostileCase {
     DWORD error;             // the error of a failure, 0 where the systems differ
     DWORD timeoutMs = 1000;  // the receive time-out, which is the floor rate's window
     long long sent = -1;     // the bytes the server sent of the file over all tries, if checked
+    int connections = -1;    // the control connections the server saw, if checked
+    bool changes = false;    // the server holds another file of the size after the first cut
 };
 
 void PrintTo(const HostileCase& c, std::ostream* os) {
@@ -380,6 +398,10 @@ TEST_P(HostileServer, OnlyAWholeTransferLands) {
     if (!server.NamedFaults()) GTEST_SKIP() << "the server was not started with --named-faults";
     const std::string remote = std::string("Update/") + GetParam().remoteName;
     server.Put(remote, Payload(GetParam().size));
+    if (GetParam().changes) PutChangedCopy(server, remote, GetParam().size, true);
+    const std::string served =
+        GetParam().changes ? Changed(GetParam().size) : Payload(GetParam().size);
+    const int connectionsBefore = server.Connections();
     TempDir local;
     WriteFile(local.path() / "m.bin", "previous copy");
     server.Put("Update/next.bin", "next");
@@ -393,10 +415,12 @@ TEST_P(HostileServer, OnlyAWholeTransferLands) {
     if (!landed && GetParam().error != 0) {
         EXPECT_EQ(error, GetParam().error);
     }
-    EXPECT_EQ(ReadFile(local.path() / "m.bin"),
-              GetParam().lands ? Payload(GetParam().size) : "previous copy");
+    EXPECT_EQ(ReadFile(local.path() / "m.bin"), GetParam().lands ? served : "previous copy");
     if (GetParam().sent >= 0) {
         EXPECT_EQ(server.BytesSent(remote), static_cast<unsigned long long>(GetParam().sent));
+    }
+    if (GetParam().connections >= 0) {
+        EXPECT_EQ(server.Connections() - connectionsBefore, GetParam().connections);
     }
     EXPECT_TRUE(Download(*connection, "Update/next.bin", local.path() / "next.bin"))
         << "the next file, error " << GetLastError();
@@ -416,8 +440,30 @@ INSTANTIATE_TEST_SUITE_P(
         HostileCase{"EveryByteThenA426", "reply-426.bin", 4000, false, 0},
         HostileCase{"EveryByteThenA451", "reply-451.bin", 4000, false, 0},
         HostileCase{"NoSizeAndDropped", "nosize+drop-after-1000.bin", 4000, false, 0},
-        // Cut off at every try: given up after the third, each asking for the rest.
-        HostileCase{"Dropped", "drop-after-20000.bin", 300000, false, 0, 1000, 60000},
+        // Cut off at every try, each over a new login asking for the rest: each try moves the
+        // file on, so none uses up one of the three.
+        HostileCase{"Dropped", "drop-after-20000.bin", 290000, true, 0, 1000, 290000, 15},
+        // The data connection alone closed early, the control connection saying so or not.
+        HostileCase{"CutWith426", "cut-after-100000.bin", 250000, true, 0},
+        HostileCase{"CutWith451", "cut-after-20000+once+reply-451.bin", 300000, true, 0, 1000,
+                    300000, 2},
+        HostileCase{"CutWithoutAReply", "cut-after-20000+once+noreply.bin", 300000, true, 0, 1000,
+                    300000, 2},
+        // A file that changed after the cut (same size, later time), or whose time the server
+        // cannot tell, is fetched from its first byte again.
+        // (The bytes of the transfer given up at its start may reach the server's count or not.)
+        HostileCase{"ChangedBetweenTries", "drop-after-20000+once+changes.bin", 300000, true, 0,
+                    1000, -1, 3, true},
+        HostileCase{"NoTimeToCompare", "drop-after-20000+once+nomdtm.bin", 300000, true, 0, 1000,
+                    320000, 2},
+        // A server that ignores REST (sends the whole file after a 350, or counts it whole in
+        // its 150 reply) is found out: the file starts over without REST.
+        HostileCase{"RestIgnored", "drop-after-20000+once+ignorerest.bin", 300000, true, 0},
+        HostileCase{"RestIgnoredCountedWhole", "drop-after-20000+once+ignorerest+fullcount.bin",
+                    300000, true, 0},
+        // Busy at the REST (421): a new login asks for the rest again, never the whole file.
+        HostileCase{"BusyAtTheRest", "drop-after-20000+once+restbusy-1.bin", 300000, true, 0, 1000,
+                    300000, 3},
         // Cut off once: the next try goes on where it stopped, the same bytes never sent twice.
         HostileCase{"DroppedOnce", "drop-after-20000+once.bin", 300000, true, 0, 1000, 300000},
         // Without a size, nothing would tell the rest from the whole: it starts over.
@@ -460,6 +506,57 @@ TEST(FtpConnection, FetchedBytesComeWithTheirDigest) {
         EXPECT_EQ(fetched->bytes, payload);
         EXPECT_EQ(fetched->sha256, net::Sha256::Of(payload));
     }
+}
+
+// A check of the content as a signed release makes it: the size and SHA-256 of a record.
+class RecordCheck final : public net::IReceiveCheck {
+  public:
+    explicit RecordCheck(const std::string& record)
+        : m_size(record.size()), m_digest(*net::Sha256::Of(record)) {}
+    bool Take(const void* data, std::size_t size) override {
+        m_bytes += size;
+        m_hash.Update(data, size);
+        return m_bytes <= m_size;
+    }
+    bool Accept(ULONGLONG total) override {
+        const auto digest = m_hash.Finish();
+        return total == m_size && digest && *digest == m_digest;
+    }
+    bool Restart() override {
+        m_hash = net::Sha256();
+        m_bytes = 0;
+        return true;
+    }
+    ULONGLONG Expected() const override { return m_size; }
+
+  private:
+    ULONGLONG m_size;
+    net::Sha256Digest m_digest;
+    net::Sha256 m_hash;
+    ULONGLONG m_bytes = 0;
+};
+
+// A file changed behind a cut with neither its size nor its time (the server's word cannot tell):
+// the pieces its tries brought fail the record, and the file is fetched once more from its first
+// byte within the same tries.
+TEST(FtpConnection, APiecedFileItsRecordRefusesIsFetchedOnceMoreWhole) {
+    FtpServer server;
+    START_SERVER(server);
+    if (!server.NamedFaults()) GTEST_SKIP() << "the server was not started with --named-faults";
+    const std::string remote = "Update/drop-after-20000+once+changes.signed.bin";
+    server.Put(remote, Payload(300000));
+    PutChangedCopy(server, remote, 300000, false);
+    TempDir local;
+    CInternetSession session;
+    SetTimeouts(session, 1000);
+    auto connection = Connect(session, server);
+    RecordCheck check(Changed(300000));
+    ASSERT_TRUE(connection->DownloadFile(remote.c_str(), local.str().c_str(), "s.bin", false,
+                                         FILE_ATTRIBUTE_NORMAL, FTP_TRANSFER_TYPE_BINARY, 1,
+                                         &check))
+        << "error " << GetLastError();
+    EXPECT_EQ(ReadFile(local.path() / "s.bin"), Changed(300000));
+    EXPECT_EQ(server.BytesSent(remote), 20000u + 280000u + 300000u);
 }
 
 // A server that ends the control connection after a file (an idle or a session limit) fails

@@ -717,7 +717,9 @@ class WineProgram(Session):
                           'Update/etc/precious.conf': b'server', 'Update/x': b'fits',
                           'Update/sized.bin': b's' * 4000, 'Update/sized.bin.fault': 'size-1000',
                           'Update/slow.bin': b'd' * 2000, 'Update/slow.bin.fault': 'drip-50',
-                          'Update/cut.bin': b'c' * 4000, 'Update/cut.bin.fault': 'drop-after-1000',
+                          'Update/cut.bin': b'c' * 4000,
+                          # Without a size each try starts over, so every try is cut alike.
+                          'Update/cut.bin.fault': 'nosize drop-after-1000',
                           'Update/after.bin': b'after'})
             # A transfer that dripped, or was cut off with its control connection, does not
             # fail the next file: the run logs in again (Wine's WinInet refuses any further
@@ -767,11 +769,19 @@ class WineProgram(Session):
         _, product = self.fresh_install('KestrinTransient')
         size = 300000
         payload = bytes(range(256)) * (size // 256 + 1)
+        changed = bytes(255 - b for b in payload[:size])
         cases = [
-            # name, faults, bytes sent of it over all tries
+            # name, faults, bytes sent of it over all tries (None: not counted)
             ('cut.bin', 'drop-after-100000 once', size),
             ('norest.bin', 'drop-after-100000 once norest', size + 100000),
             ('busy.bin', 'busy-2', size),
+            # Cut on every try (426, the control connection kept): a new login asks the rest.
+            ('cut-426.bin', 'cut-after-120000', size),
+            # Another file of the size, an hour later, after the cut; a server without MDTM.
+            ('changed.bin', 'drop-after-100000 once changes', None),
+            ('no-time.bin', 'drop-after-100000 once nomdtm', size + 100000),
+            # REST answered 350 and the file sent from its start: found out, fetched whole.
+            ('ignored.bin', 'drop-after-100000 once ignorerest', None),
         ]
         retry = {'KESTRIN_RETRY_WAIT_MS': '50'}
         self.clear_settings()
@@ -782,13 +792,19 @@ class WineProgram(Session):
                 '%s\r\n2099-01-01\r\n' % name for name, _, _ in cases)})
             for name, faults, _ in cases:
                 server.serve({'Update/' + name: payload[:size], 'Update/%s.fault' % name: faults})
+            server.serve({'Update/changed.bin.next': changed})
+            served = os.path.join(server.root, 'Update', 'changed.bin')
+            os.utime(served + '.next', (os.path.getmtime(served) + 3600,) * 2)
             changes = self.pressed_update(server, retry)
             outcomes = [text for kind, text in changes if kind == 'status' and
                         text.startswith(('Updated...', 'Failed...', 'Unchanged...'))]
             self.assertEqual(outcomes, ['Updated...' + name for name, _, _ in cases])
-            self.assertEqual(read_files(product), {name: payload[:size] for name, _, _ in cases})
+            self.assertEqual(read_files(product),
+                             {name: changed if name == 'changed.bin' else payload[:size]
+                              for name, _, _ in cases})
             for name, _, sent in cases:
-                self.assertEqual(server.bytes_sent('Update/' + name), sent, name)
+                if sent is not None:
+                    self.assertEqual(server.bytes_sent('Update/' + name), sent, name)
             busy = [conn for conn, event, _ in server.events() if event == 'busy']
             self.assertEqual(busy[:2], [1, 2], server.events())
 
@@ -797,6 +813,40 @@ class WineProgram(Session):
             with self.update_server(options) as server:
                 self.pressed_update(server, retry, message=NO_CONNECTION_FOR_UPDATE)
                 self.assertEqual(len(server.connections()), connections, options)
+
+    @photographed_on_failure
+    def test_silent_greeting_login_and_transfer(self):
+        """A greeting or a PASS that never comes is given up after the connect time-out and
+        tried again, three connects in all, as on Linux; a transfer that stalls ends within the
+        floor's windows and the next file still lands."""
+        _, product = self.fresh_install('KestrinSilent')
+        self.clear_settings()
+        self.set_setting('FILES', 'Directory', r'C:\KestrinSilent')
+        quick = {'KESTRIN_NET_TIMEOUT_MS': '2000', 'KESTRIN_RETRY_WAIT_MS': '50'}
+        for options in (['--mute'], ['--mute-on', 'PASS']):
+            with self.update_server(options) as server:
+                start = time.monotonic()
+                self.pressed_update(server, quick, message=NO_CONNECTION_FOR_UPDATE)
+                elapsed = time.monotonic() - start
+                self.assertEqual(len(server.connections()), 3, options)
+                # Three connect time-outs of 2 s and two short waits, with room for a loaded
+                # machine and Wine's start-up; Wine's own wait would be 30 s a reply.
+                self.assertLess(elapsed, 25, options)
+        with self.update_server() as server:
+            server.serve({'Update/Version.txt': 'Tamwix\r\n1\r\nA\r\n',
+                          'Update/stalled.bin': b's' * 300000,
+                          'Update/stalled.bin.fault': 'stall-after-100000',
+                          'Update/next.bin': b'next',
+                          'Update/File_list.txt': 'stalled.bin\r\n2099-01-01\r\n'
+                                                  'next.bin\r\n2099-01-01\r\n'})
+            start = time.monotonic()
+            changes = self.pressed_update(server, quick)
+            elapsed = time.monotonic() - start
+            self.assertIn(('status', 'Failed...stalled.bin'), changes)
+            self.assertIn(('status', 'Updated...next.bin'), changes)
+            self.assertEqual(read_files(product), {'next.bin': b'next'})
+            # Two windows of the floor (2 s each) at most, where Wine alone would wait 30 s more.
+            self.assertLess(elapsed, 20)
 
     @photographed_on_failure
     def test_several_connections_at_once(self):
