@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <string_view>
 
@@ -223,6 +224,38 @@ void SayGoodbye(const UniqueFd& control, DWORD receiveMs) {
         const ssize_t received = ::recv(control.Get(), reply, sizeof reply, 0);
         if (received < 0 && errno == EINTR) continue;
         if (received <= 0 || std::memchr(reply, '\n', static_cast<size_t>(received))) return;
+    }
+}
+
+Driven Drive(CURLM* multi, CURLcode* result, DWORD timeoutMs, const CancelToken* cancel,
+             const std::function<bool()>& ready) {
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        int running = 0;
+        if (curl_multi_perform(multi, &running) != CURLM_OK) {
+            *result = CURLE_OUT_OF_MEMORY;
+            return Driven::Done;
+        }
+        int left = 0;
+        while (CURLMsg* message = curl_multi_info_read(multi, &left)) {
+            if (message->msg == CURLMSG_DONE) {
+                *result = message->data.result;
+                return Driven::Done;
+            }
+        }
+        if (ready()) return Driven::Ready;
+        // Given up as libcurl gives up a transfer whose progress callback says stop.
+        if (!Continues(cancel)) {
+            *result = CURLE_ABORTED_BY_CALLBACK;
+            return Driven::Done;
+        }
+        const auto wait =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+        if (wait.count() <= 0) return Driven::TimedOut;
+        curl_multi_poll(multi, nullptr, 0,
+                        static_cast<int>(std::min<long long>(wait.count(), CancelToken::kPollMs)),
+                        nullptr);
     }
 }
 

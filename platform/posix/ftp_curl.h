@@ -6,10 +6,12 @@
 
 #include <curl/curl.h>
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "platform/cancel_token.h"
 #include "platform/ftp_transport.h"
 #include "platform/unique_fd.h"
 
@@ -72,5 +74,15 @@ DWORD WinInetError(CURLcode code);
 // the connection, so that the QUIT is read before the connection goes. A server that no longer
 // answers ends the wait at once.
 void SayGoodbye(const UniqueFd& control, DWORD receiveMs);
+
+// How a drive of a multi handle ended: its request ended (Done, its result in *result), ready()
+// held (Ready), or the time ran out (TimedOut).
+enum class Driven { Done, Ready, TimedOut };
+
+// Runs the request in multi until it ends, ready() holds, or timeoutMs have passed, looking at
+// cancel (null: none) at least every CancelToken::kPollMs: a cancelled run ends the request as
+// libcurl ends one whose progress callback says stop (CURLE_ABORTED_BY_CALLBACK).
+Driven Drive(CURLM* multi, CURLcode* result, DWORD timeoutMs, const CancelToken* cancel,
+             const std::function<bool()>& ready);
 
 }  // namespace posix

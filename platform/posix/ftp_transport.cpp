@@ -22,7 +22,8 @@
 //   or a download was abandoned before its end, the next download logs in again on a new one,
 //   where WinInet would fail with ERROR_FTP_DROPPED.
 // - A session, its connections and their downloads belong to one thread at a time: closing one
-//   while another thread is inside a call on it is not supported, so it cannot cancel a transfer.
+//   while another thread is inside a call on it is not supported; a transfer is stopped by the
+//   run's token (Session::Watch), which every wait looks at.
 // - The receive time-out has whole seconds as its grain (libcurl's server-response limit);
 //   shorter values count as one second. A transfer that stops moving is left to the receive loop
 //   (no low-speed limit of libcurl's), so that a time-out once the data has begun is the
@@ -69,7 +70,7 @@ struct Registry {
     std::set<ftp::Connection::State*> open;
 };
 
-enum class Driven { Done, Ready, TimedOut };
+using posix::Driven;
 
 }  // namespace
 
@@ -107,7 +108,9 @@ struct ftp::Connection::State {
 
     // Runs the easy handle's request, already in the multi handle, until it ends (Done, its
     // result in *result), ready() holds (Ready), or timeoutMs have passed (TimedOut).
-    Driven Drive(CURLcode* result, DWORD timeoutMs, const std::function<bool()>& ready);
+    Driven Drive(CURLcode* result, DWORD timeoutMs, const std::function<bool()>& ready) {
+        return posix::Drive(multi.get(), result, timeoutMs, cancel, ready);
+    }
 
     // Runs the easy handle, as set up, until the request ends (within the time-outs set on the
     // handle) and takes it out again.
@@ -254,38 +257,6 @@ void Connection::State::Shut() {
     if (download != nullptr) download->Detach();
     curl.reset();
     multi.reset();
-}
-
-Driven Connection::State::Drive(CURLcode* result, DWORD timeoutMs,
-                                const std::function<bool()>& ready) {
-    using Clock = std::chrono::steady_clock;
-    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-    for (;;) {
-        int running = 0;
-        if (curl_multi_perform(multi.get(), &running) != CURLM_OK) {
-            *result = CURLE_OUT_OF_MEMORY;
-            return Driven::Done;
-        }
-        int left = 0;
-        while (CURLMsg* message = curl_multi_info_read(multi.get(), &left)) {
-            if (message->msg == CURLMSG_DONE) {
-                *result = message->data.result;
-                return Driven::Done;
-            }
-        }
-        if (ready()) return Driven::Ready;
-        // Given up as libcurl gives up a transfer whose progress callback says stop.
-        if (!Continues(cancel)) {
-            *result = CURLE_ABORTED_BY_CALLBACK;
-            return Driven::Done;
-        }
-        const auto wait =
-            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-        if (wait.count() <= 0) return Driven::TimedOut;
-        curl_multi_poll(multi.get(), nullptr, 0,
-                        static_cast<int>(std::min<long long>(wait.count(), CancelToken::kPollMs)),
-                        nullptr);
-    }
 }
 
 Opened<Session> Session::Open(const char*, bool direct, const Timeouts& timeouts) {
