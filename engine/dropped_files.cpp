@@ -53,13 +53,10 @@ std::optional<DroppedFiles> ParseDroppedFiles(std::string_view text, CString* re
                          "the text does not end with a line feed");
     }
     DroppedFiles dropped;
-    size_t lineNumber = 0;
-    for (size_t start = 0; start < text.size();) {
-        const size_t end = text.find('\n', start);
-        std::string_view line = text.substr(start, end - start);
-        start = end + 1;
-        ++lineNumber;
-        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    RecordLines lines(text);
+    std::string_view line;
+    while (lines.Next(line)) {
+        const size_t lineNumber = lines.Number();
         if (lineNumber == 1) {
             if (line != kFormatLine) return Malformed(reason, 1, "not \"kestrin-dropped 1\"");
             continue;

@@ -169,14 +169,10 @@ std::optional<Manifest> ParseManifest(std::string_view text, CString* reason) {
     Manifest manifest;
     // A file record takes at least 73 bytes.
     manifest.files.reserve(text.size() / 73 + 1);
-    size_t lineNumber = 0;
-    for (size_t start = 0; start < text.size();) {
-        const size_t end = text.find('\n', start);
-        std::string_view line = text.substr(start, end - start);
-        start = end + 1;
-        ++lineNumber;
-        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-
+    RecordLines lines(text);
+    std::string_view line;
+    while (lines.Next(line)) {
+        const size_t lineNumber = lines.Number();
         if (lineNumber == 1) {
             if (line != kFormatLine) {
                 return Malformed(reason, lineNumber,
@@ -215,8 +211,8 @@ std::optional<Manifest> ParseManifest(std::string_view text, CString* reason) {
             manifest.files.emplace_back(CString(name), ManifestRecord{*size, digest});
         }
     }
-    if (lineNumber < 1 + std::size(kHeader)) {
-        return Malformed(reason, lineNumber, "the text ends before its header does");
+    if (lines.Number() < 1 + std::size(kHeader)) {
+        return Malformed(reason, lines.Number(), "the text ends before its header does");
     }
     if (const std::optional<size_t> repeated = FirstRepeated(manifest.files)) {
         CString what = "\"";  // appended: GCC 12 warns falsely of a literal prepended

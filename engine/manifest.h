@@ -9,6 +9,7 @@
 // says so (engine/server_release.h).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -26,6 +27,30 @@ inline constexpr char kManifestName[] = "Manifest.txt";
 inline constexpr char kManifestSignatureName[] = "Manifest.sig";
 inline constexpr char kVersionFileName[] = "Version.txt";
 inline constexpr char kFileListName[] = "File_list.txt";
+
+// The lines of a text of records that ends in a line feed, one at a time, each without its line
+// feed (nor a carriage return before it), counted from 1.
+class RecordLines {
+  public:
+    explicit RecordLines(std::string_view text) : m_text(text) {}
+    // The next line; false after the last.
+    bool Next(std::string_view& line) {
+        if (m_start >= m_text.size()) return false;
+        const size_t end = m_text.find('\n', m_start);
+        line = m_text.substr(m_start, end - m_start);
+        m_start = end == std::string_view::npos ? m_text.size() : end + 1;
+        ++m_number;
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        return true;
+    }
+    // The number of the line Next gave last (0 before the first).
+    size_t Number() const { return m_number; }
+
+  private:
+    std::string_view m_text;
+    size_t m_start = 0;
+    size_t m_number = 0;
+};
 
 struct ManifestRecord {
     std::uint64_t size = 0;

@@ -22,17 +22,7 @@ LiveInput::int_type LiveInput::underflow() {
     // All read: what arrived before counts no more.
     m_data.clear();
     m_mark = 0;
-    while (!m_ended) {
-        char chunk[kChunk];
-        const ssize_t n = read(m_fd, chunk, sizeof chunk);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            m_ended = true;
-            break;
-        }
-        m_data.append(chunk, static_cast<size_t>(n));
-        break;
-    }
+    if (!m_ended) ReadChunk();
     Reset(0);
     return m_data.empty() ? traits_type::eof() : traits_type::to_int_type(m_data[0]);
 }
@@ -41,16 +31,23 @@ void LiveInput::ReadArrived() {
     const size_t used = Used();
     pollfd fd{m_fd, POLLIN, 0};
     while (!m_ended && poll(&fd, 1, 0) > 0 && (fd.revents & (POLLIN | POLLHUP)) != 0) {
-        char chunk[kChunk];
+        if (!ReadChunk()) break;
+    }
+    Reset(used);
+}
+
+bool LiveInput::ReadChunk() {
+    char chunk[kChunk];
+    for (;;) {
         const ssize_t n = read(m_fd, chunk, sizeof chunk);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) {
             m_ended = true;
-            break;
+            return false;
         }
         m_data.append(chunk, static_cast<size_t>(n));
+        return true;
     }
-    Reset(used);
 }
 
 void LiveInput::Mark() {

@@ -25,6 +25,9 @@ class LiveInput : public std::streambuf {
   private:
     // Reads what has arrived without waiting.
     void ReadArrived();
+    // One read of what the descriptor holds (waiting until something comes) onto the data; false
+    // at the input's end (or an error), which is then marked.
+    bool ReadChunk();
     // The get area again over m_data, used bytes already read by the stream.
     void Reset(size_t used);
     size_t Used() const { return eback() != nullptr ? static_cast<size_t>(gptr() - eback()) : 0; }
