@@ -44,14 +44,9 @@ int Prune(const fs::path& root) {
         engine::ManifestPolicy policy;
         policy.now = std::numeric_limits<std::int64_t>::min();
         const TreeCheck check = CheckTree(root, nullptr, policy);
-        if (!check.problems.empty()) {
-            for (const std::string& problem : check.problems) {
-                std::fprintf(stderr, "%s\n", problem.c_str());
-            }
-            Refuse(Shown(root) +
-                   " does not hold a sound publication, so what it lists is not known: publish "
-                   "it again (release --prune), then prune");
-        }
+        RefuseUnsound(check, Shown(root) +
+                                 " does not hold a sound publication, so what it lists is not "
+                                 "known: publish it again (release --prune), then prune");
         strays = check.strays;
     } else {
         const auto listed = ReadFileList(update / engine::kFileListName);

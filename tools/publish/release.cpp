@@ -392,14 +392,9 @@ int Refresh(const RefreshOptions& options) {
     engine::ManifestPolicy policy;
     policy.now = std::numeric_limits<std::int64_t>::min();  // an expired one is refreshed too
     const TreeCheck check = CheckTree(options.to, &key.publicKey, policy);
-    if (!check.problems.empty()) {
-        for (const std::string& problem : check.problems) {
-            std::fprintf(stderr, "%s\n", problem.c_str());
-        }
-        Refuse(Shown(update) +
-               " holds no complete publication signed with this key; refresh signs only such a "
-               "one again (publish with release)");
-    }
+    RefuseUnsound(check, Shown(update) +
+                             " holds no complete publication signed with this key; refresh signs "
+                             "only such a one again (publish with release)");
     engine::Manifest manifest = *check.manifest;
     const std::int64_t now = std::time(nullptr);
     manifest.serial = NextSerial(manifest.serial, now);

@@ -39,11 +39,9 @@ void CheckLocalTree(const fs::path& root, const LocalRelease& release) {
     engine::ManifestPolicy policy;
     policy.now = std::time(nullptr);
     const TreeCheck check = CheckTree(root, release.key ? &*release.key : nullptr, policy);
-    if (check.problems.empty()) return;
-    for (const std::string& problem : check.problems) std::fprintf(stderr, "%s\n", problem.c_str());
-    Refuse(Shown(root) +
-           " does not verify, so nothing was uploaded: publish it again (kestrin-publish "
-           "release or refresh), then upload");
+    RefuseUnsound(check, Shown(root) +
+                             " does not verify, so nothing was uploaded: publish it again "
+                             "(kestrin-publish release or refresh), then upload");
 }
 
 LocalRelease ReadRelease(const fs::path& root, const std::optional<std::string>& publicKey) {

@@ -178,4 +178,10 @@ int Verify(const std::filesystem::path& root, const net::P256PublicKey& key,
     return 0;
 }
 
+void RefuseUnsound(const TreeCheck& check, const std::string& refusal) {
+    if (check.problems.empty()) return;
+    for (const std::string& problem : check.problems) std::fprintf(stderr, "%s\n", problem.c_str());
+    Refuse(refusal);
+}
+
 }  // namespace publish

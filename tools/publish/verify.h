@@ -31,6 +31,9 @@ struct TreeCheck {
 TreeCheck CheckTree(const std::filesystem::path& root, const net::P256PublicKey* key,
                     const engine::ManifestPolicy& policy);
 
+// Prints each problem of check and refuses with refusal when there is one.
+void RefuseUnsound(const TreeCheck& check, const std::string& refusal);
+
 // The key that a --public-key argument names: its text, or a file that holds it (as
 // keygen's public-key.txt does) or holds it in PEM (as public-key.pem does). Refuses anything
 // else.
