@@ -229,12 +229,20 @@ class Link:
 
 class HeldOutput:
     """What a control connection sends, each piece released a round trip after it was sent, in
-    order: the event loop's timer releases them, so nothing else waits."""
+    order: the event loop's timer releases them, so nothing else waits. The timer runs on the
+    connection's own event loop: what is sent before that loop runs (the greeting, sent while
+    the listening thread accepts) waits for start(), else the listening loop, which wakes once a
+    second, would hold the greeting up to a second."""
 
     def __init__(self, channel):
         self._channel = channel
         self._queue = collections.deque()  # (release time, text, or None to close)
         self._timer = None
+        self._started = False
+
+    def start(self):
+        self._started = True
+        self._arm(time.monotonic())
 
     def put(self, data, hold):
         now = time.monotonic()
@@ -245,7 +253,7 @@ class HeldOutput:
         self._arm(now)
 
     def _arm(self, now):
-        if self._timer is None and self._queue:
+        if self._started and self._timer is None and self._queue:
             self._timer = self._channel.ioloop.call_later(
                 max(self._queue[0][0] - now, 0), self._release)
 
@@ -431,6 +439,12 @@ class Handler(FTPHandler):
             self.refuse_busy("greeting")
             return
         super().handle()
+
+    def add_channel(self, *args, **kwargs):
+        super().add_channel(*args, **kwargs)
+        # Once at the accept (no link yet), once on the connection's own loop.
+        if self._link is not None:
+            self._link.start()
 
     def close(self):
         with self._limits_lock:
@@ -666,6 +680,10 @@ def main(argv):
     # events of one session's data connection while others open and close theirs, and that
     # session then waits until the client gives up.
     server = ThreadedFTPServer((args.host, args.port), Handler)
+    if Link.rtt:
+        # A session's loop waits this long at the most before it looks at its timers: its first
+        # wait would otherwise hold the greeting (due two round trips after the accept) a second.
+        server.poll_timeout = min(server.poll_timeout, Link.rtt / 4)
     port = server.socket.getsockname()[1]
     mode = " named-faults" if args.named_faults else ""
     if Link.rtt or Link.bandwidth:
