@@ -13,8 +13,9 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr DWORD kPieceBytes = 64 * 1024;
-// A file the caller knows to be smaller than this is fetched whole again rather than resumed:
-// asking its time would cost each such file a round trip to save less than it.
+// A file known to be smaller than this (to the caller, or by the server's SIZE reply) is fetched
+// whole again rather than resumed: asking its time would cost each such file a round trip to
+// save less than it.
 constexpr ULONGLONG kResumeFloorBytes = 64 * 1024;
 
 bool Fail(DWORD error) {
@@ -136,6 +137,7 @@ bool ReceiveFile(ftp::Connection& connection, const char* remotePath, DWORD tran
     const bool resumed = received.bytes != 0;
     request.asksTime = !request.ascii && (resumed || request.knownSize == ftp::kNoSizeAnnounced ||
                                           request.knownSize >= kResumeFloorBytes);
+    request.timeFromBytes = resumed ? 0 : kResumeFloorBytes;
     received.noResume = NoResume::None;
     received.checkRefused = false;
     ftp::Opened<ftp::Download> opened = connection.Fetch(request);

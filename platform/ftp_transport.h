@@ -111,6 +111,10 @@ struct FileRequest {
     // transfer that goes on where this one was cut off can tell it is still the same file. A
     // transfer at an offset asks the size (SIZE) as well, both before its REST.
     bool asksTime = false;
+    // Not of a file the server's SIZE reply, asked before the transfer, shows smaller than this
+    // (0: whatever its size): one too small to be worth going on with starts over when cut, and
+    // its time would cost a round trip for nothing.
+    ULONGLONG timeFromBytes = 0;
 };
 
 // Whether a fetch asks the server for the size (SIZE) before the transfer: for a binary transfer

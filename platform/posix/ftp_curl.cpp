@@ -259,4 +259,31 @@ Driven Drive(CURLM* multi, CURLcode* result, DWORD timeoutMs, const CancelToken*
     }
 }
 
+CURLcode QuoteAlone(CURLM* multi, CURL* curl, const std::string& serverUrl, curl_slist* commands,
+                    DWORD& timeoutMs, const CancelToken* cancel, bool* reconnected) {
+    const auto start = std::chrono::steady_clock::now();
+    CURLcode result = CURLE_OPERATION_TIMEDOUT;
+    if (curl_easy_setopt(curl, CURLOPT_URL, serverUrl.c_str()) != CURLE_OK ||
+        curl_easy_setopt(curl, CURLOPT_NOBODY, 1L) != CURLE_OK ||
+        curl_easy_setopt(curl, CURLOPT_QUOTE, commands) != CURLE_OK ||
+        curl_multi_add_handle(multi, curl) != CURLM_OK) {
+        result = CURLE_FAILED_INIT;
+    } else {
+        Drive(multi, &result, timeoutMs, cancel, [] { return false; });
+        curl_multi_remove_handle(multi, curl);
+    }
+    const auto spent = std::chrono::duration_cast<std::chrono::milliseconds>(
+                           std::chrono::steady_clock::now() - start)
+                           .count();
+    timeoutMs = spent >= timeoutMs ? 1 : timeoutMs - static_cast<DWORD>(spent);
+    long connects = 0;
+    *reconnected =
+        curl_easy_getinfo(curl, CURLINFO_NUM_CONNECTS, &connects) != CURLE_OK || connects != 0;
+    if (curl_easy_setopt(curl, CURLOPT_QUOTE, nullptr) != CURLE_OK ||
+        curl_easy_setopt(curl, CURLOPT_NOBODY, 0L) != CURLE_OK) {
+        return CURLE_FAILED_INIT;
+    }
+    return result;
+}
+
 }  // namespace posix

@@ -67,6 +67,13 @@ std::optional<std::string> FtpFileUrl(const std::string& serverUrl, const char* 
 // ftp_transport.h: its notes, the commands sent and the replies received (never the data).
 int TraceCurl(CURL* curl, curl_infotype type, char* text, size_t size, void* context);
 
+// Sends the commands (libcurl's quote list, the caller's) on their own over the connection the
+// easy handle holds in multi, on a request that fetches nothing, within timeoutMs (less what it
+// took, when it returns) and as long as cancel lets it: the request's result, and in
+// *reconnected whether libcurl had to log in anew for it (the new connection has its transfer
+// type yet to set). The handle is then set to fetch again, with no quote list.
+CURLcode QuoteAlone(CURLM* multi, CURL* curl, const std::string& serverUrl, curl_slist* commands,
+                    DWORD& timeoutMs, const CancelToken* cancel, bool* reconnected);
 // The WinInet error number for a libcurl result.
 DWORD WinInetError(CURLcode code);
 

@@ -6,9 +6,9 @@
 // server) or passive on request; binary or ASCII; the transfer type sent when it changes; the
 // remote path sent in one RETR as given (NOCWD), each segment escaped; quote commands before a
 // binary RETR: SIZE when nothing else tells the size (ftp::AsksSize) or the transfer starts at
-// an offset, MDTM when asked, neither refusal stopping the transfer, then REST at an offset
-// (ours, not libcurl's, which would stop the data at the size: the receive loop above judges
-// what arrived, surplus included, CURLOPT_IGNORE_CONTENT_LENGTH); the byte count of the RETR's
+// an offset (on its own first when the MDTM asked depends on it), neither refusal stopping the
+// transfer, then REST at an offset (ours, not libcurl's, which would stop the data at the size:
+// the receive loop above judges what arrived, surplus included); the byte count of the RETR's
 // 125 or 150 reply; the data handed out as it arrives, paused while a quarter of a megabyte
 // waits to be read; the server's final reply (226 or 250) required before the data counts as
 // ended; the code of a reply that refused a login or a transfer; proxy settings from the
@@ -101,6 +101,8 @@ struct ftp::Connection::State {
     // The server named the byte count in a 125 or 150 reply of this connection: it will again,
     // so a SIZE before the transfer would ask what the reply tells.
     bool countsAnnounced = false;
+    // libcurl has set the connection to binary (TYPE I): its last transfer was a binary one.
+    bool binary = false;
 
     ~State();
     // Ends the control connection (QUIT) and cuts off a download still open on it.
@@ -110,16 +112,6 @@ struct ftp::Connection::State {
     // result in *result), ready() holds (Ready), or timeoutMs have passed (TimedOut).
     Driven Drive(CURLcode* result, DWORD timeoutMs, const std::function<bool()>& ready) {
         return posix::Drive(multi.get(), result, timeoutMs, cancel, ready);
-    }
-
-    // Runs the easy handle, as set up, until the request ends (within the time-outs set on the
-    // handle) and takes it out again.
-    CURLcode Perform() {
-        if (curl_multi_add_handle(multi.get(), curl.get()) != CURLM_OK) return CURLE_FAILED_INIT;
-        CURLcode result = CURLE_OPERATION_TIMEDOUT;
-        Drive(&result, 0xFFFFFFFFu, [] { return false; });
-        curl_multi_remove_handle(multi.get(), curl.get());
-        return result;
     }
 
     static size_t OnLoginReply(char* data, size_t size, size_t count, void* self) {
@@ -305,7 +297,10 @@ Opened<Connection> Session::Connect(const Account& account) {
     }
     // Fetches nothing: connects, logs in and stays connected for the downloads that follow.
     state->holdClosedSocket = true;
-    const CURLcode result = state->Perform();
+    DWORD unbounded = 0xFFFFFFFFu;  // within the time-outs set on the handle
+    bool reconnected = false;
+    const CURLcode result = posix::QuoteAlone(state->multi.get(), curl, state->serverUrl, nullptr,
+                                              unbounded, state->cancel, &reconnected);
     state->holdClosedSocket = false;
     curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, nullptr);
     curl_easy_setopt(curl, CURLOPT_HEADERDATA, nullptr);
@@ -314,9 +309,6 @@ Opened<Connection> Session::Connect(const Account& account) {
         posix::SayGoodbye(closed, state->timeouts.receiveMs);
     }
     if (result != CURLE_OK) return {Connection(), posix::WinInetError(result), state->loginReply};
-    if (curl_easy_setopt(curl, CURLOPT_NOBODY, 0L) != CURLE_OK) {
-        return {Connection(), ERROR_INTERNET_INTERNAL_ERROR};
-    }
     {
         const std::lock_guard<std::mutex> lock(m_state->registry->mutex);
         m_state->registry->open.insert(state.get());
@@ -339,13 +331,42 @@ Opened<Download> Connection::Fetch(const FileRequest& request) {
 
     auto download = std::make_unique<Download::State>();
     download->offset = request.offset;
-    const bool resumed = request.offset != 0;
+    download->connection = &connection;  // from here on, Detach sets the handle back
+    connection.download = download.get();
+    CURL* curl = connection.curl.get();
+    if (curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, &Download::State::OnReply) != CURLE_OK ||
+        curl_easy_setopt(curl, CURLOPT_HEADERDATA, download.get()) != CURLE_OK ||
+        curl_easy_setopt(curl, CURLOPT_DEBUGFUNCTION, &posix::KeepVerbSent) != CURLE_OK ||
+        curl_easy_setopt(curl, CURLOPT_DEBUGDATA, &download->sent) != CURLE_OK ||
+        curl_easy_setopt(curl, CURLOPT_VERBOSE, 1L) != CURLE_OK) {
+        return {Download(), ERROR_INTERNET_INTERNAL_ERROR};
+    }
+    FileRequest asking = request;
+    bool sizeAsked = request.offset != 0 || AsksSize(request, connection.countsAnnounced);
+    DWORD timeoutMs = request.timeoutMs;
+    // The size on its own first where the time depends on it, over a connection in binary mode
+    // already (a server may refuse SIZE in ASCII mode): a round trip either way.
+    if (sizeAsked && request.offset == 0 && request.asksTime && request.timeFromBytes != 0 &&
+        connection.binary) {
+        const std::unique_ptr<curl_slist, SlistFree> size(
+            posix::CommandList({std::string("*SIZE ") + path}));
+        bool reconnected = false;
+        const CURLcode result =
+            posix::QuoteAlone(connection.multi.get(), curl, connection.serverUrl, size.get(),
+                              timeoutMs, connection.cancel, &reconnected);
+        if (result != CURLE_OK) {
+            return {Download(), posix::WinInetError(result), download->lastReply};
+        }
+        // Over a new login, the SIZE went before the connection's TYPE I: asked again after it.
+        sizeAsked = reconnected;
+        if (reconnected) download->sizeReply = kNoSizeAnnounced;
+        asking.asksTime =
+            download->sizeReply == kNoSizeAnnounced || download->sizeReply >= request.timeFromBytes;
+    }
     // Nothing to ask is no list; a list that could not be made, no memory.
-    const std::vector<std::string> asked =
-        posix::AskedBeforeRetr(request, resumed || AsksSize(request, connection.countsAnnounced));
+    const std::vector<std::string> asked = posix::AskedBeforeRetr(asking, sizeAsked);
     download->quote.reset(posix::CommandList(asked));
     if (!asked.empty() && !download->quote) return {Download(), ERROR_NOT_ENOUGH_MEMORY};
-    CURL* curl = connection.curl.get();
     if (curl_easy_setopt(curl, CURLOPT_URL, url->c_str()) != CURLE_OK ||
         curl_easy_setopt(curl, CURLOPT_TRANSFERTEXT, request.ascii ? 1L : 0L) != CURLE_OK ||
         curl_easy_setopt(curl, CURLOPT_IGNORE_CONTENT_LENGTH, 1L) != CURLE_OK ||
@@ -353,20 +374,14 @@ Opened<Download> Connection::Fetch(const FileRequest& request) {
         curl_easy_setopt(curl, CURLOPT_PREQUOTE, download->quote.get()) != CURLE_OK ||
         curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &Download::State::OnData) != CURLE_OK ||
         curl_easy_setopt(curl, CURLOPT_WRITEDATA, download.get()) != CURLE_OK ||
-        curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, &Download::State::OnReply) != CURLE_OK ||
-        curl_easy_setopt(curl, CURLOPT_HEADERDATA, download.get()) != CURLE_OK ||
-        curl_easy_setopt(curl, CURLOPT_DEBUGFUNCTION, &posix::KeepVerbSent) != CURLE_OK ||
-        curl_easy_setopt(curl, CURLOPT_DEBUGDATA, &download->sent) != CURLE_OK ||
-        curl_easy_setopt(curl, CURLOPT_VERBOSE, 1L) != CURLE_OK ||
         curl_multi_add_handle(connection.multi.get(), curl) != CURLM_OK) {
-        curl_easy_setopt(curl, CURLOPT_PREQUOTE, nullptr);
         return {Download(), ERROR_INTERNET_INTERNAL_ERROR};
     }
-    download->connection = &connection;
-    connection.download = download.get();
 
     DWORD error = ERROR_SUCCESS;
-    if (!download->Run(request.timeoutMs, true)) {
+    const bool ran = download->Run(timeoutMs, true);
+    connection.binary = ran && download->accepted && !request.ascii;
+    if (!ran) {
         error = ERROR_INTERNET_TIMEOUT;
     } else if (download->done && download->result != CURLE_OK && !download->accepted) {
         // Only the REST may fail the commands before the RETR: a busy server is not one that

@@ -62,6 +62,7 @@ struct Shared {
     ULONGLONG offset = 0;
     bool askSize = true;     // SIZE before the transfer (ftp::AsksSize)
     bool askTime = false;    // MDTM before the transfer
+    ULONGLONG timeFrom = 0;  // not of a file whose SIZE reply is below this (FileRequest)
     bool typeSet = false;    // the connection is in binary mode already: no TYPE I before the SIZE
     bool countSeen = false;  // the 125 or 150 reply named the byte count
 
@@ -103,7 +104,7 @@ struct Shared {
                                      ("SIZE " + path).c_str(), 0, nullptr)) {
             size = ftp_replies::Size(LastReply()).value_or(ftp::kNoSizeAnnounced);
         }
-        if (binary && askTime &&
+        if (binary && askTime && (size == ftp::kNoSizeAnnounced || size >= timeFrom) &&
             FtpCommandA(connection, FALSE, FTP_TRANSFER_TYPE_BINARY, ("MDTM " + path).c_str(), 0,
                         nullptr)) {
             time = ftp_replies::Modified(LastReply()).value_or(ftp::kNoTimeTold);
@@ -339,6 +340,7 @@ Opened<Download> Connection::Fetch(const FileRequest& request) {
     shared.offset = request.offset;
     shared.askSize = AsksSize(request, m_state->countsAnnounced);
     shared.askTime = request.asksTime;
+    shared.timeFrom = request.timeFromBytes;
     shared.typeSet = m_state->binary;
     download->thread = std::thread([shared = download->shared] { shared->Run(); });
 

@@ -57,18 +57,28 @@ struct Fetched {
     bool ascii;
     ULONGLONG knownSize;
     const char* announced;  // what the download says the server announced
+    bool asksTime = false;
+    ULONGLONG timeFromBytes = 0;
 };
 
 // A file is asked nothing whose answer the run has: the size a caller knows or a server names
 // in its 125/150 reply, the transfer type the connection is in, an extended PORT the server may
-// refuse.
+// refuse, the time of a file its size shows too small to be worth resuming.
 TEST(FtpTransport, AFetchAsksOnlyWhatItCannotKnow) {
     const ULONGLONG none = ftp::kNoSizeAnnounced;
     const struct {
         const char* name;
         std::vector<Fetched> fetches;
-        std::vector<std::string> sized;  // the paths SIZE asked for, in order
+        std::vector<std::string> sized;       // the paths SIZE asked for, in order
+        std::vector<std::string> timed = {};  // the paths MDTM asked for, in order
     } cases[] = {
+        {"the time of a file large enough",
+         {{"Update/a.bin", false, none, "4", true, 4},
+          {"Update/b.bin", false, none, "3", true, 4},
+          {"Update/b.bin", false, none, "3", true, 0},
+          {"Update/a.bin", false, none, "4", true, 4}},
+         {"Update/a.bin", "Update/b.bin", "Update/b.bin", "Update/a.bin"},
+         {"Update/a.bin", "Update/b.bin", "Update/a.bin"}},
         {"each binary file unknown",
          {{"Update/a.bin", false, none, "4"}, {"Update/b.bin", false, none, "3"}},
          {"Update/a.bin", "Update/b.bin"}},
@@ -102,6 +112,8 @@ TEST(FtpTransport, AFetchAsksOnlyWhatItCannotKnow) {
             request.remotePath = f.path;
             request.ascii = f.ascii;
             request.knownSize = f.knownSize;
+            request.asksTime = f.asksTime;
+            request.timeFromBytes = f.timeFromBytes;
             std::string bytes;
             EXPECT_EQ(FetchWhole(connection.value, request, &bytes), f.announced) << f.path;
             EXPECT_FALSE(bytes.empty()) << f.path;
@@ -109,6 +121,7 @@ TEST(FtpTransport, AFetchAsksOnlyWhatItCannotKnow) {
         }
         connection.value = ftp::Connection();
         EXPECT_EQ(server.Commands("SIZE"), c.sized);
+        EXPECT_EQ(server.Commands("MDTM"), c.timed);
         // The system's library may set the type before each transfer; we add one at most.
         EXPECT_LE(server.Commands("TYPE").size(), c.fetches.size() + (binary ? 1 : 0));
         EXPECT_TRUE(server.Commands("EPRT").empty());
