@@ -101,6 +101,31 @@ bool Quiet(const files::FileStamp& stamp, std::int64_t quiet) {
     return now - stamp.modified >= quiet && now - stamp.changed >= quiet;
 }
 
+// A copy read whole and hashed: the stamp it had while read, its bytes and their SHA-256.
+struct Hashed {
+    files::FileStamp stamp;
+    std::uint64_t bytes = 0;
+    std::optional<net::Sha256Digest> digest;
+};
+
+// Reads the copy at path whole and hashes it; nothing when it could not be read or holds more
+// than most bytes (the reading stops there).
+std::optional<Hashed> HashWhole(const CString& path, std::uint64_t most) {
+    net::Sha256 hash;
+    Hashed hashed;
+    const std::optional<files::FileStamp> read =
+        files::ReadWholeFile(path.c_str(), [&](const void* data, std::size_t size) {
+            hashed.bytes += size;
+            if (hashed.bytes > most) return false;
+            hash.Update(data, size);
+            return true;
+        });
+    if (!read) return std::nullopt;
+    hashed.stamp = *read;
+    hashed.digest = hash.Finish();
+    return hashed;
+}
+
 }  // namespace
 
 ContentCache::ContentCache(CString cacheDirectory, CString productDirectory,
@@ -202,22 +227,13 @@ bool ContentCache::Holds(std::string_view name, const CString& path,
         m_found.emplace_back(name, *known);
         return true;
     }
-    net::Sha256 hash;
-    std::uint64_t bytes = 0;
-    const std::optional<files::FileStamp> read =
-        files::ReadWholeFile(path.c_str(), [&](const void* data, std::size_t size) {
-            bytes += size;
-            if (bytes > record.size) return false;
-            hash.Update(data, size);
-            return true;
-        });
-    const std::optional<net::Sha256Digest> digest = hash.Finish();
-    if (!read || !record.Matches(bytes, digest)) return false;
-    if (Quiet(*read, m_quietNanoseconds)) {
+    const std::optional<Hashed> hashed = HashWhole(path, record.size);
+    if (!hashed || !record.Matches(hashed->bytes, hashed->digest)) return false;
+    if (Quiet(hashed->stamp, m_quietNanoseconds)) {
         Known& known = m_hashed.emplace_back();
-        PutStamp(known.data(), *read);
+        PutStamp(known.data(), hashed->stamp);
         std::memcpy(known.data() + kStampBytes, &m_now, sizeof m_now);
-        std::memcpy(known.data() + kDigestAt, digest->data(), digest->size());
+        std::memcpy(known.data() + kDigestAt, hashed->digest->data(), hashed->digest->size());
         m_found.emplace_back(name, known.data());
         m_bLearned = true;
     }
@@ -234,17 +250,9 @@ bool ContentCache::HoldsOneOf(std::string_view name, const CString& path,
         digest.emplace();
         std::memcpy(digest->data(), *known + kStampBytes, digest->size());
     } else {
-        net::Sha256 hash;
-        std::uint64_t bytes = 0;
-        const std::optional<files::FileStamp> read =
-            files::ReadWholeFile(path.c_str(), [&](const void* data, std::size_t size) {
-                bytes += size;
-                if (bytes > stamp.size) return false;
-                hash.Update(data, size);
-                return true;
-            });
-        digest = hash.Finish();
-        if (!read || *read != stamp) return false;
+        const std::optional<Hashed> hashed = HashWhole(path, stamp.size);
+        if (!hashed || hashed->stamp != stamp) return false;
+        digest = hashed->digest;
     }
     return std::any_of(contents.begin(), contents.end(), [&](const ManifestRecord& record) {
         return sized(record) && record.Matches(stamp.size, digest);
