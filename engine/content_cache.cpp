@@ -214,17 +214,24 @@ bool ContentCache::Read() {
     return reader.Left() == 0;
 }
 
+const char* ContentCache::Trusted(std::string_view name, const files::FileStamp& stamp) {
+    const char* const* known = m_read.Find(name);
+    if (known == nullptr || StampAt(*known) != stamp ||
+        Due(name, HashedAt(*known), m_now, m_trustNanoseconds)) {
+        return nullptr;
+    }
+    return *known;
+}
+
 bool ContentCache::Holds(std::string_view name, const CString& path,
                          const std::optional<files::FileStamp>& stamp,
                          const ManifestRecord& record) {
     if (!stamp || stamp->size != record.size) return false;
-    if (const char* const* known = m_read.Find(name);
-        known && StampAt(*known) == *stamp &&
-        !Due(name, HashedAt(*known), m_now, m_trustNanoseconds)) {
-        if (std::memcmp(*known + kDigestAt, record.sha256.data(), record.sha256.size()) != 0) {
+    if (const char* known = Trusted(name, *stamp)) {
+        if (std::memcmp(known + kDigestAt, record.sha256.data(), record.sha256.size()) != 0) {
             return false;
         }
-        m_found.emplace_back(name, *known);
+        m_found.emplace_back(name, known);
         return true;
     }
     const std::optional<Hashed> hashed = HashWhole(path, record.size);
@@ -246,9 +253,9 @@ bool ContentCache::HoldsOneOf(std::string_view name, const CString& path,
     const auto sized = [&](const ManifestRecord& record) { return record.size == stamp.size; };
     if (std::none_of(contents.begin(), contents.end(), sized)) return false;
     std::optional<net::Sha256Digest> digest;
-    if (const char* const* known = m_read.Find(name); known && StampAt(*known) == stamp) {
+    if (const char* known = Trusted(name, stamp)) {
         digest.emplace();
-        std::memcpy(digest->data(), *known + kStampBytes, digest->size());
+        std::memcpy(digest->data(), known + kDigestAt, digest->size());
     } else {
         const std::optional<Hashed> hashed = HashWhole(path, stamp.size);
         if (!hashed || hashed->stamp != stamp) return false;

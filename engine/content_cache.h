@@ -85,6 +85,9 @@ class ContentCache {
     using Entry = std::pair<std::string_view, const char*>;
 
     bool Read();
+    // What the cache knows of the copy of name, when it knows it by this stamp and its hashing
+    // is not due again; null otherwise.
+    const char* Trusted(std::string_view name, const files::FileStamp& stamp);
 
     const CString m_cacheDirectory;
     const CString m_productDirectory;

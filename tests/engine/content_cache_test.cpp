@@ -177,3 +177,32 @@ TEST(ContentCache, CopiesHashedTogetherComeDueApart) {
     EXPECT_LT(due[1], 700);
     EXPECT_EQ(due[2], 1000);
 }
+
+// A dropped name's copy that the cache knows is held to each of its contents by the SHA-256 the
+// cache keeps, while the cache may be trusted; after that, by hashing it again.
+TEST(ContentCache, KnowsACopyAmongADroppedNamesContents) {
+    const std::string other = std::string(kContent).replace(0, 1, "T");
+    const std::int64_t kHashed = 1'000'000'000'000'000'000;
+    const std::int64_t trust = engine::ContentCache::kTrustNanoseconds;
+    const struct {
+        const char* what;
+        std::vector<engine::ManifestRecord> contents;
+        std::int64_t later;  // nanoseconds after the hashing
+        bool holds;
+    } cases[] = {
+        {"its content among others", {RecordOf(other), RecordOf(kContent)}, 0, true},
+        {"only another content of its size", {RecordOf(other)}, 0, false},
+        {"its content, the cache due", {RecordOf(kContent)}, trust, true},
+    };
+    for (const auto& c : cases) {
+        Dirs dirs;
+        WriteFile(dirs.Copy(), kContent);
+        ASSERT_TRUE(Holds(dirs, "Pelmora", 0, kHashed)) << c.what;
+        engine::ContentCache cache(dirs.CacheDirectory(), dirs.Product(), 0, trust,
+                                   kHashed + c.later);
+        const std::string copy = dirs.Copy().string();
+        EXPECT_EQ(cache.HoldsOneOf("a.txt", copy, *files::StampOf(copy.c_str()), c.contents),
+                  c.holds)
+            << c.what;
+    }
+}
