@@ -125,6 +125,13 @@ inline bool AsksSize(const FileRequest& request, bool countsAnnounced) {
     return !request.ascii && request.knownSize == kNoSizeAnnounced && !countsAnnounced;
 }
 
+// Whether a fetch asks the time (MDTM) before the transfer, once the server's SIZE reply told
+// the size (kNoSizeAnnounced: it told none, or was not asked).
+inline bool AsksTime(const FileRequest& request, ULONGLONG size) {
+    return !request.ascii && request.asksTime &&
+           (size == kNoSizeAnnounced || size >= request.timeFromBytes);
+}
+
 // What a read of a download gave: error ERROR_SUCCESS with size above 0 (bytes read), with size 0
 // once the data has ended; ERROR_INTERNET_TIMEOUT when nothing came in time (the download can
 // still be read on); another error when the transfer broke.

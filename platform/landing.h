@@ -93,6 +93,10 @@ class Landing {
     static bool IsTemporaryName(const char* name) {
         return IsTemporaryForm(std::string_view(name), false);
     }
+    template <class Char>
+    static bool IsTemporaryName(std::basic_string_view<Char> name) {
+        return IsTemporaryForm(name, false);
+    }
 
     // Where a file in use goes while the new copy takes its name (Windows): the name numbered n
     // of a copy aside of the file `leaf` beside it, "~kst", four lower-case hexadecimal digits,

@@ -40,6 +40,20 @@ bool TerminalFrontEnd::ReadLine(CString* line) {
     return true;
 }
 
+namespace {
+
+bool EndsDialog(std::string_view line) {
+    return line == "cancel" || line == "close" || line == "\x1b";
+}
+
+// Ends the dialog as such a line says: Cancel (cancel, Escape) or the close box (close).
+void EndDialog(TerminalWindow& window, std::string_view line) {
+    if (line == "close") return window.SysCommand(SC_CLOSE);
+    window.Click(IDCANCEL);
+}
+
+}  // namespace
+
 bool TerminalFrontEnd::TakeLine(TerminalWindow& window) {
     CString line;
     if (!ReadLine(&line)) return false;
@@ -47,10 +61,8 @@ bool TerminalFrontEnd::TakeLine(TerminalWindow& window) {
         Press(window, window.DefaultButton());
     } else if (line == "about") {
         if (UINT about = window.MenuCommandNamed("about"); about != 0) Choose(window, about);
-    } else if (line == "cancel" || line == "\x1b") {
-        window.Click(IDCANCEL);
-    } else if (line == "close") {
-        window.SysCommand(SC_CLOSE);
+    } else if (EndsDialog(line)) {
+        EndDialog(window, line);
     } else {
         std::fprintf(stderr, "commands: an empty line or update, about, cancel\n");
     }
@@ -67,14 +79,6 @@ void TerminalFrontEnd::Choose(TerminalWindow& window, UINT command) {
     window.SysCommand(command);
     Handled();
 }
-
-namespace {
-
-bool EndsDialog(std::string_view line) {
-    return line == "cancel" || line == "close" || line == "\x1b";
-}
-
-}  // namespace
 
 std::istream& LiveStandardInput() {
     static LiveInput input(STDIN_FILENO);
@@ -93,7 +97,7 @@ void TerminalFrontEnd::Pump(IDialogWindow& baseWindow) {
     if (StopSignals::Take()) return window.Click(IDCANCEL);
     if (m_pLive != nullptr) {
         if (const std::optional<std::string> line = m_pLive->TakeArrived(EndsDialog)) {
-            return *line == "close" ? window.SysCommand(SC_CLOSE) : window.Click(IDCANCEL);
+            return EndDialog(window, *line);
         }
     }
     PumpKeys(window);

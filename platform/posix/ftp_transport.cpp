@@ -360,8 +360,7 @@ Opened<Download> Connection::Fetch(const FileRequest& request) {
         // Over a new login, the SIZE went before the connection's TYPE I: asked again after it.
         sizeAsked = reconnected;
         if (reconnected) download->sizeReply = kNoSizeAnnounced;
-        asking.asksTime =
-            download->sizeReply == kNoSizeAnnounced || download->sizeReply >= request.timeFromBytes;
+        asking.asksTime = AsksTime(request, download->sizeReply);
     }
     // Nothing to ask is no list; a list that could not be made, no memory.
     const std::vector<std::string> asked = posix::AskedBeforeRetr(asking, sizeAsked);

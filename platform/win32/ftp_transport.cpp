@@ -61,8 +61,7 @@ struct Shared {
     bool ascii = false;
     ULONGLONG offset = 0;
     bool askSize = true;     // SIZE before the transfer (ftp::AsksSize)
-    bool askTime = false;    // MDTM before the transfer
-    ULONGLONG timeFrom = 0;  // not of a file whose SIZE reply is below this (FileRequest)
+    ftp::FileRequest asked;  // the caller's request (its path is `path`): when to ask the time
     bool typeSet = false;    // the connection is in binary mode already: no TYPE I before the SIZE
     bool countSeen = false;  // the 125 or 150 reply named the byte count
 
@@ -91,29 +90,32 @@ struct Shared {
         if (file != nullptr && !fileClosed.exchange(true)) InternetCloseHandle(file);
     }
 
+    // Sends a command that opens no data connection, and puts it in the trace.
+    bool Command(const std::string& command) {
+        ftp::Trace(ftp::Traced::Sent, command);
+        return FtpCommandA(connection, FALSE, FTP_TRANSFER_TYPE_BINARY, command.c_str(), 0,
+                           nullptr) != FALSE;
+    }
+
     void Open() {
         const bool binary = !ascii;
         ULONGLONG size = ftp::kNoSizeAnnounced;
         ULONGLONG time = ftp::kNoTimeTold;
         // A resumed transfer is held to the whole file's size, which after REST only SIZE tells.
         const bool sizeAsked = binary && (askSize || offset != 0);
-        if ((sizeAsked || (binary && askTime)) && !typeSet) {
-            FtpCommandA(connection, FALSE, FTP_TRANSFER_TYPE_BINARY, "TYPE I", 0, nullptr);
+        if ((sizeAsked || ftp::AsksTime(asked, ftp::kNoSizeAnnounced)) && !typeSet) {
+            Command("TYPE I");
         }
-        if (sizeAsked && FtpCommandA(connection, FALSE, FTP_TRANSFER_TYPE_BINARY,
-                                     ("SIZE " + path).c_str(), 0, nullptr)) {
+        if (sizeAsked && Command("SIZE " + path)) {
             size = ftp_replies::Size(LastReply()).value_or(ftp::kNoSizeAnnounced);
         }
-        if (binary && askTime && (size == ftp::kNoSizeAnnounced || size >= timeFrom) &&
-            FtpCommandA(connection, FALSE, FTP_TRANSFER_TYPE_BINARY, ("MDTM " + path).c_str(), 0,
-                        nullptr)) {
+        if (ftp::AsksTime(asked, size) && Command("MDTM " + path)) {
             time = ftp_replies::Modified(LastReply()).value_or(ftp::kNoTimeTold);
         }
         DWORD openError = ERROR_SUCCESS;
         DWORD refusal = 0;
         HINTERNET opened = nullptr;
-        if (offset != 0 && !FtpCommandA(connection, FALSE, FTP_TRANSFER_TYPE_BINARY,
-                                        ("REST " + std::to_string(offset)).c_str(), 0, nullptr)) {
+        if (offset != 0 && !Command("REST " + std::to_string(offset))) {
             openError = GetLastError();
             refusal = ftp_replies::Code(LastReply());
             // A server busy for a moment is not one that cannot resume.
@@ -339,8 +341,8 @@ Opened<Download> Connection::Fetch(const FileRequest& request) {
     shared.ascii = request.ascii;
     shared.offset = request.offset;
     shared.askSize = AsksSize(request, m_state->countsAnnounced);
-    shared.askTime = request.asksTime;
-    shared.timeFrom = request.timeFromBytes;
+    shared.asked = request;
+    shared.asked.remotePath = nullptr;
     shared.typeSet = m_state->binary;
     download->thread = std::thread([shared = download->shared] { shared->Run(); });
 

@@ -38,11 +38,7 @@ ULONGLONG Ticks(const FILETIME& time) {
 
 // Whether a file found by a search is a temporary file of ours written before `before`.
 bool IsStaleTemporary(const WIN32_FIND_DATAW& found, ULONGLONG before) {
-    std::string name;
-    for (const wchar_t* c = found.cFileName; *c != L'\0' && *c < 0x80; ++c) {
-        name += static_cast<char>(*c);
-    }
-    return name.size() == wcslen(found.cFileName) && Landing::IsTemporaryName(name.c_str()) &&
+    return Landing::IsTemporaryName(std::wstring_view(found.cFileName)) &&
            Ticks(found.ftLastWriteTime) < before;
 }
 
