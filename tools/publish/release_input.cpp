@@ -18,13 +18,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string Folded(std::string text) {
-    for (char& c : text) {
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    }
-    return text;
-}
-
 // A release file may not take the name of one of the tree's own files (Windows servers and
 // clients fold case) nor look like a temporary file of this tool.
 bool IsReservedName(const CString& name) {

@@ -172,6 +172,13 @@ void CreateFileExclusively(const fs::path& path, std::string_view bytes, mode_t 
     file.Land(true);
 }
 
+std::string Folded(std::string text) {
+    for (char& c : text) {
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    }
+    return text;
+}
+
 void RemoveLeftovers(const fs::path& directory) {
     std::error_code error;
     std::vector<fs::path> leftovers;
