@@ -25,7 +25,7 @@ bool IsReservedName(const CString& name) {
                             engine::kManifestSignatureName, engine::kDroppedListName}) {
         if (Folded(name) == Folded(own)) return true;
     }
-    return fs::path(name).filename().string().starts_with(kTemporaryPrefix);
+    return IsTemporary(name);
 }
 
 // Bytes from 0x80 up: Kestrin on Windows reads a listed name in the ANSI code page, on Linux as

@@ -81,10 +81,6 @@ LocalRelease ReadRelease(const fs::path& root, const std::optional<std::string>&
     return release;
 }
 
-bool IsTemporary(const std::string& name) {
-    return fs::path(name).filename().string().starts_with(kTemporaryPrefix);
-}
-
 std::string DirectoryOf(const std::string& name) {
     const size_t slash = name.rfind('/');
     return slash == std::string::npos ? "" : name.substr(0, slash + 1);
