@@ -81,11 +81,6 @@ LocalRelease ReadRelease(const fs::path& root, const std::optional<std::string>&
     return release;
 }
 
-std::string DirectoryOf(const std::string& name) {
-    const size_t slash = name.rfind('/');
-    return slash == std::string::npos ? "" : name.substr(0, slash + 1);
-}
-
 // Removes names (files below Update/), a directory at a time.
 void RemoveFiles(FtpClient& client, const std::vector<std::string>& names) {
     std::map<std::string, std::vector<std::string>> byDirectory;
