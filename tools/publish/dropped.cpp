@@ -9,26 +9,6 @@
 
 namespace publish {
 
-namespace {
-
-constexpr char kForgetOption[] = "--forget-dropped";
-
-}  // namespace
-
-std::vector<std::string> TakeForgotten(std::vector<std::string>& arguments) {
-    std::vector<std::string> forgotten;
-    for (auto it = arguments.begin(); it != arguments.end();) {
-        if (*it != kForgetOption) {
-            ++it;
-            continue;
-        }
-        if (it + 1 == arguments.end()) Refuse(std::string(kForgetOption) + " needs a name");
-        forgotten.push_back(*(it + 1));
-        it = arguments.erase(it, it + 2);
-    }
-    return forgotten;
-}
-
 engine::DroppedFiles PreviousDropped(const std::filesystem::path& update,
                                      const engine::Manifest* manifest) {
     const std::filesystem::path path = update / engine::kDroppedListName;

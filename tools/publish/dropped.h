@@ -19,9 +19,6 @@
 
 namespace publish {
 
-// --forget-dropped NAME, which may be given more than once: takes each from arguments.
-std::vector<std::string> TakeForgotten(std::vector<std::string>& arguments);
-
 // The dropped records of the publication in update: from its Dropped.txt when manifest (a
 // verified one; null: there is none) records it; without a verified manifest, from a Dropped.txt
 // that reads (the publisher's own, of a publication that was interrupted), with a note.

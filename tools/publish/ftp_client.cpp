@@ -117,6 +117,11 @@ bool IsLoopbackHost(const std::string& host) {
     return host == "localhost" || host.starts_with("127.") || host == "[::1]";
 }
 
+std::string DirectoryOf(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? "" : path.substr(0, slash + 1);
+}
+
 FtpClient::FtpClient(const ServerAddress& address, const Connection& connection)
     : m_address(address), m_connection(connection), m_curl(curl_easy_init()) {
     if (!m_curl) throw ServerError("libcurl cannot start a session");
@@ -242,8 +247,7 @@ void FtpClient::Store(const std::filesystem::path& local, const std::string& pat
     std::error_code error;
     const std::uintmax_t size = std::filesystem::file_size(local, error);
     if (!file || error) Fail("cannot read " + Shown(local));
-    const size_t slash = path.rfind('/');
-    const std::string directory = slash == std::string::npos ? "" : path.substr(0, slash + 1);
+    const std::string directory = DirectoryOf(path);
     const std::string name = path.substr(directory.size());
     const std::string temporary = std::string(kTemporaryPrefix) + name;
     Commands rename(curl_slist_append(nullptr, ("RNFR " + temporary).c_str()));

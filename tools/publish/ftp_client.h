@@ -39,6 +39,9 @@ ServerAddress ParseServerAddress(const std::string& text);
 // Whether host is this machine (a loopback address or localhost).
 bool IsLoopbackHost(const std::string& host);
 
+// The directory part of a server path, with its last "/"; empty for a name alone.
+std::string DirectoryOf(const std::string& path);
+
 struct Connection {
     std::optional<std::string> password;  // none: libcurl looks in ~/.netrc
     bool tls = false;                     // explicit TLS for the control and the data

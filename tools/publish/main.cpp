@@ -150,7 +150,7 @@ int Run(const std::string& command, const std::vector<std::string>& arguments) {
     }
     if (command == "release") {
         std::vector<std::string> rest = arguments;
-        std::vector<std::string> forgotten = publish::TakeForgotten(rest);
+        std::vector<std::string> forgotten = TakeAll(rest, "--forget-dropped");
         const auto options = Options(
             rest, {"--from", "--to", "--product", "--version", "--key", "--expires-days", "--date"},
             {"--new-key", "--new-product", "--prune", "--allow-8bit-names"});

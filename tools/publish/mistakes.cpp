@@ -12,13 +12,6 @@ namespace publish {
 
 namespace {
 
-std::string Folded(std::string text) {
-    for (char& c : text) {
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    }
-    return text;
-}
-
 bool IsLowerCase(const CString& letter) {
     return letter.size() == 1 && letter[0] >= 'a' && letter[0] <= 'z';
 }

@@ -18,13 +18,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string Folded(std::string text) {
-    for (char& c : text) {
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    }
-    return text;
-}
-
 // A release file may not take the name of one of the tree's own files (Windows servers and
 // clients fold case) nor look like a temporary file of this tool.
 bool IsReservedName(const CString& name) {
@@ -32,7 +25,7 @@ bool IsReservedName(const CString& name) {
                             engine::kManifestSignatureName, engine::kDroppedListName}) {
         if (Folded(name) == Folded(own)) return true;
     }
-    return fs::path(name).filename().string().starts_with(kTemporaryPrefix);
+    return IsTemporary(name);
 }
 
 // Bytes from 0x80 up: Kestrin on Windows reads a listed name in the ANSI code page, on Linux as

@@ -172,13 +172,23 @@ void CreateFileExclusively(const fs::path& path, std::string_view bytes, mode_t 
     file.Land(true);
 }
 
+bool IsTemporary(const fs::path& path) {
+    return path.filename().string().starts_with(kTemporaryPrefix);
+}
+
+std::string Folded(std::string text) {
+    for (char& c : text) {
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    }
+    return text;
+}
+
 void RemoveLeftovers(const fs::path& directory) {
     std::error_code error;
     std::vector<fs::path> leftovers;
     for (fs::recursive_directory_iterator it(directory, error), end; !error && it != end;
          it.increment(error)) {
-        if (it->path().filename().string().starts_with(kTemporaryPrefix) &&
-            it->is_regular_file(error)) {
+        if (IsTemporary(it->path()) && it->is_regular_file(error)) {
             leftovers.push_back(it->path());
         }
     }

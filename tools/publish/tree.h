@@ -40,6 +40,13 @@ class Stop : public std::runtime_error {
 // Temporary files are named so; leftovers of an interrupted run are removed by the next one.
 constexpr std::string_view kTemporaryPrefix = ".kestrin-publish-";
 
+// Whether the last part of path is named as a temporary file of this tool.
+bool IsTemporary(const fs::path& path);
+
+// text with the ASCII upper-case letters made lower case: names as a system that folds case
+// compares them.
+std::string Folded(std::string text);
+
 // The whole content of a file; nothing when there is no such file. Other failures stop.
 std::optional<std::string> ReadWholeFile(const fs::path& path);
 

@@ -81,13 +81,13 @@ LocalRelease ReadRelease(const fs::path& root, const std::optional<std::string>&
     return release;
 }
 
-bool IsTemporary(const std::string& name) {
-    return fs::path(name).filename().string().starts_with(kTemporaryPrefix);
-}
-
-std::string DirectoryOf(const std::string& name) {
-    const size_t slash = name.rfind('/');
-    return slash == std::string::npos ? "" : name.substr(0, slash + 1);
+// The files that served holds beyond the release.
+std::vector<std::string> Strays(const RemoteTree& served, const LocalRelease& release) {
+    std::vector<std::string> strays;
+    for (const auto& [name, size] : served.files) {
+        if (!release.records.contains(name)) strays.push_back(name);
+    }
+    return strays;
 }
 
 // Removes names (files below Update/), a directory at a time.
@@ -162,10 +162,7 @@ Outcome Send(FtpClient& client, const ServerAddress& address, const LocalRelease
         ++outcome.sent;
     }
     if (!prune) return outcome;
-    std::vector<std::string> strays;
-    for (const auto& [name, size] : served.files) {
-        if (!release.records.contains(name)) strays.push_back(name);
-    }
+    const std::vector<std::string> strays = Strays(served, release);
     RemoveFiles(client, strays);
     for (const std::string& stray : strays) {
         std::printf("%s: removed Update/%s\n", address.text.c_str(), stray.c_str());
@@ -237,9 +234,8 @@ std::vector<std::string> ReadBack(FtpClient& client, const LocalRelease& release
             CheckTree(mirror.Path(), release.key ? &*release.key : nullptr, policy);
         problems.insert(problems.end(), check.problems.begin(), check.problems.end());
     }
-    for (const auto& [name, size] : served.files) {
-        if (!release.records.contains(name)) strays.push_back(name);
-    }
+    const std::vector<std::string> found = Strays(served, release);
+    strays.insert(strays.end(), found.begin(), found.end());
     return problems;
 }
 

@@ -230,6 +230,7 @@ class Publish(unittest.TestCase):
             ('3A', {'version.TXT': 'x'}, (), 'writes itself'),
             ('3A', {'dropped.txt': 'x'}, (), 'writes itself'),
             ('3A', RELEASE, ('--forget-dropped', 'readme.txt'), 'no dropped name'),
+            ('3A', RELEASE, ('--forget-dropped',), '--forget-dropped needs a value'),
             ('3A', {'A.dll': 'x', 'a.DLL': 'y'}, (), 'only in case'),
             ('3A', {}, (), 'has no files'),
             ('B3', RELEASE, (), '--version'),
