@@ -6,6 +6,7 @@
 // decoration, is the dialog's, because the product may pass its switches so; "--" ends the
 // options.
 #include <optional>
+#include <span>
 #include <string_view>
 #include <vector>
 
@@ -42,22 +43,12 @@ void WriteServer(std::ostream& out, const UpdateServer& server) {
 // The SHA-256 of a public key's point (the bytes its text writes in hexadecimal), in lower-case
 // hexadecimal: what `xxd -r -p public-key.txt | sha256sum` gives of the key kestrin-publish made.
 CString KeyFingerprint(std::string_view keyText) {
-    constexpr std::string_view kDigits = "0123456789abcdef";
-    CString point;
-    for (size_t i = 0; i + 1 < keyText.size(); i += 2) {
-        const auto high = kDigits.find(static_cast<char>(keyText[i] | 0x20));
-        const auto low = kDigits.find(static_cast<char>(keyText[i + 1] | 0x20));
-        if (high == std::string_view::npos || low == std::string_view::npos) return "not a key";
-        point += static_cast<char>(high * 16 + low);
-    }
+    CString point(keyText.size() / 2, '\0');
+    const auto bytes = std::span(reinterpret_cast<unsigned char*>(point.data()), point.size());
+    if (!net::BytesFromHex(keyText, bytes)) return "not a key";
     const std::optional<net::Sha256Digest> digest = net::Sha256::Of(point);
-    if (keyText.size() % 2 != 0 || !digest) return "not a key";
-    CString text;
-    for (unsigned char byte : *digest) {
-        text += kDigits[byte >> 4];
-        text += kDigits[byte & 15];
-    }
-    return text;
+    if (!digest) return "not a key";
+    return net::HexText(*digest);
 }
 
 // What the build holds, one line each, after its version.

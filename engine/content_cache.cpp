@@ -126,6 +126,13 @@ std::optional<Hashed> HashWhole(const CString& path, std::uint64_t most) {
     return hashed;
 }
 
+// The 64-bit FNV-1a hash of bytes.
+std::uint64_t Fnv1a(std::string_view bytes) {
+    std::uint64_t hash = 14695981039346656037u;
+    for (const char c : bytes) hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211u;
+    return hash;
+}
+
 }  // namespace
 
 ContentCache::ContentCache(CString cacheDirectory, CString productDirectory,
@@ -157,9 +164,8 @@ std::int64_t ContentCache::ConfiguredTrust() {
 
 bool ContentCache::Due(std::string_view name, std::int64_t hashedAt, std::int64_t now,
                        std::int64_t trustNanoseconds) {
-    // FNV-1a of the name, read as a part of 4096.
-    std::uint64_t hash = 14695981039346656037u;
-    for (const char c : name) hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211u;
+    // The name's hash, read as a part of 4096.
+    const std::uint64_t hash = Fnv1a(name);
     const std::int64_t half = trustNanoseconds / 2;
     const std::int64_t trusted =
         half + static_cast<std::int64_t>(hash % 4096) * ((trustNanoseconds - half) / 4096);
@@ -167,11 +173,8 @@ bool ContentCache::Due(std::string_view name, std::int64_t hashedAt, std::int64_
 }
 
 CString ContentCache::FileFor(const CString& productDirectory) {
-    // FNV-1a of the directory's bytes: one file a product directory (the file names it too).
-    std::uint64_t hash = 14695981039346656037u;
-    for (const char c : productDirectory) {
-        hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211u;
-    }
+    // One file a product directory (the file names it too).
+    const std::uint64_t hash = Fnv1a(productDirectory);
     char name[32];
     std::snprintf(name, sizeof name, "content-%016" PRIx64 ".cache", hash);
     return name;

@@ -2,6 +2,7 @@
 
 #include "engine/rules.h"
 #include "framework/diag_log.h"
+#include "net/crypto.h"
 
 namespace engine {
 
@@ -21,14 +22,9 @@ void LogDateDecision(const CString& name, const std::optional<FILETIME>& created
 
 void LogContentDecision(const CString& name, const ManifestRecord& record, bool unchanged) {
     if (!diag::Enabled()) return;
-    std::string digest;
-    for (const unsigned char byte : record.sha256) {
-        digest += "0123456789abcdef"[byte >> 4];
-        digest += "0123456789abcdef"[byte & 15];
-    }
     diag::Log("file ", name, ": the local copy ", unchanged ? "has" : "has not",
-              " the recorded size ", record.size, " and SHA-256 ", digest, ": ",
-              unchanged ? "unchanged" : "fetch");
+              " the recorded size ", record.size, " and SHA-256 ", net::HexText(record.sha256),
+              ": ", unchanged ? "unchanged" : "fetch");
 }
 
 void LogRefusedEntry(const CString& name, bool safe) {

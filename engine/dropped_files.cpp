@@ -20,24 +20,6 @@ constexpr std::string_view kFormatLine = "kestrin-dropped 1";
 constexpr std::string_view kKeyword = "dropped";
 constexpr char kRemoteDroppedList[] = "Update/Dropped.txt";
 
-// The rest of a line after its first blank, and what comes before it.
-std::pair<std::string_view, std::string_view> Split(std::string_view line) {
-    const size_t blank = line.find(' ');
-    if (blank == std::string_view::npos) return {line, {}};
-    return {line.substr(0, blank), line.substr(blank + 1)};
-}
-
-bool IsNameText(std::string_view text) {
-    return !text.empty() && std::none_of(text.begin(), text.end(), [](char c) {
-        return static_cast<unsigned char>(c) < 0x20 || c == 0x7F;
-    });
-}
-
-std::optional<DroppedFiles> Malformed(CString* reason, size_t lineNumber, const char* what) {
-    if (reason != nullptr) *reason = "line " + std::to_string(lineNumber) + ": " + what;
-    return std::nullopt;
-}
-
 class Removal final : public IFileRemoval {
   public:
     BOOL RemoveFile(const char* root, const char* name) override {
@@ -49,8 +31,8 @@ class Removal final : public IFileRemoval {
 
 std::optional<DroppedFiles> ParseDroppedFiles(std::string_view text, CString* reason) {
     if (text.empty() || text.back() != '\n') {
-        return Malformed(reason, 1 + std::count(text.begin(), text.end(), '\n'),
-                         "the text does not end with a line feed");
+        return RefuseLine(reason, 1 + std::count(text.begin(), text.end(), '\n'),
+                          "the text does not end with a line feed");
     }
     DroppedFiles dropped;
     RecordLines lines(text);
@@ -58,24 +40,20 @@ std::optional<DroppedFiles> ParseDroppedFiles(std::string_view text, CString* re
     while (lines.Next(line)) {
         const size_t lineNumber = lines.Number();
         if (lineNumber == 1) {
-            if (line != kFormatLine) return Malformed(reason, 1, "not \"kestrin-dropped 1\"");
+            if (line != kFormatLine) return RefuseLine(reason, 1, "not \"kestrin-dropped 1\"");
             continue;
         }
-        const auto [keyword, record] = Split(line);
-        const auto [sizeText, rest] = Split(record);
-        const auto [digestText, name] = Split(rest);
-        const std::optional<std::uint64_t> size = ParseCount(sizeText);
-        ManifestRecord content;
-        if (keyword != kKeyword || !size || !net::BytesFromHex(digestText, content.sha256) ||
-            !IsNameText(name)) {
-            return Malformed(reason, lineNumber, "not \"dropped SIZE SHA256 NAME\"");
-        }
-        content.size = *size;
+        const auto [keyword, fields] = SplitRecord(line);
+        std::string_view name;
+        const std::optional<ManifestRecord> parsed =
+            keyword == kKeyword ? ParseContentFields(fields, name) : std::nullopt;
+        if (!parsed) return RefuseLine(reason, lineNumber, "not \"dropped SIZE SHA256 NAME\"");
+        const ManifestRecord content = *parsed;
         std::vector<ManifestRecord>& contents = dropped[CString(name)];
         if (std::any_of(contents.begin(), contents.end(), [&](const ManifestRecord& other) {
                 return other.Matches(content.size, content.sha256);
             })) {
-            return Malformed(reason, lineNumber, "a record a second time");
+            return RefuseLine(reason, lineNumber, "a record a second time");
         }
         contents.push_back(content);
     }

@@ -131,29 +131,21 @@ constexpr std::size_t kMostAhead = 1024;
 
 // The names of the files handed over to further connections that have not landed, in the list's
 // order. A later entry of the same name, or one whose directory the name is, or that lies in its
-// directory, would find the file system otherwise than with one connection.
+// directory, would find the file system otherwise than with one connection. Names are kept and
+// compared as the file system compares them (NameKey).
 class Pending {
   public:
-    void Handed(const CString& name) { m_names.push_back(Key(name)); }
+    void Handed(const CString& name) { m_names.push_back(NameKey(name)); }
     void Landing() { m_names.pop_front(); }
     std::size_t Count() const { return m_names.size(); }
     bool Meets(const CString& name) const {
-        const CString key = Key(name);
+        const CString key = NameKey(name);
         return std::any_of(m_names.begin(), m_names.end(), [&](const CString& pending) {
             return Within(key, pending) || Within(pending, key);
         });
     }
 
   private:
-    // Names compared as the file system would: either separator, letters of either case.
-    static CString Key(const CString& name) {
-        CString key = name;
-        for (char& c : key) {
-            if (c == '/') c = '\\';
-            if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-        }
-        return key;
-    }
     // Whether name is path itself or lies below it.
     static bool Within(const CString& name, const CString& path) {
         return name.compare(0, path.size(), path) == 0 &&

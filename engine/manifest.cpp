@@ -85,25 +85,6 @@ std::optional<std::int64_t> ParseUtcInstant(std::string_view text) {
     return DaysFromCivil(*year, *month, *day) * 86400 + *hour * 3600 + *minute * 60 + *second;
 }
 
-// A product or a file name: the rest of its line, not empty, without control characters.
-bool IsNameText(std::string_view text) {
-    return !text.empty() && std::none_of(text.begin(), text.end(), [](char c) {
-        return static_cast<unsigned char>(c) < 0x20 || c == 0x7F;
-    });
-}
-
-// Splits "keyword value" at its first blank.
-std::pair<std::string_view, std::string_view> Record(std::string_view line) {
-    const size_t blank = line.find(' ');
-    if (blank == std::string_view::npos) return {line, {}};
-    return {line.substr(0, blank), line.substr(blank + 1)};
-}
-
-std::optional<Manifest> Malformed(CString* reason, size_t lineNumber, const CString& what) {
-    if (reason != nullptr) *reason = "line " + std::to_string(lineNumber) + ": " + what;
-    return std::nullopt;
-}
-
 // The position of the first record whose name an earlier record has, or nothing. Names mostly
 // come sorted byte by byte (the publisher's tool sorts them, after its own two files): a name
 // greater than the last of the sorted run so far joins the run, which cannot hold a name twice;
@@ -142,6 +123,36 @@ ManifestVerdict Refused(ManifestFault fault, CString reason) {
 
 }  // namespace
 
+std::pair<std::string_view, std::string_view> SplitRecord(std::string_view line) {
+    const size_t blank = line.find(' ');
+    if (blank == std::string_view::npos) return {line, {}};
+    return {line.substr(0, blank), line.substr(blank + 1)};
+}
+
+bool IsNameText(std::string_view text) {
+    return !text.empty() && std::none_of(text.begin(), text.end(), [](char c) {
+        return static_cast<unsigned char>(c) < 0x20 || c == 0x7F;
+    });
+}
+
+std::optional<ManifestRecord> ParseContentFields(std::string_view fields, std::string_view& name) {
+    const auto [sizeText, rest] = SplitRecord(fields);
+    const auto [digestText, nameText] = SplitRecord(rest);
+    const std::optional<std::uint64_t> size = ParseCount(sizeText);
+    ManifestRecord record;
+    if (!size || !net::BytesFromHex(digestText, record.sha256) || !IsNameText(nameText)) {
+        return std::nullopt;
+    }
+    record.size = *size;
+    name = nameText;
+    return record;
+}
+
+std::nullopt_t RefuseLine(CString* reason, size_t lineNumber, const CString& what) {
+    if (reason != nullptr) *reason = "line " + std::to_string(lineNumber) + ": " + what;
+    return std::nullopt;
+}
+
 std::optional<std::uint64_t> ParseCount(std::string_view text) {
     if (text.empty() || (text.size() > 1 && text[0] == '0')) return std::nullopt;
     std::uint64_t value = 0;
@@ -163,8 +174,8 @@ const ManifestRecord* Manifest::Find(const CString& name) const {
 
 std::optional<Manifest> ParseManifest(std::string_view text, CString* reason) {
     if (text.empty() || text.back() != '\n') {
-        return Malformed(reason, 1 + std::count(text.begin(), text.end(), '\n'),
-                         "the text does not end with a line feed");
+        return RefuseLine(reason, 1 + std::count(text.begin(), text.end(), '\n'),
+                          "the text does not end with a line feed");
     }
     Manifest manifest;
     // A file record takes at least 73 bytes.
@@ -175,49 +186,46 @@ std::optional<Manifest> ParseManifest(std::string_view text, CString* reason) {
         const size_t lineNumber = lines.Number();
         if (lineNumber == 1) {
             if (line != kFormatLine) {
-                return Malformed(reason, lineNumber,
-                                 "not \"" + CString(kFormatLine) + "\" (another format version?)");
+                return RefuseLine(reason, lineNumber,
+                                  "not \"" + CString(kFormatLine) + "\" (another format version?)");
             }
             continue;
         }
-        const auto [keyword, value] = Record(line);
+        const auto [keyword, value] = SplitRecord(line);
         const std::string_view expected = lineNumber - 2 < std::size(kHeader)
                                               ? kHeader[lineNumber - 2]
                                               : std::string_view("file");
         if (keyword != expected) {
-            return Malformed(reason, lineNumber, "expected a \"" + CString(expected) + "\" record");
+            return RefuseLine(reason, lineNumber,
+                              "expected a \"" + CString(expected) + "\" record");
         }
         if (keyword == "product") {
-            if (!IsNameText(value)) return Malformed(reason, lineNumber, "no product name");
+            if (!IsNameText(value)) return RefuseLine(reason, lineNumber, "no product name");
             manifest.product = CString(value);
         } else if (keyword == "serial") {
             const auto serial = ParseCount(value);
-            if (!serial) return Malformed(reason, lineNumber, "the serial is not a number");
+            if (!serial) return RefuseLine(reason, lineNumber, "the serial is not a number");
             manifest.serial = *serial;
         } else if (keyword == "expires") {
             const auto expires = ParseUtcInstant(value);
             if (!expires) {
-                return Malformed(reason, lineNumber, "the expiry is not YYYY-MM-DDTHH:MM:SSZ");
+                return RefuseLine(reason, lineNumber, "the expiry is not YYYY-MM-DDTHH:MM:SSZ");
             }
             manifest.expires = *expires;
         } else {
-            const auto [sizeText, rest] = Record(value);
-            const auto [digestText, name] = Record(rest);
-            const auto size = ParseCount(sizeText);
-            net::Sha256Digest digest{};
-            if (!size || !net::BytesFromHex(digestText, digest) || !IsNameText(name)) {
-                return Malformed(reason, lineNumber, "not \"file SIZE SHA256 NAME\"");
-            }
-            manifest.files.emplace_back(CString(name), ManifestRecord{*size, digest});
+            std::string_view name;
+            const std::optional<ManifestRecord> record = ParseContentFields(value, name);
+            if (!record) return RefuseLine(reason, lineNumber, "not \"file SIZE SHA256 NAME\"");
+            manifest.files.emplace_back(CString(name), *record);
         }
     }
     if (lines.Number() < 1 + std::size(kHeader)) {
-        return Malformed(reason, lines.Number(), "the text ends before its header does");
+        return RefuseLine(reason, lines.Number(), "the text ends before its header does");
     }
     if (const std::optional<size_t> repeated = FirstRepeated(manifest.files)) {
         CString what = "\"";  // appended: GCC 12 warns falsely of a literal prepended
-        return Malformed(reason, 2 + std::size(kHeader) + *repeated,
-                         what.append(manifest.files[*repeated].first).append("\" a second time"));
+        return RefuseLine(reason, 2 + std::size(kHeader) + *repeated,
+                          what.append(manifest.files[*repeated].first).append("\" a second time"));
     }
     return manifest;
 }

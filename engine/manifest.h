@@ -141,6 +141,21 @@ CString ManifestText(const Manifest& manifest);
 // manifest's sizes and serial (and of the serial a signed program keeps).
 std::optional<std::uint64_t> ParseCount(std::string_view text);
 
+// A line of records split at its first blank: its keyword, and the rest of the line (empty when
+// it has no blank).
+std::pair<std::string_view, std::string_view> SplitRecord(std::string_view line);
+
+// A product or a file name: the rest of its line, not empty, without control characters.
+bool IsNameText(std::string_view text);
+
+// The fields "SIZE SHA256 NAME" of a record of a served file's content: the size and SHA-256,
+// with name set to NAME; nothing unless each field has its form.
+std::optional<ManifestRecord> ParseContentFields(std::string_view fields, std::string_view& name);
+
+// How a reader of records refuses a text: sets reason (when asked for) to "line N: what", and
+// gives nothing.
+std::nullopt_t RefuseLine(CString* reason, size_t lineNumber, const CString& what);
+
 // An instant as the manifest writes it, "YYYY-MM-DDTHH:MM:SSZ" in UTC.
 CString UtcInstantText(std::int64_t instant);
 

@@ -92,6 +92,27 @@ TEST(DroppedFiles, ReadsItsOwnTextAndRefusesAnyOther) {
     }
 }
 
+TEST(DroppedFiles, TellsTheLineItRefusesAndWhy) {
+    const std::string record = Line("v1", "old.dll");
+    const struct {
+        std::string text;
+        std::string reason;
+    } cases[] = {
+        {"kestrin-dropped 1\n" + record.substr(0, 20),
+         "line 2: the text does not end with a line feed"},
+        {"kestrin-dropped 2\n" + record, "line 1: not \"kestrin-dropped 1\""},
+        {"kestrin-dropped 1\nfile " + record.substr(8), "line 2: not \"dropped SIZE SHA256 NAME\""},
+        {"kestrin-dropped 1\n" + record + "dropped 2\n",
+         "line 3: not \"dropped SIZE SHA256 NAME\""},
+        {"kestrin-dropped 1\n" + record + record, "line 3: a record a second time"},
+    };
+    for (const auto& c : cases) {
+        CString reason;
+        EXPECT_FALSE(engine::ParseDroppedFiles(c.text, &reason)) << c.text;
+        EXPECT_EQ(reason, c.reason) << c.text;
+    }
+}
+
 // Only a regular file with a recorded content goes, with the directories it leaves empty; any
 // other thing at a dropped name stays and is not mentioned.
 TEST(DroppedFiles, RemovesOnlyWhatThePublisherPublished) {
